@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QVariantMap>
+
+#include <optional>
+
+// The one error object of the system. A method that fails returns nothing or
+// false and leaves one of these in an out-parameter or an `error` property;
+// "no error" is an empty std::optional<Error>.
+struct Error
+{
+    QString domain;
+    long code = 0;
+    QString localizedDescription;
+    QString localizedFailureReason;
+    QString localizedRecoverySuggestion;
+    // Anything else a caller may need (the HTTP body under "data", the URL
+    // that failed, an underlying error's text).
+    QVariantMap userInfo;
+
+    Error() = default;
+    Error(QString domain, long code, QString description = {}, QString failureReason = {},
+          QString recoverySuggestion = {}, QVariantMap userInfo = {});
+
+    bool is(const QString &otherDomain, long otherCode) const
+    {
+        return domain == otherDomain && code == otherCode;
+    }
+
+    // One line for logs: "domain code: description (reason)".
+    QString toString() const;
+};
+
+using OptionalError = std::optional<Error>;
+
+// Stores `error` into `slot` when the caller gave one; callers that do not care
+// pass nullptr.
+inline void setErrorSlot(OptionalError *slot, Error error)
+{
+    if (slot)
+        *slot = std::move(error);
+}
+
+// User-visible texts are looked up with their English text as the key.
+QString localizedString(const char *english);
