@@ -1,0 +1,503 @@
+#include "foundation/SyncHttp.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QSaveFile>
+
+#include <curl/curl.h>
+
+#include <cerrno>
+#include <memory>
+#include <mutex>
+
+namespace SyncHttp {
+
+namespace {
+
+// One share handle for the process: cookies, DNS answers and TLS sessions.
+struct Global
+{
+    CURLSH *share = nullptr;
+    std::mutex locks[CURL_LOCK_DATA_LAST];
+
+    std::mutex caMutex;
+    QString extraCaPath;
+    std::shared_ptr<const QByteArray> caBlob;  // system bundle + extra CA
+
+    Global()
+    {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        share = curl_share_init();
+        curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Global::lock);
+        curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Global::unlock);
+        curl_share_setopt(share, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+
+    static void lock(CURL *, curl_lock_data data, curl_lock_access, void *user)
+    {
+        static_cast<Global *>(user)->locks[data].lock();
+    }
+    static void unlock(CURL *, curl_lock_data data, void *user)
+    {
+        static_cast<Global *>(user)->locks[data].unlock();
+    }
+};
+
+Global &global()
+{
+    static Global g;  // never destroyed before the last request of a worker
+    return g;
+}
+
+struct EasyHandle
+{
+    CURL *curl = curl_easy_init();
+    curl_slist *headers = nullptr;
+    ~EasyHandle()
+    {
+        curl_slist_free_all(headers);
+        curl_easy_cleanup(curl);
+    }
+};
+
+QString systemBundlePath()
+{
+    EasyHandle h;
+    char *path = nullptr;
+    if (curl_easy_getinfo(h.curl, CURLINFO_CAINFO, &path) == CURLE_OK && path)
+        return QString::fromLocal8Bit(path);
+    return QStringLiteral("/etc/ssl/certs/ca-certificates.crt");
+}
+
+struct Transfer
+{
+    Response response;
+    QSaveFile *file = nullptr;
+    bool writeFailed = false;
+    const std::function<bool()> *isCancelled = nullptr;
+};
+
+size_t onHeader(char *data, size_t size, size_t count, void *user)
+{
+    auto *t = static_cast<Transfer *>(user);
+    const size_t n = size * count;
+    const QByteArray line = QByteArray(data, qsizetype(n)).trimmed();
+    if (line.startsWith("HTTP/")) {
+        // A new answer (redirect or interim): only the last one's headers count.
+        t->response.headers.clear();
+    } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
+        t->response.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+    }
+    return n;
+}
+
+size_t onBody(char *data, size_t size, size_t count, void *user)
+{
+    auto *t = static_cast<Transfer *>(user);
+    const size_t n = size * count;
+    if (t->file) {
+        if (t->file->write(data, qint64(n)) != qint64(n)) {
+            t->writeFailed = true;
+            return 0;
+        }
+    } else {
+        t->response.body.append(data, qsizetype(n));
+    }
+    t->response.bodySize += qint64(n);
+    return n;
+}
+
+int onProgress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    auto *t = static_cast<Transfer *>(user);
+    return (t->isCancelled && *t->isCancelled && (*t->isCancelled)()) ? 1 : 0;
+}
+
+QString describe(long code)
+{
+    switch (code) {
+    case URLErrorCancelled: return localizedString("The request was cancelled.");
+    case URLErrorBadURL: return localizedString("The URL is not valid.");
+    case URLErrorTimedOut: return localizedString("The request timed out.");
+    case URLErrorUnsupportedURL: return localizedString("The URL's scheme is not supported.");
+    case URLErrorCannotFindHost:
+        return localizedString("A server with the specified host name could not be found.");
+    case URLErrorCannotConnectToHost: return localizedString("Could not connect to the server.");
+    case URLErrorNetworkConnectionLost: return localizedString("The network connection was lost.");
+    case URLErrorHTTPTooManyRedirects: return localizedString("Too many HTTP redirects.");
+    case URLErrorNotConnectedToInternet:
+        return localizedString("The Internet connection appears to be offline.");
+    case URLErrorBadServerResponse: return localizedString("The server returned a bad response.");
+    case URLErrorCannotParseResponse:
+        return localizedString("The server's response could not be parsed.");
+    case URLErrorSecureConnectionFailed:
+        return localizedString("A secure connection to the server cannot be made.");
+    case URLErrorServerCertificateUntrusted:
+        return localizedString("The certificate of this server is not trusted.");
+    case URLErrorClientCertificateRequired:
+        return localizedString("The server requires a client certificate.");
+    case URLErrorCannotCreateFile: return localizedString("The download file could not be created.");
+    case URLErrorCannotWriteToFile: return localizedString("The download file could not be written.");
+    default: return localizedString("An unknown error occurred.");
+    }
+}
+
+long urlErrorCode(int curlCode, long osErrno)
+{
+    switch (CURLcode(curlCode)) {
+    case CURLE_UNSUPPORTED_PROTOCOL: return URLErrorUnsupportedURL;
+    case CURLE_URL_MALFORMAT: return URLErrorBadURL;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return URLErrorCannotFindHost;
+    case CURLE_COULDNT_CONNECT:
+        return (osErrno == ENETUNREACH || osErrno == ENETDOWN) ? URLErrorNotConnectedToInternet
+                                                               : URLErrorCannotConnectToHost;
+    case CURLE_OPERATION_TIMEDOUT: return URLErrorTimedOut;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE: return URLErrorNetworkConnectionLost;
+    case CURLE_TOO_MANY_REDIRECTS: return URLErrorHTTPTooManyRedirects;
+    case CURLE_WEIRD_SERVER_REPLY: return URLErrorCannotParseResponse;
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_BAD_CONTENT_ENCODING: return URLErrorBadServerResponse;
+    case CURLE_PEER_FAILED_VERIFICATION: return URLErrorServerCertificateUntrusted;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS: return URLErrorSecureConnectionFailed;
+    case CURLE_SSL_CERTPROBLEM: return URLErrorClientCertificateRequired;
+    case CURLE_ABORTED_BY_CALLBACK: return URLErrorCancelled;
+    case CURLE_WRITE_ERROR: return URLErrorCannotWriteToFile;
+    default: return URLErrorUnknown;
+    }
+}
+
+QByteArray unquote(QByteArray value)
+{
+    value = value.trimmed();
+    if (value.size() >= 2 && value.startsWith('"') && value.endsWith('"'))
+        value = value.mid(1, value.size() - 2).replace("\\\"", "\"").replace("\\\\", "\\");
+    return value;
+}
+
+}  // namespace
+
+Error transportError(int curlCode, long osErrno, const QUrl &url, const QString &detail)
+{
+    const long code = urlErrorCode(curlCode, osErrno);
+    QVariantMap info{{kFailingURLStringKey, url.toString(QUrl::FullyEncoded)}};
+    if (!detail.isEmpty())
+        info.insert(QStringLiteral("detail"), detail);
+    return Error(kURLErrorDomain, code, describe(code), {}, {}, info);
+}
+
+QByteArray Response::header(const QByteArray &name) const
+{
+    for (auto it = headers.crbegin(); it != headers.crend(); ++it)
+        if (it->first.compare(name, Qt::CaseInsensitive) == 0)
+            return it->second;
+    return {};
+}
+
+bool Response::hasHeader(const QByteArray &name) const
+{
+    for (const auto &h : headers)
+        if (h.first.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+QString Response::suggestedFilename() const
+{
+    const QByteArray disposition = header("Content-Disposition");
+    QString fromPlain;
+    for (const QByteArray &rawPart : disposition.split(';')) {
+        const QByteArray part = rawPart.trimmed();
+        const qsizetype eq = part.indexOf('=');
+        if (eq < 0)
+            continue;
+        const QByteArray key = part.left(eq).trimmed().toLower();
+        const QByteArray value = unquote(part.mid(eq + 1));
+        if (key == "filename*") {
+            // RFC 5987: charset'language'percent-encoded
+            const QList<QByteArray> pieces = value.split('\'');
+            if (pieces.size() == 3 && pieces[0].compare("UTF-8", Qt::CaseInsensitive) == 0) {
+                const QString name = QString::fromUtf8(QByteArray::fromPercentEncoding(pieces[2]));
+                if (!name.isEmpty())
+                    return name;
+            }
+        } else if (key == "filename" && fromPlain.isEmpty()) {
+            fromPlain = QString::fromUtf8(value);
+        }
+    }
+    if (!fromPlain.isEmpty())
+        return fromPlain;
+    return url.fileName(QUrl::FullyDecoded);
+}
+
+std::optional<Response> send(const Request &request, OptionalError *error)
+{
+    if (error)
+        error->reset();
+    auto fail = [&](Error e) -> std::optional<Response> {
+        setErrorSlot(error, std::move(e));
+        return std::nullopt;
+    };
+
+    const QString scheme = request.url.scheme().toLower();
+    if (!request.url.isValid() || request.url.host().isEmpty())
+        return fail(transportError(CURLE_URL_MALFORMAT, 0, request.url));
+    if (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
+        return fail(transportError(CURLE_UNSUPPORTED_PROTOCOL, 0, request.url));
+
+    Global &g = global();
+    std::shared_ptr<const QByteArray> caBlob;
+    {
+        std::lock_guard lock(g.caMutex);
+        caBlob = g.caBlob;
+    }
+
+    EasyHandle h;
+    Transfer t;
+    t.isCancelled = &request.isCancelled;
+    char errorText[CURL_ERROR_SIZE] = {0};
+    CURL *c = h.curl;
+
+    const QByteArray url = request.url.toEncoded();
+    curl_easy_setopt(c, CURLOPT_URL, url.constData());
+    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 16L);
+    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(c, CURLOPT_USERAGENT, "Leafhaul/1.0");
+    curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (caBlob) {
+        curl_blob blob{const_cast<char *>(caBlob->constData()), size_t(caBlob->size()),
+                       CURL_BLOB_NOCOPY};
+        curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob);
+    }
+
+    const long timeout = std::max(1, request.timeoutSeconds);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeout);
+
+    curl_easy_setopt(c, CURLOPT_SHARE, g.share);
+    if (request.useCookies)
+        curl_easy_setopt(c, CURLOPT_COOKIEFILE, "");
+
+    // Method and body. POST keeps curl's own redirect rules (303 turns it into
+    // a GET); other methods are sent as they are named.
+    const QByteArray method = request.method.toUpper();
+    const bool sendsBody = !request.body.isEmpty() || method == "POST" || method == "PUT";
+    if (method == "GET") {
+        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    } else if (method == "HEAD") {
+        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+    } else {
+        if (method == "POST")
+            curl_easy_setopt(c, CURLOPT_POST, 1L);
+        else
+            curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.constData());
+    }
+    if (sendsBody && method != "GET" && method != "HEAD") {
+        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
+        curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.body.constData());
+    }
+
+    for (const auto &[name, value] : request.headers)
+        h.headers = curl_slist_append(h.headers, (name + ": " + value).constData());
+    h.headers = curl_slist_append(h.headers, "Expect:");
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, h.headers);
+
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &onHeader);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &onBody);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &onProgress);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
+
+    std::unique_ptr<QSaveFile> file;
+    if (!request.downloadPath.isEmpty()) {
+        file = std::make_unique<QSaveFile>(request.downloadPath);
+        if (!file->open(QIODevice::WriteOnly)) {
+            Error e = transportError(CURLE_WRITE_ERROR, 0, request.url, file->errorString());
+            e.code = URLErrorCannotCreateFile;
+            e.localizedDescription = describe(e.code);
+            return fail(e);
+        }
+        t.file = file.get();
+    }
+
+    const CURLcode result = curl_easy_perform(c);
+
+    long osErrno = 0;
+    curl_easy_getinfo(c, CURLINFO_OS_ERRNO, &osErrno);
+    if (result != CURLE_OK) {
+        QString detail = QString::fromUtf8(errorText);
+        if (detail.isEmpty())
+            detail = QString::fromUtf8(curl_easy_strerror(result));
+        if (t.writeFailed && file)
+            detail = file->errorString();
+        return fail(transportError(result, osErrno, request.url, detail));
+    }
+    if (file && !file->commit())
+        return fail(transportError(CURLE_WRITE_ERROR, 0, request.url, file->errorString()));
+
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &t.response.status);
+    char *effective = nullptr;
+    if (curl_easy_getinfo(c, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+        t.response.url = QUrl::fromEncoded(QByteArray(effective));
+    else
+        t.response.url = request.url;
+    return std::move(t.response);
+}
+
+bool setExtraCaFile(const QString &path)
+{
+    Global &g = global();
+    std::shared_ptr<const QByteArray> blob;
+    if (!path.isEmpty()) {
+        QFile extra(path);
+        if (!extra.open(QIODevice::ReadOnly))
+            return false;
+        QByteArray pem;
+        QFile system(systemBundlePath());
+        if (system.open(QIODevice::ReadOnly))
+            pem = system.readAll() + '\n';
+        pem += extra.readAll();
+        blob = std::make_shared<const QByteArray>(std::move(pem));
+    }
+    std::lock_guard lock(g.caMutex);
+    g.extraCaPath = path;
+    g.caBlob = std::move(blob);
+    return true;
+}
+
+QString extraCaFile()
+{
+    Global &g = global();
+    std::lock_guard lock(g.caMutex);
+    return g.extraCaPath;
+}
+
+// ---- cookies -------------------------------------------------------------
+
+QVariantMap Cookie::properties() const
+{
+    QVariantMap p{{QStringLiteral("Name"), name},
+                  {QStringLiteral("Value"), value},
+                  {QStringLiteral("Domain"), includeSubdomains ? QLatin1Char('.') + domain : domain},
+                  {QStringLiteral("Path"), path}};
+    if (secure)
+        p.insert(QStringLiteral("Secure"), true);
+    if (expires)
+        p.insert(QStringLiteral("Expires"), QDateTime::fromSecsSinceEpoch(expires, Qt::UTC));
+    return p;
+}
+
+namespace {
+
+// Netscape cookie-file line, as libcurl lists and accepts them.
+std::optional<Cookie> parseCookieLine(QByteArray line)
+{
+    if (line.startsWith("#HttpOnly_"))
+        line = line.mid(10);
+    const QList<QByteArray> f = line.split('\t');
+    if (f.size() < 7)
+        return std::nullopt;
+    Cookie c;
+    c.domain = QString::fromUtf8(f[0]);
+    if (c.domain.startsWith(QLatin1Char('.')))
+        c.domain.remove(0, 1);
+    c.includeSubdomains = f[1] == "TRUE";
+    c.path = QString::fromUtf8(f[2]);
+    c.secure = f[3] == "TRUE";
+    c.expires = f[4].toLongLong();
+    c.name = QString::fromUtf8(f[5]);
+    c.value = QString::fromUtf8(f[6]);
+    return c;
+}
+
+QByteArray cookieLine(const Cookie &c, qint64 expires)
+{
+    const QByteArray domain = (c.includeSubdomains ? "." : "") + c.domain.toUtf8();
+    return domain + '\t' + (c.includeSubdomains ? "TRUE" : "FALSE") + '\t' + c.path.toUtf8() + '\t'
+        + (c.secure ? "TRUE" : "FALSE") + '\t' + QByteArray::number(expires) + '\t'
+        + c.name.toUtf8() + '\t' + c.value.toUtf8();
+}
+
+void cookieCommand(const QByteArray &command)
+{
+    EasyHandle h;
+    curl_easy_setopt(h.curl, CURLOPT_SHARE, global().share);
+    curl_easy_setopt(h.curl, CURLOPT_COOKIEFILE, "");
+    curl_easy_setopt(h.curl, CURLOPT_COOKIELIST, command.constData());
+}
+
+}  // namespace
+
+QList<Cookie> allCookies()
+{
+    EasyHandle h;
+    curl_easy_setopt(h.curl, CURLOPT_SHARE, global().share);
+    curl_easy_setopt(h.curl, CURLOPT_COOKIEFILE, "");
+    curl_slist *list = nullptr;
+    QList<Cookie> cookies;
+    if (curl_easy_getinfo(h.curl, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        for (curl_slist *item = list; item; item = item->next)
+            if (auto c = parseCookieLine(QByteArray(item->data)); c && (!c->expires || c->expires > now))
+                cookies.append(*c);
+        curl_slist_free_all(list);
+    }
+    return cookies;
+}
+
+QList<Cookie> cookiesForUrl(const QUrl &url)
+{
+    const QString host = url.host().toLower();
+    QString path = url.path(QUrl::FullyEncoded);
+    if (path.isEmpty())
+        path = QStringLiteral("/");
+    const bool https = url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    QList<Cookie> matching;
+    for (const Cookie &c : allCookies()) {
+        const QString domain = c.domain.toLower();
+        const bool domainMatches = host == domain
+            || (c.includeSubdomains && host.endsWith(QLatin1Char('.') + domain));
+        const bool pathMatches = path == c.path
+            || (path.startsWith(c.path)
+                && (c.path.endsWith(QLatin1Char('/')) || path.at(c.path.size()) == QLatin1Char('/')));
+        if (domainMatches && pathMatches && (!c.secure || https))
+            matching.append(c);
+    }
+    return matching;
+}
+
+void deleteCookie(const Cookie &cookie)
+{
+    // An already-expired copy replaces the cookie and is dropped by the store.
+    cookieCommand(cookieLine(cookie, 1));
+}
+
+void clearCookies()
+{
+    cookieCommand("ALL");
+}
+
+}  // namespace SyncHttp

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "foundation/Error.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <functional>
+#include <optional>
+
+// The one synchronous HTTP layer of the program (libcurl underneath). A call
+// blocks its thread for the whole exchange, so it is made from worker threads
+// only; any number of threads may call it at once.
+//
+// TLS is always verified: against the system trust store, plus the one extra
+// CA file set with setExtraCaFile() (tests trust their throwaway CA this way).
+// Redirects are followed (http and https only). All requests that use cookies
+// share one process-wide cookie store.
+//
+// An HTTP status is never an error here: any answer that arrived is returned,
+// whatever its status. Only transport failures (no answer) give an Error in
+// the URL-loading domain with the codes below, the request's URL under
+// kFailingURLStringKey.
+
+namespace SyncHttp {
+
+using HeaderList = QList<QPair<QByteArray, QByteArray>>;
+
+struct Request
+{
+    QByteArray method = "GET";
+    QUrl url;
+    HeaderList headers;
+    QByteArray body;  // sent when non-empty or when the method is POST/PUT
+    // Idle time-out: the connection attempt, and any stretch without data,
+    // may last this long (the whole exchange may last longer).
+    int timeoutSeconds = 60;
+    bool followRedirects = true;
+    bool useCookies = true;
+    // When set, the answer's body goes to this file instead of into memory;
+    // the file is replaced only once the whole body has arrived.
+    QString downloadPath;
+    // Polled during the exchange; answering true ends it with URLErrorCancelled.
+    std::function<bool()> isCancelled;
+};
+
+struct Response
+{
+    long status = 0;
+    HeaderList headers;  // of the final answer, in arrival order
+    QByteArray body;     // empty when streamed to Request::downloadPath
+    QUrl url;            // the final URL, after redirects
+    qint64 bodySize = 0; // bytes received, also when streamed to a file
+
+    // Value of the last header of that name (case-insensitive), or a null array.
+    QByteArray header(const QByteArray &name) const;
+    bool hasHeader(const QByteArray &name) const;
+    // The Content-Disposition file name, else the last path segment of the
+    // final URL (percent-decoded); empty when neither gives one.
+    QString suggestedFilename() const;
+};
+
+// Sends the request; the answer, or nothing with the transport failure in
+// *error (when given; also cleared on success).
+std::optional<Response> send(const Request &request, OptionalError *error = nullptr);
+
+// A PEM file of extra trusted CAs, added to the system trust store for every
+// later request of the process; an empty path removes it. Returns false when
+// the file cannot be read (the setting is then unchanged).
+bool setExtraCaFile(const QString &path);
+QString extraCaFile();
+
+// The shared cookie store.
+struct Cookie
+{
+    QString name;
+    QString value;
+    QString domain;      // without a leading dot
+    bool includeSubdomains = false;
+    QString path;
+    bool secure = false;
+    qint64 expires = 0;  // Unix time; 0 for a session cookie
+
+    QVariantMap properties() const;
+};
+QList<Cookie> allCookies();
+// The cookies the store would send with a request to the URL.
+QList<Cookie> cookiesForUrl(const QUrl &url);
+// Removes the cookie with the same name, domain and path.
+void deleteCookie(const Cookie &cookie);
+void clearCookies();
+
+// The URL-loading error domain and the codes the transport maps failures to.
+inline const QString kURLErrorDomain = QStringLiteral("NSURLErrorDomain");
+inline const QString kFailingURLStringKey = QStringLiteral("NSErrorFailingURLStringKey");
+enum URLError : long {
+    URLErrorUnknown = -1,
+    URLErrorCancelled = -999,
+    URLErrorBadURL = -1000,
+    URLErrorTimedOut = -1001,
+    URLErrorUnsupportedURL = -1002,
+    URLErrorCannotFindHost = -1003,
+    URLErrorCannotConnectToHost = -1004,
+    URLErrorNetworkConnectionLost = -1005,
+    URLErrorHTTPTooManyRedirects = -1007,
+    URLErrorNotConnectedToInternet = -1009,
+    URLErrorBadServerResponse = -1011,
+    URLErrorCannotParseResponse = -1017,
+    URLErrorSecureConnectionFailed = -1200,
+    URLErrorServerCertificateUntrusted = -1202,
+    URLErrorClientCertificateRequired = -1206,
+    URLErrorCannotCreateFile = -3000,
+    URLErrorCannotWriteToFile = -3003,
+};
+
+// The Error for a libcurl result code (and the errno of the failed connect,
+// 0 when none). Exposed so the mapping can be checked without a network.
+Error transportError(int curlCode, long osErrno, const QUrl &url, const QString &detail = {});
+
+}  // namespace SyncHttp

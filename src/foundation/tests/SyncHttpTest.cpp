@@ -1,0 +1,337 @@
+#include "foundation/SyncHttp.h"
+#include "foundation/SystemLog.h"
+#include "testsupport/LocalService.h"
+#include "testsupport/TestCertificateAuthority.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace SyncHttp;
+
+namespace {
+
+class SyncHttpTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        const auto &ca = TestCertificateAuthority::shared();
+        ASSERT_TRUE(setExtraCaFile(ca.caCertPath()));
+        service = new LocalService;
+        ASSERT_TRUE(service->startPython(QStringLiteral(TEST_DATA_DIR "/tests/http_fake.py"), ca.serverArgs()))
+            << service->errorString().toStdString();
+    }
+    static void TearDownTestSuite()
+    {
+        delete service;
+        service = nullptr;
+        setExtraCaFile({});
+    }
+    void SetUp() override { clearCookies(); }
+
+    static QUrl url(const QString &path, const QString &host = QStringLiteral("127.0.0.1"))
+    {
+        return QUrl(QStringLiteral("https://%1:%2%3").arg(host).arg(service->port()).arg(path));
+    }
+    static Request get(const QString &path)
+    {
+        Request r;
+        r.url = url(path);
+        r.timeoutSeconds = 10;
+        return r;
+    }
+    static QJsonObject echo(const Request &r)
+    {
+        OptionalError error;
+        auto response = send(r, &error);
+        EXPECT_TRUE(response) << (error ? error->toString().toStdString() : "");
+        return response ? QJsonDocument::fromJson(response->body).object() : QJsonObject();
+    }
+    static QStringList cookiesSent(const Request &r)
+    {
+        QStringList cookies = headerOf(echo(r), QStringLiteral("Cookie")).split(QStringLiteral("; "), Qt::SkipEmptyParts);
+        cookies.sort();
+        return cookies;
+    }
+    static QString headerOf(const QJsonObject &echoed, const QString &name)
+    {
+        for (const auto &pair : echoed[QStringLiteral("headers")].toArray())
+            if (pair.toArray()[0].toString().compare(name, Qt::CaseInsensitive) == 0)
+                return pair.toArray()[1].toString();
+        return {};
+    }
+
+    static LocalService *service;
+};
+LocalService *SyncHttpTest::service = nullptr;
+
+TEST_F(SyncHttpTest, SendsMethodHeadersAndBodyAsGiven)
+{
+    struct Case { QByteArray method; QByteArray body; };
+    const Case cases[] = {
+        {"GET", ""},
+        {"POST", "a=1&b=%26"},
+        {"POST", ""},
+        {"PUT", "<separator><name>x</name></separator>"},
+        {"DELETE", ""},
+        {"DELETE", "<request/>"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.method.toStdString() + " " + c.body.toStdString());
+        Request r = get(QStringLiteral("/echo"));
+        r.method = c.method;
+        r.body = c.body;
+        r.headers = {{"Content-Type", "application/xml"}, {"X-Extra", "v1"}};
+        const QJsonObject echoed = echo(r);
+        EXPECT_EQ(echoed[QStringLiteral("method")].toString().toUtf8(), c.method);
+        EXPECT_EQ(echoed[QStringLiteral("body")].toString().toUtf8(), c.body);
+        EXPECT_EQ(headerOf(echoed, QStringLiteral("X-Extra")), QStringLiteral("v1"));
+        if (c.method != "GET")
+            EXPECT_EQ(headerOf(echoed, QStringLiteral("Content-Type")), QStringLiteral("application/xml"));
+        EXPECT_TRUE(headerOf(echoed, QStringLiteral("Expect")).isEmpty());
+    }
+}
+
+TEST_F(SyncHttpTest, ReturnsEveryStatusWithItsHeaders)
+{
+    for (int status : {200, 201, 204, 404, 500, 503}) {
+        SCOPED_TRACE(status);
+        OptionalError error = Error(QStringLiteral("stale"), 1);
+        auto response = send(get(QStringLiteral("/status/%1?Retry-After=12&Status=%1+Text").arg(status)), &error);
+        ASSERT_TRUE(response);
+        EXPECT_FALSE(error);
+        EXPECT_EQ(response->status, status);
+        EXPECT_EQ(response->header("retry-after"), "12");
+        EXPECT_TRUE(response->hasHeader("STATUS"));
+        EXPECT_FALSE(response->hasHeader("X-Missing"));
+        EXPECT_TRUE(response->header("X-Missing").isNull());
+        if (status != 204)
+            EXPECT_EQ(response->body, QByteArray("status ") + QByteArray::number(status));
+    }
+}
+
+TEST_F(SyncHttpTest, FollowsRedirectsAndReportsTheFinalUrl)
+{
+    auto response = send(get(QStringLiteral("/redirect?to=/status/201")));
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status, 201);
+    EXPECT_EQ(response->url.path(), QStringLiteral("/status/201"));
+    EXPECT_FALSE(response->hasHeader("Location"));  // headers of the last answer only
+
+    Request r = get(QStringLiteral("/redirect?to=/status/201"));
+    r.followRedirects = false;
+    response = send(r);
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status, 302);
+}
+
+TEST_F(SyncHttpTest, SuggestsAFileName)
+{
+    struct Case { QString path; QString expected; };
+    const Case cases[] = {
+        {"/disposition?cd=attachment%3B+filename%3D%22a+b.png%22", "a b.png"},
+        {"/disposition?cd=attachment%3B+filename%3Dplain.txt", "plain.txt"},
+        {"/disposition?cd=attachment%3B+filename%3D%22x.txt%22%3B+filename*%3DUTF-8%27%27%25C3%25A9t%25C3%25A9.txt",
+         QString::fromUtf8("été.txt")},
+        {"/disposition?cd=inline", "disposition"},
+        {"/redirect?to=/status/200/login.html", "login.html"},
+        {"/status/200/some%20file.pdf", "some file.pdf"},
+        {"/status/200/", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        auto response = send(get(c.path));
+        ASSERT_TRUE(response);
+        EXPECT_EQ(response->suggestedFilename(), c.expected);
+    }
+}
+
+TEST_F(SyncHttpTest, TransportFailuresBecomeUrlErrors)
+{
+    QTcpServer closed;  // a port that is surely not listening once closed
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 deadPort = closed.serverPort();
+    closed.close();
+
+    std::atomic<bool> cancel{true};
+    struct Case { QString name; Request request; long code; };
+    Request timeout = get(QStringLiteral("/slow"));
+    timeout.timeoutSeconds = 1;
+    Request refused = get(QStringLiteral("/echo"));
+    refused.url.setPort(deadPort);
+    Request unsupported = get(QStringLiteral("/echo"));
+    unsupported.url.setScheme(QStringLiteral("ftp"));
+    Request noHost;
+    noHost.url = QUrl(QStringLiteral("https:///path"));
+    Request cancelled = get(QStringLiteral("/slow"));
+    cancelled.isCancelled = [&] { return cancel.load(); };
+    const Case cases[] = {
+        {"time-out", timeout, URLErrorTimedOut},
+        {"refused", refused, URLErrorCannotConnectToHost},
+        {"closed without answer", get(QStringLiteral("/close")), URLErrorNetworkConnectionLost},
+        {"unsupported scheme", unsupported, URLErrorUnsupportedURL},
+        {"no host", noHost, URLErrorBadURL},
+        {"cancelled", cancelled, URLErrorCancelled},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        OptionalError error;
+        EXPECT_FALSE(send(c.request, &error));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->domain, kURLErrorDomain);
+        EXPECT_EQ(error->code, c.code) << error->toString().toStdString();
+        EXPECT_FALSE(error->localizedDescription.isEmpty());
+        EXPECT_EQ(error->userInfo.value(kFailingURLStringKey).toString(),
+                  c.request.url.toString(QUrl::FullyEncoded));
+    }
+}
+
+TEST_F(SyncHttpTest, UntrustedServerIsRefusedWithoutTheExtraCa)
+{
+    ASSERT_TRUE(setExtraCaFile({}));
+    OptionalError error;
+    EXPECT_FALSE(send(get(QStringLiteral("/echo")), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, URLErrorServerCertificateUntrusted);
+    EXPECT_FALSE(setExtraCaFile(QStringLiteral("/nonexistent/ca.pem")));
+    ASSERT_TRUE(setExtraCaFile(TestCertificateAuthority::shared().caCertPath()));
+    EXPECT_TRUE(send(get(QStringLiteral("/echo")), &error));
+    EXPECT_FALSE(error);
+}
+
+TEST(SyncHttpMapping, CurlResultsMapToUrlLoadingCodes)
+{
+    struct Case { int curl; long osErrno; long code; };
+    const Case cases[] = {
+        {CURLE_OPERATION_TIMEDOUT, 0, URLErrorTimedOut},
+        {CURLE_COULDNT_CONNECT, ENETUNREACH, URLErrorNotConnectedToInternet},
+        {CURLE_COULDNT_CONNECT, ENETDOWN, URLErrorNotConnectedToInternet},
+        {CURLE_COULDNT_CONNECT, ECONNREFUSED, URLErrorCannotConnectToHost},
+        {CURLE_COULDNT_RESOLVE_HOST, 0, URLErrorCannotFindHost},
+        {CURLE_TOO_MANY_REDIRECTS, 0, URLErrorHTTPTooManyRedirects},
+        {CURLE_PEER_FAILED_VERIFICATION, 0, URLErrorServerCertificateUntrusted},
+        {CURLE_SSL_CONNECT_ERROR, 0, URLErrorSecureConnectionFailed},
+        {CURLE_RECV_ERROR, 0, URLErrorNetworkConnectionLost},
+        {CURLE_WEIRD_SERVER_REPLY, 0, URLErrorCannotParseResponse},
+        {CURLE_ABORTED_BY_CALLBACK, 0, URLErrorCancelled},
+        {CURLE_WRITE_ERROR, 0, URLErrorCannotWriteToFile},
+        {CURLE_OUT_OF_MEMORY, 0, URLErrorUnknown},
+    };
+    for (const Case &c : cases) {
+        const Error e = transportError(c.curl, c.osErrno, QUrl(QStringLiteral("https://h/p")), "d");
+        EXPECT_EQ(e.code, c.code) << c.curl;
+        EXPECT_EQ(e.domain, kURLErrorDomain);
+        EXPECT_EQ(e.userInfo.value(QStringLiteral("detail")).toString(), QStringLiteral("d"));
+    }
+}
+
+TEST_F(SyncHttpTest, CookieStoreIsSharedAndEditable)
+{
+    ASSERT_TRUE(send(get(QStringLiteral("/setcookie?session=abc&write_token=w1"))));
+    ASSERT_TRUE(send(get(QStringLiteral("/setcookie?only_secure=s&secure"))));
+    EXPECT_EQ(cookiesSent(get(QStringLiteral("/echo"))),
+              (QStringList{"only_secure=s", "session=abc", "write_token=w1"}));
+
+    // Another thread sees the same store.
+    QString fromThread;
+    std::thread([&] { fromThread = headerOf(echo(get(QStringLiteral("/echo"))), QStringLiteral("Cookie")); }).join();
+    EXPECT_TRUE(fromThread.contains(QStringLiteral("session=abc")));
+
+    QStringList names;
+    for (const Cookie &c : cookiesForUrl(url(QStringLiteral("/pages/1"))))
+        names << c.name;
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"only_secure", "session", "write_token"}));
+    QUrl plain = url(QStringLiteral("/"));
+    plain.setScheme(QStringLiteral("http"));
+    EXPECT_EQ(cookiesForUrl(plain).size(), 2);  // the secure one only over https
+    EXPECT_TRUE(cookiesForUrl(url(QStringLiteral("/"), QStringLiteral("localhost"))).isEmpty());
+
+    for (const Cookie &c : cookiesForUrl(url(QStringLiteral("/"))))
+        if (c.name == QLatin1String("write_token"))
+            deleteCookie(c);
+    EXPECT_EQ(cookiesSent(get(QStringLiteral("/echo"))), (QStringList{"only_secure=s", "session=abc"}));
+
+    Request noCookies = get(QStringLiteral("/echo"));
+    noCookies.useCookies = false;
+    EXPECT_TRUE(cookiesSent(noCookies).isEmpty());
+
+    clearCookies();
+    EXPECT_TRUE(allCookies().isEmpty());
+}
+
+TEST_F(SyncHttpTest, StreamsBodiesToFilesAndKeepsTheOldFileOnFailure)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("asset.bin"));
+    const qint64 size = 5 * 1024 * 1024 + 17;
+    Request r = get(QStringLiteral("/bytes/%1").arg(size));
+    r.downloadPath = path;
+    auto response = send(r);
+    ASSERT_TRUE(response);
+    EXPECT_TRUE(response->body.isEmpty());
+    EXPECT_EQ(response->bodySize, size);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray data = file.readAll();
+    ASSERT_EQ(data.size(), size);
+    for (qint64 i : {qint64(0), qint64(255), qint64(256), size - 1})
+        EXPECT_EQ(quint8(data[i]), quint8(i % 256)) << i;
+    file.close();
+
+    Request failing = get(QStringLiteral("/close"));
+    failing.downloadPath = path;
+    EXPECT_FALSE(send(failing));
+    EXPECT_EQ(QFileInfo(path).size(), size);
+
+    Request noFolder = get(QStringLiteral("/echo"));
+    noFolder.downloadPath = dir.filePath(QStringLiteral("missing/asset.bin"));
+    OptionalError error;
+    EXPECT_FALSE(send(noFolder, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, URLErrorCannotCreateFile);
+}
+
+TEST_F(SyncHttpTest, ServesManyThreadsAtOnce)
+{
+    std::atomic<int> good{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 5; ++i) {
+                Request r = get(QStringLiteral("/echo"));
+                r.method = "POST";
+                r.body = QByteArray::number(t * 100 + i);
+                const QJsonObject echoed = echo(r);
+                if (echoed[QStringLiteral("body")].toString().toUtf8() == r.body)
+                    ++good;
+            }
+        });
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(good.load(), 40);
+}
+
+TEST(SystemLog, ObserverSeesEveryLine)
+{
+    QStringList lines;
+    setSystemLogObserver([&](const QString &line) { lines << line; });
+    systemLog(QStringLiteral("Successfully downloaded x"));
+    systemLog(QStringLiteral("second"));
+    setSystemLogObserver({});
+    systemLog(QStringLiteral("unseen"));
+    EXPECT_EQ(lines, (QStringList{"Successfully downloaded x", "second"}));
+}
+
+}  // namespace

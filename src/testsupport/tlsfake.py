@@ -1,0 +1,75 @@
+"""Small base for the fake HTTPS services that tests start on 127.0.0.1.
+
+A fake script subclasses Handler, writes do_GET/do_POST/... and calls
+serve(MyHandler). serve() reads "--cert FILE --key FILE" (the server pair of
+the test's throwaway CA) from the command line, listens on a free port of
+127.0.0.1 with TLS, prints "PORT <n>" as its first stdout line and serves,
+one thread per connection, until it is terminated. Other command-line
+arguments are left in server.args (handlers see self.server.args).
+
+LocalService::startPython puts this folder on PYTHONPATH, so a script does
+"import tlsfake".
+"""
+
+import argparse
+import http.server
+import os
+import ssl
+import sys
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def read_body(self):
+        """The request body as bytes (Content-Length framing)."""
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length) if length else b""
+
+    def reply(self, status, body=b"", headers=None, content_type="application/xml"):
+        """Answers with a status, a body (bytes or str) and extra headers
+        (a dict or a list of pairs). Content-Length is always sent."""
+        if isinstance(body, str):
+            body = body.encode("utf-8")
+        self.send_response_only(status)
+        pairs = list(headers.items()) if isinstance(headers, dict) else list(headers or [])
+        names = {k.lower() for k, _ in pairs}
+        if content_type and "content-type" not in names:
+            pairs.append(("Content-Type", content_type))
+        for k, v in pairs:
+            self.send_header(k, v)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if body and self.command != "HEAD":
+            self.wfile.write(body)
+        self.wfile.flush()
+
+    def log_message(self, fmt, *args):
+        if os.environ.get("TLSFAKE_VERBOSE"):
+            sys.stderr.write("%s\n" % (fmt % args))
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def serve(handler_class, argv=None, setup=None):
+    """Runs the fake until it is terminated. `setup(server)` may prepare
+    shared state before the port is announced."""
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--cert", required=True)
+    parser.add_argument("--key", required=True)
+    known, rest = parser.parse_known_args(sys.argv[1:] if argv is None else argv)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(known.cert, known.key)
+    server = Server(("127.0.0.1", 0), handler_class)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    server.args = rest
+    if setup:
+        setup(server)
+    print("PORT %d" % server.server_address[1], flush=True)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
