@@ -1,0 +1,764 @@
+#pragma once
+
+// The record engine: every Ravadido record is a field table plus generic
+// code that reads, writes, describes and archives any table.
+//
+// Adding a record takes three steps (see RURUData in Types.h / Types.cpp):
+//
+//  1. List its fields once, in declaration order, as an X-macro:
+//
+//       #define RURU_DATA_FIELDS(X)                  \
+//           X(1, bodyHash, BodyHash, codec::Binary)  \
+//           X(2, size, Size, codec::I32)             \
+//           X(3, body, Body, codec::Binary)
+//
+//     Each entry is (wire id, field name, capitalised name, codec). The
+//     order of the entries is the order of writing, of the description, of
+//     the archive and of the all-fields constructor's parameters; it need
+//     not be id order.
+//
+//  2. Declare the class in a header:
+//
+//       class RURUData final : public Record
+//       {
+//           RAVADIDO_RECORD(RURUData, RURU_DATA_FIELDS)
+//       };
+//
+//  3. Define its table in a source file:
+//
+//       RAVADIDO_DEFINE_RECORD(RURUData, "Data", RURU_DATA_FIELDS)
+//
+// Every record then has, per field `size`: `size()`, `setSize(v)`,
+// `sizeIsSet()`, `unsetSize()`; plus a default constructor (every field
+// unset), the all-fields constructor (every flag set, nil objects included),
+// a constructor from a KeyedArchive, `read`, `write`, `description` and
+// `encodeWithCoder`.
+//
+// Codecs (namespace ravadido::codec) and what a field of that codec holds:
+//   Bool, I16, I32, EnumI32, I64, Double  the C++ scalar (EnumI32 is an i32
+//                                         archived as a native int)
+//   String                                std::optional<std::string> (UTF-8)
+//   Binary                                std::optional<Bytes>
+//   Struct<R>                             std::shared_ptr<R> (nil: nullptr);
+//                                         one object may sit in two fields
+//   List<E>                               std::optional<std::vector<E-element>>
+//   Set<E>                                std::optional<std::set<E-element>>
+//   Map<K, V>                             std::optional<std::map<K-el, V-el>>
+// where the element of String is std::string, of Binary Bytes, of Struct<R>
+// std::shared_ptr<R>, of a scalar the scalar. Aliases for the containers
+// that occur: StringList, I64List, StructList<R>, StringSet, StringMap,
+// StringI32Map (a macro argument cannot hold a bare comma).
+//
+// Object getters return a const reference, valid until the field changes.
+
+#include "Bytes.h"
+#include "KeyedArchive.h"
+
+#include <thrift/protocol/TProtocol.h>
+
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace ravadido {
+
+using apache::thrift::protocol::TProtocol;
+using apache::thrift::protocol::TType;
+
+class Record;
+
+// One row of a record's field table. The operations act on the record that
+// owns the field; the generic engine and the call result records use them.
+struct FieldInfo
+{
+    std::int16_t id;
+    TType type;
+    const char *name;
+    // Reads a value of the field's type and stores it, setting the flag.
+    void (*read)(Record &, TProtocol &);
+    // Writes header, value and field end when the field is set and present.
+    void (*write)(const Record &, TProtocol &);
+    bool (*isSet)(const Record &);
+    // Set and, for an object field, not nil: what goes on the wire.
+    bool (*isPresent)(const Record &);
+    // The value alone (no field header).
+    void (*writeValue)(const Record &, TProtocol &);
+    // Appends "name:value" as the description shows it (no separator).
+    void (*describe)(const Record &, std::string &);
+    // Saves the field under its name when set.
+    void (*encode)(const Record &, KeyedArchive &);
+    // Restores the field when its name is in the archive.
+    void (*decode)(Record &, const KeyedArchive &);
+};
+
+// A record's wire name and field table, with an index from wire id to row.
+class RecordLayout
+{
+public:
+    RecordLayout(const char *wireName, std::vector<FieldInfo> fields);
+
+    const char *wireName() const { return wireName_; }
+    std::span<const FieldInfo> fields() const { return fields_; }
+
+    // The row for a wire id, or nullptr for an id the record does not have.
+    const FieldInfo *find(std::int16_t id) const
+    {
+        if (id < 0 || static_cast<std::size_t>(id) >= byId_.size() || byId_[id] < 0)
+            return nullptr;
+        return &fields_[byId_[id]];
+    }
+
+private:
+    const char *wireName_;
+    std::vector<FieldInfo> fields_;
+    std::vector<std::int16_t> byId_;
+};
+
+class Record
+{
+public:
+    virtual ~Record() = default;
+
+    virtual const RecordLayout &layout() const = 0;
+
+    // Reads one struct from `in`. Fields accepted are those whose id and
+    // wire type match the table; anything else is skipped. Fields that do
+    // not occur keep their state; a repeated field keeps the later value.
+    // Over a memory buffer, no string or container read may claim more
+    // than the bytes left in it.
+    virtual void read(TProtocol &in);
+    // The same without the set-up; nested records read this way.
+    void readFields(TProtocol &in);
+
+    // Writes one struct: scalars when set, objects when set and not nil,
+    // in declaration order.
+    virtual void write(TProtocol &out) const;
+
+    // "Name(field:value,...)" with every field, set or not.
+    std::string description() const;
+
+    // Saves the set fields under their names.
+    void encodeWithCoder(KeyedArchive &coder) const;
+
+protected:
+    Record() = default;
+    Record(const Record &) = default;
+    Record &operator=(const Record &) = default;
+
+    void decodeFields(const RecordLayout &layout, const KeyedArchive &coder);
+};
+
+namespace detail {
+
+// Container capacity to reserve for `count` announced elements: never more
+// than the bytes the transport still holds could encode.
+std::size_t boundedCapacity(TProtocol &in, std::uint32_t count, std::size_t minWireSize);
+
+void appendInteger(std::string &out, std::int64_t v);
+void appendDouble(std::string &out, double v);
+void appendQuoted(std::string &out, std::string_view s);
+void appendHex(std::string &out, const Bytes &b);
+
+// Integers of any archived width convert when the value fits.
+template<typename T>
+std::optional<T> integerFromArchive(const ArchiveValue &a)
+{
+    if (!a.isInteger())
+        return std::nullopt;
+    const std::int64_t n = std::get<std::int64_t>(a.value);
+    if (n < std::numeric_limits<T>::min() || n > std::numeric_limits<T>::max())
+        return std::nullopt;
+    return static_cast<T>(n);
+}
+
+// Closes the all-fields constructor's parameter list, so that the macro
+// can put a comma after every field.
+struct LastParameter
+{
+};
+
+} // namespace detail
+
+namespace codec {
+
+// A scalar codec: T the held value, Wire the Thrift type.
+template<typename T, TType Wire, std::size_t MinSize, ArchiveValue::Kind ArchiveKind>
+struct Scalar
+{
+    using Value = T;
+    using Element = T;
+    using Getter = T;
+    static constexpr TType type = Wire;
+    static constexpr bool isObject = false;
+    static constexpr std::size_t minWireSize = MinSize;
+
+    static void readElement(TProtocol &in, T &v)
+    {
+        if constexpr (Wire == apache::thrift::protocol::T_BOOL)
+            in.readBool(v);
+        else if constexpr (Wire == apache::thrift::protocol::T_I16)
+            in.readI16(v);
+        else if constexpr (Wire == apache::thrift::protocol::T_I32)
+            in.readI32(v);
+        else if constexpr (Wire == apache::thrift::protocol::T_I64)
+            in.readI64(v);
+        else
+            in.readDouble(v);
+    }
+    static void writeElement(TProtocol &out, const T &v)
+    {
+        if constexpr (Wire == apache::thrift::protocol::T_BOOL)
+            out.writeBool(v);
+        else if constexpr (Wire == apache::thrift::protocol::T_I16)
+            out.writeI16(v);
+        else if constexpr (Wire == apache::thrift::protocol::T_I32)
+            out.writeI32(v);
+        else if constexpr (Wire == apache::thrift::protocol::T_I64)
+            out.writeI64(v);
+        else
+            out.writeDouble(v);
+    }
+    static void describeElement(std::string &s, const T &v)
+    {
+        if constexpr (Wire == apache::thrift::protocol::T_DOUBLE)
+            detail::appendDouble(s, v);
+        else
+            detail::appendInteger(s, static_cast<std::int64_t>(v));
+    }
+    static ArchiveValue archiveElement(const T &v)
+    {
+        if constexpr (ArchiveKind == ArchiveValue::Kind::Bool)
+            return ArchiveValue::boolean(v);
+        else if constexpr (ArchiveKind == ArchiveValue::Kind::Double)
+            return ArchiveValue::real(v);
+        else
+            return ArchiveValue::integer(ArchiveKind, v);
+    }
+    static std::optional<T> unarchiveElement(const ArchiveValue &a)
+    {
+        if constexpr (ArchiveKind == ArchiveValue::Kind::Bool)
+            return a.kind == ArchiveValue::Kind::Bool ? std::optional<T>(std::get<bool>(a.value))
+                                                      : std::nullopt;
+        else if constexpr (ArchiveKind == ArchiveValue::Kind::Double)
+            return a.kind == ArchiveValue::Kind::Double ? std::optional<T>(std::get<double>(a.value))
+                                                        : std::nullopt;
+        else
+            return detail::integerFromArchive<T>(a);
+    }
+
+    static bool present(const T &) { return true; }
+    static void read(TProtocol &in, T &v) { readElement(in, v); }
+    static void write(TProtocol &out, const T &v) { writeElement(out, v); }
+    static void describe(std::string &s, const T &v) { describeElement(s, v); }
+    static void encode(KeyedArchive &coder, const std::string &key, const T &v)
+    {
+        coder.encodeObject(key, archiveElement(v));
+    }
+    // Outer optional: whether the archive gives the field a value.
+    static std::optional<T> decode(const KeyedArchive &coder, const std::string &key)
+    {
+        const ArchiveValue *a = coder.valueForKey(key);
+        return a ? unarchiveElement(*a) : std::nullopt;
+    }
+    static void unset(T &) {} // a scalar keeps its value when unset
+};
+
+using Bool = Scalar<bool, apache::thrift::protocol::T_BOOL, 1, ArchiveValue::Kind::Bool>;
+using I16 = Scalar<std::int16_t, apache::thrift::protocol::T_I16, 2, ArchiveValue::Kind::Int>;
+using I32 = Scalar<std::int32_t, apache::thrift::protocol::T_I32, 4, ArchiveValue::Kind::Int32>;
+using EnumI32 = Scalar<std::int32_t, apache::thrift::protocol::T_I32, 4, ArchiveValue::Kind::Int>;
+using I64 = Scalar<std::int64_t, apache::thrift::protocol::T_I64, 8, ArchiveValue::Kind::Int64>;
+using Double = Scalar<double, apache::thrift::protocol::T_DOUBLE, 8, ArchiveValue::Kind::Double>;
+
+// An object codec held as std::optional<E> (nil: nullopt). Derived gives
+// readElement, writeElement, describeElement, archiveElement and
+// unarchiveElement for E, and nilText.
+template<typename Derived, typename E>
+struct Nullable
+{
+    using Element = E;
+    using Value = std::optional<E>;
+    using Getter = const Value &;
+    static constexpr bool isObject = true;
+
+    static bool present(const Value &v) { return v.has_value(); }
+    static void read(TProtocol &in, Value &v)
+    {
+        E e;
+        Derived::readElement(in, e);
+        v = std::move(e);
+    }
+    static void write(TProtocol &out, const Value &v) { Derived::writeElement(out, *v); }
+    static void describe(std::string &s, const Value &v)
+    {
+        if (v)
+            Derived::describeElement(s, *v);
+        else
+            s += Derived::nilText;
+    }
+    static void encode(KeyedArchive &coder, const std::string &key, const Value &v)
+    {
+        coder.encodeObject(key, v ? Derived::archiveElement(*v) : ArchiveValue::nil());
+    }
+    static std::optional<Value> decode(const KeyedArchive &coder, const std::string &key)
+    {
+        const ArchiveValue *a = coder.valueForKey(key);
+        if (!a)
+            return std::nullopt;
+        if (a->isNil())
+            return Value{};
+        if (auto e = Derived::unarchiveElement(*a))
+            return Value{std::move(*e)};
+        return std::nullopt;
+    }
+    static void unset(Value &v) { v.reset(); }
+};
+
+struct String : Nullable<String, std::string>
+{
+    static constexpr TType type = apache::thrift::protocol::T_STRING;
+    static constexpr std::size_t minWireSize = 4;
+    static constexpr const char *nilText = "\"(null)\"";
+
+    static void readElement(TProtocol &in, std::string &v) { in.readString(v); }
+    static void writeElement(TProtocol &out, const std::string &v) { out.writeString(v); }
+    static void describeElement(std::string &s, const std::string &v) { detail::appendQuoted(s, v); }
+    static ArchiveValue archiveElement(const std::string &v) { return ArchiveValue::string(v); }
+    static std::optional<std::string> unarchiveElement(const ArchiveValue &a)
+    {
+        if (a.kind != ArchiveValue::Kind::String)
+            return std::nullopt;
+        return std::get<std::string>(a.value);
+    }
+};
+
+// Same wire type as String; a codec of its own because the bytes need not
+// be text (the protocol's binary calls, hex in the description).
+struct Binary : Nullable<Binary, Bytes>
+{
+    static constexpr TType type = apache::thrift::protocol::T_STRING;
+    static constexpr std::size_t minWireSize = 4;
+    static constexpr const char *nilText = "\"(null)\"";
+
+    static void readElement(TProtocol &in, Bytes &v) { in.readBinary(v.storage()); }
+    static void writeElement(TProtocol &out, const Bytes &v) { out.writeBinary(v.storage()); }
+    static void describeElement(std::string &s, const Bytes &v)
+    {
+        s += '"';
+        detail::appendHex(s, v);
+        s += '"';
+    }
+    static ArchiveValue archiveElement(const Bytes &v) { return ArchiveValue::bytes(v); }
+    static std::optional<Bytes> unarchiveElement(const ArchiveValue &a)
+    {
+        if (a.kind != ArchiveValue::Kind::Bytes)
+            return std::nullopt;
+        return std::get<Bytes>(a.value);
+    }
+};
+
+template<typename R>
+struct Struct
+{
+    using Element = std::shared_ptr<R>;
+    using Value = std::shared_ptr<R>;
+    using Getter = const Value &;
+    static constexpr TType type = apache::thrift::protocol::T_STRUCT;
+    static constexpr bool isObject = true;
+    static constexpr std::size_t minWireSize = 1;
+
+    // Always a fresh object, even when the sender wrote one record twice.
+    static void readElement(TProtocol &in, Element &v)
+    {
+        auto r = std::make_shared<R>();
+        r->readFields(in);
+        v = std::move(r);
+    }
+    // A nil element of a list still takes its place: an empty struct.
+    static void writeElement(TProtocol &out, const Element &v)
+    {
+        if (v) {
+            v->write(out);
+        } else {
+            out.writeStructBegin(R::recordLayout.wireName());
+            out.writeFieldStop();
+            out.writeStructEnd();
+        }
+    }
+    static void describeElement(std::string &s, const Element &v)
+    {
+        if (v)
+            s += v->description();
+        else
+            s += "(null)";
+    }
+    static ArchiveValue archiveElement(const Element &v)
+    {
+        if (!v)
+            return ArchiveValue::nil();
+        auto nested = std::make_shared<KeyedArchive>(R::recordLayout.wireName());
+        v->encodeWithCoder(*nested);
+        return ArchiveValue::record(std::move(nested));
+    }
+    static std::optional<Element> unarchiveElement(const ArchiveValue &a)
+    {
+        if (a.isNil())
+            return Element{};
+        if (a.kind != ArchiveValue::Kind::Record)
+            return std::nullopt;
+        return std::make_shared<R>(*std::get<std::shared_ptr<const KeyedArchive>>(a.value));
+    }
+
+    static bool present(const Value &v) { return v != nullptr; }
+    static void read(TProtocol &in, Value &v) { readElement(in, v); }
+    static void write(TProtocol &out, const Value &v) { v->write(out); }
+    static void describe(std::string &s, const Value &v) { describeElement(s, v); }
+    static void encode(KeyedArchive &coder, const std::string &key, const Value &v)
+    {
+        coder.encodeObject(key, archiveElement(v));
+    }
+    static std::optional<Value> decode(const KeyedArchive &coder, const std::string &key)
+    {
+        const ArchiveValue *a = coder.valueForKey(key);
+        if (!a)
+            return std::nullopt;
+        return unarchiveElement(*a);
+    }
+    static void unset(Value &v) { v.reset(); }
+};
+
+template<typename E>
+struct List : Nullable<List<E>, std::vector<typename E::Element>>
+{
+    using Items = std::vector<typename E::Element>;
+    static constexpr TType type = apache::thrift::protocol::T_LIST;
+    static constexpr std::size_t minWireSize = 5;
+    static constexpr const char *nilText = "(null)";
+
+    // The announced element type is not checked: elements are read as
+    // declared, and a mismatch fails in the protocol or reads garbage,
+    // never out of bounds.
+    static void readElement(TProtocol &in, Items &v)
+    {
+        TType elementType;
+        std::uint32_t count;
+        in.readListBegin(elementType, count);
+        v.reserve(detail::boundedCapacity(in, count, E::minWireSize));
+        for (std::uint32_t i = 0; i < count; ++i)
+            E::readElement(in, v.emplace_back());
+        in.readListEnd();
+    }
+    static void writeElement(TProtocol &out, const Items &v)
+    {
+        out.writeListBegin(E::type, static_cast<std::uint32_t>(v.size()));
+        for (const auto &e : v)
+            E::writeElement(out, e);
+        out.writeListEnd();
+    }
+    static void describeElement(std::string &s, const Items &v)
+    {
+        s += '(';
+        for (std::size_t i = 0; i < v.size(); ++i) {
+            if (i)
+                s += ", ";
+            E::describeElement(s, v[i]);
+        }
+        s += ')';
+    }
+    static ArchiveValue archiveElement(const Items &v)
+    {
+        ArchiveValue::Array a;
+        a.reserve(v.size());
+        for (const auto &e : v)
+            a.push_back(E::archiveElement(e));
+        return ArchiveValue::array(std::move(a));
+    }
+    static std::optional<Items> unarchiveElement(const ArchiveValue &a)
+    {
+        if (a.kind != ArchiveValue::Kind::Array)
+            return std::nullopt;
+        Items items;
+        for (const auto &e : std::get<ArchiveValue::Array>(a.value)) {
+            auto item = E::unarchiveElement(e);
+            if (!item)
+                return std::nullopt;
+            items.push_back(std::move(*item));
+        }
+        return items;
+    }
+};
+
+template<typename E>
+struct Set : Nullable<Set<E>, std::set<typename E::Element>>
+{
+    using Items = std::set<typename E::Element>;
+    static constexpr TType type = apache::thrift::protocol::T_SET;
+    static constexpr std::size_t minWireSize = 5;
+    static constexpr const char *nilText = "(null)";
+
+    static void readElement(TProtocol &in, Items &v)
+    {
+        TType elementType;
+        std::uint32_t count;
+        in.readSetBegin(elementType, count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            typename E::Element e;
+            E::readElement(in, e);
+            v.insert(std::move(e));
+        }
+        in.readSetEnd();
+    }
+    static void writeElement(TProtocol &out, const Items &v)
+    {
+        out.writeSetBegin(E::type, static_cast<std::uint32_t>(v.size()));
+        for (const auto &e : v)
+            E::writeElement(out, e);
+        out.writeSetEnd();
+    }
+    static void describeElement(std::string &s, const Items &v)
+    {
+        s += "{(";
+        bool first = true;
+        for (const auto &e : v) {
+            if (!first)
+                s += ", ";
+            first = false;
+            E::describeElement(s, e);
+        }
+        s += ")}";
+    }
+    static ArchiveValue archiveElement(const Items &v)
+    {
+        ArchiveValue::Array a;
+        for (const auto &e : v)
+            a.push_back(E::archiveElement(e));
+        return ArchiveValue::set(std::move(a));
+    }
+    static std::optional<Items> unarchiveElement(const ArchiveValue &a)
+    {
+        if (a.kind != ArchiveValue::Kind::Set)
+            return std::nullopt;
+        Items items;
+        for (const auto &e : std::get<ArchiveValue::Array>(a.value)) {
+            auto item = E::unarchiveElement(e);
+            if (!item)
+                return std::nullopt;
+            items.insert(std::move(*item));
+        }
+        return items;
+    }
+};
+
+// Keys are strings in every map of the API.
+template<typename K, typename V>
+struct Map : Nullable<Map<K, V>, std::map<typename K::Element, typename V::Element>>
+{
+    using Items = std::map<typename K::Element, typename V::Element>;
+    static constexpr TType type = apache::thrift::protocol::T_MAP;
+    static constexpr std::size_t minWireSize = 6;
+    static constexpr const char *nilText = "(null)";
+
+    static void readElement(TProtocol &in, Items &v)
+    {
+        TType keyType, valueType;
+        std::uint32_t count;
+        in.readMapBegin(keyType, valueType, count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            typename K::Element key;
+            typename V::Element value;
+            K::readElement(in, key);
+            V::readElement(in, value);
+            v.insert_or_assign(std::move(key), std::move(value));
+        }
+        in.readMapEnd();
+    }
+    static void writeElement(TProtocol &out, const Items &v)
+    {
+        out.writeMapBegin(K::type, V::type, static_cast<std::uint32_t>(v.size()));
+        for (const auto &[key, value] : v) {
+            K::writeElement(out, key);
+            V::writeElement(out, value);
+        }
+        out.writeMapEnd();
+    }
+    static void describeElement(std::string &s, const Items &v)
+    {
+        s += '{';
+        bool first = true;
+        for (const auto &[key, value] : v) {
+            if (!first)
+                s += ", ";
+            first = false;
+            K::describeElement(s, key);
+            s += " = ";
+            V::describeElement(s, value);
+        }
+        s += '}';
+    }
+    static ArchiveValue archiveElement(const Items &v)
+    {
+        ArchiveValue::Dictionary d;
+        for (const auto &[key, value] : v)
+            d.emplace(key, V::archiveElement(value));
+        return ArchiveValue::dictionary(std::move(d));
+    }
+    static std::optional<Items> unarchiveElement(const ArchiveValue &a)
+    {
+        if (a.kind != ArchiveValue::Kind::Dictionary)
+            return std::nullopt;
+        Items items;
+        for (const auto &[key, e] : std::get<ArchiveValue::Dictionary>(a.value)) {
+            auto value = V::unarchiveElement(e);
+            if (!value)
+                return std::nullopt;
+            items.emplace(key, std::move(*value));
+        }
+        return items;
+    }
+};
+
+using StringList = List<String>;
+using I64List = List<I64>;
+template<typename R>
+using StructList = List<Struct<R>>;
+using StringSet = Set<String>;
+using StringMap = Map<String, String>;
+using StringI32Map = Map<String, I32>;
+
+} // namespace codec
+
+namespace detail {
+
+// The table row for one field; Value and Flag point at the record's members.
+template<typename Codec, typename R, auto Value, auto Flag>
+struct FieldOps
+{
+    static R &self(Record &r) { return static_cast<R &>(r); }
+    static const R &self(const Record &r) { return static_cast<const R &>(r); }
+
+    static void read(Record &r, TProtocol &in)
+    {
+        typename Codec::Value v{};
+        Codec::read(in, v);
+        self(r).*Value = std::move(v);
+        self(r).*Flag = true;
+    }
+    static bool isSet(const Record &r) { return self(r).*Flag; }
+    static bool isPresent(const Record &r)
+    {
+        return self(r).*Flag && Codec::present(self(r).*Value);
+    }
+    static void writeValue(const Record &r, TProtocol &out) { Codec::write(out, self(r).*Value); }
+    static void encode(const Record &r, KeyedArchive &coder, const char *name)
+    {
+        if (self(r).*Flag)
+            Codec::encode(coder, name, self(r).*Value);
+    }
+    static void decode(Record &r, const KeyedArchive &coder, const char *name)
+    {
+        if (auto v = Codec::decode(coder, name)) {
+            self(r).*Value = std::move(*v);
+            self(r).*Flag = true;
+        }
+    }
+};
+
+} // namespace detail
+
+} // namespace ravadido
+
+// ---- Macros that turn a field list into a record -------------------------
+
+#define RAVADIDO_DETAIL_MEMBER(id, name, Name, ...)                                               \
+    typename __VA_ARGS__::Value name##_{};                                                        \
+    bool name##IsSet_ = false;
+
+#define RAVADIDO_DETAIL_ACCESSORS(id, name, Name, ...)                                            \
+    typename __VA_ARGS__::Getter name() const { return name##_; }                                 \
+    void set##Name(typename __VA_ARGS__::Value value)                                             \
+    {                                                                                             \
+        name##_ = std::move(value);                                                               \
+        name##IsSet_ = true;                                                                      \
+    }                                                                                             \
+    bool name##IsSet() const { return name##IsSet_; }                                             \
+    void unset##Name()                                                                            \
+    {                                                                                             \
+        __VA_ARGS__::unset(name##_);                                                              \
+        name##IsSet_ = false;                                                                     \
+    }
+
+#define RAVADIDO_DETAIL_PARAM(id, name, Name, ...) typename __VA_ARGS__::Value name,
+
+#define RAVADIDO_DETAIL_ASSIGN(id, name, Name, ...)                                               \
+    name##_ = std::move(name);                                                                    \
+    name##IsSet_ = true;
+
+// The record's members and accessors; put it first in the class body.
+#define RAVADIDO_RECORD(Class, FIELDS)                                                            \
+public:                                                                                           \
+    Class() = default;                                                                            \
+    Class(FIELDS(RAVADIDO_DETAIL_PARAM)::ravadido::detail::LastParameter = {});                   \
+    explicit Class(const ::ravadido::KeyedArchive &coder);                                        \
+    FIELDS(RAVADIDO_DETAIL_ACCESSORS)                                                             \
+    static const ::ravadido::RecordLayout recordLayout;                                           \
+    const ::ravadido::RecordLayout &layout() const override { return recordLayout; }              \
+                                                                                                  \
+private:                                                                                          \
+    using Self = Class;                                                                           \
+    FIELDS(RAVADIDO_DETAIL_MEMBER)                                                                \
+public:
+
+#define RAVADIDO_DETAIL_FIELD_INFO(fid, fname, Name, ...)                                         \
+    ::ravadido::FieldInfo{                                                                        \
+        fid,                                                                                      \
+        __VA_ARGS__::type,                                                                        \
+        #fname,                                                                                   \
+        &::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_,                         \
+                                      &Self::fname##IsSet_>::read,                                \
+        [](const ::ravadido::Record &r, ::ravadido::TProtocol &out) {                             \
+            using Ops = ::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_,          \
+                                                     &Self::fname##IsSet_>;                       \
+            if (Ops::isPresent(r)) {                                                              \
+                out.writeFieldBegin(#fname, __VA_ARGS__::type, fid);                              \
+                Ops::writeValue(r, out);                                                          \
+                out.writeFieldEnd();                                                              \
+            }                                                                                     \
+        },                                                                                        \
+        &::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_,                         \
+                                      &Self::fname##IsSet_>::isSet,                               \
+        &::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_,                         \
+                                      &Self::fname##IsSet_>::isPresent,                           \
+        &::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_,                         \
+                                      &Self::fname##IsSet_>::writeValue,                          \
+        [](const ::ravadido::Record &r, std::string &s) {                                         \
+            s += #fname ":";                                                                      \
+            __VA_ARGS__::describe(s, static_cast<const Self &>(r).fname##_);                      \
+        },                                                                                        \
+        [](const ::ravadido::Record &r, ::ravadido::KeyedArchive &coder) {                        \
+            ::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_,                      \
+                                         &Self::fname##IsSet_>::encode(r, coder, #fname);         \
+        },                                                                                        \
+        [](::ravadido::Record &r, const ::ravadido::KeyedArchive &coder) {                        \
+            ::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_,                      \
+                                         &Self::fname##IsSet_>::decode(r, coder, #fname);         \
+        },                                                                                        \
+    },
+
+// The field table and constructors of a record declared with
+// RAVADIDO_RECORD; put it in a source file.
+#define RAVADIDO_DEFINE_RECORD(Class, wire, FIELDS)                                               \
+    const ::ravadido::RecordLayout Class::recordLayout{wire, {FIELDS(RAVADIDO_DETAIL_FIELD_INFO)}}; \
+    Class::Class(FIELDS(RAVADIDO_DETAIL_PARAM)::ravadido::detail::LastParameter)                  \
+    {                                                                                             \
+        FIELDS(RAVADIDO_DETAIL_ASSIGN)                                                            \
+    }                                                                                             \
+    Class::Class(const ::ravadido::KeyedArchive &coder)                                           \
+    {                                                                                             \
+        decodeFields(recordLayout, coder);                                                        \
+    }
