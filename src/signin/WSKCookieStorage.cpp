@@ -1,0 +1,201 @@
+#include "signin/WSKCookieStorage.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QHostAddress>
+#include <QMutexLocker>
+
+namespace {
+
+bool isComplete(const QNetworkCookie &cookie)
+{
+    return !cookie.name().isEmpty() && !cookie.domain().isEmpty() && !cookie.path().isEmpty();
+}
+
+bool sameIdentity(const QNetworkCookie &a, const QNetworkCookie &b)
+{
+    return a.name() == b.name() && a.domain() == b.domain() && a.path() == b.path();
+}
+
+bool hasExpired(const QNetworkCookie &cookie, const QDateTime &now)
+{
+    return !cookie.isSessionCookie() && cookie.expirationDate() <= now;
+}
+
+bool isIPAddress(const QString &host)
+{
+    return !QHostAddress(host).isNull();
+}
+
+// RFC 6265 5.1.3: identical, or the host ends in "." + domain and is a name.
+bool domainMatches(const QString &host, const QString &domain)
+{
+    if (host == domain)
+        return true;
+    return !domain.isEmpty() && host.endsWith(domain)
+           && host.at(host.size() - domain.size() - 1) == QLatin1Char('.') && !isIPAddress(host);
+}
+
+// RFC 6265 5.1.4: "/foo" matches "/foo" and "/foo/bar", never "/foobar".
+bool pathMatches(const QString &requestPath, const QString &cookiePath)
+{
+    if (requestPath == cookiePath)
+        return true;
+    if (!requestPath.startsWith(cookiePath))
+        return false;
+    return cookiePath.endsWith(QLatin1Char('/')) || requestPath.at(cookiePath.size()) == QLatin1Char('/');
+}
+
+bool cookieDomainMatchesHost(const QString &cookieDomain, const QString &host)
+{
+    if (cookieDomain.startsWith(QLatin1Char('.')))
+        return domainMatches(host, cookieDomain.mid(1));
+    return cookieDomain == host;
+}
+
+// RFC 6265 5.1.4 default-path: the path up to, not including, its last "/".
+QString defaultPath(const QUrl &url)
+{
+    const QString path = url.path();
+    if (!path.startsWith(QLatin1Char('/')))
+        return QStringLiteral("/");
+    const qsizetype lastSlash = path.lastIndexOf(QLatin1Char('/'));
+    return lastSlash <= 0 ? QStringLiteral("/") : path.left(lastSlash);
+}
+
+} // namespace
+
+void WSKCookieStorage::setCookies(const QList<QNetworkCookie> &cookies)
+{
+    QMutexLocker locker(&lock_);
+    removeExpiredCookies();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (const QNetworkCookie &cookie : cookies) {
+        if (!isComplete(cookie)) {
+            qWarning().noquote() << "Cookie incomplete:" << cookie.toRawForm();
+            continue;
+        }
+        const qsizetype old = indexOfCookieMatching(cookie);
+        if (old >= 0)
+            cookies_.removeAt(old);
+        // An expired cookie is how a server deletes one.
+        if (!hasExpired(cookie, now))
+            cookies_.append(cookie);
+    }
+}
+
+QList<QNetworkCookie> WSKCookieStorage::cookiesForURL(const QUrl &url)
+{
+    QMutexLocker locker(&lock_);
+    removeExpiredCookies();
+
+    const QString host = url.host().toLower();
+    if (host.isEmpty())
+        return {};
+    const bool isLocalhost = host == QLatin1String("localhost");
+    QString path = url.path();
+    if (path.isEmpty())
+        path = QStringLiteral("/");
+    const bool isSecureScheme = url.scheme() == QLatin1String("https");
+
+    QList<QNetworkCookie> result;
+    for (const QNetworkCookie &cookie : std::as_const(cookies_)) {
+        const QString domain = cookie.domain().toLower();
+        const bool domainOK = isLocalhost
+                                  ? (domain == QLatin1String("localhost")
+                                     || domain == QLatin1String("localhost.local"))
+                                  : cookieDomainMatchesHost(domain, host);
+        if (domainOK && pathMatches(path, cookie.path()) && (!cookie.isSecure() || isSecureScheme))
+            result.append(cookie);
+    }
+    return result;
+}
+
+void WSKCookieStorage::deleteCookie(const QNetworkCookie &cookie)
+{
+    QMutexLocker locker(&lock_);
+    const qsizetype index = indexOfCookieMatching(cookie);
+    if (index >= 0)
+        cookies_.removeAt(index);
+}
+
+void WSKCookieStorage::removeAllCookies()
+{
+    QMutexLocker locker(&lock_);
+    cookies_.clear();
+}
+
+QList<QNetworkCookie> WSKCookieStorage::cookies() const
+{
+    QMutexLocker locker(&lock_);
+    return cookies_;
+}
+
+std::optional<QNetworkCookie> WSKCookieStorage::cookieMatchingCookie(const QNetworkCookie &cookie) const
+{
+    QMutexLocker locker(&lock_);
+    Q_ASSERT_X(isComplete(cookie), "cookieMatchingCookie",
+               qPrintable(QStringLiteral("Invalid cookie (name:%1 domain:%2 path:%3)")
+                              .arg(QString::fromUtf8(cookie.name()), cookie.domain(), cookie.path())));
+    const qsizetype index = indexOfCookieMatching(cookie);
+    if (index < 0)
+        return std::nullopt;
+    return cookies_.at(index);
+}
+
+void WSKCookieStorage::removeExpiredCookies()
+{
+    QMutexLocker locker(&lock_);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (qsizetype i = cookies_.size() - 1; i >= 0; --i)
+        if (hasExpired(cookies_.at(i), now))
+            cookies_.removeAt(i);
+}
+
+qsizetype WSKCookieStorage::indexOfCookieMatching(const QNetworkCookie &cookie) const
+{
+    for (qsizetype i = 0; i < cookies_.size(); ++i)
+        if (sameIdentity(cookies_.at(i), cookie))
+            return i;
+    return -1;
+}
+
+QList<QNetworkCookie> cookiesFromSetCookieHeaders(const QList<QByteArray> &setCookieValues,
+                                                  const QUrl &url)
+{
+    const QString host = url.host().toLower();
+    QList<QNetworkCookie> result;
+    if (host.isEmpty())
+        return result;
+    for (const QByteArray &value : setCookieValues) {
+        for (QNetworkCookie cookie : QNetworkCookie::parseCookies(value)) {
+            QString domain = cookie.domain().toLower();
+            if (domain.isEmpty()) {
+                domain = host;
+            } else {
+                if (domain.startsWith(QLatin1Char('.')))
+                    domain.remove(0, 1);
+                if (!domainMatches(host, domain))
+                    continue; // a server may not set cookies for another site
+                if (!isIPAddress(domain))
+                    domain.prepend(QLatin1Char('.'));
+            }
+            cookie.setDomain(domain);
+            if (!cookie.path().startsWith(QLatin1Char('/')))
+                cookie.setPath(defaultPath(url));
+            result.append(cookie);
+        }
+    }
+    return result;
+}
+
+QByteArray cookieHeaderForCookies(const QList<QNetworkCookie> &cookies)
+{
+    QByteArray header;
+    for (const QNetworkCookie &cookie : cookies) {
+        if (!header.isEmpty())
+            header += "; ";
+        header += cookie.name() + '=' + cookie.value();
+    }
+    return header;
+}
