@@ -137,6 +137,11 @@ void Record::encodeWithCoder(KeyedArchive &coder) const
         field.encode(*this, coder);
 }
 
+void Record::decodeFields(const KeyedArchive &coder)
+{
+    decodeFields(layout(), coder);
+}
+
 void Record::decodeFields(const RecordLayout &table, const KeyedArchive &coder)
 {
     for (const FieldInfo &field : table.fields())

@@ -145,6 +145,9 @@ public:
 
     // Saves the set fields under their names.
     void encodeWithCoder(KeyedArchive &coder) const;
+    // Restores each field whose name the archive holds (what the archive
+    // constructor does, on a record that exists).
+    void decodeFields(const KeyedArchive &coder);
 
 protected:
     Record() = default;
