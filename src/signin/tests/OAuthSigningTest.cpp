@@ -423,20 +423,22 @@ TEST(OAuthSigning, SignaturesVerifyWithAnIndependentImplementation)
         QString consumerSecret;
         QString token;
         QString tokenSecret;
-        bool asQuery;
+        enum { ResourceHeader, ResourceQuery, RequestTokenHeader } form;
     };
     const QString odd = QString::fromUtf8("caf\xC3\xA9 &=+%/?#*~\xE2\x82\xAC");
     const QString oddEncoded = WSKOAuthAuthentication::encodedOAuthParameterForString(odd);
     const Case cases[] = {
-        {"GET", "https://api.example.com/photos?size=original&file=vacation.jpg", {}, "ck", "cs", "tok", "ts", false},
-        {"GET", "https://api.example.com/photos?b=2&a=1&a=0", {}, "ck", "cs", {}, {}, false},
-        {"POST", "https://api.example.com:8443/form", "name=J%C3%BCrgen&note=a+b&empty=", "ck", "cs", "tok", "ts", false},
-        {"POST", "https://api.example.com/form?x=1", "y=2", "ck", "cs", {}, {}, false},
+        {"GET", "https://api.example.com/photos?size=original&file=vacation.jpg", {}, "ck", "cs", "tok", "ts", Case::ResourceHeader},
+        {"GET", "https://api.example.com/photos?b=2&a=1&a=0", {}, "ck", "cs", {}, {}, Case::ResourceHeader},
+        {"POST", "https://api.example.com:8443/form", "name=J%C3%BCrgen&note=a+b&empty=", "ck", "cs", "tok", "ts",
+         Case::ResourceHeader},
+        {"POST", "https://api.example.com/form?x=1", "y=2", "ck", "cs", {}, {}, Case::ResourceHeader},
         {"GET", "http://api.example.com:80/" + oddEncoded + "/a%2Fb?" + oddEncoded + "=" + oddEncoded,
-         {}, odd, odd, odd, odd, false},
+         {}, odd, odd, odd, odd, Case::ResourceHeader},
         {"POST", "https://API.example.com/" + oddEncoded, "k=" + oddEncoded + "&" + oddEncoded + "=v",
-         odd, odd, odd, odd, false},
-        {"GET", "https://api.example.com/q?x=" + oddEncoded, {}, "ck", odd, "tok", odd, true},
+         odd, odd, odd, odd, Case::ResourceHeader},
+        {"GET", "https://api.example.com/q?x=" + oddEncoded, {}, "ck", odd, "tok", odd, Case::ResourceQuery},
+        {"GET", "https://api.example.com/oauth?x=1", {}, odd, odd, {}, {}, Case::RequestTokenHeader},
     };
 
     QJsonArray requests;
@@ -450,8 +452,22 @@ TEST(OAuthSigning, SignaturesVerifyWithAnIndependentImplementation)
             request.setHeader("Content-Type", "application/x-www-form-urlencoded; charset=utf-8");
             request.body = c.body.toUtf8();
         }
-        const bool signedOk = c.asQuery ? auth.addResourceTokenParamsToRequest(request)
-                                        : auth.addResourceTokenHeaderToRequest(request);
+        bool signedOk = false;
+        switch (c.form) {
+        case Case::ResourceHeader:
+            signedOk = auth.addResourceTokenHeaderToRequest(request);
+            break;
+        case Case::ResourceQuery:
+            signedOk = auth.addResourceTokenParamsToRequest(request);
+            break;
+        case Case::RequestTokenHeader:
+            // Scope is signed in the header's pass but travels in the query.
+            auth.setCallback("https://app.example/cb?" + oddEncoded);
+            auth.setScope(odd);
+            signedOk = auth.addRequestTokenHeaderToRequest(request);
+            EXPECT_TRUE(request.url.contains("&scope=" + oddEncoded));
+            break;
+        }
         ASSERT_TRUE(signedOk) << c.url.toStdString();
         QJsonObject headers;
         for (const auto &[name, value] : request.headers())
@@ -477,4 +493,20 @@ TEST(OAuthSigning, SignaturesVerifyWithAnIndependentImplementation)
     ASSERT_EQ(verdicts.size(), qsizetype(std::size(cases)));
     for (qsizetype i = 0; i < verdicts.size(); ++i)
         EXPECT_EQ(verdicts[i], "ok") << cases[i].url.toStdString();
+}
+
+TEST(HttpRequest, HeadersIgnoreCaseAndKeepTheirPlace)
+{
+    HttpRequest request("https://h.example/", "post");
+    EXPECT_EQ(request.effectiveMethod(), "POST");
+    EXPECT_EQ(HttpRequest("https://h.example/").effectiveMethod(), "GET");
+    request.setHeader("Content-Type", "text/plain");
+    request.setHeader("Accept", "*/*");
+    request.setHeader("content-type", "application/x-www-form-urlencoded");
+    EXPECT_EQ(request.headers().size(), 2);
+    EXPECT_EQ(request.headers().first().first, "Content-Type");
+    EXPECT_EQ(request.header("CONTENT-TYPE"), "application/x-www-form-urlencoded");
+    request.removeHeader("ACCEPT");
+    EXPECT_FALSE(request.hasHeader("Accept"));
+    EXPECT_TRUE(request.header("Accept").isNull());
 }
