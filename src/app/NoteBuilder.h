@@ -1,0 +1,80 @@
+#pragma once
+
+#include "foundation/Error.h"
+#include "ravadido/Types.h"
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QVariantMap>
+
+#include <atomic>
+#include <memory>
+#include <string_view>
+
+// Turns Backpack widget records into Ravadido notes: ENML content, resources
+// for the element's downloaded files, titles the service accepts. One builder
+// serves one import run on its worker thread.
+class NoteBuilder
+{
+public:
+    // `stopImport` (may be null) is the run's cancel flag; the gallery
+    // builder reads it before each image.
+    explicit NoteBuilder(const std::atomic<bool> *stopImport = nullptr);
+
+    // Untitled notes are numbered from 1 in each run.
+    void resetUntitledCount() { untitledCount_ = 0; }
+    qint64 untitledCount() const { return untitledCount_; }
+
+    // ENML document head (declaration, document type, "<en-note>") and end.
+    static QString beginningContentForNote();
+    static void endNoteContent(QString &content);
+
+    // The file's whole bytes with their size and MD5; nullptr with the error
+    // when it cannot be read or is too large for one resource.
+    static std::shared_ptr<ravadido::RURUData> ravadidoDataWithContentsOfFile(
+        const QString &path, OptionalError *error = nullptr);
+    static std::shared_ptr<ravadido::RURUData> ravadidoDataWithString(const QString &text);
+    // Lower-case hexadecimal, two digits per byte.
+    static QString dataToHex(std::string_view bytes);
+    // From QMimeDatabase; "application/octet-stream" when nothing is known.
+    // The slot receives an error only when the file cannot be read.
+    static QString mimeTypeForPath(const QString &path, OptionalError *error = nullptr);
+
+    // Builders. The ones with paths take the local files of the element, in
+    // the order of its images for a gallery. nullptr without an error means
+    // cancelled; nullptr with an error means a file could not be attached or
+    // the element type has no builder.
+    std::shared_ptr<ravadido::RURUNote> createNoteForAttachment(
+        const QVariantMap &widget, const QStringList &paths, OptionalError *error = nullptr);
+    std::shared_ptr<ravadido::RURUNote> createNoteForGallery(
+        const QVariantMap &widget, const QStringList &paths, OptionalError *error = nullptr);
+    std::shared_ptr<ravadido::RURUNote> createNoteForEmail(const QVariantMap &widget);
+    std::shared_ptr<ravadido::RURUNote> createNoteForList(const QVariantMap &widget);
+    std::shared_ptr<ravadido::RURUNote> createNoteForNote(const QVariantMap &widget);
+    std::shared_ptr<ravadido::RURUNote> createNoteForWidget(
+        const QVariantMap &widget, const QStringList &paths = {}, OptionalError *error = nullptr);
+
+    // "Asset", "Gallery" and "Image" records have files to download.
+    static bool isAsset(const QVariantMap &widget);
+    // "<account URL>/assets/<backpackID>/as/<filename>", identifier and file
+    // name each escaped as one path segment; empty for records without files.
+    static QUrl assetURLForWidget(const QVariantMap &widget, const QUrl &accountURL);
+
+    // The notebook name for a page's display title and the stack name for a
+    // site, both within the service's limits.
+    static QString fixupNotebookTitle(const QString &title);
+    static QString notebookStackName(const QString &sitename);
+
+    // A note title within the service's limits; an empty one becomes the
+    // next "Untitled Note - %d".
+    QString noteTitle(const QString &title);
+
+private:
+    const std::atomic<bool> *stopImport_;
+    qint64 untitledCount_ = 0;
+
+    bool stopped() const { return stopImport_ && stopImport_->load(); }
+    std::shared_ptr<ravadido::RURUResource> resourceForFile(const QString &path,
+                                                            OptionalError *error);
+};
