@@ -62,6 +62,12 @@ private:
     std::int32_t saved_ = 0;
 };
 
+// The transport without a reference count round trip per container.
+struct TransportOf : TProtocol
+{
+    static apache::thrift::transport::TTransport *of(TProtocol &p) { return (p.*(&TransportOf::ptrans_)).get(); }
+};
+
 } // namespace
 
 RecordLayout::RecordLayout(const char *wireName, std::vector<FieldInfo> fields)
@@ -156,7 +162,7 @@ std::size_t boundedCapacity(TProtocol &in, std::uint32_t count, std::size_t minW
     // nothing; any other leaves `left` at 0 and the container grows as
     // elements arrive.
     std::uint32_t left = 0;
-    in.getTransport()->borrow(nullptr, &left);
+    TransportOf::of(in)->borrow(nullptr, &left);
     return std::min<std::size_t>(count, left / std::max<std::size_t>(minWireSize, 1));
 }
 

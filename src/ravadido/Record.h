@@ -256,7 +256,12 @@ struct Scalar
     }
 
     static bool present(const T &) { return true; }
-    static void read(TProtocol &in, T &v) { readElement(in, v); }
+    static void read(TProtocol &in, T &v)
+    {
+        T read{};
+        readElement(in, read);
+        v = read;
+    }
     static void write(TProtocol &out, const T &v) { writeElement(out, v); }
     static void describe(std::string &s, const T &v) { describeElement(s, v); }
     static void encode(KeyedArchive &coder, const std::string &key, const T &v)
@@ -291,11 +296,23 @@ struct Nullable
     static constexpr bool isObject = true;
 
     static bool present(const Value &v) { return v.has_value(); }
+    // Reads straight into a nil field; a field that holds a value (a
+    // repeated id) keeps it until the new one is complete.
     static void read(TProtocol &in, Value &v)
     {
-        E e;
-        Derived::readElement(in, e);
-        v = std::move(e);
+        if (v) {
+            E e;
+            Derived::readElement(in, e);
+            v = std::move(e);
+            return;
+        }
+        v.emplace();
+        try {
+            Derived::readElement(in, *v);
+        } catch (...) {
+            v.reset();
+            throw;
+        }
     }
     static void write(TProtocol &out, const Value &v) { Derived::writeElement(out, *v); }
     static void describe(std::string &s, const Value &v)
@@ -645,11 +662,10 @@ struct FieldOps
     static R &self(Record &r) { return static_cast<R &>(r); }
     static const R &self(const Record &r) { return static_cast<const R &>(r); }
 
+    // The codec leaves the value as it was when the read fails.
     static void read(Record &r, TProtocol &in)
     {
-        typename Codec::Value v{};
-        Codec::read(in, v);
-        self(r).*Value = std::move(v);
+        Codec::read(in, self(r).*Value);
         self(r).*Flag = true;
     }
     static bool isSet(const Record &r) { return self(r).*Flag; }
