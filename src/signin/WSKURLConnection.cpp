@@ -3,12 +3,11 @@
 #include "foundation/SyncHttp.h"
 
 #include <QAuthenticator>
-#include <QCoreApplication>
 #include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
-#include <QThread>
 
 namespace {
 
@@ -17,19 +16,12 @@ constexpr int kMaximumRedirects = 20;
 // Without an answer for this long a request times out, as it would elsewhere.
 constexpr int kTransferTimeoutMs = 60000;
 
-QNetworkAccessManager *threadManager()
+// The network layer's own jar, shared by every connection that lets it
+// handle cookies.
+QNetworkCookieJar *systemCookieJar()
 {
-    static thread_local QPointer<QNetworkAccessManager> manager;
-    if (!manager) {
-        manager = new QNetworkAccessManager;
-        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-        QThread *thread = QThread::currentThread();
-        if (QCoreApplication::instance() && thread == QCoreApplication::instance()->thread())
-            manager->setParent(QCoreApplication::instance());
-        else
-            QObject::connect(thread, &QThread::finished, manager, &QObject::deleteLater);
-    }
-    return manager;
+    static QNetworkCookieJar *jar = new QNetworkCookieJar;
+    return jar;
 }
 
 bool isTransportError(QNetworkReply::NetworkError error)
@@ -86,16 +78,22 @@ class WSKNetworkConnection : public WSKURLConnection
 {
 public:
     WSKNetworkConnection(WSKConnectionRequest request, std::shared_ptr<WSKURLConnectionDelegate> delegate)
-        : request_(std::move(request)), delegate_(std::move(delegate))
+        : request_(std::move(request)), delegate_(std::move(delegate)), manager_(new QNetworkAccessManager(this))
     {
+        // A manager of its own: no credentials or TLS sessions cached by one
+        // fetch reach another.
+        manager_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        if (request_.shouldHandleCookies) {
+            manager_->setCookieJar(systemCookieJar());
+            systemCookieJar()->setParent(nullptr);
+        }
     }
 
     ~WSKNetworkConnection() override { dropReply(); }
 
     void start() override
     {
-        QNetworkAccessManager *manager = threadManager();
-        connect(manager, &QNetworkAccessManager::authenticationRequired, this,
+        connect(manager_, &QNetworkAccessManager::authenticationRequired, this,
                 &WSKNetworkConnection::onAuthenticationRequired);
         send();
     }
@@ -124,7 +122,6 @@ private:
         const HttpRequest &request = request_.request;
         QNetworkRequest networkRequest(QUrl::fromEncoded(request.url.toUtf8()));
         networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-        networkRequest.setAttribute(QNetworkRequest::AuthenticationReuseAttribute, QNetworkRequest::Manual);
         if (!request_.shouldHandleCookies) {
             networkRequest.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
             networkRequest.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
@@ -133,7 +130,7 @@ private:
         for (const auto &[name, value] : request.headers())
             networkRequest.setRawHeader(name.toLatin1(), value.toUtf8());
 
-        QNetworkAccessManager *manager = threadManager();
+        QNetworkAccessManager *manager = manager_;
         const QByteArray verb = request.effectiveMethod().toLatin1();
         QNetworkReply *reply;
         if (request_.bodyStream)
@@ -305,6 +302,7 @@ private:
 
     WSKConnectionRequest request_;
     std::shared_ptr<WSKURLConnectionDelegate> delegate_;
+    QNetworkAccessManager *manager_;
     QPointer<QNetworkReply> reply_;
     QAuthenticator *pendingAuthenticator_ = nullptr;
     bool cancelled_ = false;

@@ -91,7 +91,7 @@ struct WSKConnectionClass
     bool takesDelegateQueue = false;
 };
 
-// Connections over QNetworkAccessManager: one manager per thread, Qt's own
-// redirects, cookies (unless asked) and credential reuse switched off. TLS is
+// Connections over QNetworkAccessManager, one manager per connection, with
+// Qt's own redirects and cookies (unless asked for) switched off. TLS is
 // always verified.
 WSKConnectionClass WSKNetworkConnectionClass();
