@@ -131,6 +131,8 @@ QString describe(long code)
     case URLErrorNotConnectedToInternet:
         return localizedString("The Internet connection appears to be offline.");
     case URLErrorBadServerResponse: return localizedString("The server returned a bad response.");
+    case URLErrorCannotDecodeRawData:
+    case URLErrorCannotDecodeContentData: return localizedString("The server's data could not be decoded.");
     case URLErrorCannotParseResponse:
         return localizedString("The server's response could not be parsed.");
     case URLErrorSecureConnectionFailed:
@@ -163,8 +165,8 @@ long urlErrorCode(int curlCode, long osErrno)
     case CURLE_TOO_MANY_REDIRECTS: return URLErrorHTTPTooManyRedirects;
     case CURLE_WEIRD_SERVER_REPLY: return URLErrorCannotParseResponse;
     case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-    case CURLE_BAD_CONTENT_ENCODING: return URLErrorBadServerResponse;
+    case CURLE_HTTP2_STREAM: return URLErrorBadServerResponse;
+    case CURLE_BAD_CONTENT_ENCODING: return URLErrorCannotDecodeContentData;
     case CURLE_PEER_FAILED_VERIFICATION: return URLErrorServerCertificateUntrusted;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CACERT_BADFILE:

@@ -27,7 +27,7 @@ TestCertificateAuthority::TestCertificateAuthority()
     ext.write("basicConstraints=CA:FALSE\n"
               "keyUsage=digitalSignature,keyEncipherment\n"
               "extendedKeyUsage=serverAuth\n"
-              "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+              "subjectAltName=IP:127.0.0.1,DNS:localhost,DNS:*.test.localhost\n");
     ext.close();
     m_valid = run({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                    "-subj", "/CN=Leafhaul Test CA", "-keyout", d + "ca.key", "-out", d + "ca.pem",

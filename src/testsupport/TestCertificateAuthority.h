@@ -5,7 +5,9 @@
 #include <QTemporaryDir>
 
 // A throwaway certificate authority made with the openssl tool at test time,
-// with one server certificate for 127.0.0.1 and localhost signed by it. Fake
+// with one server certificate for 127.0.0.1, localhost and *.test.localhost
+// (libcurl sends every *.localhost name to the loopback address, so a fake can
+// stand for a service with sub-domains) signed by it. Fake
 // TLS services load the server pair; clients trust caCertPath() explicitly.
 class TestCertificateAuthority
 {

@@ -1,0 +1,284 @@
+#include "backpack/TGBackpackAssetDownloader.h"
+
+#include "backpack/BackpackSettings.h"
+#include "backpack/TGBackpackAPI.h"
+#include "foundation/SystemLog.h"
+#include "foundation/TGQuietLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMetaObject>
+#include <QStandardPaths>
+#include <QThread>
+#include <QUuid>
+
+namespace {
+
+std::atomic<bool> gLoggedIn{false};
+
+Error urlError(long code, const QString &description, const QUrl &url)
+{
+    return Error(SyncHttp::kURLErrorDomain, code, description, {}, {},
+                 {{SyncHttp::kFailingURLStringKey, url.toString(QUrl::FullyEncoded)}});
+}
+
+}  // namespace
+
+TGBackpackAssetDownloader::TGBackpackAssetDownloader(std::shared_ptr<TGBackpackAccount> account, QObject *parent)
+    : QObject(parent), m_account(std::move(account))
+{
+}
+
+TGBackpackAssetDownloader::~TGBackpackAssetDownloader()
+{
+    stopWorker();
+}
+
+bool TGBackpackAssetDownloader::isLoggedIn()
+{
+    return gLoggedIn;
+}
+
+void TGBackpackAssetDownloader::forgetLogin()
+{
+    gLoggedIn = false;
+}
+
+OptionalError TGBackpackAssetDownloader::downloadError() const
+{
+    return m_downloadError;
+}
+
+void TGBackpackAssetDownloader::setError(const OptionalError &error)
+{
+    m_downloadError = error;
+}
+
+void TGBackpackAssetDownloader::informDelegate()
+{
+    if (m_delegate)
+        m_delegate->backpackAssetDownloaderDidFinish(this);
+}
+
+QString TGBackpackAssetDownloader::applicationSupportPath()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath(QStringLiteral("Stowbird"));
+}
+
+QString TGBackpackAssetDownloader::assetsPath()
+{
+    return QDir(applicationSupportPath()).filePath(QStringLiteral("Assets"));
+}
+
+void TGBackpackAssetDownloader::ensurePath(const QString &path)
+{
+    if (QFileInfo::exists(path))
+        return;
+    if (!QDir().mkpath(path))
+        systemLog(QStringLiteral("Unable to create %1\nError: %2")
+                      .arg(path, localizedString("The folder could not be created.")));
+}
+
+std::optional<QString> TGBackpackAssetDownloader::safePathComponent(const QString &name)
+{
+    QString component = name.section(QLatin1Char('/'), -1);
+    component.remove(QChar(0));
+    if (component.isEmpty() || component == QLatin1String(".") || component == QLatin1String(".."))
+        return std::nullopt;
+    return component;
+}
+
+std::optional<QString> TGBackpackAssetDownloader::assetFolderName(const QUrl &url)
+{
+    const QString text = url.toString(QUrl::FullyEncoded);
+    qsizetype start = text.indexOf(QLatin1String("/assets/"));
+    if (start < 0)
+        start = text.indexOf(QLatin1String("/thumbs/"));
+    if (start < 0)
+        return std::nullopt;
+    start += 8;
+    const qsizetype end = text.indexOf(QLatin1String("/as/"), start);
+    if (end < 0)
+        return std::nullopt;
+    return safePathComponent(QUrl::fromPercentEncoding(text.mid(start, end - start).toUtf8()));
+}
+
+SyncHttp::Request TGBackpackAssetDownloader::createURLRequestForLogin() const
+{
+    SyncHttp::Request r;
+    r.method = "POST";
+    r.url = QUrl(QLatin1String("https://") + BackpackSettings::signInHost() + QLatin1String("/authenticate"),
+                 QUrl::StrictMode);
+    r.headers.append({"Content-Type", "application/x-www-form-urlencoded"});
+    r.body = (QLatin1String("product=backpack&subdomain=") + TGBackpackAPI::formEncoded(m_account->sitename())
+              + QLatin1String("&username=") + TGBackpackAPI::formEncoded(m_account->username())
+              + QLatin1String("&password=") + TGBackpackAPI::formEncoded(m_account->password()))
+                 .toUtf8();
+    r.useCookies = true;
+    r.timeoutSeconds = m_timeoutSeconds;
+    return r;
+}
+
+bool TGBackpackAssetDownloader::login()
+{
+    if (gLoggedIn)
+        return true;
+    OptionalError error;
+    const std::optional<SyncHttp::Response> response = SyncHttp::send(createURLRequestForLogin(), &error);
+    if (response && response->status != 200) {
+        QString description = localizedString("Backpack returned error code %d.");
+        description.replace(QLatin1String("%d"), QString::number(response->status));
+        if (response->hasHeader("Status"))
+            error = Error(SyncHttp::kURLErrorDomain, response->status, description,
+                          QString::fromUtf8(response->header("Status")), QString());
+        else
+            error = Error(SyncHttp::kURLErrorDomain, response->status, description);
+    }
+    if (error)
+        setError(error);
+    gLoggedIn = !error && response.has_value();
+    return gLoggedIn;
+}
+
+void TGBackpackAssetDownloader::finishWithError(const Error &error)
+{
+    setError(error);
+    m_finished = true;
+    informDelegate();
+}
+
+void TGBackpackAssetDownloader::stopWorker()
+{
+    if (m_cancelFlag)
+        *m_cancelFlag = true;
+    if (m_worker.joinable())
+        m_worker.join();
+    m_downloading = false;
+}
+
+void TGBackpackAssetDownloader::cancel()
+{
+    ++m_generation;  // a result already on its way is dropped
+    stopWorker();
+}
+
+void TGBackpackAssetDownloader::downloadURL(const QUrl &url)
+{
+    setError(std::nullopt);
+    m_finished = false;
+
+    if (!login()) {
+        systemLog(QStringLiteral("Failed to login to download %1").arg(url.toString()));
+        finishWithError(m_downloadError.value_or(
+            urlError(SyncHttp::URLErrorUserAuthenticationRequired, localizedString("Backpack sign-in failed."), url)));
+        return;
+    }
+
+    m_requestURL = url;
+    const std::optional<QString> folderName = assetFolderName(url);
+    if (!folderName) {
+        systemLog(QStringLiteral("Couldn't create download for %1").arg(url.toString()));
+        finishWithError(urlError(SyncHttp::URLErrorBadURL,
+                                 localizedString("The address names no Backpack asset."), url));
+        return;
+    }
+    const QString folder = QDir(assetsPath()).filePath(*folderName);
+    ensurePath(folder);
+
+    stopWorker();
+    const quint64 generation = ++m_generation;
+    auto cancelFlag = std::make_shared<std::atomic<bool>>(false);
+    m_cancelFlag = cancelFlag;
+    m_downloading = true;
+
+    // The body goes to a hidden file first: the server's file name is known
+    // only once the answer's headers have arrived.
+    const QString tempPath = QDir(folder).filePath(
+        QStringLiteral(".download-%1").arg(QUuid::createUuid().toString(QUuid::WithoutBraces)));
+    SyncHttp::Request request;
+    request.url = url;
+    request.timeoutSeconds = m_timeoutSeconds;
+    request.downloadPath = tempPath;
+    request.isCancelled = [cancelFlag] { return cancelFlag->load(); };
+
+    m_worker = std::thread([this, request, generation, tempPath, folder] {
+        Outcome outcome;
+        outcome.response = SyncHttp::send(request, &outcome.error);
+        QMetaObject::invokeMethod(
+            this, [this, generation, outcome, tempPath, folder] { downloadEnded(generation, outcome, tempPath, folder); },
+            Qt::QueuedConnection);
+    });
+}
+
+void TGBackpackAssetDownloader::downloadEnded(quint64 generation, const Outcome &outcome, const QString &tempPath,
+                                              const QString &folder)
+{
+    if (generation != m_generation) {
+        QFile::remove(tempPath);
+        return;
+    }
+    if (m_worker.joinable())
+        m_worker.join();
+    m_downloading = false;
+    if (!outcome.response) {
+        QFile::remove(tempPath);
+        didFailWithError(outcome.error.value_or(urlError(SyncHttp::URLErrorUnknown, QString(), m_requestURL)));
+        return;
+    }
+    didFinish(tempPath, folder, *outcome.response);
+}
+
+void TGBackpackAssetDownloader::retry()
+{
+    TGQuietLog("Retrying after time Out for %@", m_requestURL);
+    ++m_tries;
+    QThread::sleep(1);
+    downloadURL(m_requestURL);
+}
+
+void TGBackpackAssetDownloader::didFailWithError(const Error &error)
+{
+    if (error.is(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorTimedOut)) {
+        if (m_tries < 2) {
+            retry();
+            return;
+        }
+        TGQuietLog("Exceeded retries");
+    }
+    setError(error);
+    m_finished = true;
+    systemLog(QStringLiteral("Download failed for %1\n! Error - %2 %3")
+                  .arg(m_requestURL.toString(), error.localizedDescription,
+                       error.userInfo.value(SyncHttp::kFailingURLStringKey).toString()));
+    informDelegate();
+}
+
+void TGBackpackAssetDownloader::didFinish(const QString &tempPath, const QString &folder,
+                                          const SyncHttp::Response &response)
+{
+    const std::optional<QString> name = safePathComponent(response.suggestedFilename());
+    if (!name) {
+        QFile::remove(tempPath);
+        didFailWithError(urlError(SyncHttp::URLErrorCannotCreateFile,
+                                  localizedString("The server suggested no usable file name."), m_requestURL));
+        return;
+    }
+    const QString destination = QDir(folder).filePath(*name);
+    if (QFileInfo::exists(destination) && !QFile::remove(destination)) {
+        QFile::remove(tempPath);
+        didFailWithError(urlError(SyncHttp::URLErrorCannotWriteToFile,
+                                  localizedString("The earlier copy of the file could not be replaced."),
+                                  m_requestURL));
+        return;
+    }
+    if (!QFile::rename(tempPath, destination)) {
+        QFile::remove(tempPath);
+        didFailWithError(urlError(SyncHttp::URLErrorCannotWriteToFile,
+                                  localizedString("The download file could not be written."), m_requestURL));
+        return;
+    }
+    systemLog(QStringLiteral("Successfully downloaded %1").arg(m_requestURL.toString()));
+    m_finished = true;
+    informDelegate();
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "foundation/Error.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <libxml/tree.h>
+
+#include <memory>
+#include <optional>
+
+// The parse-error domain of service answers.
+inline const QString kXMLParserErrorDomain = QStringLiteral("NSXMLParserErrorDomain");
+
+// A parsed XML document, shared by everyone who holds a copy (libxml2
+// underneath). Service answers are untrusted: no network access, no DTD
+// loading, no entity substitution; white-space text nodes are kept.
+class XmlDocument
+{
+public:
+    XmlDocument() = default;
+
+    // Parses UTF-8 text; nothing, with the parser's error in *error, on failure.
+    static std::optional<XmlDocument> parse(const QByteArray &utf8, OptionalError *error = nullptr);
+
+    bool isNull() const { return !m_doc; }
+    xmlDocPtr doc() const { return m_doc.get(); }
+    xmlNodePtr root() const;
+    QByteArray toByteArray() const;
+
+    // Evaluates an XPath expression from `context` (the root element when
+    // null); the matching nodes in document order, or nothing with the error.
+    std::optional<QList<xmlNodePtr>> nodes(const QString &xpath, xmlNodePtr context = nullptr,
+                                           OptionalError *error = nullptr) const;
+
+private:
+    std::shared_ptr<xmlDoc> m_doc;
+};
+
+namespace xml {
+QString name(xmlNodePtr node);
+// The attribute's value, nothing when the element lacks it.
+std::optional<QString> attribute(xmlNodePtr node, const char *name);
+// All text inside the node, "" when there is none.
+QString textContent(xmlNodePtr node);
+// The first child that is an element, or null.
+xmlNodePtr firstElementChild(xmlNodePtr node);
+}  // namespace xml

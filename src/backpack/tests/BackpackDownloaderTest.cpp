@@ -1,0 +1,231 @@
+#include "BackpackTestSupport.h"
+
+#include "backpack/TGBackpackAssetDownloader.h"
+#include "foundation/SystemLog.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <mutex>
+
+namespace {
+
+class CountingDelegate : public TGBackpackAssetDownloaderDelegate
+{
+public:
+    void backpackAssetDownloaderDidFinish(TGBackpackAssetDownloader *) override { ++calls; }
+    int calls = 0;
+};
+
+class DownloaderTest : public BackpackTest
+{
+protected:
+    void SetUp() override
+    {
+        BackpackTest::SetUp();
+        ASSERT_TRUE(dataHome.isValid());
+        qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+        TGBackpackAssetDownloader::forgetLogin();
+        QJsonObject site = defaultSite();
+        site["assets"] = QJsonObject{
+            {"123/a.png", QJsonObject{{"text", "PNG-A"}, {"filename", "a.png"}}},
+            {"124/b b.png", QJsonObject{{"text", "PNG-B"}}},
+            {"125/x.txt", QJsonObject{{"text", "evil"}, {"filename", "../../escape.txt"}}},
+            {"126/y.txt", QJsonObject{{"text", "dots"}, {"filename", ".."}}},
+            {"../as/z.txt", QJsonObject{{"text", "z"}}},
+        };
+        ASSERT_TRUE(fake->setSite(site));
+        setSystemLogObserver([this](const QString &line) {
+            std::lock_guard lock(logMutex);
+            log << line;
+        });
+    }
+    void TearDown() override { setSystemLogObserver({}); }
+
+    std::shared_ptr<TGBackpackAccount> account(const QString &password = QStringLiteral("p&ss=w+rd% x"))
+    {
+        return std::make_shared<TGBackpackAccount>(QStringLiteral("acme"), QString::fromUtf8(kToken),
+                                                   QStringLiteral("ann"), password);
+    }
+    QUrl asset(const QString &path) const
+    {
+        return QUrl(QStringLiteral("https://acme.%1/%2").arg(fake->domain(), path));
+    }
+    // Turns the event loop until the delegate hears of the end (or a generous
+    // guard passes, which fails the test).
+    static void waitFor(const CountingDelegate &delegate, int calls = 1)
+    {
+        QDeadlineTimer guard(60000);
+        while (delegate.calls < calls && !guard.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        ASSERT_EQ(delegate.calls, calls);
+    }
+    QStringList paths()
+    {
+        QStringList result;
+        for (const auto &r : fake->requests())
+            result << r.toObject()["path"].toString();
+        return result;
+    }
+    QString read(const QString &relative)
+    {
+        QFile f(QDir(TGBackpackAssetDownloader::assetsPath()).filePath(relative));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("<missing>");
+    }
+    QStringList logLines()
+    {
+        std::lock_guard lock(logMutex);
+        return log;
+    }
+
+    QTemporaryDir dataHome;
+    std::mutex logMutex;
+    QStringList log;
+};
+
+TEST_F(DownloaderTest, SignsInOnceAndSavesIntoTheAssetFolder)
+{
+    EXPECT_EQ(TGBackpackAssetDownloader::assetsPath(), dataHome.path() + "/Stowbird/Assets");
+    CountingDelegate delegate;
+    TGBackpackAssetDownloader first(account());
+    first.setDelegate(&delegate);
+    first.downloadURL(asset("assets/123/as/a.png"));
+    waitFor(delegate);
+    EXPECT_TRUE(first.finished());
+    EXPECT_FALSE(first.downloadError()) << first.downloadError()->toString();
+    EXPECT_EQ(read("123/a.png"), QStringLiteral("PNG-A"));
+    EXPECT_TRUE(TGBackpackAssetDownloader::isLoggedIn());
+
+    // Another downloader rides on the same sign-in; a thumbnail address and
+    // the name from the address when the server suggests none.
+    TGBackpackAssetDownloader second(account());
+    second.setDelegate(&delegate);
+    second.downloadURL(asset("thumbs/124/as/b%20b.png"));
+    waitFor(delegate, 2);
+    EXPECT_FALSE(second.downloadError());
+    EXPECT_EQ(read("124/b b.png"), QStringLiteral("PNG-B"));
+
+    // A file downloaded again replaces the old copy.
+    QJsonObject site = defaultSite();
+    site["assets"] = QJsonObject{{"123/a.png", QJsonObject{{"text", "NEW"}, {"filename", "a.png"}}}};
+    ASSERT_TRUE(fake->setSite(site));
+    second.downloadURL(asset("assets/123/as/a.png"));
+    waitFor(delegate, 3);
+    EXPECT_EQ(read("123/a.png"), QStringLiteral("NEW"));
+    EXPECT_EQ(QDir(TGBackpackAssetDownloader::assetsPath() + "/123").entryList(QDir::Files | QDir::Hidden),
+              QStringList{"a.png"});
+
+    EXPECT_EQ(paths(), (QStringList{"authenticate", "assets/123/as/a.png", "thumbs/124/as/b%20b.png",
+                                    "assets/123/as/a.png"}));
+    const QJsonObject signIn = fake->requests()[0].toObject();
+    EXPECT_EQ(signIn["host"].toString(), "signin." + fake->domain());
+    EXPECT_EQ(signIn["body"].toString(),
+              QStringLiteral("product=backpack&subdomain=acme&username=ann&password=p%26ss%3Dw%2Brd%25%20x"));
+    EXPECT_TRUE(logLines().contains("Successfully downloaded " + asset("assets/123/as/a.png").toString()));
+}
+
+TEST_F(DownloaderTest, FailedSignInEndsTheDownloadAndIsTriedAgain)
+{
+    CountingDelegate delegate;
+    TGBackpackAssetDownloader downloader(account(QStringLiteral("wrong")));
+    downloader.setDelegate(&delegate);
+    downloader.downloadURL(asset("assets/123/as/a.png"));
+    EXPECT_EQ(delegate.calls, 1);
+    EXPECT_TRUE(downloader.finished());
+    ASSERT_TRUE(downloader.downloadError());
+    EXPECT_EQ(downloader.downloadError()->domain, SyncHttp::kURLErrorDomain);
+    EXPECT_EQ(downloader.downloadError()->code, 401);
+    EXPECT_EQ(downloader.downloadError()->localizedDescription, QStringLiteral("Backpack returned error code 401."));
+    EXPECT_EQ(downloader.downloadError()->localizedFailureReason, QStringLiteral("401 Unauthorized"));
+    EXPECT_TRUE(logLines().contains("Failed to login to download " + asset("assets/123/as/a.png").toString()));
+    EXPECT_FALSE(TGBackpackAssetDownloader::isLoggedIn());
+
+    downloader.downloadURL(asset("assets/123/as/a.png"));
+    EXPECT_EQ(delegate.calls, 2);
+    EXPECT_EQ(paths(), (QStringList{"authenticate", "authenticate"}));
+}
+
+TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
+{
+    struct Case { const char *name; QString path; QString file; long code; };
+    const Case cases[] = {
+        {"suggested name with folders", "assets/125/as/x.txt", "125/escape.txt", 0},
+        {"suggested name of two dots", "assets/126/as/y.txt", "", SyncHttp::URLErrorCannotCreateFile},
+        {"folder of two dots", "assets/%2E%2E/as/z.txt", "", SyncHttp::URLErrorBadURL},
+        {"folder with a slash", "assets/a%2F..%2F..%2Fb/as/z.txt", "", -1},
+        {"no asset folder", "files/z.txt", "", SyncHttp::URLErrorBadURL},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        CountingDelegate delegate;
+        TGBackpackAssetDownloader downloader(account());
+        downloader.setDelegate(&delegate);
+        downloader.downloadURL(QUrl(QStringLiteral("https://acme.%1/%2").arg(fake->domain(), c.path),
+                                    QUrl::StrictMode));
+        waitFor(delegate);
+        EXPECT_TRUE(downloader.finished());
+        if (c.code == 0) {
+            EXPECT_FALSE(downloader.downloadError());
+            EXPECT_EQ(read(c.file), QStringLiteral("evil"));
+        } else {
+            ASSERT_TRUE(downloader.downloadError());
+            if (c.code != -1)  // -1: any error will do
+                EXPECT_EQ(downloader.downloadError()->code, c.code);
+        }
+    }
+    // Nothing was written beside or above the assets folder.
+    EXPECT_EQ(QDir(dataHome.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"Stowbird"});
+    EXPECT_EQ(QDir(dataHome.path() + "/Stowbird").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{"Assets"});
+    QStringList leftovers = QDir(TGBackpackAssetDownloader::assetsPath() + "/126").entryList(QDir::Files | QDir::Hidden);
+    EXPECT_TRUE(leftovers.isEmpty()) << leftovers.join(',');
+}
+
+TEST_F(DownloaderTest, TimeOutsAreRetriedTwicePerDownloader)
+{
+    ASSERT_TRUE(fake->enqueue(QJsonObject{{"path", "assets/123/as/a.png"}, {"status", 200}, {"delay", 4}, {"times", 10}}));
+    CountingDelegate delegate;
+    TGBackpackAssetDownloader downloader(account());
+    downloader.setTimeoutSeconds(1);
+    downloader.setDelegate(&delegate);
+    testing::internal::CaptureStdout();
+    downloader.downloadURL(asset("assets/123/as/a.png"));
+    waitFor(delegate);
+    const QString out = QString::fromStdString(testing::internal::GetCapturedStdout());
+    EXPECT_TRUE(downloader.finished());
+    ASSERT_TRUE(downloader.downloadError());
+    EXPECT_EQ(downloader.downloadError()->code, SyncHttp::URLErrorTimedOut);
+    EXPECT_EQ(out.count("Retrying after time Out for " + asset("assets/123/as/a.png").toString()), 2);
+    EXPECT_TRUE(out.endsWith("Exceeded retries\n"));
+    EXPECT_EQ(paths().count("assets/123/as/a.png"), 3);
+
+    // The retries are spent for this object: the next time-out ends at once.
+    downloader.downloadURL(asset("assets/123/as/a.png"));
+    waitFor(delegate, 2);
+    EXPECT_EQ(paths().count("assets/123/as/a.png"), 4);
+    EXPECT_TRUE(logLines().last().startsWith("Download failed for "));
+}
+
+TEST_F(DownloaderTest, CancelStopsWithoutTellingTheDelegate)
+{
+    ASSERT_TRUE(fake->enqueue(QJsonObject{{"path", "assets/123/as/a.png"}, {"status", 200}, {"delay", 20}}));
+    CountingDelegate delegate;
+    TGBackpackAssetDownloader downloader(account());
+    downloader.setDelegate(&delegate);
+    downloader.downloadURL(asset("assets/123/as/a.png"));
+    QDeadlineTimer guard(30000);
+    while (!paths().contains("assets/123/as/a.png") && !guard.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    downloader.cancel();
+    for (int i = 0; i < 10; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(downloader.finished());
+    EXPECT_EQ(delegate.calls, 0);
+    EXPECT_EQ(read("123/a.png"), QStringLiteral("<missing>"));
+    EXPECT_TRUE(QDir(TGBackpackAssetDownloader::assetsPath() + "/123").entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+}  // namespace

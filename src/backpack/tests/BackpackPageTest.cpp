@@ -1,0 +1,314 @@
+#include "backpack/TGBackpackPage.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char *kPage = R"(<?xml version="1.0" encoding="UTF-8"?>
+<response success="true">
+  <page id="7" title="Home">
+    <belongings>
+      <belonging id="b1" position="1">
+        <widget id="n1" type="Note"/>
+      </belonging>
+      <belonging id="b2" position="2">
+        <widget id="l1" type="List"/>
+      </belonging>
+      <belonging id="b3" position="3">
+        <widget id="w1" type="WriteboardLink"/>
+      </belonging>
+      <belonging id="b4" position="4">
+        <widget id="g1" type="Gallery"/>
+      </belonging>
+      <belonging id="b5" position="5">
+        <widget id="a1" type="Asset"/>
+      </belonging>
+      <belonging id="b6" position="6">
+        <widget id="x1" type="Poll"/>
+      </belonging>
+      <belonging id="b7" position="7">
+        <widget id="e1" type="Email"/>
+      </belonging>
+      <belonging id="b8" position="8">
+        <widget id="s1" type="Separator"/>
+      </belonging>
+      <belonging id="b9" position="9">
+        <widget id="n404" type="Note"/>
+      </belonging>
+      <belonging id="b10" position="10">
+        <widget id="p2" type="PageLink"/>
+      </belonging>
+      <belonging id="b11" position="11">
+        <widget id="n2" type="Note"/>
+      </belonging>
+      <belonging id="b12" position="12">
+        <widget id="e2" type="Email"/>
+      </belonging>
+      <belonging id="b13" position="13">
+        <widget id="it's" type="List"/>
+      </belonging>
+      <belonging id="b14" position="14">
+        <widget id="it's" type="Gallery"/>
+      </belonging>
+      <belonging id="b15" position="15">
+      </belonging>
+      <belonging id="b16" position="16">
+        <widget id="l2" type="List"/>
+      </belonging>
+    </belongings>
+    <notes>
+      <note id="n1" created_at="2009-03-04 05:06:07" title="Say &amp;quot;hi&amp;quot; &amp;amp; go">Body *text*</note>
+      <note id="n2" created_at="March 4" title="Kept">Still here</note>
+    </notes>
+    <lists>
+      <list id="l1" name="Groceries"/>
+      <list id="it's" name="Apostrophe"/>
+      <list id="l2" name="Empty"/>
+    </lists>
+    <items>
+      <item id="i1" list_id="l1" completed="false">first</item>
+      <item id="i2" list_id="l1" completed="true">second</item>
+      <item id="i3" list_id="l1">third</item>
+      <item id="i4" list_id="l1" completed="true">fourth</item>
+      <item id="i5" list_id="l1" completed="true"></item>
+      <item id="i6" list_id="it's" completed="TRUE">apostrophe item</item>
+    </items>
+    <galleries>
+      <gallery id="g1" name="Photos"/>
+      <gallery id="it's" name="Odd"/>
+    </galleries>
+    <images>
+      <image id="im1" gallery_id="g1" file_name="a.png" description="First"/>
+      <image id="im9" gallery_id="it's" file_name="z.png" description="Odd one"/>
+      <image id="im2" gallery_id="g1" file_name="b b.jpg"/>
+    </images>
+    <attachments>
+      <attachment id="a1" file_name="report.pdf"/>
+    </attachments>
+    <emails>
+      <email id="e1" created_at="2010-12-31 23:59:58" subject="Hello &lt;you&gt;">Mail body</email>
+      <email id="e2" created_at="2010-01-02 03:04:05">No subject</email>
+    </emails>
+    <separators>
+      <separator id="s1">----</separator>
+    </separators>
+    <pages>
+      <page id="p2" title="Other &amp;amp; page"/>
+    </pages>
+  </page>
+</response>
+)";
+
+QString compact(const QString &text)
+{
+    return QString(text).replace(QRegularExpression(QStringLiteral(">\\s+<")), QStringLiteral("><"));
+}
+
+XmlDocument parse(const QString &text)
+{
+    OptionalError error;
+    auto document = XmlDocument::parse(text.toUtf8(), &error);
+    EXPECT_TRUE(document) << (error ? error->toString().toStdString() : "");
+    return document.value_or(XmlDocument());
+}
+
+// "type:id" of each record, and the records' keys.
+QString summary(const WidgetRecord &r)
+{
+    return r.value("widgetType").toString() + ":" + r.value("backpackID").toString() + "["
+        + QStringList(r.keys()).join(',') + "]";
+}
+
+QString itemSummary(const QVariant &v)
+{
+    const QVariantMap m = v.toMap();
+    return m.value("backpackID").toString() + "/" + QString::number(m.value("position").toInt()) + "/"
+        + (m.value("completed").toBool() ? "done" : "open") + "/" + m.value("text").toString();
+}
+
+TEST(BackpackPage, WidgetsFollowThePageOrderInIndentedAndCompactDocuments)
+{
+    for (bool isCompact : {false, true}) {
+        SCOPED_TRACE(isCompact ? "compact" : "indented");
+        TGBackpackPage page(QStringLiteral("7"), QStringLiteral("Home"), QStringLiteral("private"));
+        page.setContents(parse(isCompact ? compact(QString::fromUtf8(kPage)) : QString::fromUtf8(kPage)));
+        const QList<WidgetRecord> widgets = page.widgets();
+        QStringList got;
+        for (const auto &w : widgets)
+            got << summary(w);
+        EXPECT_EQ(got, (QStringList{
+                           "Note:n1[backpackID,createdAt,text,title,widgetType]",
+                           "List:l1[backpackID,items,name,widgetType]",
+                           "Gallery:g1[backpackID,images,name,widgetType]",
+                           "Asset:a1[backpackID,filename,widgetType]",
+                           "Email:e1[backpackID,body,createdAt,subject,widgetType]",
+                           "Separator:s1[backpackID,text,widgetType]",
+                           "PageLink:p2[backpackID,title,widgetType]",
+                           "Note:n2[backpackID,text,title,widgetType]",
+                           "Email:e2[backpackID,body,createdAt,widgetType]",
+                           "List:it's[backpackID,items,name,widgetType]",
+                           "Gallery:it's[backpackID,images,name,widgetType]",
+                           "List:l2[backpackID,items,name,widgetType]",
+                       }));
+        ASSERT_EQ(widgets.size(), 12);
+
+        const WidgetRecord note = widgets[0];
+        EXPECT_EQ(note["title"].toString(), QStringLiteral("Say \"hi\" &amp; go"));
+        EXPECT_EQ(note["text"].toString(), QStringLiteral("Body *text*"));
+        EXPECT_EQ(note["createdAt"].toDateTime(), QDateTime(QDate(2009, 3, 4), QTime(5, 6, 7)));
+
+        QStringList items;
+        for (const QVariant &v : widgets[1]["items"].toList())
+            items << itemSummary(v);
+        EXPECT_EQ(items, (QStringList{"i1/1/open/first", "i3/2/open/third", "i5/3/done/", "i4/4/done/fourth",
+                                      "i2/5/done/second"}));
+        EXPECT_EQ(widgets[1]["name"].toString(), QStringLiteral("Groceries"));
+
+        const QVariantList images = widgets[2]["images"].toList();
+        ASSERT_EQ(images.size(), 2);
+        EXPECT_EQ(images[0].toMap()["filename"].toString(), QStringLiteral("a.png"));
+        EXPECT_EQ(images[0].toMap()["description"].toString(), QStringLiteral("First"));
+        EXPECT_EQ(images[0].toMap()["position"].toULongLong(), 1u);
+        EXPECT_EQ(images[1].toMap()["filename"].toString(), QStringLiteral("b b.jpg"));
+        EXPECT_FALSE(images[1].toMap().contains("description"));
+        EXPECT_EQ(images[1].toMap()["position"].toULongLong(), 2u);
+
+        EXPECT_EQ(widgets[3]["filename"].toString(), QStringLiteral("report.pdf"));
+        EXPECT_EQ(widgets[4]["subject"].toString(), QStringLiteral("Hello <you>"));
+        EXPECT_EQ(widgets[4]["body"].toString(), QStringLiteral("Mail body"));
+        EXPECT_EQ(widgets[4]["createdAt"].toDateTime(), QDateTime(QDate(2010, 12, 31), QTime(23, 59, 58)));
+        EXPECT_EQ(widgets[5]["text"].toString(), QStringLiteral("----"));
+        EXPECT_EQ(widgets[6]["title"].toString(), QStringLiteral("Other &amp; page"));
+        // A date that does not parse loses only the date.
+        EXPECT_EQ(widgets[7]["title"].toString(), QStringLiteral("Kept"));
+        EXPECT_EQ(widgets[7]["text"].toString(), QStringLiteral("Still here"));
+        // Identifiers with an apostrophe find their items and images.
+        ASSERT_EQ(widgets[9]["items"].toList().size(), 1);
+        EXPECT_EQ(itemSummary(widgets[9]["items"].toList()[0]), QStringLiteral("i6/1/open/apostrophe item"));
+        ASSERT_EQ(widgets[10]["images"].toList().size(), 1);
+        EXPECT_EQ(widgets[10]["images"].toList()[0].toMap()["backpackID"].toString(), QStringLiteral("im9"));
+        EXPECT_TRUE(widgets[11]["items"].toList().isEmpty());
+    }
+}
+
+TEST(BackpackPage, RecordsKeepEveryValueThatIsPresent)
+{
+    struct Case { const char *element; const char *query; QStringList keys; };
+    const Case cases[] = {
+        {"<notes><note title=\"t\">x</note></notes>", "notes", {"text", "title", "widgetType"}},
+        {"<notes><note id=\"1\" created_at=\"2009-03-04 05:06\">x</note></notes>", "notes",
+         {"backpackID", "text", "widgetType"}},
+        {"<emails><email id=\"1\" subject=\"s\"/></emails>", "emails", {"backpackID", "body", "subject", "widgetType"}},
+        {"<attachments><attachment id=\"1\"/></attachments>", "attachments", {"backpackID", "widgetType"}},
+        {"<lists><list id=\"1\"/></lists>", "lists", {"backpackID", "items", "widgetType"}},
+        {"<galleries><gallery name=\"g\"/></galleries>", "galleries", {"images", "name", "widgetType"}},
+        {"<pages><page id=\"1\"/></pages>", "pageLinks", {"backpackID", "widgetType"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.element);
+        TGBackpackPage page;
+        page.setContents(parse(QStringLiteral("<response success=\"true\">%1</response>").arg(c.element)));
+        const QString q = QString::fromLatin1(c.query);
+        const QList<WidgetRecord> records = q == "notes" ? page.notes()
+            : q == "emails"                               ? page.emails()
+            : q == "attachments"                          ? page.attachments()
+            : q == "lists"                                ? page.lists()
+            : q == "galleries"                            ? page.galleries()
+                                                          : page.pageLinks();
+        ASSERT_EQ(records.size(), 1);
+        EXPECT_EQ(QStringList(records[0].keys()), c.keys);
+    }
+}
+
+TEST(BackpackPage, CompletedMeansExactlyTrue)
+{
+    TGBackpackPage page;
+    page.setContents(parse(QStringLiteral(
+        "<r><items><item id=\"1\" list_id=\"L\" completed=\"True\">a</item><item id=\"2\" list_id=\"L\" "
+        "completed=\"yes\">b</item><item id=\"3\" list_id=\"L\">c</item><item id=\"4\" list_id=\"L\" "
+        "completed=\"true\">d</item></items></r>")));
+    QStringList got;
+    for (const QVariant &v : page.itemsForList(QStringLiteral("L")))
+        got << itemSummary(v);
+    EXPECT_EQ(got, (QStringList{"1/1/open/a", "2/2/open/b", "3/3/open/c", "4/4/done/d"}));
+    EXPECT_TRUE(page.itemsForList(QStringLiteral("other")).isEmpty());
+}
+
+TEST(BackpackPage, DatesIgnoreTheUserLocale)
+{
+    const QLocale saved;
+    for (auto language : {QLocale::Arabic, QLocale::German, QLocale::Japanese}) {
+        QLocale::setDefault(QLocale(language));
+        XmlDocument d = parse(QStringLiteral("<e created_at=\"2011-07-08 13:14:15\" bad=\"2011-07-08T13:14:15\"/>"));
+        EXPECT_EQ(TGBackpackPage::dateFromXMLElement(d.root(), "created_at"),
+                  QDateTime(QDate(2011, 7, 8), QTime(13, 14, 15)));
+        EXPECT_FALSE(TGBackpackPage::dateFromXMLElement(d.root(), "bad"));
+        EXPECT_FALSE(TGBackpackPage::dateFromXMLElement(d.root(), "missing"));
+    }
+    QLocale::setDefault(saved);
+}
+
+TEST(BackpackPage, DisplayTitleUndoesTheServiceEscapes)
+{
+    struct Case { QString title, display; };
+    const Case cases[] = {
+        {"&quot;Q&quot; &amp; A", "\"Q\" & A"},
+        {"A &amp;quot; B", "A &quot; B"},
+        {"plain", "plain"},
+        {QString(), QString()},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(TGBackpackPage(QStringLiteral("1"), c.title, QString()).titleForDisplay(), c.display);
+    EXPECT_EQ(TGBackpackPage::fixBackpackEscapeBugInNotesTitle(QStringLiteral("&quot;a&amp;")),
+              QStringLiteral("\"a&amp;"));
+}
+
+TEST(BackpackPage, CollectionsAreReadOnceAndKept)
+{
+    TGBackpackPage page(QStringLiteral("7"), QStringLiteral("t"), QStringLiteral("s"));
+    EXPECT_TRUE(page.widgets().isEmpty());
+    EXPECT_TRUE(page.attachments().isEmpty());  // read before the contents: stays empty
+    page.setContents(parse(QString::fromUtf8(kPage)));
+    EXPECT_TRUE(page.attachments().isEmpty());
+    EXPECT_EQ(page.notes().size(), 2);
+    QStringList types;
+    for (const auto &w : page.widgets())
+        types << w["widgetType"].toString();
+    EXPECT_FALSE(types.contains("Asset"));
+    EXPECT_EQ(types.count("Note"), 2);
+
+    // A new document changes the belongings, not the notes already read.
+    page.setContents(parse(QStringLiteral(
+        "<response><belongings><belonging><widget id=\"n1\" type=\"Note\"/></belonging></belongings>"
+        "<notes><note id=\"n1\" title=\"new\">new</note></notes></response>")));
+    const auto widgets = page.widgets();
+    ASSERT_EQ(widgets.size(), 1);
+    EXPECT_EQ(widgets[0]["text"].toString(), QStringLiteral("Body *text*"));
+    EXPECT_EQ(page.writeboards().size(), 0);
+}
+
+TEST(BackpackPage, UntrustedDocumentsAreParsedSafely)
+{
+    // An external entity is neither fetched nor expanded.
+    const QByteArray xxe = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file:///etc/hostname\">]>"
+                           "<response><notes><note id=\"1\" title=\"t\">&x;</note></notes></response>";
+    OptionalError error;
+    auto document = XmlDocument::parse(xxe, &error);
+    if (document) {
+        TGBackpackPage page;
+        page.setContents(*document);
+        const auto notes = page.notes();
+        ASSERT_EQ(notes.size(), 1);
+        EXPECT_TRUE(notes[0]["text"].toString().isEmpty());
+    } else {
+        EXPECT_TRUE(error);
+    }
+    EXPECT_FALSE(XmlDocument::parse("<a><b></a>", &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, kXMLParserErrorDomain);
+}
+
+}  // namespace
