@@ -194,8 +194,8 @@ Request TGBackpackAPI::URLRequestForPath(const QString &path, const QString &ext
             r.url = url;
     }
     r.timeoutSeconds = m_policy.requestTimeoutSeconds;
-    r.headers.append({"Content-Type", path == kSessionCreate ? "application/x-www-form-urlencoded"
-                                                               : "application/xml"});
+    r.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray(path == kSessionCreate ? "application/x-www-form-urlencoded"
+                                                               : "application/xml")));
     r.method = method.isEmpty() ? QByteArray("POST") : method.toUtf8();
     if (needsBodyForPath(path, QString::fromUtf8(r.method))) {
         if (path == kSessionCreate) {

@@ -110,7 +110,7 @@ SyncHttp::Request TGBackpackAssetDownloader::createURLRequestForLogin() const
     r.method = "POST";
     r.url = QUrl(QLatin1String("https://") + BackpackSettings::signInHost() + QLatin1String("/authenticate"),
                  QUrl::StrictMode);
-    r.headers.append({"Content-Type", "application/x-www-form-urlencoded"});
+    r.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/x-www-form-urlencoded")));
     r.body = (QLatin1String("product=backpack&subdomain=") + TGBackpackAPI::formEncoded(m_account->sitename())
               + QLatin1String("&username=") + TGBackpackAPI::formEncoded(m_account->username())
               + QLatin1String("&password=") + TGBackpackAPI::formEncoded(m_account->password()))

@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -78,12 +79,19 @@ struct Transfer
     QSaveFile *file = nullptr;
     bool writeFailed = false;
     const std::function<bool()> *isCancelled = nullptr;
+    // Idle time-out: libcurl's own speed limit averages over seconds, so a
+    // request body sent just before a silent stretch would hide it.
+    std::chrono::steady_clock::duration idleLimit{};
+    std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
+    curl_off_t lastDown = 0, lastUp = 0;
+    bool timedOut = false;
 };
 
 size_t onHeader(char *data, size_t size, size_t count, void *user)
 {
     auto *t = static_cast<Transfer *>(user);
     const size_t n = size * count;
+    t->lastActivity = std::chrono::steady_clock::now();
     const QByteArray line = QByteArray(data, qsizetype(n)).trimmed();
     if (line.startsWith("HTTP/")) {
         // A new answer (redirect or interim): only the last one's headers count.
@@ -110,10 +118,21 @@ size_t onBody(char *data, size_t size, size_t count, void *user)
     return n;
 }
 
-int onProgress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+int onProgress(void *user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up)
 {
     auto *t = static_cast<Transfer *>(user);
-    return (t->isCancelled && *t->isCancelled && (*t->isCancelled)()) ? 1 : 0;
+    if (t->isCancelled && *t->isCancelled && (*t->isCancelled)())
+        return 1;
+    const auto now = std::chrono::steady_clock::now();
+    if (down != t->lastDown || up != t->lastUp) {
+        t->lastDown = down;
+        t->lastUp = up;
+        t->lastActivity = now;
+    } else if (now - t->lastActivity > t->idleLimit) {
+        t->timedOut = true;
+        return 1;
+    }
+    return 0;
 }
 
 QString describe(long code)
@@ -294,8 +313,7 @@ std::optional<Response> send(const Request &request, OptionalError *error)
 
     const long timeout = std::max(1, request.timeoutSeconds);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, timeout);
+    t.idleLimit = std::chrono::seconds(timeout);
 
     curl_easy_setopt(c, CURLOPT_SHARE, g.share);
     if (request.useCookies)
@@ -345,7 +363,10 @@ std::optional<Response> send(const Request &request, OptionalError *error)
         t.file = file.get();
     }
 
-    const CURLcode result = curl_easy_perform(c);
+    t.lastActivity = std::chrono::steady_clock::now();
+    CURLcode result = curl_easy_perform(c);
+    if (result == CURLE_ABORTED_BY_CALLBACK && t.timedOut)
+        result = CURLE_OPERATION_TIMEDOUT;
 
     long osErrno = 0;
     curl_easy_getinfo(c, CURLINFO_OS_ERRNO, &osErrno);

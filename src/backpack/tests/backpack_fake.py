@@ -178,6 +178,9 @@ class Handler(tlsfake.Handler):
             if page is None:
                 return self.reply(200, failure(404, "Page not found"))
             return self.reply(200, page.get("xml", success()))
+        m = re.match(r"page/([^/]+)/", path)
+        if m and urllib.parse.unquote(m.group(1)) not in pages:
+            return self.reply(200, failure(404, "Page not found"))
         m = re.match(r"page/([^/]+)/lists/([^/]+)/items/list$", path)
         if m:
             key = "%s/%s" % (urllib.parse.unquote(m.group(1)), urllib.parse.unquote(m.group(2)))
@@ -191,9 +194,6 @@ class Handler(tlsfake.Handler):
                 STATE["next_id"] += 1
                 new_id = STATE["next_id"]
             return self.reply(200, success('<item id="%d" completed="false">new</item>' % new_id))
-        m = re.match(r"page/([^/]+)/", path)
-        if m and urllib.parse.unquote(m.group(1)) not in pages:
-            return self.reply(200, failure(404, "Page not found"))
         if path.startswith("page/"):
             return self.reply(200, success())
         return self.reply(404, "not found", content_type="text/plain")
