@@ -102,7 +102,9 @@ class WSKHTTPFetcher : public std::enable_shared_from_this<WSKHTTPFetcher>, priv
     };
 
 public:
-    // Callbacks that name the fetcher run only while their delegate lives.
+    // The "selector" callbacks (those given the fetcher) run only while the
+    // delegate object lives, and never without one; the "block" callbacks
+    // need no delegate. Both kinds are released when the fetch ends.
     using FinishedSelector = std::function<void(WSKHTTPFetcher &fetcher, const QByteArray &data,
                                                 const OptionalError &error)>;
     using ReceivedDataSelector = std::function<void(WSKHTTPFetcher &fetcher, const QByteArray &dataSoFar)>;

@@ -137,21 +137,6 @@ TEST(CacheReservationRule, OnlyReservedEntriesLeftMayExceedTheCapacity)
     EXPECT_EQ(cache.totalDataSize(), 60u);
 }
 
-TEST(CacheDescription, ShowsBytesAndReservation)
-{
-    auto e = entry(-1);
-    EXPECT_TRUE(e->description().contains(QStringLiteral("bytes:(null)")));
-    EXPECT_FALSE(e->description().contains(QStringLiteral("resDate")));
-    auto f = entry(7);
-    f->setReservationDate(QDateTime::currentDateTimeUtc());
-    EXPECT_TRUE(f->description().contains(QStringLiteral("bytes:7 ")));
-    EXPECT_TRUE(f->description().contains(QStringLiteral(" resDate:")));
-    WSKURLCache cache;
-    EXPECT_EQ(cache.memoryCapacity(), 15728640u);
-    cache.storeCachedResponse(f, get("http://h/x"));
-    EXPECT_TRUE(cache.description().contains(QStringLiteral("http://h/x")));
-}
-
 // ETag rule of the history.
 TEST(HistoryETagRule, RemembersETagWithoutBodyByDefault)
 {

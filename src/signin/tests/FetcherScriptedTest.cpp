@@ -8,7 +8,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QEventLoop>
+#include <QTemporaryDir>
 
 inline void PrintTo(const QString &text, std::ostream *os)
 {
@@ -798,24 +800,94 @@ TEST_F(FetcherTest, CookieStorageMethods)
     }
 }
 
-// --- Properties and helpers --------------------------------------------------------
+// --- Downloads to a file --------------------------------------------------------------
 
-TEST_F(FetcherTest, PropertiesCommentAndDescription)
+TEST_F(FetcherTest, DownloadFailuresLeaveNoFileBehind)
 {
-    auto fetcher = WSKHTTPFetcher::fetcherWithURL(QUrl("http://a.test/p?q=1"));
-    EXPECT_TRUE(fetcher->propertyForKey(QStringLiteral("FetchType")).isNull());
-    fetcher->setProperty(QStringLiteral("request"), QStringLiteral("FetchType"));
-    fetcher->addPropertiesFromDictionary({{QStringLiteral("a"), 1}});
-    EXPECT_EQ(fetcher->properties().size(), 2);
-    fetcher->setProperty(QVariant(), QStringLiteral("a"));
-    EXPECT_EQ(fetcher->properties(), (QVariantMap{{QStringLiteral("FetchType"), QStringLiteral("request")}}));
-    fetcher->setCommentWithFormat(QStringLiteral("access token for %1"), QStringLiteral("a.test"));
-    EXPECT_EQ(fetcher->comment(), QStringLiteral("access token for a.test"));
-    fetcher->setCommentWithFormat(QString(), QStringLiteral("x"));
-    EXPECT_TRUE(fetcher->comment().isNull());
-    EXPECT_TRUE(fetcher->description().startsWith(QStringLiteral("WSKHTTPFetcher 0x")));
-    EXPECT_TRUE(fetcher->description().endsWith(QStringLiteral(" (http://a.test/p?q=1)")));
+    // The target's folder does not exist: the body is kept in the temporary
+    // folder, and moving it into place fails with the file system's error.
+    auto unmovable = WSKHTTPFetcher::fetcherWithURLString(QStringLiteral("http://a.test/f"));
+    const QString nowhere = QDir::temp().filePath(QStringLiteral("no-such-folder-%1/f.bin").arg(QCoreApplication::applicationPid()));
+    unmovable->setDownloadPath(nowhere);
+    beginWithOutcome(*unmovable);
+    const QString temporary = unmovable->temporaryDownloadPath();
+    EXPECT_TRUE(QFile::exists(temporary));
+    last().respond(200, "abc");
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->domain, QString::fromLatin1(kWSKFileErrorDomain));
+    EXPECT_FALSE(QFile::exists(temporary));
+    EXPECT_TRUE(unmovable->temporaryDownloadPath().isEmpty());
+
+    // A write that fails ends the fetch with -4.
+    QTemporaryDir dir;
+    auto unwritable = WSKHTTPFetcher::fetcherWithURLString(QStringLiteral("http://a.test/f"));
+    unwritable->setDownloadPath(dir.filePath(QStringLiteral("f.bin")));
+    auto history = std::make_shared<WSKHTTPFetchHistory>(1000, true);
+    history->updateFetchHistoryWithRequest(*unwritable->mutableRequest(),
+                                           FakeConnection::response(200, {{"ETag", "\"1\""}}), QByteArray("old"));
+    unwritable->setFetchHistory(history);
+    beginWithOutcome(*unwritable);
+    FakeConnection &connection = last();
+    connection.delegate->connectionDidReceiveResponse(&connection, FakeConnection::response(200));
+    unwritable->downloadFileHandle()->close();
+    connection.delegate->connectionDidReceiveData(&connection, "data");
+    ASSERT_TRUE(outcome.error);
+    EXPECT_TRUE(outcome.error->is(QString::fromLatin1(kWSKHTTPFetcherStatusDomain), -4));
+    EXPECT_FALSE(outcome.error->localizedDescription.isEmpty());
+    EXPECT_TRUE(connection.cancelled);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());
+    expectBalancedNotifications();
+
+    // A finished download is never remembered by the history.
+    auto saved = WSKHTTPFetcher::fetcherWithURLString(QStringLiteral("http://a.test/f"));
+    saved->setDownloadPath(dir.filePath(QStringLiteral("f.bin")));
+    saved->setFetchHistory(history);
+    beginWithOutcome(*saved);
+    last().respond(200, "new", {{"ETag", "\"2\""}});
+    EXPECT_FALSE(outcome.error);
+    EXPECT_EQ(history->cachedDataForRequest(*saved->mutableRequest()), std::nullopt);
 }
+
+// --- Service -------------------------------------------------------------------------
+
+class FakeService : public WSKHTTPFetcherServiceProtocol
+{
+public:
+    bool fetcherShouldBeginFetching(WSKHTTPFetcher &fetcher) override
+    {
+        delayed.push_back(&fetcher);
+        return false;
+    }
+    void fetcherDidStop(WSKHTTPFetcher &) override { ++stops; }
+    bool isDelayingFetcher(const WSKHTTPFetcher &fetcher) const override
+    {
+        return std::find(delayed.begin(), delayed.end(), &fetcher) != delayed.end();
+    }
+    std::vector<WSKHTTPFetcher *> delayed;
+    int stops = 0;
+};
+
+TEST_F(FetcherTest, AServiceMayHoldAFetchBack)
+{
+    auto service = std::make_shared<FakeService>();
+    auto fetcher = WSKHTTPFetcher::fetcherWithURLString(QStringLiteral("http://a.test/"));
+    fetcher->setService(service);
+    fetcher->setServiceHost(QStringLiteral("a.test"));
+    fetcher->setServicePriority(2);
+    EXPECT_TRUE(beginWithOutcome(*fetcher));
+    EXPECT_TRUE(connections.empty());
+    EXPECT_TRUE(fetcher->isFetching());
+    service->delayed.clear();
+    EXPECT_FALSE(fetcher->isFetching());
+    EXPECT_TRUE(fetcher->beginFetchMayDelay(false, true));
+    ASSERT_EQ(connections.size(), 1u);
+    last().respond(200, "later");
+    EXPECT_EQ(outcome.data, QByteArray("later"));
+    EXPECT_EQ(service->stops, 1);
+    EXPECT_EQ(fetcher->serviceHost(), QStringLiteral("a.test"));
+}
+
+// --- Properties and helpers --------------------------------------------------------
 
 class SelectorOwner : public QObject
 {
@@ -838,10 +910,6 @@ TEST(FetcherHelpers, SelectorCheckAndUserAgentStrings)
 
     EXPECT_TRUE(WSKCleanedUserAgentString(QString()).isNull());
     EXPECT_EQ(WSKCleanedUserAgentString(QStringLiteral("My App (beta)/1.0; x=y\t\"q\"")), QStringLiteral("My_App_beta1.0_xyq"));
-    EXPECT_TRUE(WSKSystemVersionString().contains(QLatin1Char('/')));
-    EXPECT_FALSE(WSKApplicationIdentifier().isEmpty());
-    EXPECT_EQ(WSKApplicationIdentifier(), WSKApplicationIdentifier());
-    EXPECT_TRUE(WSKHTTPFetcher::doesSupportSentDataCallback());
 }
 
 } // namespace
