@@ -93,6 +93,8 @@ public:
 
     void start() override
     {
+        // Proxy challenges are not taken: Qt's signal for them does not say
+        // which reply asks, and no proxy is configured.
         connect(manager_, &QNetworkAccessManager::authenticationRequired, this,
                 &WSKNetworkConnection::onAuthenticationRequired);
         send();

@@ -158,6 +158,25 @@ TEST_F(FetcherLiveTest, RefusedConnectionIsATransportError)
     EXPECT_TRUE(result.data.isEmpty());
 }
 
+TEST(FetcherFileTest, AFileURLHasNoStatusAndSucceeds)
+{
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("page.txt")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("local");
+    file.close();
+    auto fetcher = WSKHTTPFetcher::fetcherWithURL(QUrl::fromLocalFile(file.fileName()));
+    Result result = fetch(fetcher);
+    ASSERT_FALSE(result.error) << result.error->toString().toStdString();
+    EXPECT_EQ(result.data, QByteArray("local"));
+    EXPECT_EQ(fetcher->statusCode(), 0);
+    EXPECT_FALSE(fetcher->responseHeaders().has_value());
+
+    Result missing = fetch(WSKHTTPFetcher::fetcherWithURL(QUrl::fromLocalFile(dir.filePath(QStringLiteral("none")))));
+    ASSERT_TRUE(missing.error);
+    EXPECT_EQ(missing.error->domain, SyncHttp::kURLErrorDomain);
+}
+
 TEST_F(FetcherLiveTest, ChallengeIsAnsweredWithTheCredentialOrEndsTheFetch)
 {
     auto good = WSKHTTPFetcher::fetcherWithURLString(url(QStringLiteral("/basic")));
