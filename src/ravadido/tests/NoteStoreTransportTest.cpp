@@ -1,0 +1,336 @@
+// The client against a real peer: the fake NoteStore over HTTP and HTTPS,
+// with the service's own exceptions and the transport's failures. After
+// every failure the next call must go out clean.
+
+#include "NoteStoreTestSupport.h"
+
+#include "FakeNoteStore.h"
+#include "foundation/SyncHttp.h"
+#include "ravadido/ThriftHttpTransport.h"
+#include "testsupport/TestCertificateAuthority.h"
+
+#include <QCryptographicHash>
+
+#include <thrift/protocol/TProtocolException.h>
+#include <thrift/transport/TTransportException.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace ravadido;
+using namespace ravadido::test;
+using apache::thrift::TApplicationException;
+using apache::thrift::TException;
+using apache::thrift::protocol::TProtocolException;
+using apache::thrift::transport::TTransportException;
+
+namespace {
+
+std::shared_ptr<RURUNote> noteWithAttachment(const std::string &notebookGuid, const std::string &body,
+                                             const std::string &mediaHash)
+{
+    auto data = std::make_shared<RURUData>();
+    data->setBody(Bytes(body));
+    data->setSize(static_cast<std::int32_t>(body.size()));
+    data->setBodyHash(Bytes(QCryptographicHash::hash(QByteArray::fromStdString(body),
+                                                     QCryptographicHash::Md5)
+                                .toStdString()));
+    auto resource = std::make_shared<RURUResource>();
+    resource->setData(data);
+    resource->setRecognition(data);
+    resource->setMime("text/plain");
+
+    auto note = std::make_shared<RURUNote>();
+    note->setTitle("With attachment");
+    note->setNotebookGuid(notebookGuid);
+    note->setCreated(1234000);
+    note->setResources(std::vector<std::shared_ptr<RURUResource>>{resource});
+    note->setContent("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+                     "<!DOCTYPE en-note SYSTEM \"http://xml.ravadido.com/pub/enml2.dtd\">"
+                     "<en-note><div>Hello</div><en-media type=\"text/plain\" hash=\""
+                     + mediaHash + "\"/></en-note>");
+    return note;
+}
+
+std::string md5Hex(const std::string &body)
+{
+    return QCryptographicHash::hash(QByteArray::fromStdString(body), QCryptographicHash::Md5)
+        .toHex()
+        .toStdString();
+}
+
+// The importer's road: find or create the notebook, empty it, fill it.
+void runTheFiveCalls(RURUNoteStoreClient &client, FakeNoteStore &fake)
+{
+    auto wanted = std::make_shared<RURUNotebook>();
+    wanted->setName("Page");
+    wanted->setStack("site Backpack Account");
+    const auto created = client.createNotebook("t", wanted);
+    ASSERT_TRUE(created && created->guid());
+
+    const auto notebooks = client.listNotebooks("t");
+    ASSERT_EQ(notebooks.size(), 1u);
+    EXPECT_EQ(notebooks[0]->name(), "Page");
+    EXPECT_EQ(notebooks[0]->stack(), "site Backpack Account");
+    EXPECT_EQ(notebooks[0]->guid(), created->guid());
+
+    const auto note = client.createNote("t", noteWithAttachment(*created->guid(), "bytes", md5Hex("bytes")));
+    ASSERT_TRUE(note && note->guid());
+    EXPECT_EQ(note->title(), "With attachment");
+    EXPECT_EQ(note->created(), 1234000);
+
+    auto filter = std::make_shared<RURUNoteFilter>();
+    filter->setNotebookGuid(*created->guid());
+    const auto found = client.findNotes("t", filter, 0, 1000);
+    ASSERT_TRUE(found && found->notes());
+    ASSERT_EQ(found->notes()->size(), 1u);
+    EXPECT_EQ(found->notes()->at(0)->guid(), note->guid());
+
+    EXPECT_GT(client.deleteNote("t", *note->guid()), 0);
+    EXPECT_TRUE(client.findNotes("t", filter, 0, 1000)->notes()->empty());
+
+    const QJsonArray stored = fake.notes();
+    ASSERT_EQ(stored.size(), 1);
+    const QJsonObject resource = stored[0]["resources"][0].toObject();
+    EXPECT_EQ(resource["data"]["bodyHash"].toString().toStdString(), md5Hex("bytes"));
+    EXPECT_EQ(resource["data"]["body"].toString(), QByteArray("bytes").toBase64());
+    EXPECT_FALSE(stored[0]["active"].toBool());
+}
+
+class NoteStoreOverHttp : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        fake = new FakeNoteStore;
+        ASSERT_TRUE(fake->start()) << fake->errorString().toStdString();
+    }
+    static void TearDownTestSuite()
+    {
+        delete fake;
+        fake = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(fake);
+        fake->reset();
+    }
+
+    static inline FakeNoteStore *fake = nullptr;
+    RURUNoteStoreClient client{httpBinaryProtocol(fake->noteStoreUrl())};
+};
+
+TEST_F(NoteStoreOverHttp, TheImportersFiveCallsWork)
+{
+    runTheFiveCalls(client, *fake);
+}
+
+// What a call that failed must leave behind: nothing. The next call's
+// request is byte for byte a clean one, and it succeeds.
+void expectNextCallClean(RURUNoteStoreClient &client, FakeNoteStore &fake)
+{
+    EXPECT_NO_THROW(client.listNotebooks("t"));
+    const QJsonArray requests = fake.requests();
+    ASSERT_FALSE(requests.isEmpty());
+    MemoryClient memory;
+    memory.client.send_listNotebooks("t");
+    EXPECT_EQ(requests.last()["body"].toString().toStdString(),
+              QByteArray::fromStdString(memory.sent->getBufferAsString()).toHex().toStdString());
+}
+
+struct FaultCase
+{
+    const char *what;
+    QJsonObject fault;
+    std::function<void(const std::function<void()> &call)> expect;
+    // Only the calls that declare a not-found exception can answer with one.
+    bool onlyCallsWithNotFound = false;
+};
+
+template<typename E>
+std::function<void(const std::function<void()> &)> throws(std::function<void(const E &)> check = {})
+{
+    return [check](const std::function<void()> &call) {
+        try {
+            call();
+            ADD_FAILURE() << "no exception";
+        } catch (const E &e) {
+            if (check)
+                check(e);
+        } catch (const std::exception &e) {
+            ADD_FAILURE() << "another exception: " << e.what();
+        }
+    };
+}
+
+TEST_F(NoteStoreOverHttp, FailuresReachTheCallerAsTheirOwnExceptions)
+{
+    const std::vector<FaultCase> cases = {
+        {"user exception",
+         {{"mode", "userException"}, {"errorCode", 9}, {"parameter", "authenticationToken"}},
+         throws<RURUUserException>([](const RURUUserException &e) {
+             EXPECT_EQ(e.errorCode(), 9);
+             EXPECT_EQ(e.parameter(), "authenticationToken");
+         })},
+        {"system exception", {{"mode", "systemException"}, {"errorCode", 3}, {"message", "down"}},
+         throws<RURUSystemException>([](const RURUSystemException &e) {
+             EXPECT_EQ(e.errorCode(), 3);
+             EXPECT_EQ(e.message(), "down");
+         })},
+        {"not-found exception", {{"mode", "notFoundException"}, {"identifier", "Note.guid"}, {"key", "g"}},
+         throws<RURUNotFoundException>([](const RURUNotFoundException &e) {
+             EXPECT_EQ(e.identifier(), "Note.guid");
+             EXPECT_EQ(e.key(), "g");
+         }),
+         true},
+        {"application exception", {{"mode", "applicationException"}, {"type", 6}, {"message", "boom"}},
+         throws<TApplicationException>([](const TApplicationException &e) {
+             EXPECT_EQ(e.getType(), TApplicationException::INTERNAL_ERROR);
+             EXPECT_STREQ(e.what(), "boom");
+         })},
+        {"a 503 page", {{"mode", "status"}, {"status", 503}},
+         throws<TTransportException>([](const TTransportException &e) {
+             EXPECT_NE(std::string(e.what()).find("503"), std::string::npos) << e.what();
+         })},
+        {"a 404 page", {{"mode", "status"}, {"status", 404}},
+         throws<TTransportException>([](const TTransportException &e) {
+             EXPECT_NE(std::string(e.what()).find("404"), std::string::npos) << e.what();
+         })},
+        {"a redirect is not followed", {{"mode", "status"}, {"status", 302}},
+         throws<TTransportException>()},
+        {"the connection closed without an answer", {{"mode", "close"}}, throws<TTransportException>()},
+        {"a truncated body", {{"mode", "truncate"}}, throws<TException>()},
+        {"a body cut after the header", {{"mode", "truncate"}, {"keep", 5}}, throws<TException>()},
+        {"a hostile element count", {{"mode", "hostileCount"}},
+         throws<TProtocolException>([](const TProtocolException &e) {
+             EXPECT_EQ(e.getType(), TProtocolException::SIZE_LIMIT);
+         })},
+        {"a hostile string length", {{"mode", "hostileLength"}},
+         throws<TProtocolException>([](const TProtocolException &e) {
+             EXPECT_EQ(e.getType(), TProtocolException::SIZE_LIMIT);
+         })},
+        {"an HTML page with status 200",
+         {{"mode", "raw"},
+          {"body", QString::fromLatin1(QByteArray("<html><body>Maintenance</body></html>").toHex())},
+          {"contentType", "text/html"}},
+         throws<TException>()},
+        {"an empty body with status 200", {{"mode", "raw"}, {"body", ""}},
+         throws<TTransportException>([](const TTransportException &e) {
+             EXPECT_EQ(e.getType(), TTransportException::END_OF_FILE);
+         })},
+    };
+    const std::vector<std::tuple<const char *, std::function<void()>, bool>> calls = {
+        {"listNotebooks", [this] { client.listNotebooks("t"); }, false},
+        {"createNotebook", [this] { client.createNotebook("t", std::make_shared<RURUNotebook>()); }, false},
+        {"findNotes", [this] { client.findNotes("t", std::make_shared<RURUNoteFilter>(), 0, 1000); }, true},
+        {"createNote", [this] { client.createNote("t", std::make_shared<RURUNote>()); }, true},
+        {"deleteNote", [this] { client.deleteNote("t", "g"); }, true},
+    };
+    for (const FaultCase &c : cases) {
+        for (const auto &[name, call, declaresNotFound] : calls) {
+            if (c.onlyCallsWithNotFound && !declaresNotFound)
+                continue;
+            SCOPED_TRACE(std::string(c.what) + " answering " + name);
+            fake->injectFault(QString::fromLatin1(name), c.fault);
+            c.expect(call);
+            expectNextCallClean(client, *fake);
+        }
+    }
+}
+
+TEST_F(NoteStoreOverHttp, AConnectionTheServerClosedIsNotReused)
+{
+    fake->injectFault("*", {{"mode", "closeAfterReply"}}, 3);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_NO_THROW(client.listNotebooks("t")) << "call " << i;
+}
+
+TEST_F(NoteStoreOverHttp, TheServiceChecksNotesAsTheRealOneWould)
+{
+    const std::string notebook = fake->addNotebook("N").toStdString();
+    struct Refusal
+    {
+        const char *what;
+        std::function<void(RURUNote &)> spoil;
+        int code;
+        std::string parameter;
+    };
+    const std::vector<Refusal> refusals = {
+        {"an en-media hash without its resource",
+         [](RURUNote &n) {
+             n.setContent("<en-note><en-media type=\"text/plain\" hash=\"" + md5Hex("other") + "\"/></en-note>");
+         },
+         11, "Note.content"},
+        {"content that is not an en-note", [](RURUNote &n) { n.setContent("<html/>"); }, 11, "Note.content"},
+        {"content that is not XML", [](RURUNote &n) { n.setContent("<en-note>"); }, 11, "Note.content"},
+        {"a body hash that does not match the body",
+         [](RURUNote &n) { (*n.resources())[0]->data()->setBodyHash(Bytes(std::string(16, 'x'))); }, 1,
+         "Resource.data.bodyHash"},
+        {"a size that does not match the body", [](RURUNote &n) { (*n.resources())[0]->data()->setSize(99); },
+         1, "Resource.data.size"},
+        {"a title with a trailing blank", [](RURUNote &n) { n.setTitle("Title "); }, 1, "Note.title"},
+        {"no title", [](RURUNote &n) { n.unsetTitle(); }, 5, "Note.title"},
+    };
+    for (const Refusal &r : refusals) {
+        SCOPED_TRACE(r.what);
+        auto note = noteWithAttachment(notebook, "bytes", md5Hex("bytes"));
+        r.spoil(*note);
+        try {
+            client.createNote("t", note);
+            ADD_FAILURE() << "accepted";
+        } catch (const RURUUserException &e) {
+            EXPECT_EQ(e.errorCode(), r.code);
+            EXPECT_EQ(e.parameter()->substr(0, r.parameter.size()), r.parameter);
+        }
+    }
+    EXPECT_TRUE(fake->notes().isEmpty());
+    // The same note unspoilt goes in; so does an upper-case hash.
+    auto note = noteWithAttachment(notebook, "bytes", QByteArray::fromStdString(md5Hex("bytes")).toUpper().toStdString());
+    EXPECT_NO_THROW(client.createNote("t", note));
+}
+
+TEST_F(NoteStoreOverHttp, AFakeWithATokenRefusesAnyOther)
+{
+    fake->setToken("good");
+    EXPECT_NO_THROW(client.listNotebooks("good"));
+    try {
+        client.listNotebooks("stale");
+        ADD_FAILURE() << "accepted a stale token";
+    } catch (const RURUUserException &e) {
+        EXPECT_EQ(e.errorCode(), 9);
+    }
+}
+
+TEST(NoteStoreTransport, AServiceThatIsGoneIsATransportException)
+{
+    FakeNoteStore fake;
+    ASSERT_TRUE(fake.start()) << fake.errorString().toStdString();
+    const QUrl url = fake.noteStoreUrl();
+    fake.stop();
+    RURUNoteStoreClient client(httpBinaryProtocol(url));
+    try {
+        client.listNotebooks("t");
+        ADD_FAILURE() << "no exception";
+    } catch (const TTransportException &e) {
+        EXPECT_EQ(e.getType(), TTransportException::NOT_OPEN);
+        EXPECT_NE(std::string(e.what()).find("connect"), std::string::npos) << e.what();
+    }
+}
+
+TEST(NoteStoreTransport, HttpsIsVerifiedAgainstTheTrustedAuthority)
+{
+    FakeNoteStore fake;
+    ASSERT_TRUE(fake.start({.tls = true})) << fake.errorString().toStdString();
+    RURUNoteStoreClient client(httpBinaryProtocol(fake.noteStoreUrl()));
+    runTheFiveCalls(client, fake);
+
+    // Without the test authority the same service is refused.
+    const QString trusted = SyncHttp::extraCaFile();
+    SyncHttp::setExtraCaFile({});
+    EXPECT_THROW(client.listNotebooks("t"), TTransportException);
+    SyncHttp::setExtraCaFile(trusted);
+    EXPECT_NO_THROW(client.listNotebooks("t"));
+}
+
+} // namespace
