@@ -49,8 +49,10 @@ struct Global
 
 Global &global()
 {
-    static Global g;  // never destroyed before the last request of a worker
-    return g;
+    // Never destroyed: a worker thread may still be inside a request while
+    // the process exits.
+    static Global *g = new Global;
+    return *g;
 }
 
 struct EasyHandle

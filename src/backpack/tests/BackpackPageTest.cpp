@@ -306,6 +306,18 @@ TEST(BackpackPage, UntrustedDocumentsAreParsedSafely)
     } else {
         EXPECT_TRUE(error);
     }
+    // Nested entities that would grow to gigabytes are refused.
+    QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e0 \"aaaaaaaaaa\">";
+    for (int i = 1; i < 10; ++i)
+        laughs += "<!ENTITY e" + QByteArray::number(i) + " \""
+            + QByteArray("&e" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
+    laughs += "]><response><notes><note id=\"1\">&e9;</note></notes></response>";
+    document = XmlDocument::parse(laughs, &error);
+    if (document) {
+        TGBackpackPage page;
+        page.setContents(*document);
+        EXPECT_LT(page.notes().value(0).value("text").toString().size(), 1 << 20);
+    }
     EXPECT_FALSE(XmlDocument::parse("<a><b></a>", &error));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain, kXMLParserErrorDomain);
