@@ -1,7 +1,9 @@
-# leafhaul_add_test(<name> SOURCES ... LIBS ... [GUI])
+# leafhaul_add_test(<name> SOURCES ... LIBS ... [GUI] [RESOURCE_LOCK <name>])
 # One gtest binary; GUI tests get a QApplication, the rest a QCoreApplication.
+# Tests that share a RESOURCE_LOCK (such as the one login keyring) never run
+# at the same time as each other.
 function(leafhaul_add_test name)
-  cmake_parse_arguments(T "GUI" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "GUI" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   if(T_GUI)
     target_link_libraries(${name} PRIVATE leafhaul_testmain_gui)
@@ -13,6 +15,10 @@ function(leafhaul_add_test name)
     LEAFHAUL_PYTHON="${LEAFHAUL_PYTHON}"
     LEAFHAUL_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}")
+  set(lock)
+  if(T_RESOURCE_LOCK)
+    set(lock RESOURCE_LOCK ${T_RESOURCE_LOCK})
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT 300 ENVIRONMENT "LEAFHAUL_PYTHON=${LEAFHAUL_PYTHON}")
+    PROPERTIES TIMEOUT 300 ENVIRONMENT "LEAFHAUL_PYTHON=${LEAFHAUL_PYTHON}" ${lock})
 endfunction()
