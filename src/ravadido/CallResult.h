@@ -40,6 +40,7 @@ namespace codec {
 struct None
 {
     using Value = bool;
+    using Getter = bool;
 };
 
 } // namespace codec

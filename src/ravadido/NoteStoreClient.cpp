@@ -1,6 +1,6 @@
 #include "ravadido/NoteStoreClient.h"
 
-#include "ravadido/ThriftHttpTransport.h"
+#include "ravadido/RequestBuffer.h"
 
 #include <thrift/protocol/TBinaryProtocol.h>
 
@@ -40,7 +40,7 @@ void RURUNoteStoreClient::endCall()
 
 void RURUNoteStoreClient::abandonCall()
 {
-    if (auto *http = dynamic_cast<ThriftHttpTransport *>(outProtocol_->getTransport().get()))
+    if (auto *http = dynamic_cast<RequestBuffer *>(outProtocol_->getTransport().get()))
         http->discardRequest();
 }
 

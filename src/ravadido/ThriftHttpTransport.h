@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ravadido/RequestBuffer.h"
+
 #include <QByteArray>
 #include <QUrl>
 
@@ -22,7 +24,8 @@ namespace ravadido {
 // call. Each POST may use a fresh connection: one the server closed is never
 // reused.
 class ThriftHttpTransport
-    : public apache::thrift::transport::TVirtualTransport<ThriftHttpTransport>
+    : public apache::thrift::transport::TVirtualTransport<ThriftHttpTransport>,
+      public RequestBuffer
 {
 public:
     explicit ThriftHttpTransport(QUrl url);
@@ -48,9 +51,7 @@ public:
     {
         return static_cast<std::uint32_t>(reply_.size() - replyOffset_);
     }
-    // Drops a request that was being written (a call that failed before its
-    // flush must not leave half a message in front of the next one).
-    void discardRequest() { request_.clear(); }
+    void discardRequest() override { request_.clear(); }
 
 private:
     void setReply(QByteArray body);

@@ -125,6 +125,31 @@ TEST(CallResults, DescribeEveryFieldInIdOrder)
               "parameter:\"(null)\"),systemException:(null))");
 }
 
+// The shapes the other calls will take: no success value, and the
+// exceptions in another order.
+using NothingReturned = CallResult<"UntagAll_result", codec::None, RURUUserException,
+                                   RURUSystemException, RURUNotFoundException>;
+using NotFoundSecond = CallResult<"ExpungeLinkedNotebook_result", codec::I32, RURUUserException,
+                                  RURUNotFoundException, RURUSystemException>;
+
+TEST(CallResults, FollowTheCallsOwnShape)
+{
+    EXPECT_EQ(NothingReturned().description(),
+              "UntagAll_result(userException:(null),systemException:(null),notFoundException:(null))");
+    EXPECT_EQ(hexOf(NothingReturned(nullptr, nullptr, std::make_shared<RURUNotFoundException>())),
+              "00");
+    NothingReturned nothing;
+    EXPECT_NO_THROW(nothing.throwFirstSetException());
+    nothing.setSystemException(std::make_shared<RURUSystemException>());
+    EXPECT_EQ(hexOf(nothing), hex(unhex("0C 00 02 00 00")));
+
+    // Not-found is field 2 here, and thrown before the system exception.
+    const auto r = readHex<NotFoundSecond>("0C 00 03 00 0C 00 02 00 00");
+    EXPECT_TRUE(r->systemExceptionIsSet() && r->notFoundExceptionIsSet());
+    EXPECT_THROW(r->throwFirstSetException(), RURUNotFoundException);
+    EXPECT_EQ(hexOf(*r), hex(unhex("0C 00 02 00 00")));
+}
+
 TEST(CallResults, ArchiveTheirSetFields)
 {
     RURUDeleteNote_result deleted;
