@@ -25,7 +25,6 @@ TEXTILE_REGEX(subRule, "~(.+?)~")
 TEXTILE_REGEX(supRule, "\\^(.+?)\\^")
 TEXTILE_REGEX(codeRule, "@(.+?)@")
 TEXTILE_REGEX(deletionRule, "[\\s\\n]-(\\S+?)-[\\s\\n]")
-TEXTILE_REGEX(lineBreakRule, "([^\\n])\\n([^#\\*\\n\\|p])")
 TEXTILE_REGEX(trailingSlashRule, "/\\s*$")
 TEXTILE_REGEX(blockQuoteRule, "^bq\\.\\s+")
 TEXTILE_REGEX(headingRule, "h([1-6])\\.\\s*(.+)")
@@ -107,8 +106,7 @@ QString inlinePass(QString text)
     text = textile::imagesWithAlt(text);
     text = textile::images(text);
     text = textile::styledSpans(text);
-    if (text.contains(QLatin1Char('\n')))
-        text = lineBreakRule().replace(text, QStringLiteral("$1<br/>$2"));
+    text = textile::lineBreaks(text);
     return text;
 }
 

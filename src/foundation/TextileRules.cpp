@@ -244,6 +244,7 @@ public:
         }
         // The farthest a body starting at a word character can reach.
         m_spanEnd.assign(size, -1);
+        const auto at32 = [](qsizetype v) { return static_cast<std::int32_t>(v); };
         for (qsizetype i = m_n - 1; i >= 0; --i) {
             if (!m_len[i] || !m_word[i])
                 continue;
@@ -254,25 +255,25 @@ public:
                 int run = 0;
                 while (run < 3 && k + run < m_n && isSeparator(m_t.unit(k + run)))
                     ++run;
-                m_spanEnd[i] = (run <= 2 && k + run < m_n && m_word[k + run]) ? m_spanEnd[k + run] : k;
+                m_spanEnd[i] = (run <= 2 && k + run < m_n && m_word[k + run]) ? m_spanEnd[k + run] : at32(k);
             } else {
-                m_spanEnd[i] = k;
+                m_spanEnd[i] = at32(k);
             }
         }
         // The farthest end at or before each position after which the ending fits.
         m_bestEnd.assign(size, -1);
         for (qsizetype x = 0; x <= m_n; ++x) {
             int slash, tail;
-            m_bestEnd[x] = (m_validEnd[x] && ending(x, slash, tail)) ? x : (x > 0 ? m_bestEnd[x - 1] : -1);
+            m_bestEnd[x] = (m_validEnd[x] && ending(x, slash, tail)) ? at32(x) : (x > 0 ? m_bestEnd[x - 1] : -1);
         }
         // The nearest ">" directly followed by a complete address, and the
         // nearest line terminator, for the "<tag ...>" lead.
         m_nextTarget.assign(size + 1, -1);
-        m_nextBreak.assign(size + 1, m_n);
+        m_nextBreak.assign(size + 1, at32(m_n));
         for (qsizetype x = m_n - 1; x >= 0; --x) {
             Found f;
-            m_nextTarget[x] = (m_t.unit(x) == '>' && address(x + 1, f)) ? x : m_nextTarget[x + 1];
-            m_nextBreak[x] = (m_len[x] && !m_t.dotAt(x)) ? x : m_nextBreak[x + 1];
+            m_nextTarget[x] = (m_t.unit(x) == '>' && address(x + 1, f)) ? std::int32_t(x) : m_nextTarget[x + 1];
+            m_nextBreak[x] = (m_len[x] && !m_t.dotAt(x)) ? std::int32_t(x) : m_nextBreak[x + 1];
         }
     }
 
@@ -337,7 +338,7 @@ private:
     // Groups 2 to 5 starting at u.
     bool address(qsizetype u, Found &f) const
     {
-        if (u >= m_n)
+        if (u >= m_n || (m_t.unit(u) != 'h' && m_t.unit(u) != 'w'))
             return false;
         const QStringView rest = QStringView(m_s).mid(u);
         int scheme;
@@ -368,7 +369,8 @@ private:
     Text m_t;
     qsizetype m_n;
     std::vector<std::uint8_t> m_len, m_word, m_validEnd;
-    std::vector<qsizetype> m_spanEnd, m_bestEnd, m_nextTarget, m_nextBreak;
+    // Positions fit in 32 bits: ICU, which these rules mirror, has the same limit.
+    std::vector<std::int32_t> m_spanEnd, m_bestEnd, m_nextTarget, m_nextBreak;
 };
 
 bool leadOpensLink(const Text &t, qsizetype from, qsizetype to)
@@ -792,6 +794,32 @@ QString tableSeparators(const QString &line, bool header)
         out.append(replacement);
         out.skipTo(end);
         i = end;
+    }
+    return out.finish();
+}
+
+QString lineBreaks(const QString &src)
+{
+    const Text t(src);
+    Rewriter out(src);
+    const qsizetype n = t.size();
+    qsizetype free = 0;  // matches may not overlap: none starts before this
+    qsizetype i = 0;
+    while ((i = src.indexOf(QLatin1Char('\n'), i)) >= 0) {
+        const qsizetype lf = i++;
+        if (lf == 0 || lf + 1 >= n)
+            continue;
+        int before, after;
+        const char32_t prev = t.before(lf, before);
+        const char32_t next = t.at(lf + 1, after);
+        if (lf - before < free || prev == '\n')
+            continue;
+        if (next == '#' || next == '*' || next == '\n' || next == '|' || next == 'p')
+            continue;
+        out.copyTo(lf);
+        out.append(QLatin1StringView("<br/>"));
+        out.skipTo(lf + 1);
+        free = lf + 1 + after;
     }
     return out.finish();
 }

@@ -38,6 +38,10 @@ QString images(const QString &text);
 // %\{(.*)\}(.*)%  ->  <span style="$1;">$2</span>
 QString styledSpans(const QString &text);
 
+// ([^\n])\n([^#\*\n\|p])  ->  $1<br/>$2 (scanned from line feed to line feed
+// rather than tried at every character).
+QString lineBreaks(const QString &text);
+
 // Whether the line matches <a\s*href=".*">.*</a> anywhere.
 bool holdsLinkElement(const QString &line);
 // \s\++?(.+?)\+\s+?  ->  <ins>$1</ins>; `matched` tells whether anything matched.

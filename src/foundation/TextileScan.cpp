@@ -2,6 +2,7 @@
 
 #include <unicode/uniset.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -125,63 +126,77 @@ qsizetype Text::spaceRunEnd(qsizetype i) const
 std::vector<std::uint8_t> markupMask(const QString &text)
 {
     std::vector<std::uint8_t> mask;
-    if (!text.contains(QLatin1Char('<')))
+    qsizetype lt = text.indexOf(QLatin1Char('<'));
+    if (lt < 0)
         return mask;
     const qsizetype n = text.size();
     mask.assign(static_cast<size_t>(n) + 1, 0);
     const QChar *d = text.constData();
     auto isAsciiLetter = [](char16_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
 
-    bool inTag = false;
-    bool inLink = false;
-    char16_t quote = 0;
-    char16_t lastNonSpace = 0;
-    qsizetype tagStart = 0;
-    for (qsizetype i = 0; i < n; ++i) {
-        mask[static_cast<size_t>(i)] = (inTag ? InTag : 0) | (inLink ? InLink : 0);
-        const char16_t c = d[i].unicode();
-        if (!inTag) {
-            if (c == '<' && i + 1 < n) {
-                const char16_t next = d[i + 1].unicode();
-                if (isAsciiLetter(next) || next == '/' || next == '!' || next == '?') {
-                    inTag = true;
-                    tagStart = i;
+    std::uint8_t outside = 0;  // InLink while inside a link's text
+    qsizetype i = 0;
+    while (lt >= 0) {
+        // Text up to the next "<" only carries the link state.
+        if (outside)
+            std::fill(mask.begin() + i, mask.begin() + lt + 1, outside);
+        i = lt + 1;
+        const char16_t next = i < n ? d[i].unicode() : 0;
+        if (!(isAsciiLetter(next) || next == '/' || next == '!' || next == '?')) {
+            lt = text.indexOf(QLatin1Char('<'), i);
+            continue;
+        }
+        // Inside the tag, up to and with its ">": a ">" inside a quoted
+        // attribute value does not end it; a line feed does.
+        const qsizetype tagStart = lt;
+        char16_t quote = 0;
+        char16_t lastNonSpace = '<';
+        bool closed = false;
+        for (; i < n; ++i) {
+            mask[static_cast<size_t>(i)] = InTag | outside;
+            const char16_t c = d[i].unicode();
+            if (quote) {
+                if (c == quote)
                     quote = 0;
-                    lastNonSpace = '<';
-                }
+                else if (c == '\n')
+                    break;
+                continue;
             }
-            continue;
+            if (c == '>') {
+                closed = true;
+                break;
+            }
+            if (c == '\n')
+                break;
+            if ((c == '"' || c == '\'') && lastNonSpace == '=')
+                quote = c;
+            if (!QChar::isSpace(c))
+                lastNonSpace = c;
         }
-        if (quote) {
-            if (c == quote)
-                quote = 0;
-            else if (c == '\n')
-                inTag = false;  // an unclosed value does not run past the line
-            continue;
-        }
-        if (c == '>') {
-            inTag = false;
+        if (closed) {
             qsizetype k = tagStart + 1;
             const bool closing = d[k] == QLatin1Char('/');
             if (closing)
                 ++k;
             const bool isLinkTag = (d[k] == QLatin1Char('a') || d[k] == QLatin1Char('A'))
-                                   && (k + 1 >= n || !(d[k + 1].isLetterOrNumber()));
+                                   && (k + 1 >= n || !d[k + 1].isLetterOrNumber());
             if (isLinkTag) {
                 if (closing)
-                    inLink = false;
+                    outside = 0;
                 else if (lastNonSpace != '/')
-                    inLink = true;
+                    outside = InLink;
             }
-        } else if (c == '\n') {
-            inTag = false;
-        } else if ((c == '"' || c == '\'') && lastNonSpace == '=') {
-            quote = c;
+            ++i;
+        } else if (i >= n) {
+            mask[static_cast<size_t>(n)] = InTag | outside;
+            return mask;
+        } else {
+            ++i;  // the line feed that cut the tag short still counts as inside it
         }
-        if (!QChar::isSpace(c))
-            lastNonSpace = c;
+        lt = i < n ? text.indexOf(QLatin1Char('<'), i) : -1;
     }
-    mask[static_cast<size_t>(n)] = (inTag ? InTag : 0) | (inLink ? InLink : 0);
+    if (outside)
+        std::fill(mask.begin() + i, mask.end(), outside);
     return mask;
 }
 

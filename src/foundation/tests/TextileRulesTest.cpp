@@ -194,6 +194,8 @@ TEST(TextileRules, InlineScannersEqualIcu)
          icuReplace(u"!\\b(.+?)\\(\\b(.+?)\\b\\)!", u"<img src=\"$1\" alt=\"$2\"/>")},
         {"image", pieces({u"!", u"!", u"x", u"(", u"_"}), textile::images,
          icuReplace(u"!\\b(.+?)\\b!", u"<img src=\"$1\"/>")},
+        {"line break", pieces({u"\n", u"\n", u"#", u"*", u"|", u"p", u"x"}), textile::lineBreaks,
+         icuReplace(u"([^\\n])\\n([^#\\*\\n\\|p])", u"$1<br/>$2")},
         {"styled span", pieces({u"%", u"%{", u"{", u"}", u"}", u"x"}), textile::styledSpans,
          icuReplace(u"%\\{(.*)\\}(.*)%", u"<span style=\"$1;\">$2</span>")},
     };
