@@ -57,19 +57,19 @@ QString describe(const Arg &arg)
         arg.value);
 }
 
-// Runs snprintf for one conversion whose spec (flags, width, precision and the
-// right length modifier) has been rebuilt in `spec`.
+// Runs snprintf for one conversion, rebuilt in `conversion` with its flags,
+// width, precision and the length modifier that fits the value.
 template <typename T>
-QString printOne(const std::string &spec, T value)
+QString printOne(const std::string &conversion, T value)
 {
     char small[128];
-    int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+    int n = std::snprintf(small, sizeof small, conversion.c_str(), value);
     if (n < 0)
         return {};
     if (static_cast<size_t>(n) < sizeof small)
         return QString::fromUtf8(small, n);
     std::string big(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(big.data(), big.size(), spec.c_str(), value);
+    std::snprintf(big.data(), big.size(), conversion.c_str(), value);
     big.resize(static_cast<size_t>(n));
     return QString::fromStdString(big);
 }

@@ -7,7 +7,8 @@
 //
 // A match is left as it is (and the scan goes on after it) when it starts
 // inside a tag, when a rule that makes a link would start inside a link's
-// text, or when it would put "<" or a double quote into an attribute value:
+// text, or when it would put "<", a double quote or a line feed into an
+// attribute value:
 // the rules run over text that earlier rules have already turned into
 // markup, and the note content must stay well-formed.
 
