@@ -1,0 +1,358 @@
+#include "app/NoteBuilder.h"
+
+#include "app/NoteText.h"
+#include "foundation/TGTextileConverter.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <QMimeDatabase>
+
+#include <limits>
+
+using ravadido::Bytes;
+using ravadido::RURUData;
+using ravadido::RURUNote;
+using ravadido::RURUResource;
+
+namespace {
+
+const QString kErrorDomain = QStringLiteral("com.tallgrove.leafhaul");
+
+// The service's limits on note titles, notebook names and stack names.
+constexpr int kNoteTitleLengthMax = 255;
+constexpr int kNotebookNameLengthMax = 100;
+constexpr int kNotebookStackLengthMax = 100;
+
+const char kEnmlHead[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+                         "<!DOCTYPE en-note SYSTEM \"http://xml.ravadido.com/pub/enml2.dtd\">"
+                         "<en-note>";
+
+QString stringValue(const QVariantMap &widget, const char *key)
+{
+    return widget.value(QLatin1String(key)).toString();
+}
+
+std::int64_t createdFrom(const QVariantMap &widget)
+{
+    const QDateTime date = widget.value(QStringLiteral("createdAt")).toDateTime();
+    if (!date.isValid())
+        return 0;
+    // Whole seconds, the fraction dropped toward zero.
+    return date.toMSecsSinceEpoch() / 1000 * 1000;
+}
+
+std::string utf8(const QString &text)
+{
+    return text.toStdString();
+}
+
+// Converter HTML made fit for the note body.
+QString bodyFragment(const QString &html)
+{
+    return NoteText::wellFormedFragment(NoteText::fixupNoteText(html));
+}
+
+QString mediaTag(const RURUResource &resource)
+{
+    return QStringLiteral(R"(<en-media type="%1" hash="%2"/>)")
+        .arg(NoteText::escapeXmlAttribute(QString::fromStdString(resource.mime().value_or(""))),
+             NoteBuilder::dataToHex(resource.data()->bodyHash()->view()));
+}
+
+std::shared_ptr<RURUData> dataWithBytes(std::string bytes)
+{
+    auto data = std::make_shared<RURUData>();
+    const QByteArray digest =
+        QCryptographicHash::hash(QByteArrayView(bytes.data(), qsizetype(bytes.size())),
+                                 QCryptographicHash::Md5);
+    data->setSize(std::int32_t(bytes.size()));
+    data->setBodyHash(Bytes(digest.constData(), std::size_t(digest.size())));
+    data->setBody(Bytes(std::move(bytes)));
+    return data;
+}
+
+void finishNote(RURUNote &note, QString &content)
+{
+    NoteBuilder::endNoteContent(content);
+    note.setContent(utf8(content));
+}
+
+} // namespace
+
+NoteBuilder::NoteBuilder(const std::atomic<bool> *stopImport) : stopImport_(stopImport) {}
+
+QString NoteBuilder::beginningContentForNote()
+{
+    return QString::fromLatin1(kEnmlHead);
+}
+
+void NoteBuilder::endNoteContent(QString &content)
+{
+    content += QStringLiteral("</en-note>");
+}
+
+std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithContentsOfFile(const QString &path,
+                                                                      OptionalError *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        setErrorSlot(error, Error(kErrorDomain, 0,
+                                  localizedString("Unable to read the downloaded file %1.")
+                                      .arg(path),
+                                  file.errorString()));
+        return nullptr;
+    }
+    const qint64 size = file.size();
+    if (size > std::numeric_limits<std::int32_t>::max()) {
+        setErrorSlot(error, Error(kErrorDomain, 0,
+                                  localizedString("The file %1 is too large to attach.")
+                                      .arg(path)));
+        return nullptr;
+    }
+    // Straight into the string the record keeps: a body is never copied.
+    std::string bytes(std::size_t(size), '\0');
+    qint64 done = 0;
+    while (done < size) {
+        const qint64 got = file.read(bytes.data() + done, size - done);
+        if (got <= 0)
+            break;
+        done += got;
+    }
+    if (done != size || !file.atEnd()) {
+        setErrorSlot(error, Error(kErrorDomain, 0,
+                                  localizedString("Unable to read the downloaded file %1.")
+                                      .arg(path),
+                                  file.errorString()));
+        return nullptr;
+    }
+    return dataWithBytes(std::move(bytes));
+}
+
+std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithString(const QString &text)
+{
+    return dataWithBytes(text.toStdString());
+}
+
+QString NoteBuilder::dataToHex(std::string_view bytes)
+{
+    return QString::fromLatin1(
+        QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size())).toHex());
+}
+
+QString NoteBuilder::mimeTypeForPath(const QString &path, OptionalError *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        setErrorSlot(error, Error(kErrorDomain, 0,
+                                  localizedString("Unable to read the downloaded file %1.")
+                                      .arg(path),
+                                  file.errorString()));
+        return QStringLiteral("application/octet-stream");
+    }
+    if (error)
+        error->reset();
+    const QMimeType type = QMimeDatabase().mimeTypeForFileNameAndData(path, &file);
+    if (!type.isValid() || type.name().isEmpty())
+        return QStringLiteral("application/octet-stream");
+    return type.name();
+}
+
+std::shared_ptr<RURUResource> NoteBuilder::resourceForFile(const QString &path,
+                                                           OptionalError *error)
+{
+    std::shared_ptr<RURUData> data = ravadidoDataWithContentsOfFile(path, error);
+    if (!data)
+        return nullptr;
+    auto resource = std::make_shared<RURUResource>();
+    // The body goes once, as data: a recognition copy would double the upload.
+    resource->setData(std::move(data));
+    resource->setMime(utf8(mimeTypeForPath(path)));
+    return resource;
+}
+
+QString NoteBuilder::noteTitle(const QString &title)
+{
+    QString fitted = NoteText::fitToLimit(title, kNoteTitleLengthMax);
+    if (fitted.isEmpty())
+        fitted = localizedString("Untitled Note - %1").arg(++untitledCount_);
+    return fitted;
+}
+
+std::shared_ptr<RURUNote> NoteBuilder::createNoteForAttachment(const QVariantMap &widget,
+                                                               const QStringList &paths,
+                                                               OptionalError *error)
+{
+    if (paths.isEmpty()) {
+        setErrorSlot(error, Error(kErrorDomain, 0,
+                                  localizedString("The file %1 was not downloaded.")
+                                      .arg(stringValue(widget, "filename"))));
+        return nullptr;
+    }
+    std::shared_ptr<RURUResource> resource = resourceForFile(paths.first(), error);
+    if (!resource)
+        return nullptr;
+    auto note = std::make_shared<RURUNote>();
+    note->setTitle(utf8(noteTitle(stringValue(widget, "filename"))));
+    QString content = beginningContentForNote();
+    content += mediaTag(*resource);
+    note->setResources(std::vector<std::shared_ptr<RURUResource>>{std::move(resource)});
+    finishNote(*note, content);
+    return note;
+}
+
+std::shared_ptr<RURUNote> NoteBuilder::createNoteForGallery(const QVariantMap &widget,
+                                                            const QStringList &paths,
+                                                            OptionalError *error)
+{
+    auto note = std::make_shared<RURUNote>();
+    note->setTitle(utf8(noteTitle(NoteText::fixupNoteTitle(stringValue(widget, "name")))));
+    TGTextileConverter converter;
+    const QVariantList images = widget.value(QStringLiteral("images")).toList();
+    std::vector<std::shared_ptr<RURUResource>> resources;
+    QString content = beginningContentForNote();
+    qsizetype index = 0;
+    for (const QString &path : paths) {
+        if (stopped())
+            return nullptr;
+        std::shared_ptr<RURUResource> resource = resourceForFile(path, error);
+        if (!resource)
+            return nullptr;
+        content += mediaTag(*resource);
+        resources.push_back(std::move(resource));
+        const QVariantMap image = images.value(index++).toMap();
+        const QString description =
+            bodyFragment(converter.convert(stringValue(image, "description")));
+        if (!description.isEmpty())
+            content += QStringLiteral("<br/>") + description;
+        content += QStringLiteral("<br/><br/>");
+    }
+    note->setResources(std::move(resources));
+    finishNote(*note, content);
+    return note;
+}
+
+std::shared_ptr<RURUNote> NoteBuilder::createNoteForEmail(const QVariantMap &widget)
+{
+    auto note = std::make_shared<RURUNote>();
+    const QString title = noteTitle(NoteText::fixupNoteTitle(stringValue(widget, "subject")));
+    note->setTitle(utf8(title));
+    note->setCreated(createdFrom(widget));
+    const QString body = stringValue(widget, "body");
+    QString content = beginningContentForNote();
+    if (body.contains(QStringLiteral("<html>"))) {
+        auto resource = std::make_shared<RURUResource>();
+        resource->setData(ravadidoDataWithString(body));
+        resource->setMime("text/html");
+        content += QStringLiteral(R"(<en-media title="%1" type="text/html" hash="%2"/>)")
+                       .arg(NoteText::escapeXmlAttribute(title),
+                            dataToHex(resource->data()->bodyHash()->view()));
+        note->setResources(std::vector<std::shared_ptr<RURUResource>>{std::move(resource)});
+    } else {
+        QString text = NoteText::preprocessNoteText(body);
+        text.replace(QLatin1Char('<'), QStringLiteral("&lt;"));
+        text.replace(QLatin1Char('>'), QStringLiteral("&gt;"));
+        content += bodyFragment(NoteText::toPlainText(text));
+    }
+    finishNote(*note, content);
+    return note;
+}
+
+std::shared_ptr<RURUNote> NoteBuilder::createNoteForList(const QVariantMap &widget)
+{
+    auto note = std::make_shared<RURUNote>();
+    note->setTitle(utf8(noteTitle(NoteText::fixupNoteTitle(stringValue(widget, "name")))));
+    TGTextileConverter converter;
+    QString content = beginningContentForNote();
+    const QVariantList items = widget.value(QStringLiteral("items")).toList();
+    for (const QVariant &value : items) {
+        const QVariantMap item = value.toMap();
+        const bool completed = item.value(QStringLiteral("completed")).toBool();
+        const QString text =
+            bodyFragment(converter.convert(stringValue(item, "text"), false, true));
+        content += QStringLiteral(R"(<en-todo checked="%1"/> %2<br/>)")
+                       .arg(completed ? QStringLiteral("true") : QStringLiteral("false"), text);
+    }
+    finishNote(*note, content);
+    return note;
+}
+
+std::shared_ptr<RURUNote> NoteBuilder::createNoteForNote(const QVariantMap &widget)
+{
+    auto note = std::make_shared<RURUNote>();
+    const QString rawTitle = stringValue(widget, "title");
+    note->setTitle(utf8(noteTitle(NoteText::fixupNoteTitle(rawTitle))));
+    note->setCreated(createdFrom(widget));
+
+    TGTextileConverter converter;
+    // A title that starts with a link puts the link's address above the text.
+    const NoteText::HtmlReading titleReading =
+        NoteText::readHtml(converter.convert(rawTitle, false));
+    QString text = stringValue(widget, "text");
+    if (!titleReading.text.isEmpty()) {
+        const QString link = titleReading.linkAt(0);
+        if (!link.isEmpty())
+            text = QStringLiteral("%1\n\n%2").arg(link, text);
+    }
+    QString content = beginningContentForNote();
+    content += bodyFragment(converter.convert(NoteText::preprocessNoteText(text), true));
+    finishNote(*note, content);
+    return note;
+}
+
+std::shared_ptr<RURUNote> NoteBuilder::createNoteForWidget(const QVariantMap &widget,
+                                                           const QStringList &paths,
+                                                           OptionalError *error)
+{
+    const QString type = stringValue(widget, "widgetType");
+    if (type == QLatin1String("Asset"))
+        return createNoteForAttachment(widget, paths, error);
+    if (type == QLatin1String("Email"))
+        return createNoteForEmail(widget);
+    if (type == QLatin1String("Gallery"))
+        return createNoteForGallery(widget, paths, error);
+    if (type == QLatin1String("List"))
+        return createNoteForList(widget);
+    if (type == QLatin1String("Note"))
+        return createNoteForNote(widget);
+    setErrorSlot(error, Error(kErrorDomain, 0,
+                              localizedString("Unable to import an element of type %1.")
+                                  .arg(type)));
+    return nullptr;
+}
+
+bool NoteBuilder::isAsset(const QVariantMap &widget)
+{
+    const QString type = stringValue(widget, "widgetType");
+    return type == QLatin1String("Asset") || type == QLatin1String("Gallery")
+        || type == QLatin1String("Image");
+}
+
+QUrl NoteBuilder::assetURLForWidget(const QVariantMap &widget, const QUrl &accountURL)
+{
+    if (!isAsset(widget))
+        return {};
+    // Each value is one path segment: '/', '?' and '#' in a file name are
+    // escaped instead of splitting or cutting the address.
+    const auto segment = [](const QString &value) {
+        return QUrl::toPercentEncoding(value);
+    };
+    QByteArray base = accountURL.toEncoded();
+    while (base.endsWith('/'))
+        base.chop(1);
+    return QUrl::fromEncoded(base + "/assets/" + segment(stringValue(widget, "backpackID"))
+                                 + "/as/" + segment(stringValue(widget, "filename")),
+                             QUrl::StrictMode);
+}
+
+QString NoteBuilder::fixupNotebookTitle(const QString &title)
+{
+    const QString fitted = NoteText::fitToLimit(title, kNotebookNameLengthMax);
+    return fitted.isEmpty() ? localizedString("Untitled Notebook") : fitted;
+}
+
+QString NoteBuilder::notebookStackName(const QString &sitename)
+{
+    return NoteText::fitToLimit(localizedString("%1 Backpack Account").arg(sitename.trimmed()),
+                                kNotebookStackLengthMax);
+}

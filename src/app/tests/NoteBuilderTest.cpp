@@ -1,0 +1,418 @@
+#include "app/NoteBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <functional>
+#include <set>
+
+using ravadido::RURUNote;
+using ravadido::RURUResource;
+
+namespace {
+
+const QString kHead = QStringLiteral(
+    R"(<?xml version="1.0" encoding="UTF-8"?><!DOCTYPE en-note SYSTEM "http://xml.ravadido.com/pub/enml2.dtd"><en-note>)");
+
+QString qs(const std::optional<std::string> &text)
+{
+    return QString::fromStdString(text.value_or(std::string()));
+}
+
+// What a test learns from parsing a note's content the way the service would.
+struct Enml
+{
+    bool wellFormed = false;
+    QString root;
+    QStringList mediaHashes;
+    QStringList todoStates;
+    QString text;
+};
+
+void collect(xmlNode *node, Enml &enml)
+{
+    for (xmlNode *child = node->children; child; child = child->next) {
+        if (child->type == XML_TEXT_NODE) {
+            enml.text += QString::fromUtf8(reinterpret_cast<const char *>(child->content));
+        } else if (child->type == XML_ELEMENT_NODE) {
+            const QByteArray name(reinterpret_cast<const char *>(child->name));
+            const auto attribute = [child](const char *key) {
+                xmlChar *value = xmlGetProp(child, BAD_CAST key);
+                const QString text = QString::fromUtf8(reinterpret_cast<const char *>(value));
+                xmlFree(value);
+                return text;
+            };
+            if (name == "en-media")
+                enml.mediaHashes.append(attribute("hash"));
+            if (name == "en-todo")
+                enml.todoStates.append(attribute("checked"));
+            collect(child, enml);
+        }
+    }
+}
+
+Enml parseEnml(const RURUNote &note)
+{
+    Enml enml;
+    const std::string content = note.content().value_or("");
+    xmlDoc *doc = xmlReadMemory(content.data(), int(content.size()), nullptr, "UTF-8",
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    if (!doc)
+        return enml;
+    enml.wellFormed = true;
+    xmlNode *root = xmlDocGetRootElement(doc);
+    enml.root = QString::fromUtf8(reinterpret_cast<const char *>(root->name));
+    collect(root, enml);
+    xmlFreeDoc(doc);
+    return enml;
+}
+
+// Every media hash names one of the note's resources, every resource's hash
+// and size match its body, and no body travels twice.
+void expectResourcesMatch(const RURUNote &note, const Enml &enml)
+{
+    std::set<QString> resourceHashes;
+    for (const std::shared_ptr<RURUResource> &resource : note.resources().value_or(
+             std::vector<std::shared_ptr<RURUResource>>{})) {
+        ASSERT_TRUE(resource->data());
+        const auto &data = *resource->data();
+        const std::string_view body = data.body()->view();
+        const QByteArray md5 = QCryptographicHash::hash(
+            QByteArrayView(body.data(), qsizetype(body.size())), QCryptographicHash::Md5);
+        EXPECT_EQ(data.bodyHash()->view(), std::string_view(md5.constData(), md5.size()));
+        EXPECT_EQ(data.size(), std::int32_t(body.size()));
+        EXPECT_FALSE(resource->recognitionIsSet());
+        EXPECT_TRUE(resource->mimeIsSet());
+        resourceHashes.insert(QString::fromLatin1(md5.toHex()));
+    }
+    EXPECT_EQ(std::set<QString>(enml.mediaHashes.begin(), enml.mediaHashes.end()), resourceHashes);
+}
+
+class NoteBuilderTest : public testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    std::atomic<bool> stop{false};
+    NoteBuilder builder{&stop};
+
+    QString writeFile(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return path;
+    }
+
+    static QByteArray png(char seed)
+    {
+        return QByteArray::fromHex("89504e470d0a1a0a0000000d49484452") + QByteArray(64, seed);
+    }
+};
+
+struct WidgetCase
+{
+    const char *name;
+    std::function<QVariantMap()> widget;
+    QStringList files; // written into the temporary folder, one per path
+    QString title;
+    int resources;
+    QStringList todoStates;
+    QStringList words; // must appear in the note's text
+    QString mime;      // of every resource
+};
+
+const QDateTime kCreated(QDate(2009, 3, 14), QTime(15, 9, 26, 535), Qt::UTC);
+
+QVariantMap image(const QString &id, const QString &name, const QString &description)
+{
+    return {{"widgetType", "Image"}, {"backpackID", id}, {"filename", name},
+            {"description", description}};
+}
+
+QVariantMap item(bool completed, const QString &text)
+{
+    return {{"widgetType", "ListItem"}, {"completed", completed}, {"text", text}};
+}
+
+const WidgetCase kWidgetCases[] = {
+    {"attachment",
+     [] {
+         return QVariantMap{{"widgetType", "Asset"}, {"backpackID", "7"},
+                            {"filename", "Bericht & Co?#.pdf"}};
+     },
+     {"Bericht.pdf"}, "Bericht & Co?#.pdf", 1, {}, {}, "application/pdf"},
+    {"gallery",
+     [] {
+         return QVariantMap{{"widgetType", "Gallery"}, {"backpackID", "8"},
+                            {"name", "Blüten & *Bäume*"},
+                            {"images", QVariantList{image("81", "a.png", "Rosé < Tulpe & Co"),
+                                                    image("82", "b.png", "")}}};
+     },
+     {"a.png", "b.png"}, "Blüten & Bäume", 2, {}, {"Rosé < Tulpe & Co"}, "image/png"},
+    {"emptyGallery",
+     [] {
+         return QVariantMap{{"widgetType", "Gallery"}, {"backpackID", "9"}, {"name", "Leer"},
+                            {"images", QVariantList{}}};
+     },
+     {}, "Leer", 0, {}, {}, {}},
+    {"plainEmail",
+     [] {
+         return QVariantMap{{"widgetType", "Email"}, {"backpackID", "10"},
+                            {"createdAt", kCreated},
+                            {"subject", R"(Grüße "von" Jörg < Ärger & Co)"},
+                            {"body", "Hallo <Welt> & Ähnliches\nZweite Zeile &nbsp;\n"}};
+     },
+     {}, R"(Grüße "von" Jörg < Ärger & Co)", 0, {}, {"Hallo <Welt> & Ähnliches", "Zweite Zeile"}, {}},
+    {"htmlEmail",
+     [] {
+         return QVariantMap{{"widgetType", "Email"}, {"backpackID", "11"},
+                            {"createdAt", kCreated},
+                            {"subject", R"(Rechnung "März" < 2009 & mehr)"},
+                            {"body", "<html><body><p>Ça va?</p></body></html>"}};
+     },
+     {}, R"(Rechnung "März" < 2009 & mehr)", 1, {}, {}, "text/html"},
+    {"list",
+     [] {
+         return QVariantMap{{"widgetType", "List"}, {"backpackID", "12"},
+                            {"name", "Einkäufe"},
+                            {"items", QVariantList{item(false, "Äpfel *kaufen*"),
+                                                   item(true, "Milch & Brot < 5 €"),
+                                                   QVariantMap{{"text", "ohne Zustand"}}}}};
+     },
+     {}, "Einkäufe", 0, {"false", "true", "false"}, {"Äpfel kaufen", "Milch & Brot < 5 €"}, {}},
+    {"note",
+     [] {
+         return QVariantMap{{"widgetType", "Note"}, {"backpackID", "13"},
+                            {"createdAt", kCreated}, {"title", "Tägliche *Notiz*"},
+                            {"text", "Erste Zeile über alles\n\nZweite < Zeile & mehr"}};
+     },
+     {}, "Tägliche Notiz", 0, {}, {"Erste Zeile über alles", "Zweite < Zeile & mehr"}, {}},
+};
+
+class WidgetNotes : public NoteBuilderTest, public testing::WithParamInterface<WidgetCase>
+{
+};
+
+TEST_P(WidgetNotes, BuildWellFormedEnmlWithMatchingResources)
+{
+    const WidgetCase &c = GetParam();
+    QStringList paths;
+    for (const QString &name : c.files)
+        paths.append(writeFile(name, name.endsWith(QLatin1String(".png"))
+                                         ? png(name.at(0).toLatin1())
+                                         : QByteArray("%PDF-1.4\n% äöü\n")));
+    OptionalError error;
+    const std::shared_ptr<RURUNote> note = builder.createNoteForWidget(c.widget(), paths, &error);
+    ASSERT_TRUE(note) << (error ? error->toString().toStdString() : "");
+    EXPECT_FALSE(error);
+
+    EXPECT_EQ(qs(note->title()), c.title);
+    const QString content = qs(note->content());
+    EXPECT_TRUE(content.startsWith(kHead)) << content.toStdString();
+    EXPECT_TRUE(content.endsWith(QLatin1String("</en-note>")));
+
+    const Enml enml = parseEnml(*note);
+    ASSERT_TRUE(enml.wellFormed) << content.toStdString();
+    EXPECT_EQ(enml.root, QStringLiteral("en-note"));
+    EXPECT_EQ(enml.mediaHashes.size(), c.resources);
+    EXPECT_EQ(enml.todoStates, c.todoStates);
+    for (const QString &word : c.words)
+        EXPECT_TRUE(enml.text.contains(word)) << word.toStdString() << " in " << content.toStdString();
+    expectResourcesMatch(*note, enml);
+    for (const auto &resource : note->resources().value_or(std::vector<std::shared_ptr<RURUResource>>{}))
+        EXPECT_EQ(qs(resource->mime()), c.mime);
+    EXPECT_FALSE(note->notebookGuidIsSet());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, WidgetNotes, testing::ValuesIn(kWidgetCases),
+    [](const testing::TestParamInfo<WidgetCase> &info) { return std::string(info.param.name); });
+
+TEST_F(NoteBuilderTest, AttachmentBodyIsOneMediaTag)
+{
+    const QByteArray bytes("Inhalt \xff\x00 binär", 16);
+    const QString path = writeFile("daten.bin", bytes);
+    const auto note = builder.createNoteForAttachment(
+        {{"widgetType", "Asset"}, {"backpackID", "1"}, {"filename", "daten.bin"}}, {path});
+    ASSERT_TRUE(note);
+    const QString hash =
+        QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+    EXPECT_EQ(qs(note->content()),
+              kHead + QStringLiteral(R"(<en-media type="application/octet-stream" hash="%1"/></en-note>)")
+                          .arg(hash));
+    EXPECT_FALSE(note->createdIsSet());
+}
+
+TEST_F(NoteBuilderTest, HtmlEmailTitleAttributeIsEscaped)
+{
+    const auto note = builder.createNoteForEmail(
+        {{"widgetType", "Email"}, {"subject", R"(A "B" < C & D > E)"}, {"body", "<html>x</html>"}});
+    EXPECT_TRUE(qs(note->content()).contains(
+        QStringLiteral(R"(<en-media title="A &quot;B&quot; &lt; C &amp; D &gt; E" type="text/html")")));
+}
+
+TEST_F(NoteBuilderTest, CapitalHtmlTagMeansPlainBody)
+{
+    const auto note = builder.createNoteForEmail(
+        {{"widgetType", "Email"}, {"subject", "s"}, {"body", "<HTML>a\nb"}});
+    EXPECT_FALSE(note->resourcesIsSet());
+    EXPECT_EQ(qs(note->content()), kHead + QStringLiteral("&lt;HTML&gt;a<br/>b<br/></en-note>"));
+}
+
+TEST_F(NoteBuilderTest, CreatedIsWholeSecondsInMilliseconds)
+{
+    const auto withDate = builder.createNoteForNote(
+        {{"widgetType", "Note"}, {"createdAt", kCreated}, {"title", "t"}, {"text", "x"}});
+    EXPECT_EQ(withDate->created(), kCreated.toSecsSinceEpoch() * 1000);
+    const auto withoutDate = builder.createNoteForEmail({{"widgetType", "Email"}});
+    EXPECT_TRUE(withoutDate->createdIsSet());
+    EXPECT_EQ(withoutDate->created(), 0);
+}
+
+TEST_F(NoteBuilderTest, EmptyTitlesAreNumberedPerRun)
+{
+    const auto title = [](const std::shared_ptr<RURUNote> &note) { return qs(note->title()); };
+    EXPECT_EQ(title(builder.createNoteForNote({{"widgetType", "Note"}, {"title", " "}})),
+              "Untitled Note - 1");
+    EXPECT_EQ(title(builder.createNoteForNote({{"widgetType", "Note"}, {"title", "Da"}})), "Da");
+    EXPECT_EQ(title(builder.createNoteForList({{"widgetType", "List"}})), "Untitled Note - 2");
+    EXPECT_EQ(title(builder.createNoteForEmail({{"widgetType", "Email"}, {"subject", " "}})),
+              "Untitled Note - 3");
+    builder.resetUntitledCount();
+    EXPECT_EQ(title(builder.createNoteForGallery({{"widgetType", "Gallery"}}, {})),
+              "Untitled Note - 1");
+}
+
+TEST_F(NoteBuilderTest, LongTitlesAreCutAtACharacterBoundary)
+{
+    const QString longTitle = QString(200, QChar(0x00FC)) + QStringLiteral(" \U0001F600")
+        + QString(100, QLatin1Char('x'));
+    const auto note = builder.createNoteForNote({{"widgetType", "Note"}, {"title", longTitle}});
+    const QString title = qs(note->title());
+    EXPECT_EQ(title.size(), 255);
+    EXPECT_TRUE(title.endsWith(QStringLiteral("\U0001F600") + QString(52, QLatin1Char('x'))));
+}
+
+TEST_F(NoteBuilderTest, NoteTitleLinkLeadsTheText)
+{
+    const auto note = builder.createNoteForNote(
+        {{"widgetType", "Note"}, {"title", R"("Wiki":http://example.org/wiki)"},
+         {"text", "Eintrag"}});
+    const Enml enml = parseEnml(*note);
+    ASSERT_TRUE(enml.wellFormed);
+    EXPECT_EQ(qs(note->title()), "Wiki");
+    const qsizetype link = enml.text.indexOf(QLatin1String("http://example.org/wiki"));
+    ASSERT_GE(link, 0);
+    EXPECT_GT(enml.text.indexOf(QLatin1String("Eintrag")), link);
+}
+
+TEST_F(NoteBuilderTest, CancelledGalleryGivesNoNoteAndNoError)
+{
+    const QString path = writeFile("a.png", png('a'));
+    stop = true;
+    OptionalError error;
+    EXPECT_FALSE(builder.createNoteForGallery(
+        {{"widgetType", "Gallery"}, {"images", QVariantList{image("1", "a.png", "")}}}, {path},
+        &error));
+    EXPECT_FALSE(error);
+}
+
+TEST_F(NoteBuilderTest, MissingFilesAndUnknownTypesAreErrors)
+{
+    OptionalError error;
+    EXPECT_FALSE(builder.createNoteForAttachment({{"widgetType", "Asset"}},
+                                                 {dir.filePath("fehlt.pdf")}, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, QStringLiteral("com.tallgrove.leafhaul"));
+    error.reset();
+    EXPECT_FALSE(builder.createNoteForAttachment({{"widgetType", "Asset"}}, {}, &error));
+    EXPECT_TRUE(error);
+    error.reset();
+    EXPECT_FALSE(builder.createNoteForWidget({{"widgetType", "Separator"}}, {}, &error));
+    EXPECT_TRUE(error);
+}
+
+TEST(NoteBuilder, DataToHex)
+{
+    EXPECT_EQ(NoteBuilder::dataToHex(std::string_view("\x00\xab", 2)), QStringLiteral("00ab"));
+    EXPECT_EQ(NoteBuilder::dataToHex({}), QString());
+}
+
+TEST(NoteBuilder, DataWithStringHashesUtf8)
+{
+    const auto data = NoteBuilder::ravadidoDataWithString(QStringLiteral("Grüße"));
+    const QByteArray utf8 = QStringLiteral("Grüße").toUtf8();
+    EXPECT_EQ(data->size(), utf8.size());
+    EXPECT_EQ(NoteBuilder::dataToHex(data->bodyHash()->view()),
+              QString::fromLatin1(QCryptographicHash::hash(utf8, QCryptographicHash::Md5).toHex()));
+    EXPECT_EQ(data->body()->view(), std::string_view(utf8.constData(), utf8.size()));
+}
+
+TEST_F(NoteBuilderTest, MimeTypes)
+{
+    EXPECT_EQ(NoteBuilder::mimeTypeForPath(writeFile("bild", png('x'))), "image/png");
+    EXPECT_EQ(NoteBuilder::mimeTypeForPath(writeFile("x.unbekannt", QByteArray("\x01\x02\x03\xff", 4))),
+              "application/octet-stream");
+    OptionalError error;
+    NoteBuilder::mimeTypeForPath(dir.filePath("fehlt"), &error);
+    EXPECT_TRUE(error);
+}
+
+TEST(NoteBuilder, AssetURLs)
+{
+    const QUrl account(QStringLiteral("https://gruen.backpackit.example/"));
+    const struct
+    {
+        const char *name;
+        QVariantMap widget;
+        QString path; // fully encoded path, empty for no URL
+    } rows[] = {
+        {"asset", {{"widgetType", "Asset"}, {"backpackID", "12"}, {"filename", "a b.pdf"}},
+         "/assets/12/as/a%20b.pdf"},
+        {"reservedCharacters",
+         {{"widgetType", "Image"}, {"backpackID", "3"}, {"filename", "x?y#z/../w&v=1.png"}},
+         "/assets/3/as/x%3Fy%23z%2F..%2Fw%26v%3D1.png"},
+        {"nonAscii", {{"widgetType", "Gallery"}, {"backpackID", "4"}, {"filename", "Ärger.jpg"}},
+         "/assets/4/as/%C3%84rger.jpg"},
+        {"identifierIsOneSegment",
+         {{"widgetType", "Asset"}, {"backpackID", "5/6"}, {"filename", "f"}}, "/assets/5%2F6/as/f"},
+        {"notAnAsset", {{"widgetType", "Note"}, {"backpackID", "1"}, {"filename", "f"}}, ""},
+    };
+    for (const auto &row : rows) {
+        const QUrl url = NoteBuilder::assetURLForWidget(row.widget, account);
+        if (row.path.isEmpty()) {
+            EXPECT_TRUE(url.isEmpty()) << row.name;
+            continue;
+        }
+        ASSERT_TRUE(url.isValid()) << row.name;
+        EXPECT_EQ(url.host(), QStringLiteral("gruen.backpackit.example")) << row.name;
+        EXPECT_EQ(url.path(QUrl::FullyEncoded), row.path) << row.name;
+        EXPECT_FALSE(url.hasQuery()) << row.name;
+        EXPECT_FALSE(url.hasFragment()) << row.name;
+    }
+}
+
+TEST(NoteBuilder, NotebookNames)
+{
+    EXPECT_TRUE(NoteBuilder::isAsset({{"widgetType", "Image"}}));
+    EXPECT_FALSE(NoteBuilder::isAsset({{"widgetType", "List"}}));
+
+    EXPECT_EQ(NoteBuilder::fixupNotebookTitle(QStringLiteral("  Seite\t\n")), "Seite");
+    EXPECT_EQ(NoteBuilder::fixupNotebookTitle(QStringLiteral(" \n ")), "Untitled Notebook");
+    EXPECT_EQ(NoteBuilder::fixupNotebookTitle(QString(150, QChar(0x00E4))),
+              QString(100, QChar(0x00E4)));
+    EXPECT_EQ(NoteBuilder::notebookStackName(QStringLiteral("größe")),
+              "größe Backpack Account");
+    EXPECT_EQ(NoteBuilder::notebookStackName(QString(120, QLatin1Char('s'))).size(), 100);
+}
+
+} // namespace

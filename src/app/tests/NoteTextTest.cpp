@@ -1,0 +1,210 @@
+#include "app/NoteText.h"
+
+#include <gtest/gtest.h>
+
+#include <QThread>
+
+#include <functional>
+
+using namespace NoteText;
+
+namespace {
+
+struct Row
+{
+    const char *name;
+    QString input;
+    QString expected;
+};
+
+void PrintTo(const Row &row, std::ostream *os)
+{
+    *os << row.name;
+}
+
+class FixupNoteTextRows : public testing::TestWithParam<Row>
+{
+};
+
+TEST_P(FixupNoteTextRows, RewritesAsExpected)
+{
+    EXPECT_EQ(fixupNoteText(GetParam().input), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FixupNoteTextRows,
+    testing::Values(
+        Row{"empty", "", ""},
+        Row{"ampersandBeforeLaterSemicolon", "fish & chips; peas", "fish &amp; chips; peas"},
+        Row{"entitiesKept", "&lt; &#123; &#x1F; &amp; &eacute;", "&lt; &#123; &#x1F; &amp; &eacute;"},
+        Row{"doubleAmpersand", "a && b;", "a &amp;&amp; b;"},
+        Row{"ampersandAtEnd", "Grüße &", "Grüße &amp;"},
+        Row{"notAnEntityName", "& ; &1; &#x; &#xZZ;", "&amp; ; &amp;1; &amp;#x; &amp;#xZZ;"},
+        Row{"classStopsAtQuote", R"(<p class="a">Hi <span class="b">x</span></p>)",
+            R"(<p>Hi <span class="b">x</span></p>)"},
+        Row{"twoParagraphIdsOnOneLine", R"(<p id="x">ä</p><p id="y">ö</p>)", "<p>ä</p><p>ö</p>"},
+        Row{"headingKeepsLevel", R"(<h2 class="c">Tïtel</h2><h9 id="z">x</h9>)",
+            "<h2>Tïtel</h2><h9>x</h9>"},
+        Row{"headingLevelZeroUntouched", R"(<h0 id="z">x</h0>)", R"(<h0 id="z">x</h0>)"},
+        Row{"breaksAndRules", "a<br>b<hr>", "a<br/>b<hr/>"},
+        Row{"doubleLess", "a << b", "a &lt;< b"},
+        Row{"tripleLess", "<<<", "&lt;<<"},
+        Row{"doubleGreater", "a >> b", "a >&gt; b"},
+        Row{"inputRemoved", R"(x<input type="checkbox" checked>y)", "xy"},
+        Row{"bareInputKept", "<input>", "<input>"},
+        Row{"iframeBecomesLink",
+            R"(<iframe width="1" src="http://v.example/ü" height="2"></iframe>)",
+            R"(<a href="http://v.example/ü">http://v.example/ü</a>)"},
+        Row{"twoIframesOnOneLine",
+            R"(<iframe src="http://a/"></iframe> und <iframe src="http://b/"></iframe>)",
+            R"(<a href="http://a/">http://a/</a> und <a href="http://b/">http://b/</a>)"}),
+    [](const testing::TestParamInfo<Row> &info) { return std::string(info.param.name); });
+
+TEST(NoteText, EntitizeAmpersands)
+{
+    const Row rows[] = {
+        {"lone", "Tom & Jerry", "Tom &amp; Jerry"},
+        {"kept", "&lt;b&gt; &#228; &#xE4;", "&lt;b&gt; &#228; &#xE4;"},
+        {"semicolonFarAway", "a & b\nc; d", "a &amp; b\nc; d"},
+        {"empty", "", ""},
+        {"null", QString(), ""},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(entitizeAmpersands(row.input), row.expected) << row.name;
+}
+
+TEST(NoteText, PreprocessNoteTextReducesMailLinks)
+{
+    const Row rows[] = {
+        {"lower", R"(Mail <a href="mailto:jörg@example.de">Jörg</a>!)", "Mail jörg@example.de!"},
+        {"capitals", R"(<A HREF="MAILTO:a@b.c">X</A>)", "a@b.c"},
+        {"twoOnOneLine", R"(<a href="mailto:a@b.c">A</a>, <a href="mailto:d@e.f">D</a>)",
+         "a@b.c, d@e.f"},
+        {"otherLinkKept", R"(<a href="http://x/">X</a>)", R"(<a href="http://x/">X</a>)"},
+        {"empty", "", ""},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(preprocessNoteText(row.input), row.expected) << row.name;
+}
+
+TEST(NoteText, ToPlainText)
+{
+    const Row rows[] = {
+        {"empty", "", "<br/>"},
+        {"oneLine", "Grüße", "Grüße<br/>"},
+        {"twoLines", "a\nb", "a<br/>b<br/>"},
+        {"trailingBreak", "a\n", "a<br/><br/>"},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(toPlainText(row.input), row.expected) << row.name;
+}
+
+TEST(NoteText, FixupNoteTitle)
+{
+    const Row rows[] = {
+        {"strong", "*Fette* Wörter", "Fette Wörter"},
+        {"entity", "Fish &amp; Chips", "Fish & Chips"},
+        {"blank", " \t ", ""},
+        {"empty", "", ""},
+        {"trimmed", "  Ünïcödé  ", "Ünïcödé"},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(fixupNoteTitle(row.input), row.expected) << row.name;
+}
+
+TEST(NoteText, ReadHtmlGivesTextAndLinks)
+{
+    const HtmlReading reading = readHtml(
+        QStringLiteral(R"(<p><a href=" http://example.org/ä ">Lïnk</a> &amp; &eacute;tude</p>)"
+                       "\n<p>zwei<br>drei</p>"));
+    EXPECT_EQ(reading.text.trimmed(), QStringLiteral("Lïnk & étude\nzwei\ndrei"));
+    EXPECT_EQ(reading.linkAt(0), QStringLiteral("http://example.org/ä"));
+    EXPECT_EQ(reading.linkAt(3), QStringLiteral("http://example.org/ä"));
+    EXPECT_TRUE(reading.linkAt(4).isNull());
+    EXPECT_TRUE(readHtml(QString()).text.isEmpty());
+}
+
+TEST(NoteText, ReadHtmlWorksOnWorkerThreads)
+{
+    QList<QString> results(4);
+    QList<QThread *> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.append(QThread::create([&results, i] {
+            for (int n = 0; n < 200; ++n)
+                results[i] = fixupNoteTitle(QStringLiteral("*Fäden* &amp; %1").arg(i));
+        }));
+        threads.last()->start();
+    }
+    for (QThread *thread : threads) {
+        thread->wait();
+        delete thread;
+    }
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(results[i], QStringLiteral("Fäden & %1").arg(i));
+}
+
+TEST(NoteText, EscapeXmlAttribute)
+{
+    EXPECT_EQ(escapeXmlAttribute(QStringLiteral(R"(Q&A "Grüße" <b> 'x')")),
+              QStringLiteral("Q&amp;A &quot;Grüße&quot; &lt;b&gt; 'x'"));
+    EXPECT_TRUE(isWellFormedFragment(
+        QStringLiteral(R"(<e t="%1"/>)").arg(escapeXmlAttribute(QStringLiteral("\"<&>\x01\n")))));
+}
+
+TEST(NoteText, WellFormedFragmentKeepsGoodXml)
+{
+    const QString good = QStringLiteral(R"(<p>Grüße &amp; <a href="http://x/">mehr</a></p><br/>)");
+    EXPECT_EQ(wellFormedFragment(good), good);
+}
+
+TEST(NoteText, WellFormedFragmentRepairsBrokenXml)
+{
+    struct Broken
+    {
+        const char *name;
+        QString input;
+        QString words; // text that must survive
+    };
+    const Broken rows[] = {
+        {"strayLess", "<p>a < b</p>", "a < b"},
+        {"htmlEntity", "<p>&nbsp;Übung&mdash;gut</p>", "Übung\u2014gut"},
+        {"undeclaredEntity", "AT&T; ok", "AT&T; ok"},
+        {"misnested", "<strong>fett <em>kursiv</strong> weiter</em>", "fett kursiv weiter"},
+        {"unclosed", "<p>offen", "offen"},
+        {"controlCharacter", "a\001b\013c", "abc"},
+    };
+    for (const Broken &row : rows) {
+        ASSERT_FALSE(isWellFormedFragment(row.input)) << row.name;
+        const QString repaired = wellFormedFragment(row.input);
+        EXPECT_TRUE(isWellFormedFragment(repaired)) << row.name << ": " << repaired.toStdString();
+        EXPECT_EQ(readHtml(repaired).text.trimmed(), row.words) << row.name;
+    }
+}
+
+TEST(NoteText, FitToLimit)
+{
+    const QString emoji = QStringLiteral("\U0001F600");
+    const QString combined = QStringLiteral("e\u0301");
+    const struct
+    {
+        const char *name;
+        QString input;
+        int limit;
+        QString expected;
+    } rows[] = {
+        {"trimmed", " \tTitel\r\n ", 255, "Titel"},
+        {"innerBreaks", "a\nb\tc\u2028d", 255, "a b c d"},
+        {"blankOnly", "\u00a0 \u2029", 255, ""},
+        {"cutAtLimit", QString(300, QChar(0xE9)), 255, QString(255, QChar(0xE9))},
+        {"surrogatePairNotSplit", QString(254, QLatin1Char('a')) + emoji, 255,
+         QString(254, QLatin1Char('a'))},
+        {"graphemeNotSplit", QString(254, QLatin1Char('a')) + combined, 255,
+         QString(254, QLatin1Char('a'))},
+        {"blankBeforeCut", QStringLiteral("abc  defgh"), 5, "abc"},
+        {"fits", QString(100, QLatin1Char('x')), 100, QString(100, QLatin1Char('x'))},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(fitToLimit(row.input, row.limit), row.expected) << row.name;
+}
+
+} // namespace
