@@ -1,6 +1,7 @@
 #include "app/NoteBuilder.h"
 
 #include "app/NoteText.h"
+#include "foundation/RegExConvenience.h"
 #include "foundation/TGTextileConverter.h"
 
 #include <QCryptographicHash>
@@ -153,7 +154,10 @@ QString NoteBuilder::mimeTypeForPath(const QString &path, OptionalError *error)
     if (error)
         error->reset();
     const QMimeType type = QMimeDatabase().mimeTypeForFileNameAndData(path, &file);
-    if (!type.isValid() || type.name().isEmpty())
+    // The service takes only names of this shape.
+    if (!type.isValid()
+        || !RegExConvenience::isMatchedByRegex(type.name(),
+                                               QStringLiteral("^[A-Za-z]+/[A-Za-z0-9._+-]+$")))
         return QStringLiteral("application/octet-stream");
     return type.name();
 }
