@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QRandomGenerator>
+#include <QThread>
 #include <QStringList>
 
 #include <algorithm>
+#include <atomic>
 #include <ctime>
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -172,6 +175,30 @@ TEST(TGTextileConverter, NoLinksInsideMarkup)
         {"word[*x*]", "<p>word[<strong>x</strong>]</p>"},
         {"p(*c*). text", "<p>p(<strong>c</strong>). text</p>"},
     });
+}
+
+// Converters on several threads at once share only the compiled patterns.
+TEST(TGTextileConverter, ConvertsOnManyThreadsAtOnce)
+{
+    const QString text = QStringLiteral(
+        "h1. Plan\n\n* *one* www.a.com/x\n## two me@b.org\n\n|_. a |_. b |\n| 1 | 2 |\n\n"
+        "\"link (t)\":http://c.net/ and _em_ word[1] !i.png(alt)! %{color:red}x%\nbq. quote");
+    const QString expected = TGTextileConverter().convert(text);
+    std::atomic<int> wrong{0};
+    std::vector<QThread *> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.push_back(QThread::create([&] {
+            for (int i = 0; i < 300; ++i)
+                if (TGTextileConverter().convert(text) != expected)
+                    ++wrong;
+        }));
+        threads.back()->start();
+    }
+    for (QThread *t : threads) {
+        t->wait();
+        delete t;
+    }
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 namespace {
