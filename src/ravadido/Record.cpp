@@ -6,15 +6,22 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
+#include <type_traits>
+#include <typeinfo>
 
 namespace ravadido {
 
-using apache::thrift::protocol::TBinaryProtocol;
 using apache::thrift::protocol::TInputRecursionTracker;
 using apache::thrift::protocol::TOutputRecursionTracker;
 using apache::thrift::transport::TMemoryBuffer;
 
 namespace {
+
+// The transport without a reference count round trip per container.
+struct TransportOf : TProtocol
+{
+    static apache::thrift::transport::TTransport *of(TProtocol &p) { return (p.*(&TransportOf::ptrans_)).get(); }
+};
 
 // The binary protocol keeps its string limit to itself; a derived class may
 // name it.
@@ -30,20 +37,17 @@ struct StringLimit : TBinaryProtocol
 class StringBound
 {
 public:
-    explicit StringBound(TProtocol &in)
+    explicit StringBound(TBinaryProtocol &binary)
     {
-        auto *binary = dynamic_cast<TBinaryProtocol *>(&in);
-        if (!binary)
-            return;
-        auto *buffer = dynamic_cast<TMemoryBuffer *>(binary->getTransport().get());
+        auto *buffer = dynamic_cast<TMemoryBuffer *>(TransportOf::of(binary));
         if (!buffer)
             return;
-        std::int32_t &limit = StringLimit::of(*binary);
+        std::int32_t &limit = StringLimit::of(binary);
         const auto left = static_cast<std::int32_t>(
             std::min<std::uint32_t>(buffer->available_read(), std::numeric_limits<std::int32_t>::max()));
         if (limit > 0 && limit <= left)
             return;
-        protocol_ = binary;
+        protocol_ = &binary;
         saved_ = limit;
         // 0 means "no limit" to the protocol; an empty buffer allows 1 byte,
         // which the read then fails to find.
@@ -62,12 +66,6 @@ private:
     std::int32_t saved_ = 0;
 };
 
-// The transport without a reference count round trip per container.
-struct TransportOf : TProtocol
-{
-    static apache::thrift::transport::TTransport *of(TProtocol &p) { return (p.*(&TransportOf::ptrans_)).get(); }
-};
-
 } // namespace
 
 RecordLayout::RecordLayout(const char *wireName, std::vector<FieldInfo> fields)
@@ -82,16 +80,13 @@ RecordLayout::RecordLayout(const char *wireName, std::vector<FieldInfo> fields)
             byId_[static_cast<std::size_t>(fields_[i].id)] = static_cast<std::int16_t>(i);
 }
 
-void Record::read(TProtocol &in)
-{
-    StringBound bound(in);
-    readFields(in);
-}
+namespace {
 
-void Record::readFields(TProtocol &in)
+template<typename P>
+void readStruct(Record &record, P &in)
 {
     TInputRecursionTracker depth(in);
-    const RecordLayout &table = layout();
+    const RecordLayout &table = record.layout();
     std::string name;
     TType type;
     std::int16_t id;
@@ -101,24 +96,80 @@ void Record::readFields(TProtocol &in)
         if (type == apache::thrift::protocol::T_STOP)
             break;
         const FieldInfo *field = table.find(id);
-        if (field && field->type == type)
-            field->read(*this, in);
-        else
+        if (field && field->type == type) {
+            if constexpr (std::is_same_v<P, TBinaryProtocol>)
+                field->readBinary(record, in);
+            else
+                field->read(record, in);
+        } else {
             in.skip(type);
+        }
         in.readFieldEnd();
     }
     in.readStructEnd();
 }
 
-void Record::write(TProtocol &out) const
+template<typename P>
+void writeStruct(const Record &record, P &out)
 {
     TOutputRecursionTracker depth(out);
-    const RecordLayout &table = layout();
+    const RecordLayout &table = record.layout();
     out.writeStructBegin(table.wireName());
-    for (const FieldInfo &field : table.fields())
-        field.write(*this, out);
+    for (const FieldInfo &field : table.fields()) {
+        if constexpr (std::is_same_v<P, TBinaryProtocol>)
+            field.writeBinary(record, out, field);
+        else
+            field.write(record, out, field);
+    }
     out.writeFieldStop();
     out.writeStructEnd();
+}
+
+// The protocol the service speaks, called without virtual dispatch; a
+// class derived from it takes the general road.
+TBinaryProtocol *asBinary(TProtocol &p)
+{
+    return typeid(p) == typeid(TBinaryProtocol) ? static_cast<TBinaryProtocol *>(&p) : nullptr;
+}
+
+} // namespace
+
+void Record::read(TProtocol &in)
+{
+    if (TBinaryProtocol *binary = asBinary(in)) {
+        StringBound bound(*binary);
+        readStruct(*this, *binary);
+    } else {
+        readStruct(*this, in);
+    }
+}
+
+void Record::readFields(TProtocol &in)
+{
+    readStruct(*this, in);
+}
+
+void Record::readFields(TBinaryProtocol &in)
+{
+    readStruct(*this, in);
+}
+
+void Record::write(TProtocol &out) const
+{
+    if (TBinaryProtocol *binary = asBinary(out))
+        writeStruct(*this, *binary);
+    else
+        writeStruct(*this, out);
+}
+
+void Record::writeFields(TProtocol &out) const
+{
+    writeStruct(*this, out);
+}
+
+void Record::writeFields(TBinaryProtocol &out) const
+{
+    writeStruct(*this, out);
 }
 
 std::string Record::description() const

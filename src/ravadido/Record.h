@@ -47,13 +47,22 @@
 // where the element of String is std::string, of Binary Bytes, of Struct<R>
 // std::shared_ptr<R>, of a scalar the scalar. Aliases for the containers
 // that occur: StringList, I64List, StructList<R>, StringSet, StringMap,
-// StringI32Map (a macro argument cannot hold a bare comma).
+// StringI32Map (spelt out, Map<String, I32> works as well: the codec is the
+// macro's last argument).
 //
 // Object getters return a const reference, valid until the field changes.
+// Setters take the value (std::nullopt or nullptr for nil) and set the flag.
+//
+// A record that writes differently (a call result writes only its first
+// set field) overrides `write` and walks `layout().fields()` with each
+// row's isSet / isPresent / writeValue; reading stays generic. A record
+// that is also a thrown exception derives from RecordException (Errors.h)
+// instead of Record.
 
 #include "Bytes.h"
 #include "KeyedArchive.h"
 
+#include <thrift/protocol/TBinaryProtocol.h>
 #include <thrift/protocol/TProtocol.h>
 
 #include <cstdint>
@@ -68,6 +77,7 @@
 
 namespace ravadido {
 
+using apache::thrift::protocol::TBinaryProtocol;
 using apache::thrift::protocol::TProtocol;
 using apache::thrift::protocol::TType;
 
@@ -75,6 +85,8 @@ class Record;
 
 // One row of a record's field table. The operations act on the record that
 // owns the field; the generic engine and the call result records use them.
+// Each protocol operation comes twice: for any protocol, and for the
+// binary protocol called directly (no virtual call per value).
 struct FieldInfo
 {
     std::int16_t id;
@@ -82,8 +94,10 @@ struct FieldInfo
     const char *name;
     // Reads a value of the field's type and stores it, setting the flag.
     void (*read)(Record &, TProtocol &);
+    void (*readBinary)(Record &, TBinaryProtocol &);
     // Writes header, value and field end when the field is set and present.
-    void (*write)(const Record &, TProtocol &);
+    void (*write)(const Record &, TProtocol &, const FieldInfo &);
+    void (*writeBinary)(const Record &, TBinaryProtocol &, const FieldInfo &);
     bool (*isSet)(const Record &);
     // Set and, for an object field, not nil: what goes on the wire.
     bool (*isPresent)(const Record &);
@@ -130,15 +144,20 @@ public:
     // Reads one struct from `in`. Fields accepted are those whose id and
     // wire type match the table; anything else is skipped. Fields that do
     // not occur keep their state; a repeated field keeps the later value.
-    // Over a memory buffer, no string or container read may claim more
-    // than the bytes left in it.
+    // Over a binary protocol on a memory buffer, no string or container
+    // read may claim more than the bytes left in it; on other transports
+    // set the protocol's string limit to the message length.
     virtual void read(TProtocol &in);
     // The same without the set-up; nested records read this way.
     void readFields(TProtocol &in);
+    void readFields(TBinaryProtocol &in);
 
     // Writes one struct: scalars when set, objects when set and not nil,
     // in declaration order.
     virtual void write(TProtocol &out) const;
+    // The same, not overridable; nested records write this way.
+    void writeFields(TProtocol &out) const;
+    void writeFields(TBinaryProtocol &out) const;
 
     // "Name(field:value,...)" with every field, set or not.
     std::string description() const;
@@ -201,7 +220,8 @@ struct Scalar
     static constexpr bool isObject = false;
     static constexpr std::size_t minWireSize = MinSize;
 
-    static void readElement(TProtocol &in, T &v)
+    template<typename P>
+    static void readElement(P &in, T &v)
     {
         if constexpr (Wire == apache::thrift::protocol::T_BOOL)
             in.readBool(v);
@@ -214,7 +234,8 @@ struct Scalar
         else
             in.readDouble(v);
     }
-    static void writeElement(TProtocol &out, const T &v)
+    template<typename P>
+    static void writeElement(P &out, const T &v)
     {
         if constexpr (Wire == apache::thrift::protocol::T_BOOL)
             out.writeBool(v);
@@ -256,13 +277,15 @@ struct Scalar
     }
 
     static bool present(const T &) { return true; }
-    static void read(TProtocol &in, T &v)
+    template<typename P>
+    static void read(P &in, T &v)
     {
         T read{};
         readElement(in, read);
         v = read;
     }
-    static void write(TProtocol &out, const T &v) { writeElement(out, v); }
+    template<typename P>
+    static void write(P &out, const T &v) { writeElement(out, v); }
     static void describe(std::string &s, const T &v) { describeElement(s, v); }
     static void encode(KeyedArchive &coder, const std::string &key, const T &v)
     {
@@ -298,7 +321,8 @@ struct Nullable
     static bool present(const Value &v) { return v.has_value(); }
     // Reads straight into a nil field; a field that holds a value (a
     // repeated id) keeps it until the new one is complete.
-    static void read(TProtocol &in, Value &v)
+    template<typename P>
+    static void read(P &in, Value &v)
     {
         if (v) {
             E e;
@@ -314,7 +338,8 @@ struct Nullable
             throw;
         }
     }
-    static void write(TProtocol &out, const Value &v) { Derived::writeElement(out, *v); }
+    template<typename P>
+    static void write(P &out, const Value &v) { Derived::writeElement(out, *v); }
     static void describe(std::string &s, const Value &v)
     {
         if (v)
@@ -346,8 +371,10 @@ struct String : Nullable<String, std::string>
     static constexpr std::size_t minWireSize = 4;
     static constexpr const char *nilText = "\"(null)\"";
 
-    static void readElement(TProtocol &in, std::string &v) { in.readString(v); }
-    static void writeElement(TProtocol &out, const std::string &v) { out.writeString(v); }
+    template<typename P>
+    static void readElement(P &in, std::string &v) { in.readString(v); }
+    template<typename P>
+    static void writeElement(P &out, const std::string &v) { out.writeString(v); }
     static void describeElement(std::string &s, const std::string &v) { detail::appendQuoted(s, v); }
     static ArchiveValue archiveElement(const std::string &v) { return ArchiveValue::string(v); }
     static std::optional<std::string> unarchiveElement(const ArchiveValue &a)
@@ -366,8 +393,10 @@ struct Binary : Nullable<Binary, Bytes>
     static constexpr std::size_t minWireSize = 4;
     static constexpr const char *nilText = "\"(null)\"";
 
-    static void readElement(TProtocol &in, Bytes &v) { in.readBinary(v.storage()); }
-    static void writeElement(TProtocol &out, const Bytes &v) { out.writeBinary(v.storage()); }
+    template<typename P>
+    static void readElement(P &in, Bytes &v) { in.readBinary(v.storage()); }
+    template<typename P>
+    static void writeElement(P &out, const Bytes &v) { out.writeBinary(v.storage()); }
     static void describeElement(std::string &s, const Bytes &v)
     {
         s += '"';
@@ -394,17 +423,19 @@ struct Struct
     static constexpr std::size_t minWireSize = 1;
 
     // Always a fresh object, even when the sender wrote one record twice.
-    static void readElement(TProtocol &in, Element &v)
+    template<typename P>
+    static void readElement(P &in, Element &v)
     {
         auto r = std::make_shared<R>();
         r->readFields(in);
         v = std::move(r);
     }
     // A nil element of a list still takes its place: an empty struct.
-    static void writeElement(TProtocol &out, const Element &v)
+    template<typename P>
+    static void writeElement(P &out, const Element &v)
     {
         if (v) {
-            v->write(out);
+            v->writeFields(out);
         } else {
             out.writeStructBegin(R::recordLayout.wireName());
             out.writeFieldStop();
@@ -436,8 +467,10 @@ struct Struct
     }
 
     static bool present(const Value &v) { return v != nullptr; }
-    static void read(TProtocol &in, Value &v) { readElement(in, v); }
-    static void write(TProtocol &out, const Value &v) { v->write(out); }
+    template<typename P>
+    static void read(P &in, Value &v) { readElement(in, v); }
+    template<typename P>
+    static void write(P &out, const Value &v) { v->writeFields(out); }
     static void describe(std::string &s, const Value &v) { describeElement(s, v); }
     static void encode(KeyedArchive &coder, const std::string &key, const Value &v)
     {
@@ -464,7 +497,8 @@ struct List : Nullable<List<E>, std::vector<typename E::Element>>
     // The announced element type is not checked: elements are read as
     // declared, and a mismatch fails in the protocol or reads garbage,
     // never out of bounds.
-    static void readElement(TProtocol &in, Items &v)
+    template<typename P>
+    static void readElement(P &in, Items &v)
     {
         TType elementType;
         std::uint32_t count;
@@ -474,7 +508,8 @@ struct List : Nullable<List<E>, std::vector<typename E::Element>>
             E::readElement(in, v.emplace_back());
         in.readListEnd();
     }
-    static void writeElement(TProtocol &out, const Items &v)
+    template<typename P>
+    static void writeElement(P &out, const Items &v)
     {
         out.writeListBegin(E::type, static_cast<std::uint32_t>(v.size()));
         for (const auto &e : v)
@@ -522,7 +557,8 @@ struct Set : Nullable<Set<E>, std::set<typename E::Element>>
     static constexpr std::size_t minWireSize = 5;
     static constexpr const char *nilText = "(null)";
 
-    static void readElement(TProtocol &in, Items &v)
+    template<typename P>
+    static void readElement(P &in, Items &v)
     {
         TType elementType;
         std::uint32_t count;
@@ -534,7 +570,8 @@ struct Set : Nullable<Set<E>, std::set<typename E::Element>>
         }
         in.readSetEnd();
     }
-    static void writeElement(TProtocol &out, const Items &v)
+    template<typename P>
+    static void writeElement(P &out, const Items &v)
     {
         out.writeSetBegin(E::type, static_cast<std::uint32_t>(v.size()));
         for (const auto &e : v)
@@ -584,7 +621,8 @@ struct Map : Nullable<Map<K, V>, std::map<typename K::Element, typename V::Eleme
     static constexpr std::size_t minWireSize = 6;
     static constexpr const char *nilText = "(null)";
 
-    static void readElement(TProtocol &in, Items &v)
+    template<typename P>
+    static void readElement(P &in, Items &v)
     {
         TType keyType, valueType;
         std::uint32_t count;
@@ -598,7 +636,8 @@ struct Map : Nullable<Map<K, V>, std::map<typename K::Element, typename V::Eleme
         }
         in.readMapEnd();
     }
-    static void writeElement(TProtocol &out, const Items &v)
+    template<typename P>
+    static void writeElement(P &out, const Items &v)
     {
         out.writeMapBegin(K::type, V::type, static_cast<std::uint32_t>(v.size()));
         for (const auto &[key, value] : v) {
@@ -663,7 +702,8 @@ struct FieldOps
     static const R &self(const Record &r) { return static_cast<const R &>(r); }
 
     // The codec leaves the value as it was when the read fails.
-    static void read(Record &r, TProtocol &in)
+    template<typename P>
+    static void read(Record &r, P &in)
     {
         Codec::read(in, self(r).*Value);
         self(r).*Flag = true;
@@ -673,7 +713,20 @@ struct FieldOps
     {
         return self(r).*Flag && Codec::present(self(r).*Value);
     }
-    static void writeValue(const Record &r, TProtocol &out) { Codec::write(out, self(r).*Value); }
+    template<typename P>
+    static void writeValue(const Record &r, P &out)
+    {
+        Codec::write(out, self(r).*Value);
+    }
+    template<typename P>
+    static void write(const Record &r, P &out, const FieldInfo &field)
+    {
+        if (isPresent(r)) {
+            out.writeFieldBegin(field.name, Codec::type, field.id);
+            Codec::write(out, self(r).*Value);
+            out.writeFieldEnd();
+        }
+    }
     static void encode(const Record &r, KeyedArchive &coder, const char *name)
     {
         if (self(r).*Flag)
@@ -733,39 +786,30 @@ private:                                                                        
     FIELDS(RAVADIDO_DETAIL_MEMBER)                                                                \
 public:
 
+#define RAVADIDO_DETAIL_OPS(fname, ...)                                                           \
+    ::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_, &Self::fname##IsSet_>
+
 #define RAVADIDO_DETAIL_FIELD_INFO(fid, fname, Name, ...)                                         \
     ::ravadido::FieldInfo{                                                                        \
         fid,                                                                                      \
         __VA_ARGS__::type,                                                                        \
         #fname,                                                                                   \
-        &::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_,                         \
-                                      &Self::fname##IsSet_>::read,                                \
-        [](const ::ravadido::Record &r, ::ravadido::TProtocol &out) {                             \
-            using Ops = ::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_,          \
-                                                     &Self::fname##IsSet_>;                       \
-            if (Ops::isPresent(r)) {                                                              \
-                out.writeFieldBegin(#fname, __VA_ARGS__::type, fid);                              \
-                Ops::writeValue(r, out);                                                          \
-                out.writeFieldEnd();                                                              \
-            }                                                                                     \
-        },                                                                                        \
-        &::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_,                         \
-                                      &Self::fname##IsSet_>::isSet,                               \
-        &::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_,                         \
-                                      &Self::fname##IsSet_>::isPresent,                           \
-        &::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_,                         \
-                                      &Self::fname##IsSet_>::writeValue,                          \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::TProtocol>,            \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::TBinaryProtocol>,      \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template write<::ravadido::TProtocol>,           \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template write<::ravadido::TBinaryProtocol>,     \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::isSet,                                          \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::isPresent,                                      \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template writeValue<::ravadido::TProtocol>,      \
         [](const ::ravadido::Record &r, std::string &s) {                                         \
             s += #fname ":";                                                                      \
             __VA_ARGS__::describe(s, static_cast<const Self &>(r).fname##_);                      \
         },                                                                                        \
         [](const ::ravadido::Record &r, ::ravadido::KeyedArchive &coder) {                        \
-            ::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_,                      \
-                                         &Self::fname##IsSet_>::encode(r, coder, #fname);         \
+            RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::encode(r, coder, #fname);                    \
         },                                                                                        \
         [](::ravadido::Record &r, const ::ravadido::KeyedArchive &coder) {                        \
-            ::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_,                      \
-                                         &Self::fname##IsSet_>::decode(r, coder, #fname);         \
+            RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::decode(r, coder, #fname);                    \
         },                                                                                        \
     },
 

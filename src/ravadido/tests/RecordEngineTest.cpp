@@ -1,6 +1,7 @@
 // The generic engine: writing, reading, description and archiving rules,
 // shown on the records the importer uses.
 
+#include "RecordSamples.h"
 #include "WireTestSupport.h"
 
 #include "ravadido/Errors.h"
@@ -334,4 +335,28 @@ TEST(RecordEngine, ExceptionsAreRecordsAndThrowable)
     EXPECT_EQ(hexOf(notFound), "00");
     EXPECT_STREQ(notFound.name(), "RURUNotFoundException");
     EXPECT_STREQ(RURUSystemException().name(), "RURUSystemException");
+}
+
+// The binary protocol is called directly; any other protocol, here one
+// derived from it, goes through virtual calls. Both roads give the same.
+TEST(RecordEngine, DirectAndVirtualProtocolRoadsAgree)
+{
+    struct DerivedProtocol : TBinaryProtocol
+    {
+        using TBinaryProtocol::TBinaryProtocol;
+    };
+    for (const auto &sample : samples::fullySet()) {
+        SCOPED_TRACE(sample.record->layout().wireName());
+        auto buffer = std::make_shared<TMemoryBuffer>();
+        DerivedProtocol out(buffer, 0, 0, false, false);
+        sample.record->write(out);
+        const std::string bytes = buffer->getBufferAsString();
+        EXPECT_EQ(bytes, bytesOf(*sample.record));
+
+        auto reread = sample.fresh();
+        DerivedProtocol in(buffer, 0, 0, false, false);
+        reread->read(in);
+        EXPECT_EQ(bytesOf(*reread), bytes);
+        EXPECT_EQ(reread->description(), sample.record->description());
+    }
 }
