@@ -97,10 +97,14 @@ void readStruct(Record &record, P &in)
             break;
         const FieldInfo *field = table.find(id);
         if (field && field->type == type) {
-            if constexpr (std::is_same_v<P, TBinaryProtocol>)
-                field->readBinary(record, in);
-            else
+            if constexpr (std::is_same_v<P, TBinaryProtocol>) {
+                if (field->readBinary)
+                    field->readBinary(record, in);
+                else
+                    field->read(record, in);
+            } else {
                 field->read(record, in);
+            }
         } else {
             in.skip(type);
         }
@@ -116,10 +120,14 @@ void writeStruct(const Record &record, P &out)
     const RecordLayout &table = record.layout();
     out.writeStructBegin(table.wireName());
     for (const FieldInfo &field : table.fields()) {
-        if constexpr (std::is_same_v<P, TBinaryProtocol>)
-            field.writeBinary(record, out, field);
-        else
-            field.write(record, out, field);
+        if constexpr (std::is_same_v<P, TBinaryProtocol>) {
+            if (field.writeBinary)
+                field.writeBinary(record, out, field);
+            else
+                field.write(record, out);
+        } else {
+            field.write(record, out);
+        }
     }
     out.writeFieldStop();
     out.writeStructEnd();

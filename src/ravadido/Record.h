@@ -85,8 +85,6 @@ class Record;
 
 // One row of a record's field table. The operations act on the record that
 // owns the field; the generic engine and the call result records use them.
-// Each protocol operation comes twice: for any protocol, and for the
-// binary protocol called directly (no virtual call per value).
 struct FieldInfo
 {
     std::int16_t id;
@@ -94,10 +92,8 @@ struct FieldInfo
     const char *name;
     // Reads a value of the field's type and stores it, setting the flag.
     void (*read)(Record &, TProtocol &);
-    void (*readBinary)(Record &, TBinaryProtocol &);
     // Writes header, value and field end when the field is set and present.
-    void (*write)(const Record &, TProtocol &, const FieldInfo &);
-    void (*writeBinary)(const Record &, TBinaryProtocol &, const FieldInfo &);
+    void (*write)(const Record &, TProtocol &);
     bool (*isSet)(const Record &);
     // Set and, for an object field, not nil: what goes on the wire.
     bool (*isPresent)(const Record &);
@@ -109,6 +105,11 @@ struct FieldInfo
     void (*encode)(const Record &, KeyedArchive &);
     // Restores the field when its name is in the archive.
     void (*decode)(Record &, const KeyedArchive &);
+    // `read` and `write` for the binary protocol called directly, without a
+    // virtual call per value. Optional: a row without them takes the
+    // general road.
+    void (*readBinary)(Record &, TBinaryProtocol &) = nullptr;
+    void (*writeBinary)(const Record &, TBinaryProtocol &, const FieldInfo &) = nullptr;
 };
 
 // A record's wire name and field table, with an index from wire id to row.
@@ -795,9 +796,14 @@ public:
         __VA_ARGS__::type,                                                                        \
         #fname,                                                                                   \
         &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::TProtocol>,            \
-        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::TBinaryProtocol>,      \
-        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template write<::ravadido::TProtocol>,           \
-        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template write<::ravadido::TBinaryProtocol>,     \
+        [](const ::ravadido::Record &r, ::ravadido::TProtocol &out) {                             \
+            using Ops = RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__);                                  \
+            if (Ops::isPresent(r)) {                                                              \
+                out.writeFieldBegin(#fname, __VA_ARGS__::type, fid);                              \
+                Ops::writeValue(r, out);                                                          \
+                out.writeFieldEnd();                                                              \
+            }                                                                                     \
+        },                                                                                        \
         &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::isSet,                                          \
         &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::isPresent,                                      \
         &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template writeValue<::ravadido::TProtocol>,      \
@@ -811,6 +817,8 @@ public:
         [](::ravadido::Record &r, const ::ravadido::KeyedArchive &coder) {                        \
             RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::decode(r, coder, #fname);                    \
         },                                                                                        \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::TBinaryProtocol>,      \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template write<::ravadido::TBinaryProtocol>,     \
     },
 
 // The field table and constructors of a record declared with
