@@ -1,0 +1,202 @@
+#include "app/AssetDownloader.h"
+
+#include "backpack/BackpackSettings.h"
+#include "backpack/TGBackpackAPI.h"
+#include "foundation/SystemLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <mutex>
+#include <set>
+
+namespace {
+
+// Accounts (site name, user name) signed in during this run. Each account
+// signs in for itself; a later account never rides on another's session.
+std::mutex gLoginMutex;
+std::set<std::pair<QString, QString>> gLoggedIn;
+
+std::pair<QString, QString> accountKey(const TGBackpackAPI &backpack)
+{
+    return {backpack.sitename(), backpack.username()};
+}
+
+QByteArray formValue(const QString &value)
+{
+    return QUrl::toPercentEncoding(value);
+}
+
+Error urlError(long code, const QString &description, const QUrl &url)
+{
+    QVariantMap info;
+    info.insert(SyncHttp::kFailingURLStringKey, url.toString());
+    return Error(SyncHttp::kURLErrorDomain, code, description, {}, {}, info);
+}
+
+} // namespace
+
+AssetDownloader::AssetDownloader(std::shared_ptr<TGBackpackAPI> backpack, AssetDownloaderDelegate *delegate)
+    : m_backpack(std::move(backpack)), m_delegate(delegate)
+{
+}
+
+SyncHttp::Request AssetDownloader::createURLRequestForLogin() const
+{
+    SyncHttp::Request request;
+    request.method = "POST";
+    request.url = QUrl(QStringLiteral("https://%1/authenticate").arg(BackpackSettings::signInHost()));
+    request.headers.append({"Content-Type", "application/x-www-form-urlencoded"});
+    // Cached answers are never used: SyncHttp keeps no cache.
+    request.body = "product=backpack&subdomain=" + formValue(m_backpack->sitename())
+                   + "&username=" + formValue(m_backpack->username())
+                   + "&password=" + formValue(m_backpack->password());
+    return request;
+}
+
+void AssetDownloader::resetLogins()
+{
+    std::lock_guard lock(gLoginMutex);
+    gLoggedIn.clear();
+}
+
+bool AssetDownloader::login(OptionalError *error)
+{
+    const auto key = accountKey(*m_backpack);
+    {
+        std::lock_guard lock(gLoginMutex);
+        if (gLoggedIn.count(key))
+            return true;
+    }
+    OptionalError failure;
+    const std::optional<SyncHttp::Response> response = SyncHttp::send(createURLRequestForLogin(), &failure);
+    if (!failure && response && response->status != 200) {
+        Error e(SyncHttp::kURLErrorDomain, response->status,
+                localizedString("Backpack returned error code %1.").arg(response->status));
+        if (response->hasHeader("Status")) {
+            e.localizedFailureReason = QString::fromUtf8(response->header("Status"));
+            e.localizedRecoverySuggestion = QString();
+        }
+        failure = e;
+    }
+    if (failure || !response) {
+        if (!failure)
+            failure = urlError(SyncHttp::URLErrorUnknown, localizedString("Unable to sign in to Backpack."),
+                               createURLRequestForLogin().url);
+        setErrorSlot(error, *failure);
+        return false;
+    }
+    std::lock_guard lock(gLoginMutex);
+    gLoggedIn.insert(key);
+    return true;
+}
+
+void AssetDownloader::ensurePath(const QString &path)
+{
+    if (QFileInfo::exists(path))
+        return;
+    if (!QDir().mkpath(path))
+        systemLog(QStringLiteral("Unable to create %1\nError: %2")
+                      .arg(path, localizedString("The folder could not be created.")));
+}
+
+QString AssetDownloader::applicationSupportPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+           + QStringLiteral("/Leafhaul");
+}
+
+QString AssetDownloader::assetsPath()
+{
+    return applicationSupportPath() + QStringLiteral("/Assets");
+}
+
+QString AssetDownloader::safePathComponent(const QString &name)
+{
+    QString safe;
+    safe.reserve(name.size());
+    for (QChar c : name)
+        safe.append(c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 ? QChar(u'_') : c);
+    if (safe == QLatin1String(".") || safe == QLatin1String(".."))
+        return {};
+    return safe;
+}
+
+bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error)
+{
+    // Components of the encoded path, so that an escaped "/" inside a name
+    // stays inside that name.
+    const QStringList components = url.path(QUrl::FullyEncoded).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    const QString identifier = components.size() >= 3
+        ? safePathComponent(QUrl::fromPercentEncoding(components.at(components.size() - 3).toUtf8()))
+        : QString();
+    const QString filename = components.isEmpty()
+        ? QString()
+        : safePathComponent(QUrl::fromPercentEncoding(components.last().toUtf8()));
+    if (identifier.isEmpty() || filename.isEmpty()) {
+        setErrorSlot(error, urlError(SyncHttp::URLErrorBadURL, localizedString("Unable to start downloading"), url));
+        return false;
+    }
+
+    const QString folder = assetsPath() + QLatin1Char('/') + identifier;
+    ensurePath(folder);
+    setDestinationPath(folder + QLatin1Char('/') + filename);
+    if (QFileInfo::exists(m_destinationPath) && !QFile::remove(m_destinationPath)) {
+        setErrorSlot(error, Error(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorCannotWriteToFile,
+                                  localizedString("The file “%1” could not be removed.").arg(m_destinationPath)));
+        return false;
+    }
+
+    OptionalError loginError;
+    if (!login(&loginError)) {
+        setErrorSlot(error, *loginError);
+        return false;
+    }
+
+    SyncHttp::Request request;
+    request.url = url;
+    request.timeoutSeconds = 60;
+    request.downloadPath = m_destinationPath;
+    request.isCancelled = [this] { return m_cancelled || (m_cancellationCheck && m_cancellationCheck()); };
+
+    OptionalError failure;
+    const std::optional<SyncHttp::Response> response = SyncHttp::send(request, &failure);
+    if (request.isCancelled()) {
+        QFile::remove(m_destinationPath);
+        return true;
+    }
+    if (failure || !response) {
+        downloadDidFail(failure ? *failure : urlError(SyncHttp::URLErrorUnknown,
+                                                      localizedString("Unable to start downloading"), url));
+        return true;
+    }
+    // An error page is not the asset.
+    if (response->status < 200 || response->status > 299) {
+        QFile::remove(m_destinationPath);
+        Error e = urlError(SyncHttp::URLErrorBadServerResponse,
+                           localizedString("Backpack returned error code %1.").arg(response->status), url);
+        e.userInfo.insert(QStringLiteral("status"), qlonglong(response->status));
+        downloadDidFail(e);
+        return true;
+    }
+    downloadDidFinish();
+    return true;
+}
+
+void AssetDownloader::downloadDidFinish()
+{
+    systemLog(QStringLiteral("Downloaded %1").arg(m_destinationPath));
+    if (m_delegate)
+        m_delegate->assetDownloader(this, m_destinationPath);
+}
+
+void AssetDownloader::downloadDidFail(const Error &error)
+{
+    QFile::remove(m_destinationPath);
+    systemLog(QStringLiteral("Download failed! Error - %1 %2")
+                  .arg(error.localizedDescription, error.userInfo.value(SyncHttp::kFailingURLStringKey).toString()));
+    if (m_delegate)
+        m_delegate->assetDownloader(this, error);
+}

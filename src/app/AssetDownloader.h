@@ -1,0 +1,73 @@
+#pragma once
+
+#include "foundation/Error.h"
+#include "foundation/SyncHttp.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class AssetDownloader;
+class TGBackpackAPI;
+
+// Told how a download ended, on the thread that ran it. Exactly one of the two
+// is called for a download that started, unless it was cancelled.
+class AssetDownloaderDelegate
+{
+public:
+    virtual ~AssetDownloaderDelegate() = default;
+    // The file is complete at `path`.
+    virtual void assetDownloader(AssetDownloader *downloader, const QString &path) = 0;
+    virtual void assetDownloader(AssetDownloader *downloader, const Error &error) = 0;
+};
+
+// Downloads one Backpack asset into the asset folder, after signing in to
+// Backpack's sign-in service so that the session cookie goes with the
+// download. One downloader serves one file; it runs on the import worker's
+// thread and blocks it for the transfer.
+class AssetDownloader
+{
+public:
+    AssetDownloader(std::shared_ptr<TGBackpackAPI> backpack, AssetDownloaderDelegate *delegate);
+
+    // The sign-in form POST for the client's account.
+    SyncHttp::Request createURLRequestForLogin() const;
+    // Signs in unless this account has already signed in during this run.
+    bool login(OptionalError *error);
+    // Forgets every sign-in of this run (tests).
+    static void resetLogins();
+
+    // Creates the folder and its parents; a failure is only logged.
+    static void ensurePath(const QString &path);
+    static QString applicationSupportPath();
+    static QString assetsPath();
+
+    // Prepares the destination, signs in when needed and downloads the file;
+    // the delegate hears the outcome before this returns true. Returns false
+    // (with the error) when the download could not begin.
+    bool startDownloadingFile(const QUrl &url, OptionalError *error = nullptr);
+    // Ends the transfer in progress, from any thread; no delegate call follows.
+    void cancelDownload() { m_cancelled = true; }
+    // Asked while the transfer runs; true cancels it like cancelDownload().
+    void setCancellationCheck(std::function<bool()> check) { m_cancellationCheck = std::move(check); }
+
+    QString destinationPath() const { return m_destinationPath; }
+    void setDestinationPath(const QString &path) { m_destinationPath = path; }
+
+    // One safe path component from a name taken off a URL or a server:
+    // separators and control characters become "_"; "", "." and ".." give "".
+    static QString safePathComponent(const QString &name);
+
+private:
+    void downloadDidFinish();
+    void downloadDidFail(const Error &error);
+
+    std::shared_ptr<TGBackpackAPI> m_backpack;
+    AssetDownloaderDelegate *m_delegate;
+    QString m_destinationPath;
+    std::atomic<bool> m_cancelled{false};
+    std::function<bool()> m_cancellationCheck;
+};

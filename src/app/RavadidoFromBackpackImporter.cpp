@@ -1,0 +1,280 @@
+#include "app/RavadidoFromBackpackImporter.h"
+
+#include "app/NoteBuilder.h"
+#include "app/WorkQueue.h"
+#include "backpack/TGBackpackAPI.h"
+
+namespace {
+
+const QString kWidgetType = QStringLiteral("widgetType");
+
+bool isNeverImported(const QString &type)
+{
+    return type == QLatin1String("PageLink") || type == QLatin1String("Separator")
+           || type == QLatin1String("WriteboardLink");
+}
+
+} // namespace
+
+bool isAuthenticationExpiredError(const Error &error)
+{
+    return error.is(kLeafhaulErrorDomain, kRavadidoAuthExpiredCode);
+}
+
+RavadidoFromBackpackImporter::RavadidoFromBackpackImporter(std::shared_ptr<TGBackpackAPI> backpack,
+                                                           WSKOAuthAuthentication authentication)
+    : m_backpack(std::move(backpack)), m_authentication(std::move(authentication))
+{
+}
+
+RavadidoFromBackpackImporter::~RavadidoFromBackpackImporter() = default;
+
+bool RavadidoFromBackpackImporter::isCancelled() const
+{
+    return m_stopImport || WorkQueue::isQuitting();
+}
+
+void RavadidoFromBackpackImporter::startImportingPages(const QList<BackpackPagePtr> &pages)
+{
+    m_pages = pages;
+    m_stopImport = false;
+    m_builder = std::make_unique<NoteBuilder>(&m_stopImport);
+    m_builder->resetUntitledCount();
+    WorkQueue::runInBackground([self = shared_from_this()] { self->run(); });
+}
+
+Error RavadidoFromBackpackImporter::errorWithDescription(const QString &description, const QString &suggestion)
+{
+    return Error(kLeafhaulErrorDomain, 0, description, {}, suggestion);
+}
+
+bool RavadidoFromBackpackImporter::callDelegate(const std::function<void(RavadidoImporterDelegate *)> &call)
+{
+    if (!m_delegate.load())
+        return false;
+    return WorkQueue::runOnMainThreadAndWait([this, &call] {
+        if (RavadidoImporterDelegate *delegate = m_delegate.load())
+            call(delegate);
+    });
+}
+
+void RavadidoFromBackpackImporter::postStatus(const QString &status, const BackpackPagePtr &page, bool uploading)
+{
+    if (!m_delegate.load())
+        return;
+    WorkQueue::runOnMainThread([self = shared_from_this(), status, page, uploading] {
+        if (RavadidoImporterDelegate *delegate = self->m_delegate.load())
+            delegate->ravadidoImporterDetailStatus(self.get(), status, page, uploading);
+    });
+}
+
+void RavadidoFromBackpackImporter::run()
+{
+    OptionalError recorded;
+    bool failed = false;
+    if (setupRavadido(&recorded)) {
+        for (const BackpackPagePtr &page : std::as_const(m_pages)) {
+            if (isCancelled())
+                break;
+            callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterWillImportPage(this, page); });
+            if (!importPage(page, &recorded)) {
+                failed = true;
+                break;
+            }
+            callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterDidImportPage(this, page); });
+        }
+    } else {
+        failed = true;
+    }
+    m_ravadido.reset();
+
+    if (isCancelled()) {
+        callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterWasCancelled(this); });
+    } else if (failed) {
+        // A step that failed without saying why still ends as a failure.
+        const Error error = recorded ? *recorded
+                                     : errorWithDescription(localizedString("The import stopped before it was complete."),
+                                                            localizedString("Try the import again."));
+        callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterDidFailWithError(this, error); });
+    } else {
+        callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterDidFinish(this); });
+    }
+}
+
+bool RavadidoFromBackpackImporter::setupRavadido(OptionalError *error)
+{
+    m_ravadido = std::make_unique<Ravadido>();
+    if (m_ravadido->connectWithAuthentication(m_authentication))
+        return true;
+    setErrorSlot(error, errorWithDescription(
+                            localizedString("Unable to connect to Ravadido."),
+                            localizedString("Make sure you've given Leafhaul permission to access your Ravadido "
+                                            "account and you're connected to the internet.")));
+    return false;
+}
+
+Ravadido::NotebookPtr RavadidoFromBackpackImporter::createNotebookForPage(const BackpackPagePtr &page,
+                                                                          OptionalError *error)
+{
+    const QString name = NoteBuilder::fixupNotebookTitle(page->titleForDisplay());
+    OptionalError lookup;
+    Ravadido::NotebookPtr notebook = m_ravadido->notebookWithName(name, &lookup);
+    if (lookup) {
+        setErrorSlot(error, *lookup);
+        return nullptr;
+    }
+    if (notebook)
+        return notebook;
+    return m_ravadido->createNotebookWithName(name, NoteBuilder::notebookStackName(m_backpack->sitename()), error);
+}
+
+QString RavadidoFromBackpackImporter::downloadAsset(const WidgetRecord &widget, const BackpackPagePtr &page,
+                                                    OptionalError *error)
+{
+    postStatus(localizedString("downloading %1…").arg(widget.value(QStringLiteral("filename")).toString()), page,
+               true);
+    // Nothing of an earlier download may stand in for this one.
+    m_downloading = true;
+    m_downloadError.reset();
+    m_downloadPath.clear();
+
+    AssetDownloader downloader(m_backpack, this);
+    downloader.setCancellationCheck([this] { return isCancelled(); });
+    const QUrl url = NoteBuilder::assetURLForWidget(widget, m_backpack->accountURL());
+    if (!downloader.startDownloadingFile(url, error))
+        return {};
+    if (isCancelled()) {
+        downloader.cancelDownload();
+        return {};
+    }
+    if (m_downloading) {
+        setErrorSlot(error, errorWithDescription(localizedString("The download of %1 ended without a result.")
+                                                     .arg(widget.value(QStringLiteral("filename")).toString())));
+        return {};
+    }
+    if (m_downloadError) {
+        setErrorSlot(error, *m_downloadError);
+        return {};
+    }
+    return m_downloadPath;
+}
+
+void RavadidoFromBackpackImporter::assetDownloader(AssetDownloader *, const QString &path)
+{
+    m_downloadError.reset();
+    m_downloadPath = path;
+    m_downloading = false;
+}
+
+void RavadidoFromBackpackImporter::assetDownloader(AssetDownloader *, const Error &error)
+{
+    m_downloadPath.clear();
+    m_downloadError = error;
+    m_downloading = false;
+}
+
+std::optional<QStringList> RavadidoFromBackpackImporter::downloadAssetsForWidget(const WidgetRecord &widget,
+                                                                                 const BackpackPagePtr &page,
+                                                                                 OptionalError *error)
+{
+    const QString type = widget.value(kWidgetType).toString();
+    if (type == QLatin1String("Asset")) {
+        const QString path = downloadAsset(widget, page, error);
+        if (path.isEmpty())
+            return std::nullopt;
+        return QStringList{path};
+    }
+    if (type == QLatin1String("Gallery")) {
+        QStringList paths;
+        for (const QVariant &image : widget.value(QStringLiteral("images")).toList()) {
+            if (isCancelled())
+                return std::nullopt;
+            const QString path = downloadAsset(image.toMap(), page, error);
+            if (path.isEmpty())
+                return std::nullopt;
+            paths << path;
+        }
+        return paths;
+    }
+    setErrorSlot(error, errorWithDescription(localizedString("Widget has no assets")));
+    return std::nullopt;
+}
+
+bool RavadidoFromBackpackImporter::importWidget(const WidgetRecord &widget, const BackpackPagePtr &page,
+                                                const Ravadido::NotebookPtr &notebook, OptionalError *error)
+{
+    if (isCancelled())
+        return false;
+    QStringList paths;
+    if (NoteBuilder::isAsset(widget)) {
+        std::optional<QStringList> downloaded = downloadAssetsForWidget(widget, page, error);
+        if (!downloaded)
+            return false;
+        paths = *downloaded;
+    }
+    Ravadido::NotePtr note = m_builder->createNoteForWidget(widget, paths, error);
+    if (!note)
+        return false;
+    if (notebook->guid())
+        note->setNotebookGuid(*notebook->guid());
+    if (isCancelled())
+        return false;
+    const QString type = widget.value(kWidgetType).toString();
+    const QString title = note->title() ? QString::fromStdString(*note->title()) : QString();
+    postStatus(localizedString("creating note %1…").arg(title), page,
+               type == QLatin1String("Asset") || type == QLatin1String("Gallery"));
+    const Ravadido::NotePtr created = m_ravadido->createNote(note, error);
+    if (!created)
+        return false;
+    if (created->guid())
+        m_createdNoteGuids.insert(*created->guid());
+    return true;
+}
+
+bool RavadidoFromBackpackImporter::deleteNotes(const std::vector<Ravadido::NotePtr> &notes)
+{
+    for (const Ravadido::NotePtr &note : notes) {
+        if (note && note->guid() && m_createdNoteGuids.count(*note->guid()))
+            continue;
+        // A failed delete is logged by the connection; the others still go.
+        m_ravadido->deleteNote(note);
+    }
+    return true;
+}
+
+bool RavadidoFromBackpackImporter::importPageContents(const BackpackPagePtr &page,
+                                                      const Ravadido::NotebookPtr &notebook, OptionalError *error)
+{
+    // The earlier import's notes are found first and removed only once the
+    // page has been imported anew, so a failure leaves them in place.
+    const std::optional<std::vector<Ravadido::NotePtr>> oldNotes = m_ravadido->notesInNotebook(notebook, error);
+    if (!oldNotes)
+        return false;
+
+    const std::optional<XmlDocument> details = m_backpack->page(page->backpackID());
+    if (!details) {
+        if (m_backpack->error())
+            setErrorSlot(error, *m_backpack->error());
+        return false;
+    }
+    page->setContents(*details);
+
+    for (const WidgetRecord &widget : page->widgets()) {
+        if (isCancelled())
+            return false;
+        if (isNeverImported(widget.value(kWidgetType).toString()))
+            continue;
+        if (!importWidget(widget, page, notebook, error))
+            return false;
+        callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterDidImportWidget(this, widget, page); });
+    }
+    return deleteNotes(*oldNotes);
+}
+
+bool RavadidoFromBackpackImporter::importPage(const BackpackPagePtr &page, OptionalError *error)
+{
+    const Ravadido::NotebookPtr notebook = createNotebookForPage(page, error);
+    if (!notebook)
+        return false;
+    return importPageContents(page, notebook, error);
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "app/AssetDownloader.h"
+#include "app/Ravadido.h"
+#include "backpack/TGBackpackPage.h"
+#include "foundation/Error.h"
+#include "signin/WSKOAuthAuthentication.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+class NoteBuilder;
+class RavadidoFromBackpackImporter;
+class TGBackpackAPI;
+
+using BackpackPagePtr = std::shared_ptr<TGBackpackPage>;
+
+// What an import tells the user interface, always on the main thread. Every
+// method is optional (the defaults do nothing). The page, element and end
+// calls are synchronous: the worker waits until they return. Status texts are
+// posted without waiting but arrive in order with the rest.
+class RavadidoImporterDelegate
+{
+public:
+    virtual ~RavadidoImporterDelegate() = default;
+
+    virtual void ravadidoImporterWillImportPage(RavadidoFromBackpackImporter *, const BackpackPagePtr &) {}
+    virtual void ravadidoImporterDetailStatus(RavadidoFromBackpackImporter *, const QString & /*status*/,
+                                              const BackpackPagePtr &, bool /*uploadingData*/) {}
+    virtual void ravadidoImporterDidImportWidget(RavadidoFromBackpackImporter *, const WidgetRecord &,
+                                                 const BackpackPagePtr &) {}
+    virtual void ravadidoImporterDidImportPage(RavadidoFromBackpackImporter *, const BackpackPagePtr &) {}
+    // Exactly one of the last three ends each import.
+    virtual void ravadidoImporterDidFinish(RavadidoFromBackpackImporter *) {}
+    virtual void ravadidoImporterDidFailWithError(RavadidoFromBackpackImporter *, const Error &) {}
+    virtual void ravadidoImporterWasCancelled(RavadidoFromBackpackImporter *) {}
+};
+
+// True for the error that means the Ravadido token has expired and the user
+// must sign in again.
+bool isAuthenticationExpiredError(const Error &error);
+
+// Moves Backpack pages into Ravadido: one notebook per page (in a stack named
+// after the Backpack account), one note per page element, with the element's
+// images and files attached. Runs on a background worker, one import per
+// importer; create it with std::make_shared, since the worker keeps it alive
+// until the import has ended.
+class RavadidoFromBackpackImporter : public AssetDownloaderDelegate,
+                                     public std::enable_shared_from_this<RavadidoFromBackpackImporter>
+{
+public:
+    RavadidoFromBackpackImporter(std::shared_ptr<TGBackpackAPI> backpack, WSKOAuthAuthentication authentication);
+    ~RavadidoFromBackpackImporter() override;
+
+    // Not owned; must outlive the import. Set before the start.
+    void setDelegate(RavadidoImporterDelegate *delegate) { m_delegate = delegate; }
+    RavadidoImporterDelegate *delegate() const { return m_delegate; }
+
+    const std::shared_ptr<TGBackpackAPI> &backpack() const { return m_backpack; }
+    const WSKOAuthAuthentication &authentication() const { return m_authentication; }
+    QList<BackpackPagePtr> backpackPagesToImport() const { return m_pages; }
+
+    // Starts the import of `pages`, in order, on a background worker and
+    // returns at once. Main thread.
+    void startImportingPages(const QList<BackpackPagePtr> &pages);
+    // Asks the worker to stop at its next check point; it then ends with
+    // ravadidoImporterWasCancelled. Any thread.
+    void cancel() { m_stopImport = true; }
+    // Also true once the application is quitting.
+    bool isCancelled() const;
+
+    // The steps of one import, in the order the worker runs them. Each returns
+    // its failure (false or nothing); a cancelled step leaves no error.
+    static Error errorWithDescription(const QString &description, const QString &suggestion = {});
+    bool setupRavadido(OptionalError *error);
+    Ravadido::NotebookPtr createNotebookForPage(const BackpackPagePtr &page, OptionalError *error);
+    QString downloadAsset(const WidgetRecord &widget, const BackpackPagePtr &page, OptionalError *error);
+    std::optional<QStringList> downloadAssetsForWidget(const WidgetRecord &widget, const BackpackPagePtr &page,
+                                                       OptionalError *error);
+    bool importWidget(const WidgetRecord &widget, const BackpackPagePtr &page,
+                      const Ravadido::NotebookPtr &notebook, OptionalError *error);
+    bool deleteNotes(const std::vector<Ravadido::NotePtr> &notes);
+    bool importPageContents(const BackpackPagePtr &page, const Ravadido::NotebookPtr &notebook,
+                            OptionalError *error);
+    bool importPage(const BackpackPagePtr &page, OptionalError *error);
+
+    // AssetDownloaderDelegate, on the worker thread.
+    void assetDownloader(AssetDownloader *downloader, const QString &path) override;
+    void assetDownloader(AssetDownloader *downloader, const Error &error) override;
+
+private:
+    void run();
+    void postStatus(const QString &status, const BackpackPagePtr &page, bool uploading);
+    // Runs `call` with the delegate on the main thread and waits; false when
+    // there is no delegate or the call was abandoned at quit.
+    bool callDelegate(const std::function<void(RavadidoImporterDelegate *)> &call);
+
+    std::shared_ptr<TGBackpackAPI> m_backpack;
+    WSKOAuthAuthentication m_authentication;
+    QList<BackpackPagePtr> m_pages;
+    std::atomic<RavadidoImporterDelegate *> m_delegate{nullptr};
+
+    std::unique_ptr<Ravadido> m_ravadido;
+    std::unique_ptr<NoteBuilder> m_builder;
+    std::atomic<bool> m_stopImport{false};
+    // Guids of the notes this import created: never deleted as "old" notes,
+    // also when two pages share a notebook.
+    std::set<std::string> m_createdNoteGuids;
+
+    // The download in progress; written by the downloader's callbacks on the
+    // worker thread.
+    std::atomic<bool> m_downloading{false};
+    OptionalError m_downloadError;
+    QString m_downloadPath;
+};
