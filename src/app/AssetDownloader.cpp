@@ -48,7 +48,7 @@ SyncHttp::Request AssetDownloader::createURLRequestForLogin() const
     SyncHttp::Request request;
     request.method = "POST";
     request.url = QUrl(QStringLiteral("https://%1/authenticate").arg(BackpackSettings::signInHost()));
-    request.headers.append({"Content-Type", "application/x-www-form-urlencoded"});
+    request.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/x-www-form-urlencoded")));
     // Cached answers are never used: SyncHttp keeps no cache.
     request.body = "product=backpack&subdomain=" + formValue(m_backpack->sitename())
                    + "&username=" + formValue(m_backpack->username())
