@@ -11,8 +11,31 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
+
+// Heap bytes asked for, to show what one write or read allocates: writing
+// must copy a body only into the output buffer, reading only into the
+// record. The benchmark runs on one thread.
+static std::size_t heapBytes = 0;
+
+void *operator new(std::size_t size)
+{
+    heapBytes += size;
+    if (void *p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void *p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void *p, std::size_t) noexcept
+{
+    std::free(p);
+}
 
 namespace {
 
@@ -178,6 +201,13 @@ void BM_Write(benchmark::State &state)
         benchmark::DoNotOptimize(buffer->available_read());
     }
     checkSameBytes(state, buffer->getBufferAsString(), f.bytes);
+    buffer->resetBuffer();
+    const std::size_t before = heapBytes;
+    if constexpr (Ours)
+        f.ours->write(out);
+    else
+        f.generated.write(&out);
+    state.counters["heap_bytes"] = static_cast<double>(heapBytes - before);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * f.bytes.size()));
 }
 
@@ -212,6 +242,16 @@ void BM_Read(benchmark::State &state)
             benchmark::DoNotOptimize(note);
         }
     }
+    buffer->reread(data, size);
+    const std::size_t before = heapBytes;
+    if constexpr (Ours) {
+        RURUNote note;
+        note.read(in);
+    } else {
+        gen::Note note;
+        note.read(&in);
+    }
+    state.counters["heap_bytes"] = static_cast<double>(heapBytes - before);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * f.bytes.size()));
 }
 

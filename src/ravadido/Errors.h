@@ -22,7 +22,7 @@ public:
 
 protected:
     RecordException() = default;
-    RecordException(const RecordException &other) : TException(other), Record(other) {}
+    RecordException(const RecordException &) = default;
     RecordException &operator=(const RecordException &) = default;
 
 private:

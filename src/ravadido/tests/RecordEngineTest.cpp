@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <locale>
 
 using namespace ravadido;
 using namespace ravadido::test;
@@ -156,17 +157,26 @@ TEST(RecordEngine, DescribesEveryFieldInDeclarationOrder)
 
 TEST(RecordEngine, DoublesPrintWithSixDecimalsWhateverTheLocale)
 {
-    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-    // Any locale with a decimal comma that the machine has will do.
-    for (const char *name : {"de_DE.UTF-8", "fr_FR.UTF-8", "C.UTF-8"})
+    // A decimal comma for C++ streams, and for the C library where the
+    // machine has such a locale.
+    struct Comma : std::numpunct<char>
+    {
+        char do_decimal_point() const override { return ','; }
+        std::string do_grouping() const override { return "\3"; }
+        char do_thousands_sep() const override { return '.'; }
+    };
+    const std::locale savedGlobal = std::locale::global(std::locale(std::locale::classic(), new Comma));
+    const std::string savedC = std::setlocale(LC_NUMERIC, nullptr);
+    for (const char *name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE", "fr_FR"})
         if (std::setlocale(LC_NUMERIC, name))
             break;
     RURUResourceAttributes attributes;
     attributes.setLatitude(52.5);
-    attributes.setLongitude(-0.25);
+    attributes.setLongitude(-1234.25);
     const std::string text = attributes.description();
-    std::setlocale(LC_NUMERIC, saved.c_str());
-    EXPECT_NE(text.find("latitude:52.500000,longitude:-0.250000,altitude:0.000000"), std::string::npos)
+    std::setlocale(LC_NUMERIC, savedC.c_str());
+    std::locale::global(savedGlobal);
+    EXPECT_NE(text.find("latitude:52.500000,longitude:-1234.250000,altitude:0.000000"), std::string::npos)
         << text;
 }
 
