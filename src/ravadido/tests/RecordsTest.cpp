@@ -109,22 +109,8 @@ TEST(Records, AllFieldsConstructorSetsEveryFlagAndWritesOnlyScalarsForNils)
     EXPECT_EQ(hexOf(linked).substr(0, 8), "0B 00 02");
 }
 
-TEST(Records, NotebookIdListKeepsStreamOrder)
+TEST(Records, ImporterFilterCarriesOnlyTheNotebook)
 {
-    auto notebook = readHex<RURUNotebook>("0F 00 0D 0A 00 00 00 03 "
-                                          "00 00 00 00 00 00 00 03 FF FF FF FF FF FF FF FF 00 00 00 00 00 00 00 01 00");
-    ASSERT_TRUE(notebook->sharedNotebookIds());
-    EXPECT_EQ(*notebook->sharedNotebookIds(), (std::vector<std::int64_t>{3, -1, 1}));
-    EXPECT_EQ(hexOf(*notebook), "0F 00 0D 0A 00 00 00 03 "
-                                "00 00 00 00 00 00 00 03 FF FF FF FF FF FF FF FF 00 00 00 00 00 00 00 01 00");
-}
-
-TEST(Records, TagAndFilterWriteOnlyWhatIsSet)
-{
-    RURUTag tag;
-    tag.setName("n");
-    EXPECT_EQ(hexOf(tag), "0B 00 02 00 00 00 01 6E 00");
-
     RURUNoteFilter filter;
     filter.setNotebookGuid("nb");
     EXPECT_EQ(hexOf(filter), "0B 00 04 00 00 00 02 6E 62 00");
