@@ -1,0 +1,360 @@
+// The sign-in window with the real web view, against the local provider.
+
+#include "FakeProvider.h"
+
+#include "signin/RavadidoSignInValues.h"
+#include "signin/VKKeychain.h"
+#include "signin/WSKOAuthAuthentication.h"
+#include "signin/WSKOAuthWindowController.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
+#include <QJsonObject>
+#include <QPushButton>
+#include <QSettings>
+#include <QUuid>
+#include <QWebEnginePage>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace RavadidoSignInValues;
+
+template<typename Predicate>
+bool waitFor(Predicate done, int ms = 30000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// Lets queued work run, objects deleted later included.
+void settle(int ms = 300)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+// Runs `script` in the page and waits for its result.
+QVariant evaluate(QWebEnginePage *page, const QString &script)
+{
+    bool done = false;
+    QVariant result;
+    page->runJavaScript(script, [&](const QVariant &value) {
+        result = value;
+        done = true;
+    });
+    waitFor([&] { return done; }, 10000);
+    return result;
+}
+
+void saveScreenshot(QWidget *window, const QString &name)
+{
+    const QString dir = qEnvironmentVariable("LEAFHAUL_TEST_ARTIFACTS");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    EXPECT_TRUE(window->grab().save(dir + QStringLiteral("/") + name + QStringLiteral(".png")));
+}
+
+// Receives what QDesktopServices would hand to the desktop's browser.
+class DesktopBrowser : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void openUrl(const QUrl &url) { opened << url; }
+};
+
+class SignInWindow : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QCoreApplication::setOrganizationName(QStringLiteral("LeafhaulTests"));
+        QCoreApplication::setApplicationName(QStringLiteral("signin_window_tests"));
+        serviceName = QStringLiteral("Leafhaul test: ") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        parent.resize(900, 700);
+        parent.show();
+    }
+    void TearDown() override
+    {
+        VKKeychain::deletePasswordForService(serviceName, QString::fromLatin1(kKeychainAccountName));
+        QSettings().remove(WSKOAuthKeychainStore::prefsKeyForName(serviceName));
+        settle(100);
+    }
+
+    std::shared_ptr<WSKOAuthAuthentication> applicationAuth() const
+    {
+        auto auth = std::make_shared<WSKOAuthAuthentication>(
+            QString::fromLatin1(kWSKOAuthSignatureMethodHMAC_SHA1), QString::fromLatin1(kConsumerKey),
+            QString::fromLatin1(kConsumerSecret));
+        auth->setServiceProvider(QString::fromLatin1(kServiceProvider));
+        auth->setCallback(QString::fromLatin1(kCallbackURL));
+        return auth;
+    }
+
+    // Starts a sign-in as the application does, on `parent`.
+    void begin(const QString &service, WSKOAuthWindowController::Clock clock = {}, const QString &callback = {})
+    {
+        auth = applicationAuth();
+        if (!callback.isEmpty())
+            auth->setCallback(callback);
+        controller = new WSKOAuthWindowController(QString::fromLatin1(kScope), QString(), requestTokenURL(),
+                                                  authorizeTokenURL(), accessTokenURL(), auth, service);
+        controller->signIn()->setRequiresUserEmail(true);
+        controller->setNetworkLossTimeoutInterval(0);
+        if (clock)
+            controller->setClock(std::move(clock));
+        controller->signInSheetModalForWindow(&parent, [this](const std::shared_ptr<WSKOAuthAuthentication> &a,
+                                                              const OptionalError &e) {
+            ++finished;
+            finishedAuth = a;
+            error = e;
+        });
+    }
+
+    // Waits until the dialog shows the authorisation page's form.
+    bool waitForAuthorisationPage()
+    {
+        if (!waitFor([&] { return controller && controller->window() && controller->window()->isVisible(); }))
+            return false;
+        QWebEnginePage *page = controller->webView()->page();
+        QObject::connect(page, &QWebEnginePage::urlChanged, page, [this](const QUrl &url) { pageURLs << url; });
+        return waitFor([&] {
+            return evaluate(page, QStringLiteral("!!document.getElementById('authorise')")).toBool();
+        });
+    }
+
+    void approve()
+    {
+        evaluate(controller->webView()->page(), QStringLiteral("document.getElementById('authorise').click(); true"));
+    }
+
+    bool callbackWasLoaded(const FakeProvider &provider) const
+    {
+        for (const QUrl &url : pageURLs)
+            if (url.path() == QStringLiteral("/OAuthCallback"))
+                return true;
+        for (const QJsonObject &request : provider.requests(QStringLiteral("unknown")))
+            if (request[QStringLiteral("path")].toString().startsWith(QStringLiteral("/OAuthCallback")))
+                return true;
+        return false;
+    }
+
+    QWidget parent;
+    QString serviceName;
+    std::shared_ptr<WSKOAuthAuthentication> auth;
+    QPointer<WSKOAuthWindowController> controller;
+    QList<QUrl> pageURLs;
+    int finished = 0;
+    std::shared_ptr<WSKOAuthAuthentication> finishedAuth;
+    OptionalError error;
+};
+
+TEST_F(SignInWindow, FullSignInThroughThePageKeepsTheTokenInTheSecretService)
+{
+    FakeProvider provider({QStringLiteral("cookie")});
+    ASSERT_TRUE(provider.start()) << provider.errorString().toStdString();
+    begin(serviceName, {}, provider.callbackURL());
+    ASSERT_TRUE(waitForAuthorisationPage()) << provider.errorString().toStdString();
+
+    QDialog *dialog = controller->window();
+    EXPECT_EQ(dialog->parentWidget(), &parent);
+    EXPECT_EQ(dialog->windowModality(), Qt::WindowModal);
+    EXPECT_TRUE(controller->keychainCheckbox()->isVisibleTo(dialog));
+    EXPECT_TRUE(controller->keychainCheckbox()->isChecked());
+    settle(800); // for the picture only: let the page paint
+    saveScreenshot(dialog, QStringLiteral("signin-authorisation-page"));
+
+    approve();
+    ASSERT_TRUE(waitFor([&] { return finished > 0; })) << provider.errorString().toStdString();
+    settle();
+    EXPECT_EQ(finished, 1);
+    ASSERT_FALSE(error) << error->toString().toStdString();
+    EXPECT_EQ(finishedAuth, auth);
+    EXPECT_TRUE(auth->canAuthorize());
+    EXPECT_EQ(auth->userEmail(), QStringLiteral("https://%1/shard/s1/notestore").arg(provider.host()));
+    EXPECT_FALSE(callbackWasLoaded(provider));
+    EXPECT_EQ(provider.requests(QStringLiteral("approve")).size(), 1);
+    // The controller went away with the sign-in.
+    EXPECT_TRUE(controller.isNull());
+
+    // The token is in the Secret Service and comes back into a new record.
+    EXPECT_FALSE(VKKeychain::passwordForService(serviceName, QString::fromLatin1(kKeychainAccountName)).isEmpty());
+    std::shared_ptr<WSKOAuthAuthentication> restored = applicationAuth();
+    ASSERT_TRUE(WSKOAuthWindowController::authorizeFromKeychainForName(serviceName, *restored));
+    EXPECT_EQ(restored->accessToken(), auth->accessToken());
+    EXPECT_EQ(restored->userEmail(), auth->userEmail());
+}
+
+TEST_F(SignInWindow, SubResourceRequestsToTheCallbackAreBlocked)
+{
+    FakeProvider provider;
+    ASSERT_TRUE(provider.start()) << provider.errorString().toStdString();
+    begin(serviceName, {}, provider.callbackURL());
+    ASSERT_TRUE(waitForAuthorisationPage());
+    const QString leak = provider.callbackURL() + QStringLiteral("?oauth_token=leak&oauth_verifier=leak");
+    evaluate(controller->webView()->page(),
+             QStringLiteral("new Image().src = '%1'; fetch('%1&by=fetch').catch(() => {}); "
+                            "var f = document.createElement('iframe'); f.src = '%1&by=frame'; "
+                            "document.body.appendChild(f); true")
+                 .arg(leak));
+    settle(1500);
+    EXPECT_FALSE(callbackWasLoaded(provider));
+    // Not taken for the callback: the page is still up and the sign-in goes on.
+    EXPECT_EQ(finished, 0);
+    EXPECT_TRUE(controller->window()->isVisible());
+    approve();
+    ASSERT_TRUE(waitFor([&] { return finished > 0; }));
+    EXPECT_FALSE(error);
+    EXPECT_TRUE(auth->canAuthorize());
+    EXPECT_FALSE(callbackWasLoaded(provider));
+}
+
+TEST_F(SignInWindow, KeychainBoxOffOrNoServiceName)
+{
+    for (const bool withServiceName : {true, false}) {
+        FakeProvider provider;
+        ASSERT_TRUE(provider.start()) << provider.errorString().toStdString();
+        WSKOAuthAuthentication stored = *applicationAuth();
+        stored.setAccessToken(QStringLiteral("S=s1:older"));
+        ASSERT_TRUE(WSKOAuthKeychainStore::saveParamsToKeychainForName(serviceName, stored));
+
+        finished = 0;
+        begin(withServiceName ? serviceName : QString());
+        ASSERT_TRUE(waitForAuthorisationPage());
+        EXPECT_EQ(controller->keychainCheckbox()->isVisibleTo(controller->window()), withServiceName);
+        controller->keychainCheckbox()->setChecked(false);
+        approve();
+        ASSERT_TRUE(waitFor([&] { return finished > 0; }));
+        ASSERT_FALSE(error) << error->toString().toStdString();
+
+        // With the box off a successful sign-in forgets the older token;
+        // without a service name the keychain is left alone.
+        std::shared_ptr<WSKOAuthAuthentication> restored = applicationAuth();
+        EXPECT_EQ(WSKOAuthKeychainStore::authorizeFromKeychainForName(serviceName, *restored), !withServiceName);
+        if (!withServiceName)
+            EXPECT_EQ(restored->accessToken(), QStringLiteral("S=s1:older"));
+        WSKOAuthKeychainStore::removeParamsFromKeychainForName(serviceName);
+    }
+}
+
+TEST_F(SignInWindow, UserClosingTheWindowEndsOnceWithMinus1000)
+{
+    const struct
+    {
+        const char *how;
+        std::function<void(WSKOAuthWindowController *)> close;
+    } cases[] = {
+        {"title bar", [](WSKOAuthWindowController *c) { c->window()->close(); }},
+        {"escape", [](WSKOAuthWindowController *c) { c->window()->reject(); }},
+        {"close button", [](WSKOAuthWindowController *c) { c->webCloseButton()->click(); }},
+    };
+    for (const auto &c : cases) {
+        FakeProvider provider;
+        ASSERT_TRUE(provider.start()) << provider.errorString().toStdString();
+        WSKOAuthAuthentication stored = *applicationAuth();
+        stored.setAccessToken(QStringLiteral("S=s1:kept"));
+        ASSERT_TRUE(WSKOAuthKeychainStore::saveParamsToKeychainForName(serviceName, stored));
+
+        finished = 0;
+        begin(serviceName);
+        ASSERT_TRUE(waitForAuthorisationPage()) << c.how;
+        QPointer<QDialog> dialog = controller->window();
+        c.close(controller);
+        settle();
+        EXPECT_FALSE(dialog && dialog->isVisible()) << c.how;
+        EXPECT_EQ(finished, 1) << c.how;
+        ASSERT_TRUE(error) << c.how;
+        EXPECT_TRUE(error->is(QString::fromLatin1(kWSKOAuthErrorDomain), kWSKOAuthErrorCodeWindowClosed)) << c.how;
+        EXPECT_TRUE(provider.requests(QStringLiteral("access")).isEmpty()) << c.how;
+        // An error leaves the keychain alone.
+        std::shared_ptr<WSKOAuthAuthentication> restored = applicationAuth();
+        EXPECT_TRUE(WSKOAuthKeychainStore::authorizeFromKeychainForName(serviceName, *restored)) << c.how;
+    }
+}
+
+TEST_F(SignInWindow, CancelCallsNobodyAndALaterCloseReportsNothing)
+{
+    FakeProvider provider;
+    ASSERT_TRUE(provider.start()) << provider.errorString().toStdString();
+    begin(serviceName);
+    ASSERT_TRUE(waitForAuthorisationPage());
+    QPointer<QDialog> dialog = controller->window();
+    controller->cancelSigningIn();
+    EXPECT_FALSE(dialog->isVisible());
+    if (dialog)
+        dialog->close();
+    settle();
+    EXPECT_EQ(finished, 0);
+    EXPECT_TRUE(controller.isNull());
+}
+
+TEST_F(SignInWindow, AnEarlyClockShowsTheClockMessageInsteadOfThePage)
+{
+    for (const qint64 now : {qint64(1293840000), qint64(1293840001)}) {
+        FakeProvider provider;
+        ASSERT_TRUE(provider.start()) << provider.errorString().toStdString();
+        finished = 0;
+        begin(serviceName, [now] { return now; });
+        ASSERT_TRUE(waitFor([&] { return controller && controller->window() && controller->window()->isVisible(); }));
+        QWebEnginePage *page = controller->webView()->page();
+        const bool clockWrong = now <= 1293840000;
+        if (clockWrong) {
+            ASSERT_TRUE(waitFor([&] {
+                return evaluate(page, QStringLiteral("document.body ? document.body.innerText : ''"))
+                    .toString()
+                    .contains(QStringLiteral("System Clock Incorrect"));
+            }));
+            EXPECT_FALSE(controller->keychainCheckbox()->isVisibleTo(controller->window()));
+            saveScreenshot(controller->window(), QStringLiteral("signin-clock-message"));
+            settle(500);
+            EXPECT_TRUE(provider.requests(QStringLiteral("authorise-page")).isEmpty());
+        } else {
+            ASSERT_TRUE(waitFor([&] { return !provider.requests(QStringLiteral("authorise-page")).isEmpty(); }));
+        }
+        // Either way only the user can end it now.
+        controller->window()->close();
+        ASSERT_TRUE(waitFor([&] { return finished > 0; }));
+        EXPECT_EQ(error ? error->code : 0, kWSKOAuthErrorCodeWindowClosed);
+    }
+}
+
+TEST_F(SignInWindow, NewWindowLinksGoToTheDesktopBrowser)
+{
+    FakeProvider provider;
+    ASSERT_TRUE(provider.start()) << provider.errorString().toStdString();
+    DesktopBrowser browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "openUrl");
+    begin(serviceName);
+    ASSERT_TRUE(waitForAuthorisationPage());
+    QWebEnginePage *page = controller->webView()->page();
+    // Script is no user gesture: let it open windows, as a click would.
+    page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
+    evaluate(page, QStringLiteral("document.getElementById('help').click(); true"));
+    EXPECT_TRUE(waitFor([&] { return !browser.opened.isEmpty(); }, 10000));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    ASSERT_EQ(browser.opened.size(), 1);
+    EXPECT_EQ(browser.opened[0].path(), QStringLiteral("/help"));
+    // The dialog still shows the authorisation page.
+    EXPECT_EQ(page->url().path(), QStringLiteral("/OAuth.action"));
+    EXPECT_TRUE(provider.requests(QStringLiteral("help")).isEmpty());
+    controller->cancelSigningIn();
+}
+
+} // namespace
+
+#include "SignInWindowTest.moc"
