@@ -223,6 +223,11 @@ void WSKOAuthWindowController::makeWindow()
     connect(m_webBackButton, &QPushButton::clicked, m_webView, &QWebEngineView::back);
     connect(m_webCloseButton, &QPushButton::clicked, this, &WSKOAuthWindowController::closeWindow);
     connect(m_window, &QDialog::finished, this, &WSKOAuthWindowController::windowWillClose);
+    // Gone with its parent window: as good as closed by the user.
+    connect(m_window, &QObject::destroyed, this, [this] {
+        if (m_isWindowShown)
+            windowWillClose();
+    });
 
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_webBackButton);

@@ -107,7 +107,8 @@ protected:
     }
 
     // Starts a sign-in as the application does, on `parent`.
-    void begin(const QString &service, WSKOAuthWindowController::Clock clock = {}, const QString &callback = {})
+    void begin(const QString &service, WSKOAuthWindowController::Clock clock = {}, const QString &callback = {},
+               QWidget *onWindow = nullptr)
     {
         auth = applicationAuth();
         if (!callback.isEmpty())
@@ -118,7 +119,7 @@ protected:
         controller->setNetworkLossTimeoutInterval(0);
         if (clock)
             controller->setClock(std::move(clock));
-        controller->signInSheetModalForWindow(&parent, [this](const std::shared_ptr<WSKOAuthAuthentication> &a,
+        controller->signInSheetModalForWindow(onWindow ? onWindow : &parent, [this](const std::shared_ptr<WSKOAuthAuthentication> &a,
                                                               const OptionalError &e) {
             ++finished;
             finishedAuth = a;
@@ -285,6 +286,22 @@ TEST_F(SignInWindow, UserClosingTheWindowEndsOnceWithMinus1000)
         std::shared_ptr<WSKOAuthAuthentication> restored = applicationAuth();
         EXPECT_TRUE(WSKOAuthKeychainStore::authorizeFromKeychainForName(serviceName, *restored)) << c.how;
     }
+}
+
+TEST_F(SignInWindow, ParentWindowGoingAwayCountsAsClosed)
+{
+    FakeProvider provider;
+    ASSERT_TRUE(provider.start()) << provider.errorString().toStdString();
+    auto *owner = new QWidget;
+    owner->show();
+    begin(serviceName, {}, {}, owner);
+    ASSERT_TRUE(waitForAuthorisationPage());
+    delete owner;
+    settle();
+    EXPECT_EQ(finished, 1);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, kWSKOAuthErrorCodeWindowClosed);
+    EXPECT_TRUE(controller.isNull());
 }
 
 TEST_F(SignInWindow, CancelCallsNobodyAndALaterCloseReportsNothing)
