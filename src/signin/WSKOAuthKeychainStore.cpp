@@ -39,8 +39,15 @@ bool WSKOAuthKeychainStore::saveParamsToKeychainForName(const QString &name, con
 bool WSKOAuthKeychainStore::removeParamsFromKeychainForName(const QString &name)
 {
     VKKeychainQuery item = tokenItem(name);
-    if (!item.fetch())
-        return true;
+    OptionalError lookup;
+    if (!item.fetch(&lookup)) {
+        if (lookup && lookup->code == kVKKeychainStatusItemNotFound)
+            return true;
+        // The keyring could not be read, so the token may still be there:
+        // without the flag no later load takes it.
+        QSettings().remove(prefsKeyForName(name));
+        return false;
+    }
     const bool deleted = item.deleteItem();
     QSettings().remove(prefsKeyForName(name));
     return deleted;

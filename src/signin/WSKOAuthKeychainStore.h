@@ -17,7 +17,8 @@ public:
     // Replaces any stored token by the record's; false when the record has
     // no access token or the item could not be written.
     static bool saveParamsToKeychainForName(const QString &name, const WSKOAuthAuthentication &auth);
-    // True when nothing is stored or the stored item was deleted.
+    // True when nothing is stored or the stored item was deleted. When the
+    // keyring cannot be read the flag goes and the result is false.
     static bool removeParamsFromKeychainForName(const QString &name);
     // Takes a stored token into the record; true only when the record can
     // then authorise. The record's token is cleared first in any case.

@@ -1,14 +1,21 @@
-// Runs the keychain calls named on the command line (all four by default) and
-// prints "<call> <result> <error code> <description>" per line, so that a test
-// can run it where the keyring service is missing or locked.
+// Runs the keychain calls named on the command line (the four item calls by
+// default) and prints "<call> <result> <error code> <description>" per line,
+// so that a test can run it where the keyring service is missing or locked.
+// "storeSave" stores a token through the token store; "storeRemove" removes
+// it with its settings flag set and prints 1 in place of the error code when
+// the flag is still there.
 #include "signin/VKKeychain.h"
+#include "signin/WSKOAuthAuthentication.h"
+#include "signin/WSKOAuthKeychainStore.h"
 
 #include <QCoreApplication>
+#include <QSettings>
 #include <QTextStream>
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("LeafhaulTests"));
     QTextStream out(stdout);
     const QString service = QStringLiteral("Leafhaul probe");
     const QString account = QStringLiteral("probe");
@@ -32,6 +39,17 @@ int main(int argc, char **argv)
             VKKeychainQuery query;
             query.setService(service);
             line("fetchAll", query.fetchAll(&error).has_value(), error);
+        } else if (call == u"storeSave") {
+            WSKOAuthAuthentication auth(QString::fromLatin1(kWSKOAuthSignatureMethodHMAC_SHA1),
+                                        QStringLiteral("key"), QStringLiteral("secret"));
+            auth.setAccessToken(QStringLiteral("token"));
+            line("storeSave", WSKOAuthKeychainStore::saveParamsToKeychainForName(service, auth), {});
+        } else if (call == u"storeRemove") {
+            const QString flag = WSKOAuthKeychainStore::prefsKeyForName(service);
+            QSettings().setValue(flag, true);
+            const bool removed = WSKOAuthKeychainStore::removeParamsFromKeychainForName(service);
+            out << "storeRemove " << (removed ? 1 : 0) << ' ' << (QSettings().contains(flag) ? 1 : 0) << '\n';
+            out.flush();
         } else {
             return 2;
         }
