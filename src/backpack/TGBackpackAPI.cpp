@@ -354,6 +354,7 @@ Error TGBackpackAPI::createError(xmlNodePtr errorElement)
 Error TGBackpackAPI::createErrorFromResponse(const Response &response, const QByteArray &data)
 {
     const long status = response.status;
+    Q_ASSERT_X(status != 200, "createErrorFromResponse", "createErrorFromResponse called with OK status code");
     QString description = localizedString("Backpack returned error code %d.");
     description.replace(QLatin1String("%d"), QString::number(status));
     QString reason;
@@ -362,10 +363,10 @@ Error TGBackpackAPI::createErrorFromResponse(const Response &response, const QBy
         e = createFutureDateError();
     } else {
         if (status == 500) {
-            reason = QStringLiteral("Internal Server Error");
+            reason = localizedString("Internal Server Error");
             description = localizedString("Backpack returned the following error:\n");
         } else if (status == 405) {
-            reason = QStringLiteral("Resource Not Allowed.");
+            reason = localizedString("Resource Not Allowed.");
         } else if (status == 404) {
             reason = QStringLiteral("%1 %2").arg(response.url.toString(), localizedString("was not found"));
         } else {

@@ -137,7 +137,7 @@ bool TGBackpackAssetDownloader::login()
     }
     if (error)
         setError(error);
-    gLoggedIn = !error && response.has_value();
+    gLoggedIn = !error && response && !response->body.isEmpty();
     return gLoggedIn;
 }
 
@@ -257,6 +257,14 @@ void TGBackpackAssetDownloader::didFailWithError(const Error &error)
 void TGBackpackAssetDownloader::didFinish(const QString &tempPath, const QString &folder,
                                           const SyncHttp::Response &response)
 {
+    // An error page is no asset: keep it out of the folder.
+    if (response.status < 200 || response.status > 299) {
+        QFile::remove(tempPath);
+        QString description = localizedString("Backpack returned error code %d.");
+        description.replace(QLatin1String("%d"), QString::number(response.status));
+        didFailWithError(urlError(SyncHttp::URLErrorBadServerResponse, description, m_requestURL));
+        return;
+    }
     const std::optional<QString> name = safePathComponent(response.suggestedFilename());
     if (!name) {
         QFile::remove(tempPath);

@@ -468,8 +468,10 @@ QByteArray cookieLine(const Cookie &c, qint64 expires)
 
 void cookieCommand(const QByteArray &command)
 {
+    // The global set-up (curl_global_init) comes before any handle.
+    Global &g = global();
     EasyHandle h;
-    curl_easy_setopt(h.curl, CURLOPT_SHARE, global().share);
+    curl_easy_setopt(h.curl, CURLOPT_SHARE, g.share);
     curl_easy_setopt(h.curl, CURLOPT_COOKIEFILE, "");
     curl_easy_setopt(h.curl, CURLOPT_COOKIELIST, command.constData());
 }
@@ -478,8 +480,9 @@ void cookieCommand(const QByteArray &command)
 
 QList<Cookie> allCookies()
 {
+    Global &g = global();
     EasyHandle h;
-    curl_easy_setopt(h.curl, CURLOPT_SHARE, global().share);
+    curl_easy_setopt(h.curl, CURLOPT_SHARE, g.share);
     curl_easy_setopt(h.curl, CURLOPT_COOKIEFILE, "");
     curl_slist *list = nullptr;
     QList<Cookie> cookies;

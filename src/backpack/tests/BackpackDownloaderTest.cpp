@@ -36,6 +36,7 @@ protected:
             {"125/x.txt", QJsonObject{{"text", "evil"}, {"filename", "../../escape.txt"}}},
             {"126/y.txt", QJsonObject{{"text", "dots"}, {"filename", ".."}}},
             {"../as/z.txt", QJsonObject{{"text", "z"}}},
+            {"a%2F..%2F..%2Fb/z.txt", QJsonObject{{"text", "slashes"}}},
         };
         ASSERT_TRUE(fake->setSite(site));
         setSystemLogObserver([this](const QString &line) {
@@ -146,6 +147,17 @@ TEST_F(DownloaderTest, FailedSignInEndsTheDownloadAndIsTriedAgain)
     downloader.downloadURL(asset("assets/123/as/a.png"));
     EXPECT_EQ(delegate.calls, 2);
     EXPECT_EQ(paths(), (QStringList{"authenticate", "authenticate"}));
+
+    // A sign-in answered 200 without a body is no sign-in either.
+    ASSERT_TRUE(fake->enqueue("authenticate", 200, ""));
+    TGBackpackAssetDownloader empty(account());
+    empty.setDelegate(&delegate);
+    empty.downloadURL(asset("assets/123/as/a.png"));
+    EXPECT_EQ(delegate.calls, 3);
+    EXPECT_TRUE(empty.finished());
+    EXPECT_TRUE(empty.downloadError());
+    EXPECT_FALSE(TGBackpackAssetDownloader::isLoggedIn());
+    EXPECT_EQ(paths().count("assets/123/as/a.png"), 0);
 }
 
 TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
@@ -155,8 +167,9 @@ TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
         {"suggested name with folders", "assets/125/as/x.txt", "125/escape.txt", "evil", 0},
         {"suggested name of two dots", "assets/126/as/y.txt", "", "", SyncHttp::URLErrorCannotCreateFile},
         {"folder of two dots", "assets/%2E%2E/as/z.txt", "", "", SyncHttp::URLErrorBadURL},
-        // The fake knows no such asset and answers 404, which is saved as it comes.
-        {"folder with slashes", "assets/a%2F..%2F..%2Fb/as/z.txt", "b/z.txt", "missing asset", 0},
+        {"folder with slashes", "assets/a%2F..%2F..%2Fb/as/z.txt", "b/z.txt", "slashes", 0},
+        // An error page is not saved as the asset.
+        {"asset the service lacks (404)", "assets/127/as/none.txt", "", "", SyncHttp::URLErrorBadServerResponse},
         {"no asset folder", "files/z.txt", "", "", SyncHttp::URLErrorBadURL},
     };
     for (const Case &c : cases) {
@@ -174,6 +187,7 @@ TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
         } else {
             ASSERT_TRUE(downloader.downloadError());
             EXPECT_EQ(downloader.downloadError()->code, c.code);
+            EXPECT_EQ(read(c.path.section('/', 1, 1) + "/" + c.path.section('/', -1)), QStringLiteral("<missing>"));
         }
     }
     // Nothing was written beside or above the assets folder.
