@@ -298,7 +298,8 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     const QByteArray url = request.url.toEncoded();
     curl_easy_setopt(c, CURLOPT_URL, url.constData());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A TLS request never continues in the clear: a 307 would resend its body there.
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, scheme == QLatin1String("https") ? "https" : "http,https");
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, 16L);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);

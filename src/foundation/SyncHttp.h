@@ -18,7 +18,7 @@
 //
 // TLS is always verified: against the system trust store, plus the one extra
 // CA file set with setExtraCaFile() (tests trust their throwaway CA this way).
-// Redirects are followed (http and https only). All requests that use cookies
+// Redirects are followed (http and https only; from https only to https). All requests that use cookies
 // share one process-wide cookie store.
 //
 // An HTTP status is never an error here: any answer that arrived is returned,

@@ -174,6 +174,9 @@ TEST_F(SyncHttpTest, TransportFailuresBecomeUrlErrors)
     unsupported.url.setScheme(QStringLiteral("ftp"));
     Request noHost;
     noHost.url = QUrl(QStringLiteral("https:///path"));
+    Request downgrade = get(QStringLiteral("/redirect?to=")
+                            + QString::fromLatin1(QUrl::toPercentEncoding(
+                                QStringLiteral("http://127.0.0.1:%1/echo").arg(service->port()))));
     Request cancelled = get(QStringLiteral("/slow"));
     cancelled.isCancelled = [&] { return cancel.load(); };
     const Case cases[] = {
@@ -181,6 +184,7 @@ TEST_F(SyncHttpTest, TransportFailuresBecomeUrlErrors)
         {"refused", refused, URLErrorCannotConnectToHost},
         {"closed without answer", get(QStringLiteral("/close")), URLErrorNetworkConnectionLost},
         {"unsupported scheme", unsupported, URLErrorUnsupportedURL},
+        {"redirect from https to http", downgrade, URLErrorUnsupportedURL},
         {"no host", noHost, URLErrorBadURL},
         {"cancelled", cancelled, URLErrorCancelled},
     };
