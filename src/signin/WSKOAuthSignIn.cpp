@@ -89,6 +89,7 @@ void WSKOAuthSignIn::requestFetcher(WSKHTTPFetcher &fetcher, const QByteArray &d
                                                 "The sign-in service sent no request token.", data));
         return;
     }
+    post(kWSKOAuthUserWillSignIn);
     emit userWillSignIn();
     startWebRequest();
 }
@@ -125,6 +126,7 @@ bool WSKOAuthSignIn::requestRedirectedToRequest(const QUrl &url)
         return true;
 
     closeTheWindow();
+    post(kWSKOAuthUserHasSignedIn);
     emit userHasSignedIn();
     m_auth->setKeysForResponseString(url.query(QUrl::FullyEncoded));
 
@@ -211,13 +213,28 @@ void WSKOAuthSignIn::stopPendingFetch()
 void WSKOAuthSignIn::setPendingFetcher(std::shared_ptr<WSKHTTPFetcher> fetcher, const QString &fetchType)
 {
     if (fetcher != m_pendingFetcher && m_pendingFetcher && !m_pendingFetchType.isEmpty())
-        emit fetchStopped(m_pendingFetchType);
+        notifyFetchIsRunning(false, m_pendingFetchType);
     if (fetcher) {
         fetcher->setProperty(fetchType, QString::fromLatin1(kWSKOAuthFetchTypeKey));
-        emit fetchStarted(fetchType);
+        notifyFetchIsRunning(true, fetchType);
     }
     m_pendingFetchType = fetcher ? fetchType : QString();
     m_pendingFetcher = std::move(fetcher);
+}
+
+void WSKOAuthSignIn::notifyFetchIsRunning(bool running, const QString &fetchType)
+{
+    post(running ? kWSKOAuthFetchStarted : kWSKOAuthFetchStopped,
+         {{QString::fromLatin1(kWSKOAuthFetchTypeKey), fetchType}});
+    if (running)
+        emit fetchStarted(fetchType);
+    else
+        emit fetchStopped(fetchType);
+}
+
+void WSKOAuthSignIn::post(const char *name, const QVariantMap &userInfo)
+{
+    emit notificationPosted(QString::fromLatin1(name), userInfo);
 }
 
 void WSKOAuthSignIn::startReachabilityCheck()
@@ -242,6 +259,7 @@ void WSKOAuthSignIn::reachabilityTarget(bool reachable)
         destroyUnreachabilityTimer();
         if (m_hasNotifiedNetworkLoss) {
             m_hasNotifiedNetworkLoss = false;
+            post(kWSKOAuthNetworkFound);
             emit networkFound();
         }
         return;
@@ -254,6 +272,7 @@ void WSKOAuthSignIn::reachabilityTimerFired()
 {
     if (!m_hasNotifiedNetworkLoss) {
         m_hasNotifiedNetworkLoss = true;
+        post(kWSKOAuthNetworkLost);
         emit networkLost();
     }
     destroyUnreachabilityTimer();

@@ -18,8 +18,17 @@ class WSKHTTPFetcher;
 class WSKOAuthAuthentication;
 class WSKOAuthSignIn;
 
-// The fetch type kept on each token fetcher and carried by fetchStarted and
-// fetchStopped.
+// Names of what the sign-in posts, each equal to its own name; see
+// WSKOAuthSignIn::notificationPosted.
+inline constexpr char kWSKOAuthFetchStarted[] = "kWSKOAuthFetchStarted";
+inline constexpr char kWSKOAuthFetchStopped[] = "kWSKOAuthFetchStopped";
+inline constexpr char kWSKOAuthUserWillSignIn[] = "kWSKOAuthUserWillSignIn";
+inline constexpr char kWSKOAuthUserHasSignedIn[] = "kWSKOAuthUserHasSignedIn";
+inline constexpr char kWSKOAuthNetworkLost[] = "kWSKOAuthNetworkLost";
+inline constexpr char kWSKOAuthNetworkFound[] = "kWSKOAuthNetworkFound";
+
+// The fetch type kept on each token fetcher, and the user-info key under
+// which kWSKOAuthFetchStarted and kWSKOAuthFetchStopped carry it.
 inline constexpr char kWSKOAuthFetchTypeKey[] = "FetchType";
 inline constexpr char kWSKOAuthFetchTypeRequest[] = "request";
 inline constexpr char kWSKOAuthFetchTypeAccess[] = "access";
@@ -97,6 +106,9 @@ public:
     bool isWatchingReachability() const { return m_reachability != nullptr; }
 
 signals:
+    // Every notification, under its name (kWSKOAuth...), with its user info;
+    // each also comes as the signal of its own below.
+    void notificationPosted(const QString &name, const QVariantMap &userInfo);
     void fetchStarted(const QString &fetchType);
     void fetchStopped(const QString &fetchType);
     void userWillSignIn();
@@ -112,6 +124,8 @@ private:
     void closeTheWindow();
     void invokeFinalCallbackWithError(const OptionalError &error);
     void setPendingFetcher(std::shared_ptr<WSKHTTPFetcher> fetcher, const QString &fetchType);
+    void notifyFetchIsRunning(bool running, const QString &fetchType);
+    void post(const char *name, const QVariantMap &userInfo = {});
     void stopPendingFetch();
     void startReachabilityCheck();
     void stopReachabilityCheck();

@@ -111,16 +111,26 @@ struct Flow
             reachability = source.get();
             return source;
         });
-        QObject::connect(signIn.get(), &WSKOAuthSignIn::fetchStarted,
-                         [this](const QString &type) { events << QStringLiteral("started ") + type; });
-        QObject::connect(signIn.get(), &WSKOAuthSignIn::fetchStopped,
-                         [this](const QString &type) { events << QStringLiteral("stopped ") + type; });
-        QObject::connect(signIn.get(), &WSKOAuthSignIn::userWillSignIn,
-                         [this] { events << QStringLiteral("will sign in"); });
-        QObject::connect(signIn.get(), &WSKOAuthSignIn::userHasSignedIn,
-                         [this] { events << QStringLiteral("has signed in"); });
-        QObject::connect(signIn.get(), &WSKOAuthSignIn::networkLost, [this] { events << QStringLiteral("lost"); });
-        QObject::connect(signIn.get(), &WSKOAuthSignIn::networkFound, [this] { events << QStringLiteral("found"); });
+        // Each notification by name, with its fetch type when it has one;
+        // the signal of its own must agree with it.
+        QObject::connect(signIn.get(), &WSKOAuthSignIn::notificationPosted,
+                         [this](const QString &name, const QVariantMap &userInfo) {
+                             const QString type =
+                                 userInfo.value(QString::fromLatin1(kWSKOAuthFetchTypeKey)).toString();
+                             events << (type.isEmpty() ? name : name + QStringLiteral(" ") + type);
+                         });
+        const auto own = [this](const char *name) {
+            return [this, name](const QString &type = {}) {
+                const QString n = QString::fromLatin1(name);
+                ownSignals << (type.isEmpty() ? n : n + QStringLiteral(" ") + type);
+            };
+        };
+        QObject::connect(signIn.get(), &WSKOAuthSignIn::fetchStarted, own(kWSKOAuthFetchStarted));
+        QObject::connect(signIn.get(), &WSKOAuthSignIn::fetchStopped, own(kWSKOAuthFetchStopped));
+        QObject::connect(signIn.get(), &WSKOAuthSignIn::userWillSignIn, own(kWSKOAuthUserWillSignIn));
+        QObject::connect(signIn.get(), &WSKOAuthSignIn::userHasSignedIn, own(kWSKOAuthUserHasSignedIn));
+        QObject::connect(signIn.get(), &WSKOAuthSignIn::networkLost, own(kWSKOAuthNetworkLost));
+        QObject::connect(signIn.get(), &WSKOAuthSignIn::networkFound, own(kWSKOAuthNetworkFound));
         return true;
     }
 
@@ -131,6 +141,7 @@ struct Flow
     FakeReachability *reachability = nullptr;
     QString watchedHost;
     QStringList events;
+    QStringList ownSignals;
 };
 
 struct FlowCase
@@ -179,8 +190,10 @@ TEST_P(SignInFlow, EndsOnceWithTheRightOutcome)
         if (c.requiresUserEmail)
             EXPECT_EQ(flow.auth->userEmail(),
                       QStringLiteral("https://%1/shard/s1/notestore").arg(flow.provider.host()));
-        EXPECT_EQ(flow.events, (QStringList{"started request", "stopped request", "will sign in", "has signed in",
-                                            "started access", "stopped access"}));
+        EXPECT_EQ(flow.events, (QStringList{"kWSKOAuthFetchStarted request", "kWSKOAuthFetchStopped request",
+                                            "kWSKOAuthUserWillSignIn", "kWSKOAuthUserHasSignedIn",
+                                            "kWSKOAuthFetchStarted access", "kWSKOAuthFetchStopped access"}));
+        EXPECT_EQ(flow.ownSignals, flow.events);
         // Shown once, closed once, and the redirect was the callback.
         ASSERT_EQ(flow.page.shown.size(), 2);
         EXPECT_FALSE(flow.page.shown[1].has_value());
@@ -300,7 +313,7 @@ TEST(SignInEnd, CancelMakesNoCallbackEvenWhenThePageIsClosedLater)
         if (cancelWhilePageShown)
             ASSERT_TRUE(waitFor([&] { return !flow.page.shown.isEmpty(); }));
         flow.signIn->cancelSigningIn();
-        EXPECT_TRUE(flow.events.contains(QStringLiteral("stopped request")) || cancelWhilePageShown);
+        EXPECT_TRUE(flow.events.contains(QStringLiteral("kWSKOAuthFetchStopped request")) || cancelWhilePageShown);
         flow.signIn->windowWasClosed();
         settle(500);
         EXPECT_EQ(flow.page.finished, 0) << cancelWhilePageShown;
@@ -323,12 +336,13 @@ TEST(SignInReachability, LossIsPostedOnceAfterTheTimeoutAndRecoveryOnlyAfterALos
 
     flow.reachability->set(true);
     flow.reachability->set(false);
-    ASSERT_TRUE(waitFor([&] { return flow.events.contains(QStringLiteral("lost")); }));
+    ASSERT_TRUE(waitFor([&] { return flow.events.contains(QStringLiteral("kWSKOAuthNetworkLost")); }));
     flow.reachability->set(false);
     settle(200);
     flow.reachability->set(true);
     flow.reachability->set(true);
-    EXPECT_EQ(flow.events, (QStringList{"lost", "found"}));
+    EXPECT_EQ(flow.events, (QStringList{"kWSKOAuthNetworkLost", "kWSKOAuthNetworkFound"}));
+    EXPECT_EQ(flow.ownSignals.mid(flow.ownSignals.size() - 2), flow.events);
 
     // The page stays up and the sign-in goes on.
     EXPECT_EQ(flow.page.finished, 0);
