@@ -298,9 +298,13 @@ bool WSKOAuthWindowController::pageWillSendRequest(const QUrl &url, bool mainFra
 
 void WSKOAuthWindowController::openExternally(const QUrl &url)
 {
+    // The callback carries the token and verifier: it never leaves the dialog.
+    if (WSKOAuthSignIn::isCallbackURL(url, authentication()->callback()))
+        return;
     if (m_externalRequestHandler)
         m_externalRequestHandler(this, url);
-    else
+    // The page may name any scheme; only web addresses go to the browser.
+    else if (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http"))
         QDesktopServices::openUrl(url);
 }
 
