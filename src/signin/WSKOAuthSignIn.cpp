@@ -175,8 +175,13 @@ void WSKOAuthSignIn::accessFetcher(WSKHTTPFetcher &fetcher, const QByteArray &da
 void WSKOAuthSignIn::closeTheWindow()
 {
     stopReachabilityCheck();
-    if (m_delegate)
-        m_delegate->signIn(this, std::optional<HttpRequest>());
+    if (!m_delegate)
+        return;
+    // A window closed from here is not closed by the user, whatever the
+    // delegate makes of it.
+    const bool wasClosing = std::exchange(m_closingTheWindow, true);
+    m_delegate->signIn(this, std::optional<HttpRequest>());
+    m_closingTheWindow = wasClosing;
 }
 
 void WSKOAuthSignIn::invokeFinalCallbackWithError(const OptionalError &error)
@@ -190,6 +195,8 @@ void WSKOAuthSignIn::invokeFinalCallbackWithError(const OptionalError &error)
 
 void WSKOAuthSignIn::windowWasClosed()
 {
+    if (m_closingTheWindow)
+        return;
     stopReachabilityCheck();
     stopPendingFetch();
     invokeFinalCallbackWithError(oauthError(kWSKOAuthErrorCodeWindowClosed, "The sign-in window was closed."));

@@ -73,7 +73,8 @@ public:
     bool startSigningIn();
     // Ends without a final callback.
     void cancelSigningIn();
-    // The user closed the page before the callback: ends with -1000.
+    // The user closed the page before the callback: ends with -1000. Not
+    // taken from inside a close this sign-in asked for.
     void windowWasClosed();
     // The delegate passes every main-frame request of its page. True means it
     // is the callback: the access-token fetch has started and the page must
@@ -145,6 +146,7 @@ private:
     QTimer m_networkLossTimer;
     double m_networkLossTimeoutInterval = 30.0;
     bool m_hasNotifiedNetworkLoss = false;
+    bool m_closingTheWindow = false;
     bool m_requiresUserEmail = false;
     QVariant m_userData;
 };

@@ -60,6 +60,8 @@ public:
     void signIn(WSKOAuthSignIn *signIn, const std::optional<HttpRequest> &request) override
     {
         shown << request;
+        if (!request && closeReportsUserClose)
+            signIn->windowWasClosed();
         if (request && approve)
             QTimer::singleShot(0, [this, signIn, url = QUrl(request->url)] {
                 const QString token = QUrlQuery(url).queryItemValue(QStringLiteral("oauth_token"));
@@ -77,6 +79,8 @@ public:
     }
 
     bool approve = true;
+    // A window that takes every close for the user's.
+    bool closeReportsUserClose = false;
     QList<std::optional<HttpRequest>> shown;
     QUrl redirect;
     bool redirectRecognised = false;
@@ -320,6 +324,31 @@ TEST(SignInEnd, CancelMakesNoCallbackEvenWhenThePageIsClosedLater)
         EXPECT_FALSE(flow.signIn->isWatchingReachability());
         if (cancelWhilePageShown)
             EXPECT_FALSE(flow.page.shown.last().has_value());
+    }
+}
+
+TEST(SignInEnd, ClosingThePageItselfIsNotTheUserClosingIt)
+{
+    for (const bool cancel : {false, true}) {
+        Flow flow;
+        ASSERT_TRUE(flow.start()) << flow.provider.errorString().toStdString();
+        flow.page.closeReportsUserClose = true;
+        flow.page.approve = !cancel;
+        flow.signIn->startSigningIn();
+        if (cancel) {
+            ASSERT_TRUE(waitFor([&] { return !flow.page.shown.isEmpty(); }));
+            flow.signIn->cancelSigningIn();
+            settle();
+            EXPECT_EQ(flow.page.finished, 0);
+            continue;
+        }
+        // The close on recognising the callback must not end the sign-in
+        // with -1000 and leave the access-token fetch to nobody.
+        ASSERT_TRUE(waitFor([&] { return flow.page.finished > 0; })) << flow.provider.errorString().toStdString();
+        settle();
+        EXPECT_EQ(flow.page.finished, 1);
+        EXPECT_FALSE(flow.page.error) << flow.page.error->toString().toStdString();
+        EXPECT_TRUE(flow.auth->canAuthorize());
     }
 }
 
