@@ -78,6 +78,16 @@ bool fitsAttribute(const Regex &rule, const QString &line)
     return !value.contains(QLatin1Char('<')) && !value.contains(QLatin1Char('"'));
 }
 
+// Replaces the rule's matches outside tags in `line`; true when there were any.
+bool replaceOutsideTags(QString &line, const Regex &rule, QLatin1StringView marker, QStringView replacement)
+{
+    bool matched = false;
+    QString replaced = textile::replaceOutsideTags(line, rule, marker, replacement, &matched);
+    if (matched)
+        line = std::move(replaced);
+    return matched;
+}
+
 bool holdsNonWhitespace(const QString &line)
 {
     const textile::Text t(line);
@@ -152,14 +162,14 @@ struct LinePass
                    + QStringLiteral("</p>\n</blockquote>");
             handled = true;
         }
-        if (holdsLevelMarker(line, QLatin1StringView("h")) && headingRule().isMatched(line)) {
-            line = headingRule().replace(line, QStringLiteral("<h$1>$2</h$1>"));
-            handled = true;
-        }
-        if (holdsLevelMarker(line, QLatin1StringView("fn")) && footnoteRule().isMatched(line)) {
-            line = footnoteRule().replace(line, QStringLiteral("<sup>$1</sup><a name=\"fn$1\">$2</a>"));
-            handled = true;
-        }
+        // Like the inline rules, these leave tags (an address or an image
+        // source such as "graph2.png") alone.
+        if (holdsLevelMarker(line, QLatin1StringView("h")))
+            handled = replaceOutsideTags(line, headingRule(), QLatin1StringView("h"), u"<h$1>$2</h$1>") || handled;
+        if (holdsLevelMarker(line, QLatin1StringView("fn")))
+            handled = replaceOutsideTags(line, footnoteRule(), QLatin1StringView("fn"),
+                                         u"<sup>$1</sup><a name=\"fn$1\">$2</a>")
+                      || handled;
         if (line.contains(QLatin1Char('+')) && !textile::holdsLinkElement(line)) {
             bool matched = false;
             QString inserted = textile::insertions(line, &matched);

@@ -2,6 +2,7 @@
 
 #include "foundation/TextileScan.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -692,6 +693,7 @@ bool holdsLinkElement(const QString &line)
 QString insertions(const QString &line, bool *matched)
 {
     const Text t(line);
+    const std::vector<std::uint8_t> mask = markupMask(line);
     Rewriter out(line);
     const qsizetype n = t.size();
     bool any = false;
@@ -717,13 +719,59 @@ QString insertions(const QString &line, bool *matched)
             continue;
         }
         const qsizetype end = close + 1 + t.lengthAt(close + 1);
+        i = end;
+        if (inMarkup(mask, start))
+            continue;
         out.copyTo(start);
         out.append(QLatin1StringView("<ins>"));
         out.append(out.slice(content, close));
         out.append(QLatin1StringView("</ins>"));
         out.skipTo(end);
         any = true;
-        i = end;
+    }
+    if (matched)
+        *matched = any;
+    return out.finish();
+}
+
+QString replaceOutsideTags(const QString &line, const RegExConvenience::Regex &rule, QLatin1StringView marker,
+                           QStringView replacementTemplate, bool *matched)
+{
+    const std::vector<std::uint8_t> mask = markupMask(line);
+    Rewriter out(line);
+    bool any = false;
+    qsizetype from = 0;
+    while (true) {
+        // Start the engine only at a marker outside the tags: a match inside
+        // one would be passed over anyway, and its greedy tail may be long.
+        qsizetype p = line.indexOf(marker, from);
+        while (p >= 0 && inMarkup(mask, p))
+            p = line.indexOf(marker, p + 1);
+        if (p < 0)
+            break;
+        const auto m = rule.firstMatch(line, p);
+        if (!m)
+            break;
+        const TextRange whole = m->range();
+        if (inMarkup(mask, whole.location)) {
+            from = whole.location + 1;
+            continue;
+        }
+        out.copyTo(whole.location);
+        for (qsizetype k = 0; k < replacementTemplate.size(); ++k) {
+            const QChar c = replacementTemplate.at(k);
+            if (c == QLatin1Char('$') && k + 1 < replacementTemplate.size()
+                && replacementTemplate.at(k + 1) >= QLatin1Char('1') && replacementTemplate.at(k + 1) <= QLatin1Char('9')) {
+                const TextRange group = m->range(replacementTemplate.at(++k).unicode() - '0');
+                if (group.isFound())
+                    out.append(out.slice(group.location, group.end()));
+            } else {
+                out.append(QStringView(&c, 1));
+            }
+        }
+        out.skipTo(whole.end());
+        any = true;
+        from = std::max(whole.end(), whole.location + 1);
     }
     if (matched)
         *matched = any;

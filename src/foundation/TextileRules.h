@@ -45,8 +45,14 @@ QString lineBreaks(const QString &text);
 
 // Whether the line matches <a\s*href=".*">.*</a> anywhere.
 bool holdsLinkElement(const QString &line);
-// \s\++?(.+?)\+\s+?  ->  <ins>$1</ins>; `matched` tells whether anything matched.
+// \s\++?(.+?)\+\s+?  ->  <ins>$1</ins>, except matches that start inside a
+// tag; `matched` tells whether anything was replaced.
 QString insertions(const QString &line, bool *matched);
+// `rule`, whose matches begin with `marker`, replaced by `replacementTemplate`
+// ($1 to $9), except matches that start inside a tag; `matched` tells whether
+// anything was replaced.
+QString replaceOutsideTags(const QString &line, const RegExConvenience::Regex &rule, QLatin1StringView marker,
+                           QStringView replacementTemplate, bool *matched);
 // Group 1 of the first match of ^\|\_\.\s*(.*)\s*\|$ (header) or
 // ^\|\s*(.*)\s*\|$ (row), with ^ and $ at every line break.
 std::optional<TextRange> tableCells(const QString &line, bool header);

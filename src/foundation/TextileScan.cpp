@@ -123,6 +123,41 @@ qsizetype Text::spaceRunEnd(qsizetype i) const
     return m_n;
 }
 
+namespace {
+
+bool isAsciiLetter(char16_t c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isNameChar(char16_t c)
+{
+    return isAsciiLetter(c) || (c >= '0' && c <= '9') || c == '-';
+}
+
+// Whether the "<" at `lt` starts a tag: "<!", "<?", or a name that ends
+// where a tag can go on. "<john@example.com>" and "<http://...>" are text that
+// people write around addresses, and the address rules must still see them.
+bool opensTag(const QString &text, qsizetype lt)
+{
+    const qsizetype n = text.size();
+    qsizetype k = lt + 1;
+    if (k < n && (text.at(k) == QLatin1Char('!') || text.at(k) == QLatin1Char('?')))
+        return true;
+    if (k < n && text.at(k) == QLatin1Char('/'))
+        ++k;
+    if (k >= n || !isAsciiLetter(text.at(k).unicode()))
+        return false;
+    while (k < n && isNameChar(text.at(k).unicode()))
+        ++k;
+    if (k >= n)
+        return true;
+    const char16_t c = text.at(k).unicode();
+    return c == '>' || c == '/' || c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+} // namespace
+
 std::vector<std::uint8_t> markupMask(const QString &text)
 {
     std::vector<std::uint8_t> mask;
@@ -132,7 +167,6 @@ std::vector<std::uint8_t> markupMask(const QString &text)
     const qsizetype n = text.size();
     mask.assign(static_cast<size_t>(n) + 1, 0);
     const QChar *d = text.constData();
-    auto isAsciiLetter = [](char16_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
 
     std::uint8_t outside = 0;  // InLink while inside a link's text
     qsizetype i = 0;
@@ -141,8 +175,7 @@ std::vector<std::uint8_t> markupMask(const QString &text)
         if (outside)
             std::fill(mask.begin() + i, mask.begin() + lt + 1, outside);
         i = lt + 1;
-        const char16_t next = i < n ? d[i].unicode() : 0;
-        if (!(isAsciiLetter(next) || next == '/' || next == '!' || next == '?')) {
+        if (!opensTag(text, lt)) {
             lt = text.indexOf(QLatin1Char('<'), i);
             continue;
         }

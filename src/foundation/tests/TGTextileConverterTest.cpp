@@ -174,6 +174,13 @@ TEST(TGTextileConverter, NoLinksInsideMarkup)
         {"\"tip (see *x*)\":http://a.com", "<p>\"tip (see <strong>x</strong>)\":http://a.com</p>"},
         {"word[*x*]", "<p>word[<strong>x</strong>]</p>"},
         {"p(*c*). text", "<p>p(<strong>c</strong>). text</p>"},
+        // Heading, footnote and insertion rules leave tags alone too.
+        {"!graph2.png!", "<p><img src=\"graph2.png\"/></p>"},
+        {"\"a\":http://e.com/fn1.txt", "<p><a href=\"http://e.com/fn1.txt\" title=\"\">a</a></p>"},
+        {"!p.png(a +b+ c)!", "<p><img src=\"p.png\" alt=\"a +b+ c\"/></p>"},
+        // Angle brackets around an address are text, not a tag.
+        {"John <john@example.com>", "<p>John <<a href=\"mailto:john@example.com\">john@example.com</a>></p>"},
+        {"see <http://example.com/x>", "<p>see <<a href=\"http://example.com\">http://example.com</a>/x></p>"},
     });
 }
 
@@ -203,7 +210,7 @@ TEST(TGTextileConverter, ConvertsOnManyThreadsAtOnce)
 
 namespace {
 
-// Whether some attribute value holds a "<", or an <a> opens inside another
+// Whether some attribute value holds a "<", or a link opens inside another
 // (the inputs below hold at most one link of their own).
 QString markupFault(const QString &html)
 {
@@ -214,7 +221,7 @@ QString markupFault(const QString &html)
         if (!inTag) {
             if (c == QLatin1Char('<')) {
                 inTag = true;
-                if (html.mid(i, 3) == QLatin1String("<a ")) {
+                if (html.mid(i, 8) == QLatin1String("<a href=")) {
                     if (inLink)
                         return QStringLiteral("link inside a link at %1").arg(i);
                     inLink = true;
@@ -248,6 +255,7 @@ TEST(TGTextileConverter, RandomTextNeverPutsMarkupInAttributes)
                                 QStringLiteral("."), QStringLiteral("a"), QStringLiteral("("),
                                 QStringLiteral(")"), QStringLiteral("%{"), QStringLiteral("}"),
                                 QStringLiteral("%"), QStringLiteral("<b>"), QStringLiteral("</a>"),
+                                QStringLiteral("h2."), QStringLiteral("fn1."), QStringLiteral(" +"),
                                 QStringLiteral("<a href=\"x_y_z@a@b.c*d*\">")};
     QRandomGenerator rng(42);
     const TGTextileConverter converter;
@@ -346,6 +354,8 @@ TEST(TGTextileConverter, HostileInputGrowsLinearly)
         {"", "a\u0301"}, {"", "x\r"}, {"", "??a"}, {"", "~a"}, {"", "^a"}, {"", " -a-"}, {"", "@a"},
         // A well-formed start, so every rule sees a long hostile tail.
         {"\"x\":http://a.b www.c.d *e* ", "\"a"}, {"<b>http://a.b ", "<i"},
+        // Level markers and insertions inside one long tag, and "<" that opens none.
+        {"<b title=\"", "h1.fn1."}, {"", "<b t=\" +a+ \">"}, {"", "<a@"},
     };
     for (const Shape &shape : shapes) {
         SCOPED_TRACE(std::string(shape.prefix) + shape.unit);

@@ -87,18 +87,20 @@ std::function<QString(const QString &)> icuReplace(const char16_t *pattern, cons
 }
 
 // ICU's matches, each replaced by the template, except those where one of
-// `attributeGroups` holds "<", a double quote or a line feed: those stay as
-// they are.
+// `attributeGroups` holds "<", a double quote or a line feed, and (with
+// `outsideTags`) those that start inside a tag: those stay as they are.
 std::function<QString(const QString &)> icuReplaceOutsideAttributes(const char16_t *pattern, const char16_t *tmpl,
-                                                                    QList<int> attributeGroups)
+                                                                    QList<int> attributeGroups,
+                                                                    bool outsideTags = false)
 {
     const Regex rule(QString::fromUtf16(pattern));
     const QString t = QString::fromUtf16(tmpl);
-    return [rule, t, attributeGroups](const QString &s) {
+    return [rule, t, attributeGroups, outsideTags](const QString &s) {
         QString out;
         qsizetype copied = 0;
+        const std::vector<std::uint8_t> mask = textile::markupMask(s);
         for (const RegexMatch &m : rule.matches(s)) {
-            bool veto = false;
+            bool veto = outsideTags && textile::inMarkup(mask, m.range().location);
             for (int g : attributeGroups) {
                 const QString value = m.captured(s, g);
                 veto = veto || value.contains(QLatin1Char('<')) || value.contains(QLatin1Char('"'))
@@ -215,17 +217,51 @@ TEST(TextileRules, AutoLinkerEqualsTheLiteralSteps)
 TEST(TextileRules, LineScannersEqualIcu)
 {
     const QStringList insertion = pieces({u"+", u"+", u" +", u"x", u"<a href=\"", u"\">", u"</a>"});
-    const Regex insertionRule(QStringLiteral("\\s\\++?(.+?)\\+\\s+?"));
+    const auto insertionReference =
+        icuReplaceOutsideAttributes(u"\\s\\++?(.+?)\\+\\s+?", u"<ins>$1</ins>", {}, true);
+    auto withMatched = [](const QString &in, const QString &out) {
+        return out + (out != in ? QStringLiteral("|yes") : QStringLiteral("|no"));
+    };
     compare(insertion, 14, 20000,
-            [](const QString &s) {
+            [&](const QString &s) {
                 bool matched = false;
                 const QString out = textile::insertions(s, &matched);
                 return out + (matched ? QStringLiteral("|yes") : QStringLiteral("|no"));
             },
-            [&](const QString &s) {
-                return insertionRule.replace(s, QStringLiteral("<ins>$1</ins>"))
-                       + (insertionRule.isMatched(s) ? QStringLiteral("|yes") : QStringLiteral("|no"));
-            });
+            [&](const QString &s) { return withMatched(s, insertionReference(s)); });
+
+    // Heading and footnote lines: a match that starts inside a tag is passed
+    // over and the search goes on from the character after its start.
+    const QStringList level = pieces({u"h1.", u"fn2.", u"h", u"1", u".", u" ", u"<b>", u"<a href=\"", u"\">", u"x"});
+    struct Level { const char *marker; const char16_t *pattern, *tmpl; };
+    for (const Level &l : {Level{"h", u"h([1-6])\\.\\s*(.+)", u"<h$1>$2</h$1>"},
+                           Level{"fn", u"fn([1-6])\\.\\s*(.+)", u"<sup>$1</sup><a name=\"fn$1\">$2</a>"}}) {
+        SCOPED_TRACE(l.marker);
+        const QString tmpl = QString::fromUtf16(l.tmpl);
+        const Regex rule(QString::fromUtf16(l.pattern));
+        const auto reference = [&](const QString &s) {
+            const std::vector<std::uint8_t> mask = textile::markupMask(s);
+            QString out;
+            qsizetype copied = 0, from = 0;
+            while (const auto m = rule.firstMatch(s, from)) {
+                const TextRange whole = m->range();
+                from = whole.location + 1;
+                if (textile::inMarkup(mask, whole.location))
+                    continue;
+                out += s.mid(copied, whole.location - copied) + rule.replace(m->captured(s), tmpl);
+                copied = from = whole.end();
+            }
+            return out + s.mid(copied);
+        };
+        compare(level, 14, 20000,
+                [&](const QString &s) {
+                    bool matched = false;
+                    const QString out = textile::replaceOutsideTags(s, rule, QLatin1StringView(l.marker), tmpl,
+                                                                    &matched);
+                    return out + (matched ? QStringLiteral("|yes") : QStringLiteral("|no"));
+                },
+                [&](const QString &s) { return withMatched(s, reference(s)); });
+    }
 
     const Regex linkElement(QStringLiteral("<a\\s*href=\\\".*\\\">.*</a>"));
     compare(insertion, 14, 20000,
@@ -265,4 +301,13 @@ TEST(TextileRules, MarkupMaskCoversTagsAndLinkText)
     EXPECT_EQ(at(" h <"), 0);
     EXPECT_EQ(mask.back(), textile::InTag);  // the unclosed "<i" runs to the end
     EXPECT_TRUE(textile::markupMask(QStringLiteral("no markup")).empty());
+
+    // A "<" starts a tag only before a name that a tag can go on from.
+    struct Case { const char *text; bool tag; };
+    for (const Case &c : {Case{"<john@example.com>", false}, Case{"<http://x.com>", false}, Case{"< b>", false},
+                          Case{"<3 >", false}, Case{"<b>", true}, Case{"</b >", true}, Case{"<br/>", true},
+                          Case{"<h1 x>", true}, Case{"<!-- c -->", true}, Case{"<b", true}}) {
+        const std::vector<std::uint8_t> m = textile::markupMask(QString::fromLatin1(c.text));
+        EXPECT_EQ(textile::inMarkup(m, 1), c.tag) << c.text;
+    }
 }
