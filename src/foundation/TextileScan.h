@@ -56,7 +56,6 @@ public:
         return c;
     }
 
-    bool wordAt(qsizetype i) const { int l; return i < m_n && isWord(at(i, l)); }
     bool spaceAt(qsizetype i) const { int l; return i < m_n && isSpace(at(i, l)); }
     bool dotAt(qsizetype i) const { int l; return i < m_n && isDot(at(i, l)); }
 
