@@ -1,0 +1,250 @@
+// Asset downloads against the fake Backpack service: the sign-in per
+// account, where files land, and what a failed or cancelled download leaves.
+
+#include "ImporterTestSupport.h"
+
+#include "app/NoteBuilder.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrlQuery>
+
+using namespace importertest;
+
+namespace {
+
+// Keeps what the downloader reported.
+struct Outcome : AssetDownloaderDelegate
+{
+    QStringList paths;
+    QList<Error> errors;
+    void assetDownloader(AssetDownloader *, const QString &path) override { paths << path; }
+    void assetDownloader(AssetDownloader *, const Error &error) override { errors << error; }
+};
+
+class AssetDownloads : public ImporterTest
+{
+protected:
+    QUrl assetURL(const QString &id, const QString &name, const std::shared_ptr<TGBackpackAPI> &api)
+    {
+        return NoteBuilder::assetURLForWidget(
+            WidgetRecord{{"widgetType", "Image"}, {"backpackID", id}, {"filename", name}}, api->accountURL());
+    }
+
+    int signIns()
+    {
+        int n = 0;
+        for (const QJsonValue &r : backpack->requests())
+            n += r["path"].toString() == QLatin1String("authenticate");
+        return n;
+    }
+
+    QByteArray fileBytes(const QString &path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+};
+
+TEST_F(AssetDownloads, NamesLandAsOneSafeFileInTheirAssetFolder)
+{
+    struct Row
+    {
+        QString name;
+        QString stored;  // under Assets/<id>/
+    };
+    const QList<Row> rows{{QStringLiteral("plain.png"), QStringLiteral("plain.png")},
+                          {QStringLiteral("mit Leerzeichen.jpg"), QStringLiteral("mit Leerzeichen.jpg")},
+                          {QStringLiteral("Ünïcødé €.pdf"), QStringLiteral("Ünïcødé €.pdf")},
+                          {QStringLiteral("frage?und#raute.txt"), QStringLiteral("frage?und#raute.txt")},
+                          {QStringLiteral("../../ausbruch.txt"), QStringLiteral(".._.._ausbruch.txt")},
+                          {QStringLiteral("a/b\\c.txt"), QStringLiteral("a_b_c.txt")},
+                          {QStringLiteral("100%25 & mehr=ja.txt"), QStringLiteral("100%25 & mehr=ja.txt")}};
+    Site site;
+    for (const Row &row : rows)
+        site.assets.insert(QStringLiteral("x1/") + row.name, bytesFor(row.name, 2048));
+    useSite(site);
+    auto api = makeAPI();
+
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name.toStdString());
+        Outcome outcome;
+        AssetDownloader downloader(api, &outcome);
+        OptionalError error;
+        ASSERT_TRUE(downloader.startDownloadingFile(assetURL(QStringLiteral("x1"), row.name, api), &error))
+            << (error ? error->toString() : QString());
+        ASSERT_EQ(outcome.errors.size(), 0) << outcome.errors.value(0).toString();
+        const QString expected = AssetDownloader::assetsPath() + QStringLiteral("/x1/") + row.stored;
+        ASSERT_EQ(outcome.paths, QStringList{expected});
+        EXPECT_EQ(downloader.destinationPath(), expected);
+        EXPECT_EQ(fileBytes(expected), site.assets.value(QStringLiteral("x1/") + row.name));
+    }
+    // Nothing outside the asset folder, one sign-in for all.
+    QDirIterator files(dataHome->path(), QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        EXPECT_TRUE(path.startsWith(AssetDownloader::assetsPath() + QStringLiteral("/x1/"))) << path;
+    }
+    EXPECT_EQ(signIns(), 1);
+}
+
+TEST_F(AssetDownloads, ErrorAnswersAreNotAssets)
+{
+    struct Row
+    {
+        const char *name;
+        int status;
+    };
+    Site site;
+    site.assets.insert(QStringLiteral("x1/bild.png"), bytesFor(QStringLiteral("bild"), 4096));
+    useSite(site);
+    auto api = makeAPI();
+    const QString path = AssetDownloader::assetsPath() + QStringLiteral("/x1/bild.png");
+
+    for (const Row &row : {Row{"forbidden", 403}, Row{"missing", 404}, Row{"server error", 500},
+                           Row{"unavailable", 503}, Row{"dropped", 0}}) {
+        SCOPED_TRACE(row.name);
+        // A good copy from before is replaced, not kept beside the error.
+        {
+            Outcome good;
+            AssetDownloader first(api, &good);
+            ASSERT_TRUE(first.startDownloadingFile(assetURL(QStringLiteral("x1"), QStringLiteral("bild.png"), api)));
+            ASSERT_TRUE(QFileInfo::exists(path));
+        }
+        backpack->enqueue(QStringLiteral("assets/x1/as/bild.png"), row.status, QStringLiteral("<h1>Fehler</h1>"));
+        Outcome outcome;
+        AssetDownloader downloader(api, &outcome);
+        OptionalError error;
+        EXPECT_TRUE(downloader.startDownloadingFile(assetURL(QStringLiteral("x1"), QStringLiteral("bild.png"), api),
+                                                    &error));
+        EXPECT_TRUE(outcome.paths.isEmpty()) << outcome.paths.join(' ');
+        ASSERT_EQ(outcome.errors.size(), 1);
+        EXPECT_EQ(outcome.errors[0].domain, SyncHttp::kURLErrorDomain);
+        if (row.status) {
+            EXPECT_EQ(outcome.errors[0].code, SyncHttp::URLErrorBadServerResponse);
+            EXPECT_EQ(outcome.errors[0].localizedDescription,
+                      QStringLiteral("Backpack returned error code %1.").arg(row.status));
+        }
+        EXPECT_FALSE(QFileInfo::exists(path)) << "the error page was kept as the file";
+    }
+}
+
+TEST_F(AssetDownloads, SignInOncePerAccount)
+{
+    Site site;
+    site.assets.insert(QStringLiteral("x1/a.txt"), QByteArray("a"));
+    useSite(site);
+    const auto download = [&](const std::shared_ptr<TGBackpackAPI> &api) {
+        Outcome outcome;
+        AssetDownloader downloader(api, &outcome);
+        OptionalError error;
+        const bool started = downloader.startDownloadingFile(assetURL(QStringLiteral("x1"), QStringLiteral("a.txt"), api),
+                                                             &error);
+        return started && outcome.errors.isEmpty() ? QString() : (error ? *error : outcome.errors.value(0)).toString();
+    };
+    auto ann = makeAPI();
+    EXPECT_EQ(download(ann), QString());
+    EXPECT_EQ(download(ann), QString());
+    EXPECT_EQ(signIns(), 1);
+
+    // Another user of the same site signs in for herself, and fails with
+    // her own (wrong) password instead of riding on ann's session.
+    auto bea = makeAPI(kSite, QStringLiteral("bea"), QStringLiteral("falsch"));
+    EXPECT_NE(download(bea), QString());
+    EXPECT_EQ(signIns(), 2);
+    QJsonArray requests = backpack->requests();
+    EXPECT_TRUE(requests.last()["body"].toString().contains(QStringLiteral("username=bea")))
+        << requests.last()["body"].toString();
+
+    // A failed sign-in is tried again at the next download.
+    EXPECT_NE(download(bea), QString());
+    EXPECT_EQ(signIns(), 3);
+    // ann stays signed in.
+    EXPECT_EQ(download(ann), QString());
+    EXPECT_EQ(signIns(), 3);
+}
+
+// The shared cookie store holds one Backpack session. After another account
+// has signed in, the first one must sign in again instead of downloading on
+// the other account's session. Disabled until the downloader remembers whose
+// session the store holds, not only who has ever signed in.
+TEST_F(AssetDownloads, DISABLED_KnownBug_AccountSwitchedBackRidesOnTheOtherAccountsSession)
+{
+    Site site;
+    site.assets.insert(QStringLiteral("x1/a.txt"), QByteArray("a"));
+    const auto downloadAs = [&](const QString &user) {
+        QJsonObject json = site.json();
+        json["username"] = user;
+        ASSERT_TRUE(backpack->setSite(json));
+        auto api = makeAPI(kSite, user, kPassword);
+        Outcome outcome;
+        AssetDownloader downloader(api, &outcome);
+        ASSERT_TRUE(downloader.startDownloadingFile(assetURL(QStringLiteral("x1"), QStringLiteral("a.txt"), api)));
+        ASSERT_EQ(outcome.paths.size(), 1);
+    };
+    downloadAs(kUser);
+    downloadAs(QStringLiteral("bea"));
+    EXPECT_EQ(signIns(), 2);
+    downloadAs(kUser);
+    EXPECT_EQ(signIns(), 3) << "ann downloaded on bea's session";
+}
+
+TEST_F(AssetDownloads, SignInRequestAndRefusals)
+{
+    useSite(Site{});
+    auto api = makeAPI();
+    AssetDownloader downloader(api, nullptr);
+    const SyncHttp::Request request = downloader.createURLRequestForLogin();
+    EXPECT_EQ(request.method, QByteArray("POST"));
+    EXPECT_EQ(request.url.scheme(), QStringLiteral("https"));
+    EXPECT_EQ(request.url.path(), QStringLiteral("/authenticate"));
+    // Each value form-encoded: the password's own "&", "=" and "+" stay in it.
+    const QList<QPair<QString, QString>> form = QUrlQuery(QString::fromUtf8(request.body)).queryItems(QUrl::FullyDecoded);
+    EXPECT_EQ(form, (QList<QPair<QString, QString>>{{"product", "backpack"}, {"subdomain", kSite},
+                                                    {"username", kUser}, {"password", kPassword}}));
+
+    struct Row
+    {
+        const char *name;
+        int status;
+        QJsonObject headers;
+        QString reason;
+    };
+    for (const Row &row : {Row{"with Status header", 500, {{"Status", "500 Internal Server Error"}},
+                               QStringLiteral("500 Internal Server Error")},
+                           Row{"without Status header", 503, {}, QString()}}) {
+        SCOPED_TRACE(row.name);
+        backpack->enqueue(QStringLiteral("authenticate"), row.status, QStringLiteral("nein"), row.headers);
+        OptionalError error;
+        EXPECT_FALSE(downloader.login(&error));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->domain, SyncHttp::kURLErrorDomain);
+        EXPECT_EQ(error->code, row.status);
+        EXPECT_EQ(error->localizedDescription, QStringLiteral("Backpack returned error code %1.").arg(row.status));
+        EXPECT_EQ(error->localizedFailureReason, row.reason);
+    }
+    OptionalError error;
+    EXPECT_TRUE(downloader.login(&error)) << (error ? error->toString() : QString());
+}
+
+TEST(AssetDownloaderPaths, SafePathComponent)
+{
+    struct Row
+    {
+        QString name;
+        QString safe;
+    };
+    for (const Row &row : {Row{"bild.png", "bild.png"}, Row{"..", ""}, Row{".", ""}, Row{"", ""},
+                           Row{"...", "..."}, Row{"../x", ".._x"}, Row{"a\\b", "a_b"},
+                           Row{QStringLiteral("zeile\nzwei\t"), "zeile_zwei_"}, Row{"ä ö?#", "ä ö?#"}}) {
+        SCOPED_TRACE(row.name.toStdString());
+        EXPECT_EQ(AssetDownloader::safePathComponent(row.name), row.safe);
+    }
+    const QByteArray saved = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", "/tmp/leafhaul-test-data");
+    EXPECT_EQ(AssetDownloader::assetsPath(), QStringLiteral("/tmp/leafhaul-test-data/Leafhaul/Assets"));
+    qputenv("XDG_DATA_HOME", saved);
+}
+
+} // namespace

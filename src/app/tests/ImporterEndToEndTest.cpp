@@ -1,0 +1,279 @@
+// A realistic account travels from the fake Backpack service into the fake
+// NoteStore: notebooks and stack, every note's ENML and resources, the files
+// on disk and what the delegate heard, in order.
+
+#include "ImporterTestSupport.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QXmlStreamReader>
+
+using namespace importertest;
+
+namespace {
+
+const QString kStack = QStringLiteral("acme Backpack Account");
+const QString kCafe = QStringLiteral("Café Überblick ✓");
+const QString kTwin = QStringLiteral("Zwillinge – Seite");
+const QString kLinks = QStringLiteral("Nur Verweise");
+const QString kOddName = QStringLiteral("../oben?x=1#frag..png");
+const QString kHtmlBody = QStringLiteral("<html><body><p>Grüße, <b>Welt</b> &amp; mehr €</p></body></html>");
+
+Site realisticSite()
+{
+    Site site;
+    site.pages << PageBuilder(QStringLiteral("101"), kCafe)
+                      .note(QStringLiteral("n1"), QStringLiteral("Grüße *aus* Köln"),
+                            QStringLiteral("h1. Überschrift\n\nEin _kleiner_ Text mit Ümläuten & Zeichen €.\n\n"
+                                           "* eins\n* zwei"))
+                      .separator(QStringLiteral("s1"), QStringLiteral("— Teil 2 —"))
+                      .list(QStringLiteral("l1"), QStringLiteral("Einkäufe"),
+                            {{QStringLiteral("Äpfel"), false}, {QStringLiteral("Brot & Butter"), true}})
+                      .gallery(QStringLiteral("g1"), QStringLiteral("Fotos 📷"),
+                               {{QStringLiteral("im1"), QStringLiteral("sonne.png"), QStringLiteral("Die *Sonne*")},
+                                {QStringLiteral("im2"), QStringLiteral("mönd bild.jpg"), QString()},
+                                {QStringLiteral("im3"), kOddName, QStringLiteral("Seltsamer Name")}})
+                      .attachment(QStringLiteral("a1"), QStringLiteral("Bericht – Q1 & Q2.pdf"))
+                      .pageLink(QStringLiteral("p9"), QStringLiteral("Andere Seite"))
+                      .email(QStringLiteral("e1"), QStringLiteral("Re: Bestellung Nr. 42"),
+                             QStringLiteral("Hallo <Welt>,\nZeile zwei & drei.\nÄ Ö Ü"))
+                      .email(QStringLiteral("e2"), QStringLiteral("Newsletter <Frühling> \"2012\""), kHtmlBody)
+                      .note(QStringLiteral("n2"), QString(), QStringLiteral("Ohne Titel, aber mit Text."));
+    site.pages << PageBuilder(QStringLiteral("102"), kTwin)
+                      .note(QStringLiteral("n3"), QStringLiteral("Erste Hälfte"), QStringLiteral("eins"));
+    site.pages << PageBuilder(QStringLiteral("103"), QStringLiteral("  ") + kTwin + QStringLiteral(" "))
+                      .note(QStringLiteral("n4"), QStringLiteral("Zweite Hälfte"), QStringLiteral("zwei"));
+    site.pages << PageBuilder(QStringLiteral("104"), kLinks)
+                      .pageLink(QStringLiteral("p1"), QStringLiteral("Erste"))
+                      .separator(QStringLiteral("s2"), QStringLiteral("---"));
+    site.assets.insert(QStringLiteral("im1/sonne.png"), bytesFor(QStringLiteral("sonne"), 70000));
+    site.assets.insert(QStringLiteral("im2/mönd bild.jpg"), bytesFor(QStringLiteral("mond"), 12345));
+    site.assets.insert(QStringLiteral("im3/") + kOddName, bytesFor(QStringLiteral("odd"), 999));
+    site.assets.insert(QStringLiteral("a1/Bericht – Q1 & Q2.pdf"), bytesFor(QStringLiteral("pdf"), 150001));
+    return site;
+}
+
+struct ParsedNote
+{
+    bool wellFormed = false;
+    QString root;
+    QString error;
+    QStringList mediaHashes;
+};
+
+ParsedNote parseEnml(const QString &content)
+{
+    ParsedNote parsed;
+    QXmlStreamReader reader(content);
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement()) {
+            if (parsed.root.isEmpty())
+                parsed.root = reader.name().toString();
+            if (reader.name() == QLatin1String("en-media"))
+                parsed.mediaHashes << reader.attributes().value("hash").toString();
+        }
+    }
+    parsed.wellFormed = !reader.hasError();
+    parsed.error = reader.errorString();
+    return parsed;
+}
+
+QByteArray resourceBody(const QJsonValue &resource)
+{
+    return QByteArray::fromBase64(resource["data"]["body"].toString().toLatin1());
+}
+
+class ImporterEndToEnd : public ImporterTest
+{
+};
+
+TEST_F(ImporterEndToEnd, RealisticAccountArrivesWhole)
+{
+    const Site site = realisticSite();
+    useSite(site);
+    auto api = makeAPI();
+    const QList<BackpackPagePtr> pages = listedPages(*api);
+    ASSERT_EQ(pages.size(), 4);
+
+    RecordingDelegate delegate;
+    runImport(delegate, pages, api);
+    ASSERT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("finish"))
+        << (delegate.error ? delegate.error->toString() : QString()) << "\n" << delegate.events.join("\n");
+
+    // Notebooks: one per distinct trimmed title, all in the account's stack.
+    QMap<QString, QString> stackOf;
+    for (const QJsonValue &nb : noteStore->notebooks())
+        stackOf.insert(nb["name"].toString(), nb["stack"].toString());
+    EXPECT_EQ(stackOf.keys(), (QStringList{kCafe, kLinks, kTwin}));
+    for (const QString &stack : stackOf)
+        EXPECT_EQ(stack, kStack);
+
+    // Notes: both pages of the shared title keep their notes; the link-only
+    // page gets an empty notebook.
+    const QMap<QString, QJsonArray> notes = activeNotesByNotebook();
+    EXPECT_EQ(notes.value(kCafe).size(), 7);
+    EXPECT_EQ(notes.value(kTwin).size(), 2) << "the second page of the same title removed the first one's notes";
+    EXPECT_EQ(notes.value(kLinks).size(), 0);
+
+    // Every note: well-formed ENML under en-note, each media tag naming one
+    // of its resources, each resource's hash and size matching its bytes,
+    // each body sent once.
+    QMap<QString, QJsonObject> byTitle;
+    for (const QJsonValue &note : noteStore->notes()) {
+        const QString title = note["title"].toString();
+        SCOPED_TRACE(title.toStdString());
+        byTitle.insert(title, note.toObject());
+        const ParsedNote parsed = parseEnml(note["content"].toString());
+        EXPECT_TRUE(parsed.wellFormed) << parsed.error << "\n" << note["content"].toString();
+        EXPECT_EQ(parsed.root, QStringLiteral("en-note"));
+        QStringList resourceHashes;
+        for (const QJsonValue &resource : note["resources"].toArray()) {
+            const QByteArray body = resourceBody(resource);
+            EXPECT_EQ(resource["data"]["bodyHash"].toString(), md5Hex(body));
+            EXPECT_EQ(resource["data"]["size"].toInt(), body.size());
+            EXPECT_TRUE(resource["recognition"].isNull()) << "the body went twice";
+            resourceHashes << md5Hex(body);
+        }
+        for (const QString &hash : parsed.mediaHashes)
+            EXPECT_TRUE(resourceHashes.contains(hash)) << hash;
+        EXPECT_EQ(parsed.mediaHashes.size(), resourceHashes.size());
+    }
+
+    // The files arrive byte for byte, the gallery's in image order.
+    const QJsonArray gallery = byTitle.value(QStringLiteral("Fotos 📷"))["resources"].toArray();
+    ASSERT_EQ(gallery.size(), 3);
+    EXPECT_EQ(resourceBody(gallery[0]), site.assets.value("im1/sonne.png"));
+    EXPECT_EQ(resourceBody(gallery[1]), site.assets.value("im2/mönd bild.jpg"));
+    EXPECT_EQ(resourceBody(gallery[2]), site.assets.value("im3/" + kOddName));
+    EXPECT_EQ(gallery[0]["mime"].toString(), QStringLiteral("image/png"));
+    EXPECT_EQ(gallery[1]["mime"].toString(), QStringLiteral("image/jpeg"));
+
+    const QJsonObject attachment = byTitle.value(QStringLiteral("Bericht – Q1 & Q2.pdf"));
+    ASSERT_EQ(attachment["resources"].toArray().size(), 1);
+    EXPECT_EQ(resourceBody(attachment["resources"][0]), site.assets.value("a1/Bericht – Q1 & Q2.pdf"));
+    EXPECT_EQ(attachment["resources"][0]["mime"].toString(), QStringLiteral("application/pdf"));
+
+    // E-mails: the HTML one travels as its own text/html resource, the
+    // plain one as escaped lines.
+    QJsonObject htmlMail, plainMail;
+    for (const QJsonObject &note : byTitle) {
+        if (note["title"].toString().startsWith(QLatin1String("Newsletter")))
+            htmlMail = note;
+        if (note["title"].toString().startsWith(QLatin1String("Re: Bestellung")))
+            plainMail = note;
+    }
+    ASSERT_EQ(htmlMail["resources"].toArray().size(), 1);
+    EXPECT_EQ(htmlMail["resources"][0]["mime"].toString(), QStringLiteral("text/html"));
+    EXPECT_EQ(resourceBody(htmlMail["resources"][0]), kHtmlBody.toUtf8());
+    EXPECT_TRUE(plainMail["resources"].toArray().isEmpty());
+    EXPECT_TRUE(plainMail["content"].toString().contains(QStringLiteral("Hallo &lt;Welt&gt;,<br/>")))
+        << plainMail["content"].toString();
+    EXPECT_TRUE(plainMail["content"].toString().contains(QStringLiteral("Ä Ö Ü")));
+
+    const QJsonObject list = byTitle.value(QStringLiteral("Einkäufe"));
+    EXPECT_TRUE(list["content"].toString().contains(QStringLiteral("<en-todo checked=\"false\"/> Äpfel")))
+        << list["content"].toString();
+    EXPECT_TRUE(list["content"].toString().contains(QStringLiteral("<en-todo checked=\"true\"/> Brot &amp; Butter")))
+        << list["content"].toString();
+    EXPECT_TRUE(byTitle.contains(QStringLiteral("Untitled Note - 1")));
+    EXPECT_TRUE(byTitle.value(QStringLiteral("Grüße aus Köln"))["content"].toString().contains(QStringLiteral("Überschrift")));
+    EXPECT_EQ(byTitle.value(QStringLiteral("Grüße aus Köln"))["created"].toDouble(),
+              double(QDateTime(QDate(2011, 2, 3), QTime(4, 5, 6)).toSecsSinceEpoch()) * 1000);
+
+    // The delegate heard each page, each file, each note and the end, in
+    // order, with the titles the notes were created under.
+    QStringList createdTitles;
+    for (const QJsonValue &note : noteStore->notes())
+        createdTitles << note["title"].toString();
+    ASSERT_EQ(createdTitles.size(), 9);
+    int t = 0;
+    const auto creating = [&](const QString &page, bool up) {
+        return QStringLiteral("status creating note %1… [%2]%3").arg(createdTitles.value(t++), page, up ? " up" : "");
+    };
+    const auto downloading = [](const QString &file, const QString &page) {
+        return QStringLiteral("status downloading %1… [%2] up").arg(file, page);
+    };
+    QStringList expected;
+    expected << "will " + kCafe << creating(kCafe, false) << "widget Note n1 [" + kCafe + "]"
+             << creating(kCafe, false) << "widget List l1 [" + kCafe + "]"
+             << downloading("sonne.png", kCafe) << downloading("mönd bild.jpg", kCafe)
+             << downloading(kOddName, kCafe) << creating(kCafe, true) << "widget Gallery g1 [" + kCafe + "]"
+             << downloading("Bericht – Q1 & Q2.pdf", kCafe) << creating(kCafe, true)
+             << "widget Asset a1 [" + kCafe + "]" << creating(kCafe, false) << "widget Email e1 [" + kCafe + "]"
+             << creating(kCafe, false) << "widget Email e2 [" + kCafe + "]" << creating(kCafe, false)
+             << "widget Note n2 [" + kCafe + "]" << "did " + kCafe;
+    const QString twin2 = QStringLiteral("  ") + kTwin + QStringLiteral(" ");
+    expected << "will " + kTwin << creating(kTwin, false) << "widget Note n3 [" + kTwin + "]" << "did " + kTwin;
+    expected << "will " + twin2 << creating(twin2, false) << "widget Note n4 [" + twin2 + "]" << "did " + twin2;
+    expected << "will " + kLinks << "did " + kLinks << "finish";
+    EXPECT_EQ(delegate.events, expected) << delegate.events.join("\n").toStdString();
+
+    // One sign-in for the whole import; the odd name travels as one escaped
+    // path segment and lands inside its asset folder.
+    QStringList backpackPaths;
+    for (const QJsonValue &r : backpack->requests())
+        backpackPaths << r["path"].toString();
+    EXPECT_EQ(backpackPaths.count(QStringLiteral("authenticate")), 1);
+    EXPECT_TRUE(backpackPaths.contains(QStringLiteral("assets/im3/as/..%2Foben%3Fx%3D1%23frag..png")))
+        << backpackPaths.join("\n");
+    const QString assets = AssetDownloader::assetsPath();
+    QFile odd(assets + QStringLiteral("/im3/.._oben?x=1#frag..png"));
+    ASSERT_TRUE(odd.open(QIODevice::ReadOnly)) << odd.fileName();
+    EXPECT_EQ(odd.readAll(), site.assets.value("im3/" + kOddName));
+    QDirIterator files(dataHome->path(), QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        EXPECT_TRUE(path.startsWith(assets + QLatin1Char('/'))) << path;
+    }
+}
+
+TEST_F(ImporterEndToEnd, ReimportReplacesTheEarlierNotes)
+{
+    Site site;
+    site.pages << PageBuilder(QStringLiteral("1"), QStringLiteral("Rezepte"))
+                      .note(QStringLiteral("n1"), QStringLiteral("Suppe"), QStringLiteral("Wasser & Salz"))
+                      .gallery(QStringLiteral("g1"), QStringLiteral("Bilder"),
+                               {{QStringLiteral("i1"), QStringLiteral("a.png"), QString()}});
+    site.assets.insert(QStringLiteral("i1/a.png"), bytesFor(QStringLiteral("a"), 5000));
+    useSite(site);
+    auto api = makeAPI();
+
+    RecordingDelegate first;
+    runImport(first, listedPages(*api), api);
+    ASSERT_EQ(first.events.value(first.events.size() - 1), QStringLiteral("finish"));
+    QStringList firstGuids;
+    for (const QJsonValue &note : activeNotesByNotebook().value(QStringLiteral("Rezepte")))
+        firstGuids << note["guid"].toString();
+    ASSERT_EQ(firstGuids.size(), 2);
+
+    // The same asset is fetched again and replaces the earlier copy.
+    site.assets.insert(QStringLiteral("i1/a.png"), bytesFor(QStringLiteral("b"), 4000));
+    useSite(site);
+    RecordingDelegate second;
+    runImport(second, listedPages(*api), api);
+    ASSERT_EQ(second.events.value(second.events.size() - 1), QStringLiteral("finish"));
+
+    EXPECT_EQ(noteStore->notebooks().size(), 1);
+    const QJsonArray now = activeNotesByNotebook().value(QStringLiteral("Rezepte"));
+    ASSERT_EQ(now.size(), 2);
+    for (const QJsonValue &note : now) {
+        EXPECT_FALSE(firstGuids.contains(note["guid"].toString()));
+        for (const QJsonValue &resource : note["resources"].toArray())
+            EXPECT_EQ(resourceBody(resource), site.assets.value("i1/a.png"));
+    }
+    QFile file(AssetDownloader::assetsPath() + QStringLiteral("/i1/a.png"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), site.assets.value("i1/a.png"));
+}
+
+TEST_F(ImporterEndToEnd, EmptyPageListOnlyFinishes)
+{
+    useSite(Site{});
+    RecordingDelegate delegate;
+    runImport(delegate, {});
+    EXPECT_EQ(delegate.events, QStringList{QStringLiteral("finish")});
+    EXPECT_TRUE(noteStore->notebooks().isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,378 @@
+// How an import ends when a step fails or the user cancels, and what it
+// leaves behind in the account.
+
+#include "ImporterTestSupport.h"
+
+#include "app/Ravadido.h"
+
+#include <QFileInfo>
+
+using namespace importertest;
+
+namespace {
+
+const QString kPageOne = QStringLiteral("Seite Eins");
+const QString kPageTwo = QStringLiteral("Seite Zwei");
+
+// Two pages: the first with a note, a two-image gallery and an attachment,
+// the second with one note.
+Site twoPageSite()
+{
+    Site site;
+    site.pages << PageBuilder(QStringLiteral("201"), kPageOne)
+                      .note(QStringLiteral("n1"), QStringLiteral("Erste Notiz"), QStringLiteral("Text"))
+                      .gallery(QStringLiteral("g1"), QStringLiteral("Galerie"),
+                               {{QStringLiteral("i1"), QStringLiteral("a.png"), QStringLiteral("A")},
+                                {QStringLiteral("i2"), QStringLiteral("b.png"), QStringLiteral("B")}})
+                      .attachment(QStringLiteral("a1"), QStringLiteral("datei.bin"));
+    site.pages << PageBuilder(QStringLiteral("202"), kPageTwo)
+                      .note(QStringLiteral("n2"), QStringLiteral("Zweite Notiz"), QStringLiteral("Text"));
+    site.assets.insert(QStringLiteral("i1/a.png"), bytesFor(QStringLiteral("a"), 3000));
+    site.assets.insert(QStringLiteral("i2/b.png"), bytesFor(QStringLiteral("b"), 3000));
+    site.assets.insert(QStringLiteral("a1/datei.bin"), bytesFor(QStringLiteral("bin"), 3000));
+    return site;
+}
+
+QString failureText(const RecordingDelegate &d)
+{
+    return (d.error ? d.error->toString() : QStringLiteral("no error")) + QStringLiteral("\n") + d.events.join("\n");
+}
+
+// ---------------------------------------------------------------- failures
+
+struct FailureCase
+{
+    const char *name;
+    // Prepares the fakes; may replace the pages, the client or the
+    // authentication of the import.
+    std::function<void(FakeNoteStore &, BackpackFake &, Site &)> arrange;
+    QString domain;
+    long code;
+    QString description;
+    QString failureReason;  // checked when not empty
+    // The last page whose "will" event comes before the failure.
+    QString failingPage;
+    std::function<void(const ImporterTest &)> extra = {};
+};
+
+void PrintTo(const FailureCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ImporterFailure : public ImporterTest, public ::testing::WithParamInterface<FailureCase>
+{
+};
+
+TEST_P(ImporterFailure, EndsWithTheStepsError)
+{
+    const FailureCase &c = GetParam();
+    Site site = twoPageSite();
+    c.arrange(*noteStore, *backpack, site);
+    useSite(site);
+    auto api = makeAPI();
+    QList<BackpackPagePtr> pages = listedPages(*api);
+    std::optional<WSKOAuthAuthentication> auth;
+    if (QString(c.name).startsWith(QLatin1String("Connect")))
+        auth = authenticationFor(noteStore->noteStoreUrl(), QString());
+    if (QString(c.name) == QLatin1String("PageDetails"))
+        pages.prepend(std::make_shared<TGBackpackPage>(QStringLiteral("999"), QStringLiteral("Verschwunden"),
+                                                       QStringLiteral("private")));
+
+    RecordingDelegate delegate;
+    runImport(delegate, pages, api, auth);
+
+    ASSERT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("fail")) << failureText(delegate);
+    ASSERT_TRUE(delegate.error);
+    EXPECT_EQ(delegate.error->domain, c.domain) << failureText(delegate);
+    EXPECT_EQ(delegate.error->code, c.code) << failureText(delegate);
+    EXPECT_EQ(delegate.error->localizedDescription, c.description) << failureText(delegate);
+    if (!c.failureReason.isEmpty())
+        EXPECT_EQ(delegate.error->localizedFailureReason, c.failureReason) << failureText(delegate);
+    EXPECT_EQ(isAuthenticationExpiredError(*delegate.error), c.code == 9 && c.domain == kLeafhaulErrorDomain);
+
+    // The failing page was begun and never finished; no later page began.
+    if (c.failingPage.isEmpty()) {
+        EXPECT_EQ(delegate.events, QStringList{QStringLiteral("fail")});
+    } else {
+        const qsizetype will = delegate.events.lastIndexOf(QStringLiteral("will ") + c.failingPage);
+        ASSERT_GE(will, 0) << failureText(delegate);
+        for (qsizetype i = will + 1; i < delegate.events.size(); ++i) {
+            EXPECT_FALSE(delegate.events[i].startsWith(QLatin1String("will "))) << delegate.events[i];
+            EXPECT_FALSE(delegate.events[i].startsWith(QLatin1String("did "))) << delegate.events[i];
+        }
+    }
+    if (c.extra)
+        c.extra(*this);
+}
+
+const auto kNoAssetFile = [](const ImporterTest &) {
+    EXPECT_FALSE(QFileInfo::exists(AssetDownloader::assetsPath() + QStringLiteral("/i1/a.png")))
+        << "an error answer was kept as the asset";
+};
+
+const QString kUploadLimit = QStringLiteral("Unknown. Make sure you haven't exceeded your upload limits.");
+
+INSTANTIATE_TEST_SUITE_P(
+    EachSource, ImporterFailure,
+    ::testing::Values(
+        FailureCase{"ConnectWithoutToken", [](FakeNoteStore &, BackpackFake &, Site &) {}, kLeafhaulErrorDomain, 0,
+                    QStringLiteral("Unable to connect to Ravadido."), {}, {}},
+        FailureCase{"ListNotebooksExpiredToken",
+                    [](FakeNoteStore &ns, BackpackFake &, Site &) { ns.setToken(QStringLiteral("another token")); },
+                    kLeafhaulErrorDomain, 9, QStringLiteral("Authentication Token has expired."), {}, kPageOne},
+        FailureCase{"ListNotebooksServiceDown",
+                    [](FakeNoteStore &ns, BackpackFake &, Site &) {
+                        ns.injectFault(QStringLiteral("listNotebooks"), {{"mode", "status"}, {"status", 503}});
+                    },
+                    kLeafhaulErrorDomain, 0, QStringLiteral("Unable to get notebooks."), {}, kPageOne},
+        FailureCase{"ListNotebooksOtherCode9",
+                    // Code 9 of another exception is not an expired token.
+                    [](FakeNoteStore &ns, BackpackFake &, Site &) {
+                        ns.injectFault(QStringLiteral("listNotebooks"),
+                                       {{"mode", "systemException"}, {"errorCode", 9}, {"message", "busy"}});
+                    },
+                    kLeafhaulErrorDomain, 0, QStringLiteral("Unable to get notebooks."), QStringLiteral("busy"),
+                    kPageOne},
+        FailureCase{"CreateNotebook",
+                    [](FakeNoteStore &ns, BackpackFake &, Site &) {
+                        ns.injectFault(QStringLiteral("createNotebook"),
+                                       {{"mode", "userException"}, {"errorCode", 6}, {"parameter", "Notebook.name"}});
+                    },
+                    kLeafhaulErrorDomain, 6, QStringLiteral("Unable to create notebook Seite Eins."), {}, kPageOne},
+        FailureCase{"PageDetails", [](FakeNoteStore &, BackpackFake &, Site &) {}, kTGBackpackErrorDomain, 404,
+                    QStringLiteral("Page not found"), {}, QStringLiteral("Verschwunden")},
+        FailureCase{"DownloadNotFound",
+                    [](FakeNoteStore &, BackpackFake &, Site &site) { site.assets.remove(QStringLiteral("i1/a.png")); },
+                    SyncHttp::kURLErrorDomain, SyncHttp::URLErrorBadServerResponse,
+                    QStringLiteral("Backpack returned error code 404."), {}, kPageOne, kNoAssetFile},
+        FailureCase{"DownloadSignInRefused",
+                    [](FakeNoteStore &, BackpackFake &, Site &site) { site.password = QStringLiteral("other"); },
+                    SyncHttp::kURLErrorDomain, 401, QStringLiteral("Backpack returned error code 401."),
+                    QStringLiteral("401 Unauthorized"), kPageOne, kNoAssetFile},
+        FailureCase{"CreateNoteBadField",
+                    [](FakeNoteStore &ns, BackpackFake &, Site &) {
+                        ns.injectFault(QStringLiteral("createNote"),
+                                       {{"mode", "userException"}, {"errorCode", 1}, {"parameter", "Note.title"}});
+                    },
+                    kLeafhaulErrorDomain, 1,
+                    QStringLiteral("Something is wrong with the format of Note.title in the note 'Erste Notiz'"), {},
+                    kPageOne},
+        FailureCase{"CreateNoteQuota",
+                    [](FakeNoteStore &ns, BackpackFake &, Site &) {
+                        ns.injectFault(QStringLiteral("createNote"), {{"mode", "userException"}, {"errorCode", 7}});
+                    },
+                    kLeafhaulErrorDomain, 7, kUploadLimit, {}, kPageOne}),
+    [](const ::testing::TestParamInfo<FailureCase> &info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- cancels
+
+struct CancelCase
+{
+    const char *name;
+    // The event at which the delegate cancels.
+    QString cancelAt;
+    // Notes in the account at the end.
+    int notes;
+    std::function<void(FakeNoteStore &, BackpackFake &)> arrange = {};
+    // Run at the cancel, while the worker waits for the callback.
+    std::function<void(FakeNoteStore &)> atCancel = {};
+    // A file (under the asset folder) that must not exist at the end.
+    QString absentFile = {};
+};
+
+void PrintTo(const CancelCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ImporterCancel : public ImporterTest, public ::testing::WithParamInterface<CancelCase>
+{
+};
+
+TEST_P(ImporterCancel, EndsCancelledAndStopsThere)
+{
+    const CancelCase &c = GetParam();
+    useSite(twoPageSite());
+    if (c.arrange)
+        c.arrange(*noteStore, *backpack);
+    auto api = makeAPI();
+    RecordingDelegate delegate;
+    delegate.onEvent = [&](RavadidoFromBackpackImporter *importer, const QString &event) {
+        if (event != c.cancelAt)
+            return;
+        importer->cancel();
+        if (c.atCancel)
+            c.atCancel(*noteStore);
+    };
+    runImport(delegate, listedPages(*api), api);
+
+    ASSERT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("cancel")) << failureText(delegate);
+    const qsizetype at = delegate.events.indexOf(c.cancelAt);
+    ASSERT_GE(at, 0);
+    // After the cancel no page begins or ends and no element is reported.
+    for (qsizetype i = at + 1; i + 1 < delegate.events.size(); ++i) {
+        EXPECT_FALSE(delegate.events[i].startsWith(QLatin1String("will "))) << delegate.events[i];
+        EXPECT_FALSE(delegate.events[i].startsWith(QLatin1String("widget "))) << delegate.events[i];
+        EXPECT_FALSE(delegate.events[i].startsWith(QLatin1String("did "))) << delegate.events[i];
+    }
+    int active = 0;
+    for (const QJsonArray &notes : activeNotesByNotebook())
+        active += notes.size();
+    EXPECT_EQ(active, c.notes);
+    if (!c.absentFile.isEmpty())
+        EXPECT_FALSE(QFileInfo::exists(AssetDownloader::assetsPath() + c.absentFile)) << "the cancelled download left its file";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachStage, ImporterCancel,
+    ::testing::Values(
+        CancelCase{"BeforeTheSecondPage", QStringLiteral("did ") + kPageOne, 3},
+        CancelCase{"BeforeTheNextElement", QStringLiteral("widget Note n1 [") + kPageOne + "]", 1},
+        // The image's answer is held back far longer than the test may
+        // take: only the cancel can end the wait.
+        CancelCase{"DuringADownload", QStringLiteral("status downloading a.png… [") + kPageOne + "] up", 1,
+                   [](FakeNoteStore &, BackpackFake &bp) {
+                       bp.enqueue(QJsonObject{{"path", "assets/i1/as/a.png"}, {"status", 200},
+                                              {"body", "late"}, {"delay", 250}});
+                   },
+                   {}, QStringLiteral("/i1/a.png")},
+        CancelCase{"AfterTheLastPage", QStringLiteral("did ") + kPageTwo, 4},
+        // A step that fails after the cancel still ends as cancelled.
+        CancelCase{"WinsOverAFailure", QStringLiteral("will ") + kPageTwo, 3, {},
+                   [](FakeNoteStore &ns) {
+                       ns.injectFault(QStringLiteral("listNotebooks"), {{"mode", "status"}, {"status", 500}});
+                   }}),
+    [](const ::testing::TestParamInfo<CancelCase> &info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- old notes
+
+// Seeds a notebook named like the first page, in a stack of its own, with
+// two notes of an earlier import.
+QStringList seedEarlierImport(FakeNoteStore &ns)
+{
+    const QString guid = ns.addNotebook(kPageOne, QStringLiteral("Woanders"));
+    return ns.addNotes(guid, {QStringLiteral("alt 1"), QStringLiteral("alt 2")});
+}
+
+TEST_F(ImporterTest, OldNotesGoOnlyAfterThePagesNewNotes)
+{
+    useSite(twoPageSite());
+    const QStringList old = seedEarlierImport(*noteStore);
+    RecordingDelegate delegate;
+    auto api = makeAPI();
+    runImport(delegate, listedPages(*api), api);
+    ASSERT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("finish")) << failureText(delegate);
+
+    // The existing notebook is reused where it stands.
+    EXPECT_EQ(noteStore->notebooks().size(), 2);
+    for (const QJsonValue &nb : noteStore->notebooks())
+        if (nb["name"].toString() == kPageOne)
+            EXPECT_EQ(nb["stack"].toString(), QStringLiteral("Woanders"));
+    QStringList activeTitles;
+    for (const QJsonValue &note : activeNotesByNotebook().value(kPageOne))
+        activeTitles << note["title"].toString();
+    EXPECT_EQ(activeTitles, (QStringList{QStringLiteral("Erste Notiz"), QStringLiteral("Galerie"),
+                                         QStringLiteral("datei.bin")}));
+
+    // Page one's calls: find, create the three notes, then delete the two.
+    const QStringList calls = noteStoreCalls();
+    const qsizetype find = calls.indexOf(QStringLiteral("findNotes"));
+    const qsizetype firstDelete = calls.indexOf(QStringLiteral("deleteNote"));
+    ASSERT_GE(find, 0);
+    ASSERT_GE(firstDelete, 0);
+    EXPECT_EQ(calls.mid(find, 6),
+              (QStringList{"findNotes", "createNote", "createNote", "createNote", "deleteNote", "deleteNote"}))
+        << calls.join(' ');
+    EXPECT_EQ(calls.count(QStringLiteral("deleteNote")), 2);
+}
+
+TEST_F(ImporterTest, FailedPageKeepsTheEarlierImport)
+{
+    useSite(twoPageSite());
+    const QStringList old = seedEarlierImport(*noteStore);
+    noteStore->injectFault(QStringLiteral("createNote"), {{"mode", "systemException"}, {"errorCode", 3}});
+    RecordingDelegate delegate;
+    auto api = makeAPI();
+    runImport(delegate, listedPages(*api), api);
+    ASSERT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("fail")) << failureText(delegate);
+    QStringList active;
+    for (const QJsonValue &note : activeNotesByNotebook().value(kPageOne))
+        active << note["guid"].toString();
+    EXPECT_EQ(active, old);
+    EXPECT_FALSE(noteStoreCalls().contains(QStringLiteral("deleteNote")));
+}
+
+TEST_F(ImporterTest, FailedSearchForOldNotesFailsThePage)
+{
+    useSite(twoPageSite());
+    const QStringList old = seedEarlierImport(*noteStore);
+    noteStore->injectFault(QStringLiteral("findNotes"),
+                           {{"mode", "systemException"}, {"errorCode", 2}, {"message", "search index busy"}});
+    RecordingDelegate delegate;
+    auto api = makeAPI();
+    runImport(delegate, listedPages(*api), api);
+    ASSERT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("fail")) << failureText(delegate);
+    EXPECT_EQ(delegate.error->domain, kLeafhaulErrorDomain);
+    EXPECT_TRUE(delegate.error->toString().contains(QStringLiteral("search index busy"))) << failureText(delegate);
+    EXPECT_FALSE(noteStoreCalls().contains(QStringLiteral("createNote"))) << "the page was imported beside its old notes";
+    EXPECT_EQ(activeNotesByNotebook().value(kPageOne).size(), old.size());
+}
+
+// ---------------------------------------------------------------- downloads
+
+// Each download stands alone: a failed one never hands back the file of the
+// one before it.
+TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
+{
+    Site site = twoPageSite();
+    useSite(site);
+    auto api = makeAPI();
+    auto importer = std::make_shared<RavadidoFromBackpackImporter>(api, authenticationFor(noteStore->noteStoreUrl()));
+    const auto page = std::make_shared<TGBackpackPage>(QStringLiteral("201"), kPageOne, QStringLiteral("private"));
+    const auto image = [](const QString &id, const QString &name) {
+        return WidgetRecord{{"widgetType", "Image"}, {"backpackID", id}, {"filename", name}};
+    };
+
+    OptionalError error;
+    const QString first = importer->downloadAsset(image("i1", "a.png"), page, &error);
+    ASSERT_FALSE(first.isEmpty()) << (error ? error->toString() : QString());
+    EXPECT_FALSE(error);
+
+    struct Later
+    {
+        const char *why;
+        WidgetRecord widget;
+    };
+    for (const Later &later : {Later{"missing on the server", image("i9", "weg.png")},
+                               Later{"name that is no file", image("i1", "..")},
+                               Later{"empty identifier", image("", "a.png")}}) {
+        SCOPED_TRACE(later.why);
+        OptionalError laterError;
+        const QString path = importer->downloadAsset(later.widget, page, &laterError);
+        EXPECT_TRUE(path.isEmpty()) << path;
+        EXPECT_TRUE(laterError);
+    }
+    EXPECT_TRUE(QFileInfo::exists(first));
+    EXPECT_EQ(importer->downloadAssetsForWidget(WidgetRecord{{"widgetType", "Note"}}, page, &error), std::nullopt);
+    EXPECT_EQ(error ? error->localizedDescription : QString(), QStringLiteral("Widget has no assets"));
+}
+
+// The expired-token test looks at the domain as well as the code.
+TEST(ImporterExpiredToken, NeedsDomainAndCode)
+{
+    struct Row
+    {
+        QString domain;
+        long code;
+        bool expired;
+    };
+    for (const Row &row : {Row{kLeafhaulErrorDomain, 9, true}, Row{kLeafhaulErrorDomain, 0, false},
+                           Row{kLeafhaulErrorDomain, 90, false}, Row{SyncHttp::kURLErrorDomain, 9, false},
+                           Row{kTGBackpackErrorDomain, 9, false}, Row{QStringLiteral("NSPOSIXErrorDomain"), 9, false}}) {
+        SCOPED_TRACE(row.domain.toStdString() + " " + std::to_string(row.code));
+        EXPECT_EQ(isAuthenticationExpiredError(Error(row.domain, row.code)), row.expired);
+    }
+}
+
+} // namespace

@@ -1,0 +1,248 @@
+// The Ravadido connection against the fake NoteStore: the five calls, and the
+// error objects made from each kind of failure.
+
+#include "ImporterTestSupport.h"
+
+#include "app/Ravadido.h"
+
+#include <QTcpServer>
+
+using namespace importertest;
+using ravadido::RURUNote;
+using ravadido::RURUNotebook;
+
+namespace {
+
+class RavadidoConnection : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        noteStore = new FakeNoteStore;
+        FakeNoteStore::Options options;
+        options.tls = true;
+        ASSERT_TRUE(noteStore->start(options)) << noteStore->errorString();
+    }
+    static void TearDownTestSuite()
+    {
+        delete noteStore;
+        noteStore = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(noteStore);
+        noteStore->reset();
+        ASSERT_TRUE(connection.connectWithAuthentication(authenticationFor(noteStore->noteStoreUrl())));
+    }
+
+    static Ravadido::NotePtr note(const QString &title)
+    {
+        auto n = std::make_shared<RURUNote>();
+        n->setTitle(title.toStdString());
+        n->setContent("<?xml version=\"1.0\" encoding=\"UTF-8\"?><en-note>x</en-note>");
+        return n;
+    }
+
+    Ravadido connection;
+    static inline FakeNoteStore *noteStore = nullptr;
+};
+
+TEST_F(RavadidoConnection, ConnectNeedsTokenAndNoteStoreUrl)
+{
+    struct Row
+    {
+        const char *why;
+        QString url;
+        QString token;
+        bool connects;
+    };
+    const QString good = noteStore->noteStoreUrl().toString();
+    for (const Row &row : {Row{"both", good, kAccessToken, true}, Row{"no token", good, QString(), false},
+                           Row{"no url", QString(), kAccessToken, false},
+                           Row{"not a web address", QStringLiteral("mailto:ann@example.com"), kAccessToken, false},
+                           Row{"no host", QStringLiteral("https:///notestore"), kAccessToken, false}}) {
+        SCOPED_TRACE(row.why);
+        Ravadido fresh;
+        EXPECT_EQ(fresh.connectWithAuthentication(authenticationFor(QUrl(row.url), row.token)), row.connects);
+    }
+    EXPECT_EQ(connection.authToken(), kAccessToken);
+}
+
+TEST_F(RavadidoConnection, NotebookNameMustMatchExactly)
+{
+    const QString first = noteStore->addNotebook(QStringLiteral("Ziele"), QStringLiteral("Stapel A"));
+    noteStore->addNotebook(QStringLiteral("Ziele"), QStringLiteral("Stapel B"));
+    noteStore->addNotebook(QStringLiteral("Pläne "));
+    noteStore->addNotebook(QStringLiteral("GROSS"));
+
+    OptionalError error;
+    const Ravadido::NotebookPtr found = connection.notebookWithName(QStringLiteral("Ziele"), &error);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(QString::fromStdString(*found->guid()), first);
+    for (const char *other : {"Pläne", "gross", "Ziele ", "ziele"}) {
+        SCOPED_TRACE(other);
+        EXPECT_FALSE(connection.notebookWithName(QString::fromUtf8(other), &error));
+        EXPECT_FALSE(error) << "no match is not a failure";
+    }
+}
+
+TEST_F(RavadidoConnection, FindsAtMostAThousandNotes)
+{
+    const QString guid = noteStore->addNotebook(QStringLiteral("Voll"));
+    QStringList titles;
+    for (int i = 0; i < 1500; ++i)
+        titles << QStringLiteral("n%1").arg(i);
+    noteStore->addNotes(guid, titles);
+    auto notebook = std::make_shared<RURUNotebook>();
+    notebook->setGuid(guid.toStdString());
+    OptionalError error;
+    const auto notes = connection.notesInNotebook(notebook, &error);
+    ASSERT_TRUE(notes) << (error ? error->toString() : QString());
+    EXPECT_EQ(notes->size(), 1000u);
+}
+
+// ---------------------------------------------------------------- createNote
+
+struct NoteFailure
+{
+    const char *name;
+    QJsonObject fault;
+    long code;
+    QString description;
+    QString failureReason = {};  // checked when not empty
+};
+
+void PrintTo(const NoteFailure &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class RavadidoCreateNoteFailure : public RavadidoConnection, public ::testing::WithParamInterface<NoteFailure>
+{
+};
+
+TEST_P(RavadidoCreateNoteFailure, GivesTheUsersText)
+{
+    const NoteFailure &c = GetParam();
+    noteStore->injectFault(QStringLiteral("createNote"), c.fault);
+    OptionalError error;
+    EXPECT_FALSE(connection.createNote(note(QStringLiteral("Mein Titel")), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain, kLeafhaulErrorDomain);
+    EXPECT_EQ(error->code, c.code);
+    EXPECT_EQ(error->localizedDescription, c.description);
+    if (!c.failureReason.isEmpty())
+        EXPECT_TRUE(error->localizedFailureReason.contains(c.failureReason)) << error->localizedFailureReason;
+    EXPECT_TRUE(error->localizedRecoverySuggestion.isEmpty());
+
+    // The connection stays usable after a failure.
+    EXPECT_TRUE(connection.createNote(note(QStringLiteral("danach")), &error));
+}
+
+const QString kUploadLimit = QStringLiteral("Unknown. Make sure you haven't exceeded your upload limits.");
+
+INSTANTIATE_TEST_SUITE_P(
+    EachKind, RavadidoCreateNoteFailure,
+    ::testing::Values(
+        NoteFailure{"ParameterWithoutBlank",
+                    {{"mode", "userException"}, {"errorCode", 1}, {"parameter", "Note.title"}},
+                    1, QStringLiteral("Something is wrong with the format of Note.title in the note 'Mein Titel'")},
+        NoteFailure{"ParameterWithBlank",
+                    {{"mode", "userException"}, {"errorCode", 11}, {"parameter", "Note.content: bad tag"}},
+                    11, QStringLiteral("Something is wrong with the note 'Mein Titel'. Note.content: bad tag")},
+        NoteFailure{"UserExceptionWithoutParameter", {{"mode", "userException"}, {"errorCode", 7}}, 7, kUploadLimit},
+        NoteFailure{"SystemExceptionWithoutMessage", {{"mode", "systemException"}, {"errorCode", 3}}, 0,
+                    kUploadLimit},
+        // The service's own words are kept.
+        NoteFailure{"SystemExceptionWithMessage",
+                    {{"mode", "systemException"}, {"errorCode", 3}, {"message", "Speicher voll – später erneut"}},
+                    0, QStringLiteral("Speicher voll – später erneut"), QStringLiteral("Speicher voll – später erneut")},
+        NoteFailure{"NotFound",
+                    {{"mode", "notFoundException"}, {"identifier", "Note.notebookGuid"}, {"key", "abc-123"}}, 0,
+                    QStringLiteral("Not found: Note.notebookGuid abc-123")},
+        NoteFailure{"NotFoundWithoutDetails", {{"mode", "notFoundException"}}, 0, kUploadLimit},
+        // A transport failure keeps its own reason.
+        NoteFailure{"HttpError", {{"mode", "status"}, {"status", 503}}, 0, QStringLiteral("Bad HTTP status: 503")},
+        NoteFailure{"ApplicationException",
+                    {{"mode", "applicationException"}, {"type", 6}, {"message", "Internal error processing createNote"}},
+                    0, QStringLiteral("Internal error processing createNote")}),
+    [](const ::testing::TestParamInfo<NoteFailure> &info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- the rest
+
+TEST_F(RavadidoConnection, ListingFailures)
+{
+    struct Row
+    {
+        const char *name;
+        QJsonObject fault;
+        long code;
+        QString description;
+    };
+    for (const Row &row :
+         {Row{"expired token", {{"mode", "userException"}, {"errorCode", 9}, {"parameter", "authenticationToken"}}, 9,
+              QStringLiteral("Authentication Token has expired.")},
+          Row{"other user exception", {{"mode", "userException"}, {"errorCode", 8}}, 8,
+              QStringLiteral("Unable to get notebooks.")},
+          Row{"http error", {{"mode", "status"}, {"status", 502}}, 0, QStringLiteral("Unable to get notebooks.")},
+          Row{"connection dropped", {{"mode", "close"}}, 0, QStringLiteral("Unable to get notebooks.")},
+          Row{"truncated reply", {{"mode", "truncate"}}, 0, QStringLiteral("Unable to get notebooks.")}}) {
+        SCOPED_TRACE(row.name);
+        noteStore->injectFault(QStringLiteral("listNotebooks"), row.fault);
+        OptionalError error;
+        EXPECT_FALSE(connection.notebookWithName(QStringLiteral("x"), &error));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->domain, kLeafhaulErrorDomain);
+        EXPECT_EQ(error->code, row.code);
+        EXPECT_EQ(error->localizedDescription, row.description);
+        EXPECT_FALSE(error->localizedFailureReason.isEmpty());
+    }
+}
+
+TEST_F(RavadidoConnection, NoServiceAtTheAddress)
+{
+    // A port that was free a moment ago: nothing answers there.
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    Ravadido offline;
+    ASSERT_TRUE(offline.connectWithAuthentication(
+        authenticationFor(QUrl(QStringLiteral("https://127.0.0.1:%1/notestore").arg(port)))));
+    OptionalError error;
+    EXPECT_FALSE(offline.notebookWithName(QStringLiteral("x"), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, 0);
+    EXPECT_EQ(error->localizedDescription, QStringLiteral("Unable to get notebooks."));
+    EXPECT_FALSE(error->localizedFailureReason.isEmpty());
+}
+
+TEST_F(RavadidoConnection, OtherWrappersReportTheirFailures)
+{
+    noteStore->injectFault(QStringLiteral("createNotebook"), {{"mode", "userException"}, {"errorCode", 10}});
+    OptionalError error;
+    EXPECT_FALSE(connection.createNotebookWithName(QStringLiteral("Ärger"), QStringLiteral("S"), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, 10);
+    EXPECT_EQ(error->localizedDescription, QStringLiteral("Unable to create notebook Ärger."));
+
+    auto notebook = std::make_shared<RURUNotebook>();
+    notebook->setGuid("no-such-notebook");
+    error.reset();
+    EXPECT_FALSE(connection.notesInNotebook(notebook, &error));
+    EXPECT_TRUE(error) << "a failed search must reach the caller";
+
+    // Without a slot the wrappers still fail.
+    auto gone = std::make_shared<RURUNote>();
+    gone->setGuid("no-such-note");
+    EXPECT_FALSE(connection.deleteNote(gone));
+    error.reset();
+    EXPECT_FALSE(connection.deleteNote(gone, &error));
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->localizedDescription.contains(QStringLiteral("no-such-note"))) << error->localizedDescription;
+    noteStore->injectFault(QStringLiteral("*"), {{"mode", "status"}, {"status", 500}}, 2);
+    EXPECT_FALSE(connection.createNote(note(QStringLiteral("T"))));
+    EXPECT_FALSE(connection.notebookWithName(QStringLiteral("T")));
+}
+
+} // namespace

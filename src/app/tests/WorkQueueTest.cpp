@@ -1,0 +1,112 @@
+// The background queue's way back to the main thread: order, and quitting
+// while a worker waits on the main thread.
+
+#include "app/WorkQueue.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QMetaObject>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+
+namespace {
+
+bool onMainThread()
+{
+    return QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+void pumpUntil(const std::function<bool()> &done)
+{
+    QDeadlineTimer deadline(30000);
+    while (!done() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
+    }
+}
+
+TEST(WorkQueue, PostsRunOnTheMainThreadInPostingOrder)
+{
+    std::mutex mutex;
+    QStringList ran;
+    std::atomic<bool> workerDone{false};
+    bool allOnMain = true;
+    QList<bool> waited;
+    const auto step = [&](const QString &name) {
+        return [&, name] {
+            allOnMain = allOnMain && onMainThread();
+            std::lock_guard lock(mutex);
+            ran << name;
+        };
+    };
+    WorkQueue::runInBackground([&] {
+        EXPECT_FALSE(onMainThread());
+        for (int i = 0; i < 20; ++i) {
+            WorkQueue::runOnMainThread(step(QStringLiteral("post %1").arg(i)));
+            if (i % 3 == 0)
+                waited << WorkQueue::runOnMainThreadAndWait(step(QStringLiteral("wait %1").arg(i)));
+        }
+        WorkQueue::runOnMainThread(step(QStringLiteral("last")));
+        workerDone = true;
+    });
+    pumpUntil([&] {
+        std::lock_guard lock(mutex);
+        return ran.contains(QStringLiteral("last"));
+    });
+    ASSERT_TRUE(WorkQueue::waitForBackgroundWork(10000));
+    EXPECT_TRUE(workerDone);
+    QStringList expected;
+    for (int i = 0; i < 20; ++i) {
+        expected << QStringLiteral("post %1").arg(i);
+        if (i % 3 == 0)
+            expected << QStringLiteral("wait %1").arg(i);
+    }
+    expected << QStringLiteral("last");
+    EXPECT_EQ(ran, expected);
+    EXPECT_TRUE(allOnMain);
+    EXPECT_EQ(waited, QList<bool>(7, true));
+}
+
+TEST(WorkQueue, WaitingCallOnTheMainThreadRunsAtOnce)
+{
+    bool ran = false;
+    EXPECT_TRUE(WorkQueue::runOnMainThreadAndWait([&] { ran = true; }));
+    EXPECT_TRUE(ran);
+}
+
+// Quitting releases a worker blocked in a main-thread call; the call never
+// runs, and later waiting posts are refused at once. In a child process:
+// quitting cannot be undone.
+TEST(WorkQueueDeathTest, QuittingReleasesAWaitingWorker)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto quitWhileAWorkerWaits = [] {
+        std::atomic<int> stage{0};
+        std::atomic<bool> blockedCallRan{false};
+        std::atomic<bool> firstResult{true}, laterResult{true};
+        WorkQueue::runInBackground([&] {
+            stage = 1;
+            firstResult = WorkQueue::runOnMainThreadAndWait([&] { blockedCallRan = true; });
+            laterResult = WorkQueue::runOnMainThreadAndWait([&] { blockedCallRan = true; });
+            stage = 2;
+        });
+        // The main thread does not turn its loop: the worker stays blocked.
+        while (stage == 0)
+            QThread::msleep(5);
+        QThread::msleep(100);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit", Qt::DirectConnection);
+        const bool released = WorkQueue::waitForBackgroundWork(10000);
+        QCoreApplication::processEvents();
+        const bool ok = released && stage == 2 && !firstResult && !laterResult && !blockedCallRan
+            && WorkQueue::isQuitting();
+        std::_Exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(quitWhileAWorkerWaits(), ::testing::ExitedWithCode(0), "");
+}
+
+} // namespace
