@@ -31,6 +31,9 @@ def create_note(self, token, note):
 
 
 fake.Handler.createNote = create_note
+# Headers and body go out in separate writes: without this each answer waits
+# for the client's delayed acknowledgement.
+fake.RequestHandler.disable_nagle_algorithm = True
 
 if __name__ == "__main__":
     fake.main()
