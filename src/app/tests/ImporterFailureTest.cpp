@@ -53,6 +53,9 @@ struct FailureCase
     // The last page whose "will" event comes before the failure.
     QString failingPage;
     std::function<void(const ImporterTest &)> extra = {};
+    bool withoutAccessToken = false;
+    // A page the site does not have, imported first.
+    bool unknownPageFirst = false;
 };
 
 void PrintTo(const FailureCase &c, std::ostream *os)
@@ -73,9 +76,9 @@ TEST_P(ImporterFailure, EndsWithTheStepsError)
     auto api = makeAPI();
     QList<BackpackPagePtr> pages = listedPages(*api);
     std::optional<WSKOAuthAuthentication> auth;
-    if (QString(c.name).startsWith(QLatin1String("Connect")))
+    if (c.withoutAccessToken)
         auth = authenticationFor(noteStore->noteStoreUrl(), QString());
-    if (QString(c.name) == QLatin1String("PageDetails"))
+    if (c.unknownPageFirst)
         pages.prepend(std::make_shared<TGBackpackPage>(QStringLiteral("999"), QStringLiteral("Verschwunden"),
                                                        QStringLiteral("private")));
 
@@ -117,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
     EachSource, ImporterFailure,
     ::testing::Values(
         FailureCase{"ConnectWithoutToken", [](FakeNoteStore &, BackpackFake &, Site &) {}, kLeafhaulErrorDomain, 0,
-                    QStringLiteral("Unable to connect to Ravadido."), {}, {}},
+                    QStringLiteral("Unable to connect to Ravadido."), {}, {}, {}, true},
         FailureCase{"ListNotebooksExpiredToken",
                     [](FakeNoteStore &ns, BackpackFake &, Site &) { ns.setToken(QStringLiteral("another token")); },
                     kLeafhaulErrorDomain, 9, QStringLiteral("Authentication Token has expired."), {}, kPageOne},
@@ -141,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     kLeafhaulErrorDomain, 6, QStringLiteral("Unable to create notebook Seite Eins."), {}, kPageOne},
         FailureCase{"PageDetails", [](FakeNoteStore &, BackpackFake &, Site &) {}, kTGBackpackErrorDomain, 404,
-                    QStringLiteral("Page not found"), {}, QStringLiteral("Verschwunden")},
+                    QStringLiteral("Page not found"), {}, QStringLiteral("Verschwunden"), {}, false, true},
         FailureCase{"DownloadNotFound",
                     [](FakeNoteStore &, BackpackFake &, Site &site) { site.assets.remove(QStringLiteral("i1/a.png")); },
                     SyncHttp::kURLErrorDomain, SyncHttp::URLErrorBadServerResponse,
