@@ -10,14 +10,14 @@
 #include <QStandardPaths>
 
 #include <mutex>
-#include <set>
 
 namespace {
 
-// Accounts (site name, user name) signed in during this run. Each account
-// signs in for itself; a later account never rides on another's session.
+// The account (site name, user name) whose session the shared cookie store
+// holds. A sign-in replaces the session, so every other account signs in
+// again before its downloads and never rides on another account's session.
 std::mutex gLoginMutex;
-std::set<std::pair<QString, QString>> gLoggedIn;
+std::optional<std::pair<QString, QString>> gSessionAccount;
 
 std::pair<QString, QString> accountKey(const TGBackpackAPI &backpack)
 {
@@ -59,7 +59,7 @@ SyncHttp::Request AssetDownloader::createURLRequestForLogin() const
 void AssetDownloader::resetLogins()
 {
     std::lock_guard lock(gLoginMutex);
-    gLoggedIn.clear();
+    gSessionAccount.reset();
 }
 
 bool AssetDownloader::login(OptionalError *error)
@@ -67,7 +67,7 @@ bool AssetDownloader::login(OptionalError *error)
     const auto key = accountKey(*m_backpack);
     {
         std::lock_guard lock(gLoginMutex);
-        if (gLoggedIn.count(key))
+        if (gSessionAccount == key)
             return true;
     }
     OptionalError failure;
@@ -89,7 +89,7 @@ bool AssetDownloader::login(OptionalError *error)
         return false;
     }
     std::lock_guard lock(gLoginMutex);
-    gLoggedIn.insert(key);
+    gSessionAccount = key;
     return true;
 }
 

@@ -224,14 +224,21 @@ Ravadido::NotePtr Ravadido::createNote(const NotePtr &note, OptionalError *error
 std::optional<std::vector<Ravadido::NotePtr>> Ravadido::notesInNotebook(const NotebookPtr &notebook,
                                                                         OptionalError *error)
 {
+    // Without a guid the filter would match every notebook, and the caller
+    // would delete notes of the whole account.
+    if (!notebook || !notebook->guid() || notebook->guid()->empty()) {
+        systemLog(QStringLiteral("Error getting notes: notebook without guid"));
+        setErrorSlot(error, Error(kLeafhaulErrorDomain, 0, localizedString("Unable to find the notes of the notebook."),
+                                  localizedString("The notebook has no identifier.")));
+        return std::nullopt;
+    }
     std::vector<NotePtr> notes;
     const std::exception_ptr e = guarded(
         [&] {
             if (!noteStore_)
                 throw TTransportException(TTransportException::NOT_OPEN, notConnected().toStdString());
             auto filter = std::make_shared<RURUNoteFilter>();
-            if (notebook && notebook->guidIsSet() && notebook->guid())
-                filter->setNotebookGuid(*notebook->guid());
+            filter->setNotebookGuid(*notebook->guid());
             const std::shared_ptr<RURUNoteList> list =
                 noteStore_->findNotes(authToken_, filter, 0, kMaxNotesFound);
             if (list && list->notesIsSet() && list->notes()) {

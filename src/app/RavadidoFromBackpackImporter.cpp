@@ -123,9 +123,14 @@ Ravadido::NotebookPtr RavadidoFromBackpackImporter::createNotebookForPage(const 
         setErrorSlot(error, *lookup);
         return nullptr;
     }
-    if (notebook)
-        return notebook;
-    return m_ravadido->createNotebookWithName(name, NoteBuilder::notebookStackName(m_backpack->sitename()), error);
+    if (!notebook)
+        notebook = m_ravadido->createNotebookWithName(name, NoteBuilder::notebookStackName(m_backpack->sitename()),
+                                                      error);
+    if (notebook && (!notebook->guid() || notebook->guid()->empty())) {
+        setErrorSlot(error, errorWithDescription(localizedString("Unable to create notebook %1.").arg(name)));
+        return nullptr;
+    }
+    return notebook;
 }
 
 QString RavadidoFromBackpackImporter::downloadAsset(const WidgetRecord &widget, const BackpackPagePtr &page,
@@ -215,8 +220,7 @@ bool RavadidoFromBackpackImporter::importWidget(const WidgetRecord &widget, cons
     Ravadido::NotePtr note = m_builder->createNoteForWidget(widget, paths, error);
     if (!note)
         return false;
-    if (notebook->guid())
-        note->setNotebookGuid(*notebook->guid());
+    note->setNotebookGuid(*notebook->guid());
     if (isCancelled())
         return false;
     const QString type = widget.value(kWidgetType).toString();

@@ -5,6 +5,8 @@
 #include <QSaveFile>
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <cerrno>
 #include <chrono>
@@ -23,7 +25,9 @@ struct Global
 
     std::mutex caMutex;
     QString extraCaPath;
-    std::shared_ptr<const QByteArray> caBlob;  // system bundle + extra CA
+    // The trust store every request verifies against: parsed once, not per
+    // request (loading the system bundle costs more than a loopback exchange).
+    X509_STORE *trustStore = nullptr;
 
     Global()
     {
@@ -74,6 +78,57 @@ QString systemBundlePath()
         return QString::fromLocal8Bit(path);
     return QStringLiteral("/etc/ssl/certs/ca-certificates.crt");
 }
+
+// The system bundle plus `extraCaPath`; nullptr when the extra file does not load.
+X509_STORE *newTrustStore(const QString &extraCaPath)
+{
+    X509_STORE *store = X509_STORE_new();
+    if (!store)
+        return nullptr;
+    const QByteArray system = QFile::encodeName(systemBundlePath());
+    X509_STORE_load_file(store, system.constData());
+    if (!extraCaPath.isEmpty()
+        && X509_STORE_load_file(store, QFile::encodeName(extraCaPath).constData()) != 1) {
+        X509_STORE_free(store);
+        return nullptr;
+    }
+    return store;
+}
+
+
+CURLcode useTrustStore(CURL *, void *sslContext, void *store)
+{
+    X509_STORE_up_ref(static_cast<X509_STORE *>(store));
+    SSL_CTX_set_cert_store(static_cast<SSL_CTX *>(sslContext), static_cast<X509_STORE *>(store));
+    return CURLE_OK;
+}
+
+// A counted reference to the current trust store, with the extra CA file it
+// was built with.
+struct TrustStoreRef
+{
+    X509_STORE *store = nullptr;
+    QByteArray extraCaPath;
+
+    TrustStoreRef()
+    {
+        Global &g = global();
+        std::lock_guard lock(g.caMutex);
+        if (!g.trustStore)
+            g.trustStore = newTrustStore(g.extraCaPath);
+        if (g.trustStore)
+            X509_STORE_up_ref(g.trustStore);
+        store = g.trustStore;
+        extraCaPath = QFile::encodeName(g.extraCaPath);
+    }
+    ~TrustStoreRef()
+    {
+        if (store)
+            X509_STORE_free(store);
+    }
+    TrustStoreRef(const TrustStoreRef &) = delete;
+    TrustStoreRef &operator=(const TrustStoreRef &) = delete;
+};
 
 struct Transfer
 {
@@ -283,11 +338,7 @@ std::optional<Response> send(const Request &request, OptionalError *error)
         return fail(transportError(CURLE_UNSUPPORTED_PROTOCOL, 0, request.url));
 
     Global &g = global();
-    std::shared_ptr<const QByteArray> caBlob;
-    {
-        std::lock_guard lock(g.caMutex);
-        caBlob = g.caBlob;
-    }
+    const TrustStoreRef trust;
 
     EasyHandle h;
     Transfer t;
@@ -308,10 +359,14 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (caBlob) {
-        curl_blob blob{const_cast<char *>(caBlob->constData()), size_t(caBlob->size()),
-                       CURL_BLOB_NOCOPY};
-        curl_easy_setopt(c, CURLOPT_CAINFO_BLOB, &blob);
+    if (trust.store) {
+        // The context gets the shared store. curl loads at most the small
+        // extra file itself: naming it keeps TLS sessions resumed only under
+        // the trust they were verified with.
+        curl_easy_setopt(c, CURLOPT_CAINFO, trust.extraCaPath.isEmpty() ? nullptr : trust.extraCaPath.constData());
+        curl_easy_setopt(c, CURLOPT_CAPATH, nullptr);
+        curl_easy_setopt(c, CURLOPT_SSL_CTX_FUNCTION, &useTrustStore);
+        curl_easy_setopt(c, CURLOPT_SSL_CTX_DATA, trust.store);
     }
 
     const long timeout = std::max(1, request.timeoutSeconds);
@@ -396,21 +451,14 @@ std::optional<Response> send(const Request &request, OptionalError *error)
 bool setExtraCaFile(const QString &path)
 {
     Global &g = global();
-    std::shared_ptr<const QByteArray> blob;
-    if (!path.isEmpty()) {
-        QFile extra(path);
-        if (!extra.open(QIODevice::ReadOnly))
-            return false;
-        QByteArray pem;
-        QFile system(systemBundlePath());
-        if (system.open(QIODevice::ReadOnly))
-            pem = system.readAll() + '\n';
-        pem += extra.readAll();
-        blob = std::make_shared<const QByteArray>(std::move(pem));
-    }
+    X509_STORE *store = newTrustStore(path);
+    if (!store)
+        return false;
     std::lock_guard lock(g.caMutex);
     g.extraCaPath = path;
-    g.caBlob = std::move(blob);
+    if (g.trustStore)
+        X509_STORE_free(g.trustStore);  // requests under way keep their own reference
+    g.trustStore = store;
     return true;
 }
 

@@ -167,9 +167,8 @@ TEST_F(AssetDownloads, SignInOncePerAccount)
 
 // The shared cookie store holds one Backpack session. After another account
 // has signed in, the first one must sign in again instead of downloading on
-// the other account's session. Disabled until the downloader remembers whose
-// session the store holds, not only who has ever signed in.
-TEST_F(AssetDownloads, DISABLED_KnownBug_AccountSwitchedBackRidesOnTheOtherAccountsSession)
+// the other account's session.
+TEST_F(AssetDownloads, AccountSwitchedBackSignsInAgain)
 {
     Site site;
     site.assets.insert(QStringLiteral("x1/a.txt"), QByteArray("a"));
