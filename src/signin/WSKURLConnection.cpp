@@ -3,11 +3,14 @@
 #include "foundation/SyncHttp.h"
 
 #include <QAuthenticator>
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QSet>
+#include <QThread>
 
 namespace {
 
@@ -74,6 +77,37 @@ Error transportError(QNetworkReply *reply, bool sawCertificateErrors)
                  {{kFailingURLStringKey, reply->url().toString()}});
 }
 
+class WSKNetworkConnection;
+
+// A manager keeps its TLS connections open in a thread of its own, and
+// closing one of them once the application object is gone trips Qt. A
+// connection is dropped with deleteLater, which never happens when the
+// application ends first, so the managers of the application's thread are
+// closed as it is torn down, while it still exists.
+QSet<WSKNetworkConnection *> &openConnections()
+{
+    static QSet<WSKNetworkConnection *> connections;
+    return connections;
+}
+
+void closeOpenConnections();
+
+// False for a connection of another thread: its manager goes with it there,
+// at the latest when that thread ends.
+bool registerOpenConnection(WSKNetworkConnection *connection)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread())
+        return false;
+    static QPointer<QCoreApplication> routineAddedFor;
+    if (routineAddedFor != app) {
+        qAddPostRoutine(closeOpenConnections);
+        routineAddedFor = app;
+    }
+    openConnections().insert(connection);
+    return true;
+}
+
 class WSKNetworkConnection : public WSKURLConnection
 {
 public:
@@ -87,12 +121,35 @@ public:
             manager_->setCookieJar(systemCookieJar());
             systemCookieJar()->setParent(nullptr);
         }
+        registered_ = registerOpenConnection(this);
     }
 
-    ~WSKNetworkConnection() override { dropReply(); }
+    ~WSKNetworkConnection() override
+    {
+        dropReply();
+        if (registered_)
+            openConnections().remove(this);
+    }
+
+    // Ends the connection without a word to its delegate and closes the
+    // manager with its sockets now.
+    void closeNetwork()
+    {
+        cancelled_ = true;
+        if (reply_)
+            disconnect(reply_, nullptr, this, nullptr);
+        reply_ = nullptr;
+        delete manager_.data();
+        if (registered_) {
+            openConnections().remove(this);
+            registered_ = false;
+        }
+    }
 
     void start() override
     {
+        if (!manager_)
+            return;
         // Proxy challenges are not taken: Qt's signal for them does not say
         // which reply asks, and no proxy is configured.
         connect(manager_, &QNetworkAccessManager::authenticationRequired, this,
@@ -133,6 +190,8 @@ private:
             networkRequest.setRawHeader(name.toLatin1(), value.toUtf8());
 
         QNetworkAccessManager *manager = manager_;
+        if (!manager)
+            return;
         const QByteArray verb = request.effectiveMethod().toLatin1();
         QNetworkReply *reply;
         if (request_.bodyStream)
@@ -304,9 +363,10 @@ private:
 
     WSKConnectionRequest request_;
     std::shared_ptr<WSKURLConnectionDelegate> delegate_;
-    QNetworkAccessManager *manager_;
+    QPointer<QNetworkAccessManager> manager_;
     QPointer<QNetworkReply> reply_;
     QAuthenticator *pendingAuthenticator_ = nullptr;
+    bool registered_ = false;
     bool cancelled_ = false;
     bool responseDelivered_ = false;
     bool isRedirect_ = false;
@@ -315,6 +375,13 @@ private:
     int challengeCount_ = 0;
     qint64 sentSoFar_ = 0;
 };
+
+void closeOpenConnections()
+{
+    const QSet<WSKNetworkConnection *> open = openConnections();
+    for (WSKNetworkConnection *connection : open)
+        connection->closeNetwork();
+}
 
 } // namespace
 

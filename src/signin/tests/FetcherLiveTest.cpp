@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSslConfiguration>
 #include <QSslCertificate>
 #include <QTcpServer>
@@ -279,6 +280,25 @@ TEST(FetcherTlsTest, CertificatesAreVerifiedAndATrustedAuthorityIsAccepted)
     EXPECT_EQ(trusted.data, QByteArray("secure"));
     ASSERT_FALSE(byName.error) << byName.error->toString().toStdString();
     EXPECT_EQ(byName.data, QByteArray("named"));
+}
+
+TEST(FetcherExitTest, NothingOfTheNetworkOutlivesTheApplication)
+{
+    const TestCertificateAuthority &authority = TestCertificateAuthority::shared();
+    ASSERT_TRUE(authority.isValid()) << authority.errorString().toStdString();
+    LocalService server;
+    ASSERT_TRUE(server.startPython(kScript, authority.serverArgs())) << server.errorString().toStdString();
+    QProcess probe;
+    probe.start(QStringLiteral(FETCHER_EXIT_PROBE),
+                {QStringLiteral("https://127.0.0.1:%1/status/200?body=x").arg(server.port()), authority.caCertPath()});
+    ASSERT_TRUE(probe.waitForFinished(60000));
+    const QString out = QString::fromLocal8Bit(probe.readAllStandardOutput());
+    const QString err = QString::fromLocal8Bit(probe.readAllStandardError());
+    ASSERT_EQ(probe.exitCode(), 0) << err.toStdString();
+    // A manager left open keeps its network thread, and closing its TLS
+    // sockets after the application has gone makes Qt complain.
+    EXPECT_EQ(out.trimmed().toStdString(), "threads left 0");
+    EXPECT_FALSE(err.contains(QStringLiteral("QObject::connect"))) << err.toStdString();
 }
 
 } // namespace
