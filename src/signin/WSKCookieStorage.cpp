@@ -177,7 +177,8 @@ QList<QNetworkCookie> cookiesFromSetCookieHeaders(const QList<QByteArray> &setCo
                     domain.remove(0, 1);
                 if (!domainMatches(host, domain))
                     continue; // a server may not set cookies for another site
-                if (!isIPAddress(domain))
+                // localhost takes its own name only, so it has no domain cookies.
+                if (!isIPAddress(domain) && domain != QLatin1String("localhost"))
                     domain.prepend(QLatin1Char('.'));
             }
             cookie.setDomain(domain);

@@ -189,6 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
                     SetCookieCase{"a=1; Domain=example.com", "http://www.example.com/", ".example.com", "/"},
                     SetCookieCase{"a=1; Domain=.www.example.com", "http://www.example.com/", ".www.example.com", "/"},
                     SetCookieCase{"a=1; Domain=127.0.0.1", "http://127.0.0.1:80/", "127.0.0.1", "/"},
+                    SetCookieCase{"a=1; Domain=localhost", "http://localhost:8080/", "localhost", "/"},
                     // Another site, a subdomain, or a longer name ending alike.
                     SetCookieCase{"a=1; Domain=other.com", "http://example.com/", nullptr, nullptr},
                     SetCookieCase{"a=1; Domain=www.example.com", "http://example.com/", nullptr, nullptr},
