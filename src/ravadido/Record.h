@@ -505,8 +505,13 @@ struct List : Nullable<List<E>, std::vector<typename E::Element>>
         std::uint32_t count;
         in.readListBegin(elementType, count);
         v.reserve(detail::boundedCapacity(in, count, E::minWireSize));
-        for (std::uint32_t i = 0; i < count; ++i)
-            E::readElement(in, v.emplace_back());
+        // An element joins only once read, so the one that runs out of
+        // bytes cannot grow the container past its reservation.
+        for (std::uint32_t i = 0; i < count; ++i) {
+            typename E::Element e{};
+            E::readElement(in, e);
+            v.push_back(std::move(e));
+        }
         in.readListEnd();
     }
     template<typename P>

@@ -11,6 +11,7 @@
 #include <sanitizer/allocator_interface.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 using namespace ravadido;
@@ -31,10 +32,12 @@ std::string bytesOf(const Record &record)
     return buffer->getBufferAsString();
 }
 
-void require(bool condition)
+void require(bool condition, const char *what)
 {
-    if (!condition)
+    if (!condition) {
+        std::fprintf(stderr, "record fuzzer: %s\n", what);
         std::abort();
+    }
 }
 
 // The largest single allocation while `watching` is on.
@@ -80,21 +83,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         // Whatever was stored before the failure must still be sound.
     }
     watching = false;
-    require(largest <= kAllowedPerInputByte * size + kAllowedAnyway);
+    require(largest <= kAllowedPerInputByte * size + kAllowedAnyway, "largest <= kAllowedPerInputByte * size + kAllowedAnyway");
 
     const std::string bytes = bytesOf(*record);
     auto again = make();
     auto rereadBuffer = std::make_shared<TMemoryBuffer>(reinterpret_cast<std::uint8_t *>(const_cast<char *>(bytes.data())),
                                                         static_cast<std::uint32_t>(bytes.size()));
     again->read(*over(rereadBuffer));
-    require(rereadBuffer->available_read() == 0);
-    require(bytesOf(*again) == bytes);
-    require(again->description() == record->description());
+    require(rereadBuffer->available_read() == 0, "rereadBuffer->available_read() == 0");
+    require(bytesOf(*again) == bytes, "bytesOf(*again) == bytes");
+    require(again->description() == record->description(), "again->description() == record->description()");
 
     KeyedArchive archive;
     record->encodeWithCoder(archive);
     auto restored = make();
     restored->decodeFields(archive);
-    require(bytesOf(*restored) == bytes);
+    require(bytesOf(*restored) == bytes, "bytesOf(*restored) == bytes");
     return 0;
 }

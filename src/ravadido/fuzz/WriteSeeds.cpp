@@ -56,6 +56,13 @@ int main(int argc, char **argv)
     writeSeed(dir, n++, data, std::string("\x08\x00\x02\x00\x00\x00\x01\x08\x00\x02\x00\x00\x00\x02\x00", 15));
     writeSeed(dir, n++, notebook, std::string("\x0b\x00\x02\x00\x00\x00\x01" "A\x0b\x00\x0c\x00\x00\x00\x01" "B\x00", 17));
     writeSeed(dir, n++, notebook, std::string("\x08\x00\x02\x00\x00\x00\x01\x00", 8));
+    // Found by the fuzzer: a resource list whose count outruns the bytes,
+    // each byte left an empty resource. The element that hit the end of
+    // the bytes once grew the list past its reservation.
+    writeSeed(dir, n++, kindOf(RURUNoteList()),
+              std::string("\x08\x00\x01\x00\x00\x00\x00\x0f\x00\x03\x0c\x74\x32\x00\x00\x00\x00"
+                          "\x0f\x00\x0d\x0c\x01\x00\x00\x00", 25) +
+                  std::string(355, '\0'));
     for (const auto &sample : samples::fullySet()) {
         const int kind = kindOf(*sample.record);
         writeSeed(dir, n++, kind, bytesOf(*sample.record));
