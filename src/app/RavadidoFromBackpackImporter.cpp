@@ -262,8 +262,13 @@ bool RavadidoFromBackpackImporter::importPageContents(const BackpackPagePtr &pag
         return false;
     }
     page->setContents(*details);
+    // A page object keeps the elements it read the first time; a page
+    // imported again must not bring back that stale set (new elements
+    // missing, edits lost), so today's details are read from a fresh copy.
+    TGBackpackPage current(page->backpackID(), page->title(), page->scope());
+    current.setContents(*details);
 
-    for (const WidgetRecord &widget : page->widgets()) {
+    for (const WidgetRecord &widget : current.widgets()) {
         if (isCancelled())
             return false;
         if (isNeverImported(widget.value(kWidgetType).toString()))

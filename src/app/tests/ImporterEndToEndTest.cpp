@@ -230,38 +230,53 @@ TEST_F(ImporterEndToEnd, RealisticAccountArrivesWhole)
 
 TEST_F(ImporterEndToEnd, ReimportReplacesTheEarlierNotes)
 {
-    Site site;
-    site.pages << PageBuilder(QStringLiteral("1"), QStringLiteral("Rezepte"))
-                      .note(QStringLiteral("n1"), QStringLiteral("Suppe"), QStringLiteral("Wasser & Salz"))
-                      .gallery(QStringLiteral("g1"), QStringLiteral("Bilder"),
-                               {{QStringLiteral("i1"), QStringLiteral("a.png"), QString()}});
-    site.assets.insert(QStringLiteral("i1/a.png"), bytesFor(QStringLiteral("a"), 5000));
-    useSite(site);
+    const auto siteWith = [](const QString &soup, bool withList, int imageSeedSize) {
+        PageBuilder page(QStringLiteral("1"), QStringLiteral("Rezepte"));
+        page.note(QStringLiteral("n1"), QStringLiteral("Suppe"), soup)
+            .gallery(QStringLiteral("g1"), QStringLiteral("Bilder"),
+                     {{QStringLiteral("i1"), QStringLiteral("a.png"), QString()}});
+        if (withList)
+            page.list(QStringLiteral("l1"), QStringLiteral("Einkauf"), {{QStringLiteral("Salz"), false}});
+        Site site;
+        site.pages << page;
+        site.assets.insert(QStringLiteral("i1/a.png"), bytesFor(QStringLiteral("a"), imageSeedSize));
+        return site;
+    };
+    useSite(siteWith(QStringLiteral("Wasser & Salz"), false, 5000));
     auto api = makeAPI();
+    // The same page objects serve both imports, as when the user imports the
+    // listed pages again without reloading them.
+    const QList<BackpackPagePtr> pages = listedPages(*api);
 
     RecordingDelegate first;
-    runImport(first, listedPages(*api), api);
+    runImport(first, pages, api);
     ASSERT_EQ(first.events.value(first.events.size() - 1), QStringLiteral("finish"));
     QStringList firstGuids;
     for (const QJsonValue &note : activeNotesByNotebook().value(QStringLiteral("Rezepte")))
         firstGuids << note["guid"].toString();
     ASSERT_EQ(firstGuids.size(), 2);
 
-    // The same asset is fetched again and replaces the earlier copy.
-    site.assets.insert(QStringLiteral("i1/a.png"), bytesFor(QStringLiteral("b"), 4000));
+    // The page changed since: an edited note, a new list and a new image,
+    // which is fetched again and replaces the earlier copy.
+    const Site site = siteWith(QStringLiteral("Wasser & Pfeffer"), true, 4000);
     useSite(site);
     RecordingDelegate second;
-    runImport(second, listedPages(*api), api);
+    runImport(second, pages, api);
     ASSERT_EQ(second.events.value(second.events.size() - 1), QStringLiteral("finish"));
 
     EXPECT_EQ(noteStore->notebooks().size(), 1);
     const QJsonArray now = activeNotesByNotebook().value(QStringLiteral("Rezepte"));
-    ASSERT_EQ(now.size(), 2);
+    QStringList titles;
     for (const QJsonValue &note : now) {
+        titles << note["title"].toString();
         EXPECT_FALSE(firstGuids.contains(note["guid"].toString()));
+        if (note["title"].toString() == QLatin1String("Suppe"))
+            EXPECT_TRUE(note["content"].toString().contains(QStringLiteral("Pfeffer"))) << note["content"].toString();
         for (const QJsonValue &resource : note["resources"].toArray())
             EXPECT_EQ(resourceBody(resource), site.assets.value("i1/a.png"));
     }
+    titles.sort();
+    EXPECT_EQ(titles, (QStringList{QStringLiteral("Bilder"), QStringLiteral("Einkauf"), QStringLiteral("Suppe")}));
     QFile file(AssetDownloader::assetsPath() + QStringLiteral("/i1/a.png"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), site.assets.value("i1/a.png"));
