@@ -264,6 +264,50 @@ TEST_F(NoteBuilderTest, AttachmentBodyIsOneMediaTag)
     EXPECT_FALSE(note->createdIsSet());
 }
 
+// The exact body each kind writes between "<en-note>" and "</en-note>".
+TEST_F(NoteBuilderTest, BodiesFollowTheLayoutOfTheirKind)
+{
+    const QByteArray bytes = png('g');
+    const QString path = writeFile("g.png", bytes);
+    const QString media = QStringLiteral(R"(<en-media type="image/png" hash="%1"/>)")
+                              .arg(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()));
+    const struct
+    {
+        const char *name;
+        QVariantMap widget;
+        QStringList paths;
+        QString body;
+    } rows[] = {
+        {"list",
+         {{"widgetType", "List"},
+          {"name", "L"},
+          {"items", QVariantList{item(true, "a *b*"), item(false, "c & d"), QVariantMap{{"text", "e"}}}}},
+         {},
+         R"(<en-todo checked="true"/> a <strong>b</strong><br/><en-todo checked="false"/> c &amp; d<br/>)"
+         R"(<en-todo checked="false"/> e<br/>)"},
+        {"galleryWithAndWithoutDescription",
+         {{"widgetType", "Gallery"},
+          {"name", "G"},
+          {"images", QVariantList{image("1", "g.png", "Die *Sonne*"), image("2", "g.png", "")}}},
+         {path, path},
+         media + "<br/><p>Die <strong>Sonne</strong></p><br/><br/>" + media + "<br/><br/>"},
+        {"emptyGallery", {{"widgetType", "Gallery"}, {"name", "G"}}, {}, ""},
+        {"plainEmail",
+         {{"widgetType", "Email"}, {"subject", "S"}, {"body", "Hi <a href=\"mailto:x@y.z\">X</a> & <b>\nzwei\n"}},
+         {},
+         "Hi x@y.z &amp; &lt;b&gt;<br/>zwei<br/><br/>"},
+        {"emptyPlainEmail", {{"widgetType", "Email"}, {"subject", "S"}}, {}, "<br/>"},
+        {"note", {{"widgetType", "Note"}, {"title", "T"}, {"text", "eins & zwei"}}, {}, "<p>eins &amp; zwei</p>"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        OptionalError error;
+        const auto note = builder.createNoteForWidget(row.widget, row.paths, &error);
+        ASSERT_TRUE(note) << (error ? error->toString().toStdString() : "");
+        EXPECT_EQ(qs(note->content()), kHead + row.body + QStringLiteral("</en-note>"));
+    }
+}
+
 TEST_F(NoteBuilderTest, HtmlEmailTitleAttributeIsEscaped)
 {
     const auto note = builder.createNoteForEmail(
