@@ -29,10 +29,12 @@ struct State
     bool hooked = false;
 };
 
+// Never destroyed, like the pool: a worker released at quit may still look
+// at it while the process exits.
 State &state()
 {
-    static State s;
-    return s;
+    static State *s = new State;
+    return *s;
 }
 
 // Never deleted: the pool's destructor would wait for workers that may be
