@@ -22,3 +22,11 @@ function(leafhaul_add_test name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
     PROPERTIES TIMEOUT 300 ENVIRONMENT "LEAFHAUL_PYTHON=${LEAFHAUL_PYTHON}" ${lock})
 endfunction()
+
+# Prefix for the command of a libFuzzer run inside ctest. A run must be the
+# same on every machine and every time (give it -seed, -runs and a corpus
+# folder emptied before it): address layout reaches the coverage through
+# pointer hashes and comparisons, so it runs without address randomisation
+# where the kernel allows that.
+set(LEAFHAUL_FUZZ_LAUNCHER sh -c
+    "setarch -R true 2>/dev/null && exec setarch -R \"$@\" || exec \"$@\"" fuzz)
