@@ -73,7 +73,8 @@ public:
 
     // The token every call must carry; an empty one accepts any.
     void setToken(const QString &token);
-    // Forgets notebooks, notes, requests, faults and the token.
+    // Forgets notebooks, notes, requests and faults; the token goes back to
+    // the one it started with.
     void reset();
 
 private:

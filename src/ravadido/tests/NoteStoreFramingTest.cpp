@@ -93,15 +93,6 @@ TEST(NoteStoreFraming, CallsGoOnTheWireAsOldStyleMessages)
     }
 }
 
-TEST(NoteStoreFraming, TheDefaultBinaryProtocolWouldWriteTheStrictHeader)
-{
-    // The reason the client is always built with strict writing off.
-    auto buffer = std::make_shared<TMemoryBuffer>();
-    RURUNoteStoreClient client(std::make_shared<TBinaryProtocol>(buffer));
-    client.send_listNotebooks("t");
-    EXPECT_EQ(hex(buffer->getBufferAsString()).substr(0, 11), "80 01 00 01");
-}
-
 TEST(NoteStoreFraming, HttpCarriesEachCallAsOnePostOfExactlyThoseBytes)
 {
     FakeNoteStore fake;
