@@ -1,7 +1,11 @@
 #pragma once
 
+#include "signin/RavadidoSignInValues.h"
+#include "signin/WSKOAuthAuthentication.h"
 #include "testsupport/LocalService.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -40,3 +44,35 @@ private:
     QTemporaryDir m_dir;
     QString m_error;
 };
+
+template<typename Predicate>
+bool waitFor(Predicate done, int ms = 30000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// Lets queued work run, objects deleted later included.
+inline void settle(int ms = 300)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+// A record with the application's sign-in values.
+inline std::shared_ptr<WSKOAuthAuthentication> applicationAuth()
+{
+    using namespace RavadidoSignInValues;
+    auto auth = std::make_shared<WSKOAuthAuthentication>(QString::fromLatin1(kWSKOAuthSignatureMethodHMAC_SHA1),
+                                                         QString::fromLatin1(kConsumerKey),
+                                                         QString::fromLatin1(kConsumerSecret));
+    auth->setServiceProvider(QString::fromLatin1(kServiceProvider));
+    auth->setCallback(QString::fromLatin1(kCallbackURL));
+    auth->setScope(QString::fromLatin1(kScope));
+    return auth;
+}

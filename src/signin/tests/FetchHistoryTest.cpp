@@ -228,7 +228,6 @@ TEST(HistorySwitchRule, SwitchesAndClearing)
 {
     WSKHTTPFetchHistory history;
     EXPECT_FALSE(history.shouldRememberETags());
-    EXPECT_EQ(history.memoryCapacity(), kWSKDefaultETaggedDataCacheMemoryCapacity);
     const HttpRequest request = get("http://h/doc");
     history.updateFetchHistoryWithRequest(request, httpResponse("http://h/doc", 200, "\"v1\""), QByteArray("b"));
     EXPECT_TRUE(history.cachedETagForRequest(request).isNull()); // not remembering
@@ -253,12 +252,6 @@ TEST(HistorySwitchRule, SwitchesAndClearing)
     history.clearHistory();
     EXPECT_TRUE(history.cookieStorage()->cookiesForURL(QUrl("http://h/")).isEmpty());
     EXPECT_TRUE(history.etaggedDataCache().responses().isEmpty());
-
-    auto replacement = std::make_shared<WSKCookieStorage>();
-    history.setCookieStorage(replacement);
-    EXPECT_EQ(history.cookieStorage(), replacement);
-    history.setMemoryCapacity(5);
-    EXPECT_EQ(history.memoryCapacity(), 5u);
 }
 
 } // namespace

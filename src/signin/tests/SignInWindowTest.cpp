@@ -2,14 +2,11 @@
 
 #include "FakeProvider.h"
 
-#include "signin/RavadidoSignInValues.h"
 #include "signin/VKKeychain.h"
-#include "signin/WSKOAuthAuthentication.h"
 #include "signin/WSKOAuthWindowController.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
@@ -26,25 +23,6 @@
 namespace {
 
 using namespace RavadidoSignInValues;
-
-template<typename Predicate>
-bool waitFor(Predicate done, int ms = 30000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
-// Lets queued work run, objects deleted later included.
-void settle(int ms = 300)
-{
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-}
 
 // Runs `script` in the page and waits for its result.
 QVariant evaluate(QWebEnginePage *page, const QString &script)
@@ -94,16 +72,6 @@ protected:
         VKKeychain::deletePasswordForService(serviceName, QString::fromLatin1(kKeychainAccountName));
         QSettings().remove(WSKOAuthKeychainStore::prefsKeyForName(serviceName));
         settle(100);
-    }
-
-    std::shared_ptr<WSKOAuthAuthentication> applicationAuth() const
-    {
-        auto auth = std::make_shared<WSKOAuthAuthentication>(
-            QString::fromLatin1(kWSKOAuthSignatureMethodHMAC_SHA1), QString::fromLatin1(kConsumerKey),
-            QString::fromLatin1(kConsumerSecret));
-        auth->setServiceProvider(QString::fromLatin1(kServiceProvider));
-        auth->setCallback(QString::fromLatin1(kCallbackURL));
-        return auth;
     }
 
     // Starts a sign-in as the application does, on `parent`.

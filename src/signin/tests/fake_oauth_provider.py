@@ -75,7 +75,6 @@ class State:
         self.nonces = set()
         # request token -> {"secret", "callback", "verifier", "authorised"}
         self.request_tokens = {}
-        self.access_tokens = {}
         self.checker = Checker(Validator(args.consumer_key))
 
     def log(self, entry):
@@ -246,8 +245,6 @@ class Handler(tlsfake.Handler):
                 self.reply(401, "oauth_problem=session_cookie_missing")
                 return
         token, secret = "S=s1:U=1a2b:" + secrets.token_hex(8), ""
-        with self.state.lock:
-            self.state.access_tokens[token] = True
         store = "https://%s%s" % (self.headers.get("Host"), NOTE_STORE_PATH)
         pairs = []
         if not self.has_fault("access-no-token"):

@@ -22,16 +22,10 @@ class AcceptingValidator(RequestValidator):
     def check_client_key(self, client_key):
         return True
 
-    def check_access_token(self, token):
-        return True
-
     def check_nonce(self, nonce):
         return True
 
     def validate_client_key(self, client_key, request):
-        return True
-
-    def validate_access_token(self, client_key, token, request):
         return True
 
     def validate_timestamp_and_nonce(self, client_key, timestamp, nonce, request,
@@ -43,14 +37,6 @@ class AcceptingValidator(RequestValidator):
 
     def get_access_token_secret(self, client_key, token, request):
         return self._token_secret
-
-    @property
-    def dummy_client(self):
-        return "dummy"
-
-    @property
-    def dummy_access_token(self):
-        return "dummy"
 
 
 def main():
