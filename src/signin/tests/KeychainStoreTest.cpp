@@ -84,57 +84,57 @@ TEST_F(KeychainStore, SavedTokenComesBackIntoANewRecord)
     EXPECT_EQ(auth.privateKey(), QString::fromLatin1(RavadidoSignInValues::kConsumerSecret));
 }
 
-TEST_F(KeychainStore, SavingARecordWithoutAccessTokenRemovesTheStoredOne)
+TEST_F(KeychainStore, SavingARecordWithoutAccessTokenOrRemovingDeletesItemAndFlag)
 {
-    ASSERT_TRUE(Store::saveParamsToKeychainForName(name, signedIn(QStringLiteral("S=s1:tok"))));
-    WSKOAuthAuthentication requestTokenOnly = freshAuth();
-    requestTokenOnly.setToken(QStringLiteral("rt-123"));
-    EXPECT_FALSE(Store::saveParamsToKeychainForName(name, requestTokenOnly));
-    EXPECT_FALSE(flagPresent());
-    EXPECT_TRUE(storedItem().isNull());
-    WSKOAuthAuthentication auth = freshAuth();
-    EXPECT_FALSE(Store::authorizeFromKeychainForName(name, auth));
+    for (const bool byRemove : {false, true}) {
+        ASSERT_TRUE(Store::saveParamsToKeychainForName(name, signedIn(QStringLiteral("S=s1:tok"))));
+        if (byRemove) {
+            EXPECT_TRUE(Store::removeParamsFromKeychainForName(name));
+        } else {
+            WSKOAuthAuthentication requestTokenOnly = freshAuth();
+            requestTokenOnly.setToken(QStringLiteral("rt-123"));
+            EXPECT_FALSE(Store::saveParamsToKeychainForName(name, requestTokenOnly));
+        }
+        EXPECT_FALSE(flagPresent());
+        EXPECT_TRUE(storedItem().isNull());
+        WSKOAuthAuthentication auth = freshAuth();
+        EXPECT_FALSE(Store::authorizeFromKeychainForName(name, auth));
+    }
 }
 
-TEST_F(KeychainStore, RemovingDeletesItemAndFlag)
+// Each of these loads nothing and leaves the record without a token.
+TEST_F(KeychainStore, LoadMissesAndClearsTheToken)
 {
-    ASSERT_TRUE(Store::saveParamsToKeychainForName(name, signedIn(QStringLiteral("S=s1:tok"))));
-    EXPECT_TRUE(Store::removeParamsFromKeychainForName(name));
-    EXPECT_FALSE(flagPresent());
-    EXPECT_TRUE(storedItem().isNull());
-    WSKOAuthAuthentication auth = freshAuth();
-    EXPECT_FALSE(Store::authorizeFromKeychainForName(name, auth));
-}
-
-TEST_F(KeychainStore, RemovingWithoutItemKeepsTheFlagAndLoadThenMisses)
-{
-    QSettings().setValue(Store::prefsKeyForName(name), true);
-    EXPECT_TRUE(Store::removeParamsFromKeychainForName(name));
-    EXPECT_TRUE(flag());
-    WSKOAuthAuthentication auth = signedIn(QStringLiteral("S=s1:in-memory"));
-    EXPECT_FALSE(Store::authorizeFromKeychainForName(name, auth));
-    EXPECT_TRUE(auth.token().isNull());
-    EXPECT_FALSE(auth.canAuthorize());
-}
-
-TEST_F(KeychainStore, LoadWithTheFlagOffIgnoresTheItemAndStillClearsTheToken)
-{
-    ASSERT_TRUE(Store::saveParamsToKeychainForName(name, signedIn(QStringLiteral("S=s1:tok"))));
-    QSettings().setValue(Store::prefsKeyForName(name), false);
-    WSKOAuthAuthentication auth = signedIn(QStringLiteral("S=s1:in-memory"));
-    EXPECT_FALSE(Store::authorizeFromKeychainForName(name, auth));
-    EXPECT_TRUE(auth.token().isNull());
-    EXPECT_FALSE(auth.hasAccessToken());
-}
-
-TEST_F(KeychainStore, AStoredStringWithoutTokenIsNotASignedInRecord)
-{
-    ASSERT_TRUE(VKKeychain::setPassword(QStringLiteral("serviceProvider=Ravadido&ruru_noteStoreUrl=https%3A%2F%2Fx"),
-                                        name, QString::fromLatin1(kKeychainAccountName)));
-    QSettings().setValue(Store::prefsKeyForName(name), true);
-    WSKOAuthAuthentication auth = freshAuth();
-    EXPECT_FALSE(Store::authorizeFromKeychainForName(name, auth));
-    EXPECT_FALSE(auth.canAuthorize());
+    const std::pair<const char *, std::function<void()>> cases[] = {
+        {"flag without item: removing keeps the flag",
+         [this] {
+             QSettings().setValue(Store::prefsKeyForName(name), true);
+             EXPECT_TRUE(Store::removeParamsFromKeychainForName(name));
+             EXPECT_TRUE(flag());
+         }},
+        {"item with the flag off",
+         [this] {
+             ASSERT_TRUE(Store::saveParamsToKeychainForName(name, signedIn(QStringLiteral("S=s1:tok"))));
+             QSettings().setValue(Store::prefsKeyForName(name), false);
+         }},
+        {"stored string without a token",
+         [this] {
+             ASSERT_TRUE(VKKeychain::setPassword(
+                 QStringLiteral("serviceProvider=Ravadido&ruru_noteStoreUrl=https%3A%2F%2Fx"), name,
+                 QString::fromLatin1(kKeychainAccountName)));
+             QSettings().setValue(Store::prefsKeyForName(name), true);
+         }},
+    };
+    for (const auto &[what, setUp] : cases) {
+        SCOPED_TRACE(what);
+        TearDown();
+        setUp();
+        WSKOAuthAuthentication auth = signedIn(QStringLiteral("S=s1:in-memory"));
+        EXPECT_FALSE(Store::authorizeFromKeychainForName(name, auth));
+        EXPECT_TRUE(auth.token().isNull());
+        EXPECT_FALSE(auth.hasAccessToken());
+        EXPECT_FALSE(auth.canAuthorize());
+    }
 }
 
 } // namespace
