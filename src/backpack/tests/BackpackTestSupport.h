@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 inline std::ostream &operator<<(std::ostream &os, const QString &s)
 {
     return os << s.toStdString();
@@ -70,6 +68,15 @@ protected:
         api->setRetryPolicy(policy);
         return api;
     }
+
+    QStringList paths()
+    {
+        QStringList result;
+        for (const auto &r : fake->requests())
+            result << r.toObject()["path"].toString();
+        return result;
+    }
+    static long errorCode(const TGBackpackAPI &api) { return api.error() ? api.error()->code : 0; }
 
     QList<int> waits;
     static inline BackpackFake *fake = nullptr;

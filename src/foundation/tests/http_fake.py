@@ -5,7 +5,7 @@
 /setcookie?<n>=<v>    sets the cookie n=v (path /), "secure" in the query adds Secure
 /slow                 never answers
 /close                closes the connection without an answer
-/bytes/<n>            n bytes of a repeating pattern, sent in chunks
+/bytes/<n>            n bytes of a repeating pattern
 /disposition?cd=<v>   answers with that Content-Disposition
 """
 
@@ -44,12 +44,7 @@ class Handler(tlsfake.Handler):
             self.send_response_only(200)
             self.send_header("Content-Length", str(n))
             self.end_headers()
-            chunk = bytes(range(256)) * 256
-            sent = 0
-            while sent < n:
-                piece = chunk[: min(len(chunk), n - sent)]
-                self.wfile.write(piece)
-                sent += len(piece)
+            self.wfile.write((bytes(range(256)) * (n // 256 + 1))[:n])
         elif parts[0] == "disposition":
             self.reply(200, "file", headers={"Content-Disposition": dict(query)["cd"]})
         else:
