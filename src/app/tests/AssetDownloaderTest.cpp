@@ -54,9 +54,7 @@ TEST_F(AssetDownloads, NamesLandAsOneSafeFileInTheirAssetFolder)
         QString name;
         QString stored;  // under Assets/<id>/
     };
-    const QList<Row> rows{{QStringLiteral("plain.png"), QStringLiteral("plain.png")},
-                          {QStringLiteral("mit Leerzeichen.jpg"), QStringLiteral("mit Leerzeichen.jpg")},
-                          {QStringLiteral("Ünïcødé €.pdf"), QStringLiteral("Ünïcødé €.pdf")},
+    const QList<Row> rows{{QStringLiteral("Ünïcødé €.pdf"), QStringLiteral("Ünïcødé €.pdf")},
                           {QStringLiteral("frage?und#raute.txt"), QStringLiteral("frage?und#raute.txt")},
                           {QStringLiteral("../../ausbruch.txt"), QStringLiteral(".._.._ausbruch.txt")},
                           {QStringLiteral("a/b\\c.txt"), QStringLiteral("a_b_c.txt")},
@@ -102,8 +100,7 @@ TEST_F(AssetDownloads, ErrorAnswersAreNotAssets)
     auto api = makeAPI();
     const QString path = AssetDownloader::assetsPath() + QStringLiteral("/x1/bild.png");
 
-    for (const Row &row : {Row{"forbidden", 403}, Row{"missing", 404}, Row{"server error", 500},
-                           Row{"unavailable", 503}, Row{"dropped", 0}}) {
+    for (const Row &row : {Row{"forbidden", 403}, Row{"server error", 500}, Row{"dropped", 0}}) {
         SCOPED_TRACE(row.name);
         // A good copy from before is replaced, not kept beside the error.
         {
@@ -130,63 +127,46 @@ TEST_F(AssetDownloads, ErrorAnswersAreNotAssets)
     }
 }
 
+// One sign-in per account (site and user). The shared cookie store holds one
+// Backpack session, so after another account has signed in the first signs in
+// again instead of downloading on the other's session.
 TEST_F(AssetDownloads, SignInOncePerAccount)
 {
     Site site;
     site.assets.insert(QStringLiteral("x1/a.txt"), QByteArray("a"));
-    useSite(site);
-    const auto download = [&](const std::shared_ptr<TGBackpackAPI> &api) {
+    // The site's one user is `user`; the download is made as `as`.
+    const auto download = [&](const QString &user, const QString &as, const QString &password = kPassword) {
+        QJsonObject json = site.json();
+        json["username"] = user;
+        EXPECT_TRUE(backpack->setSite(json));
+        auto api = makeAPI(as, password);
         Outcome outcome;
         AssetDownloader downloader(api, &outcome);
         OptionalError error;
         const bool started = downloader.startDownloadingFile(assetURL(QStringLiteral("x1"), QStringLiteral("a.txt"), api),
                                                              &error);
-        return started && outcome.errors.isEmpty() ? QString() : (error ? *error : outcome.errors.value(0)).toString();
+        return started && outcome.errors.isEmpty() && outcome.paths.size() == 1;
     };
-    auto ann = makeAPI();
-    EXPECT_EQ(download(ann), QString());
-    EXPECT_EQ(download(ann), QString());
+    const QString bea = QStringLiteral("bea");
+    EXPECT_TRUE(download(kUser, kUser));
+    EXPECT_TRUE(download(kUser, kUser));
     EXPECT_EQ(signIns(), 1);
 
-    // Another user of the same site signs in for herself, and fails with
-    // her own (wrong) password instead of riding on ann's session.
-    auto bea = makeAPI(kSite, QStringLiteral("bea"), QStringLiteral("falsch"));
-    EXPECT_NE(download(bea), QString());
+    // bea signs in for herself and fails with her own (wrong) password
+    // instead of riding on ann's session; a failed sign-in is tried again at
+    // the next download, and leaves ann signed in.
+    EXPECT_FALSE(download(kUser, bea, QStringLiteral("falsch")));
     EXPECT_EQ(signIns(), 2);
-    QJsonArray requests = backpack->requests();
-    EXPECT_TRUE(requests.last()["body"].toString().contains(QStringLiteral("username=bea")))
-        << requests.last()["body"].toString();
-
-    // A failed sign-in is tried again at the next download.
-    EXPECT_NE(download(bea), QString());
+    EXPECT_TRUE(backpack->requests().last()["body"].toString().contains(QStringLiteral("username=bea")));
+    EXPECT_FALSE(download(kUser, bea, QStringLiteral("falsch")));
     EXPECT_EQ(signIns(), 3);
-    // ann stays signed in.
-    EXPECT_EQ(download(ann), QString());
+    EXPECT_TRUE(download(kUser, kUser));
     EXPECT_EQ(signIns(), 3);
-}
 
-// The shared cookie store holds one Backpack session. After another account
-// has signed in, the first one must sign in again instead of downloading on
-// the other account's session.
-TEST_F(AssetDownloads, AccountSwitchedBackSignsInAgain)
-{
-    Site site;
-    site.assets.insert(QStringLiteral("x1/a.txt"), QByteArray("a"));
-    const auto downloadAs = [&](const QString &user) {
-        QJsonObject json = site.json();
-        json["username"] = user;
-        ASSERT_TRUE(backpack->setSite(json));
-        auto api = makeAPI(kSite, user, kPassword);
-        Outcome outcome;
-        AssetDownloader downloader(api, &outcome);
-        ASSERT_TRUE(downloader.startDownloadingFile(assetURL(QStringLiteral("x1"), QStringLiteral("a.txt"), api)));
-        ASSERT_EQ(outcome.paths.size(), 1);
-    };
-    downloadAs(kUser);
-    downloadAs(QStringLiteral("bea"));
-    EXPECT_EQ(signIns(), 2);
-    downloadAs(kUser);
-    EXPECT_EQ(signIns(), 3) << "ann downloaded on bea's session";
+    EXPECT_TRUE(download(bea, bea));
+    EXPECT_EQ(signIns(), 4);
+    EXPECT_TRUE(download(kUser, kUser));
+    EXPECT_EQ(signIns(), 5) << "ann downloaded on bea's session";
 }
 
 TEST_F(AssetDownloads, SignInRequestAndRefusals)
@@ -234,7 +214,7 @@ TEST(AssetDownloaderPaths, SafePathComponent)
         QString name;
         QString safe;
     };
-    for (const Row &row : {Row{"bild.png", "bild.png"}, Row{"..", ""}, Row{".", ""}, Row{"", ""},
+    for (const Row &row : {Row{"..", ""}, Row{".", ""}, Row{"", ""},
                            Row{"...", "..."}, Row{"../x", ".._x"}, Row{"a\\b", "a_b"},
                            Row{QStringLiteral("zeile\nzwei\t"), "zeile_zwei_"}, Row{"ä ö?#", "ä ö?#"}}) {
         SCOPED_TRACE(row.name.toStdString());

@@ -29,6 +29,7 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <utility>
 
 inline std::ostream &operator<<(std::ostream &os, const QString &s)
 {
@@ -56,7 +57,7 @@ public:
 
     void ravadidoImporterWillImportPage(RavadidoFromBackpackImporter *i, const BackpackPagePtr &page) override
     {
-        record(i, QStringLiteral("will ") + page->title());
+        record(i, "will " + page->title());
     }
     void ravadidoImporterDetailStatus(RavadidoFromBackpackImporter *i, const QString &status,
                                       const BackpackPagePtr &page, bool uploading) override
@@ -72,26 +73,22 @@ public:
     }
     void ravadidoImporterDidImportPage(RavadidoFromBackpackImporter *i, const BackpackPagePtr &page) override
     {
-        record(i, QStringLiteral("did ") + page->title());
+        record(i, "did " + page->title());
     }
-    void ravadidoImporterDidFinish(RavadidoFromBackpackImporter *i) override
-    {
-        ++ends;
-        record(i, QStringLiteral("finish"));
-    }
+    void ravadidoImporterDidFinish(RavadidoFromBackpackImporter *i) override { end(i, "finish"); }
     void ravadidoImporterDidFailWithError(RavadidoFromBackpackImporter *i, const Error &e) override
     {
-        ++ends;
         error = e;
-        record(i, QStringLiteral("fail"));
+        end(i, "fail");
     }
-    void ravadidoImporterWasCancelled(RavadidoFromBackpackImporter *i) override
-    {
-        ++ends;
-        record(i, QStringLiteral("cancel"));
-    }
+    void ravadidoImporterWasCancelled(RavadidoFromBackpackImporter *i) override { end(i, "cancel"); }
 
 private:
+    void end(RavadidoFromBackpackImporter *importer, const char *line)
+    {
+        ++ends;
+        record(importer, QLatin1String(line));
+    }
     void record(RavadidoFromBackpackImporter *importer, const QString &line)
     {
         if (QThread::currentThread() != QCoreApplication::instance()->thread())
@@ -143,12 +140,9 @@ protected:
     }
     static void TearDownTestSuite()
     {
-        delete noteStore;
-        delete backpack;
-        delete dataHome;
-        noteStore = nullptr;
-        backpack = nullptr;
-        dataHome = nullptr;
+        delete std::exchange(noteStore, nullptr);
+        delete std::exchange(backpack, nullptr);
+        delete std::exchange(dataHome, nullptr);
     }
     void SetUp() override
     {
@@ -165,10 +159,9 @@ protected:
         ASSERT_TRUE(backpack->setSite(site.json())) << backpack->errorString();
     }
 
-    static std::shared_ptr<TGBackpackAPI> makeAPI(const QString &sitename = kSite, const QString &username = kUser,
-                                                  const QString &password = kPassword)
+    static std::shared_ptr<TGBackpackAPI> makeAPI(const QString &username = kUser, const QString &password = kPassword)
     {
-        auto api = std::make_shared<TGBackpackAPI>(sitename, kToken, username, password);
+        auto api = std::make_shared<TGBackpackAPI>(kSite, kToken, username, password);
         TGBackpackAPI::RetryPolicy policy;
         policy.maxRetries = 0;
         policy.sleeper = [](int) { return true; };
