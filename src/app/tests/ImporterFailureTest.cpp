@@ -33,6 +33,14 @@ Site twoPageSite()
     return site;
 }
 
+// Seeds a notebook named like the first page, in a stack of its own, with
+// two notes of an earlier import.
+QStringList seedEarlierImport(FakeNoteStore &ns)
+{
+    const QString guid = ns.addNotebook(kPageOne, QStringLiteral("Woanders"));
+    return ns.addNotes(guid, {QStringLiteral("alt 1"), QStringLiteral("alt 2")});
+}
+
 QString failureText(const RecordingDelegate &d)
 {
     return (d.error ? d.error->toString() : QStringLiteral("no error")) + QStringLiteral("\n") + d.events.join("\n");
@@ -50,6 +58,7 @@ struct FailureCase
     QString failureReason;  // checked when not empty
     // The last page whose "will" event comes before the failure.
     QString failingPage;
+    int notesLeft = 0;  // active in the account at the end
     bool withoutAccessToken = false;
     // A page the site does not have, imported first.
     bool unknownPageFirst = false;
@@ -103,15 +112,18 @@ TEST_P(ImporterFailure, EndsWithTheStepsError)
         }
     }
     // Every failure here comes before the first image is kept: a failed
-    // download leaves no file behind.
+    // download leaves no file behind. Nothing is deleted after a failure, so
+    // the notes of an earlier import stay.
     EXPECT_FALSE(QFileInfo::exists(AssetDownloader::assetsPath() + QStringLiteral("/i1/a.png")));
+    EXPECT_EQ(activeNoteCount(), c.notesLeft);
+    EXPECT_FALSE(noteStoreCalls().contains(QStringLiteral("deleteNote")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EachSource, ImporterFailure,
     ::testing::Values(
         FailureCase{"ConnectWithoutToken", [](FakeNoteStore &, Site &) {}, kLeafhaulErrorDomain, 0,
-                    QStringLiteral("Unable to connect to Ravadido."), {}, {}, true},
+                    QStringLiteral("Unable to connect to Ravadido."), {}, {}, 0, true},
         FailureCase{"ListNotebooksExpiredToken",
                     [](FakeNoteStore &ns, Site &) { ns.setToken(QStringLiteral("another token")); },
                     kLeafhaulErrorDomain, 9, QStringLiteral("Authentication Token has expired."), {}, kPageOne},
@@ -130,11 +142,11 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     kLeafhaulErrorDomain, 6, QStringLiteral("Unable to create notebook Seite Eins."), {}, kPageOne},
         FailureCase{"PageDetails", [](FakeNoteStore &, Site &) {}, kTGBackpackErrorDomain, 404,
-                    QStringLiteral("Page not found"), {}, QStringLiteral("Verschwunden"), false, true},
+                    QStringLiteral("Page not found"), {}, QStringLiteral("Verschwunden"), 0, false, true},
         FailureCase{"DownloadNotFound",
                     [](FakeNoteStore &, Site &site) { site.assets.remove(QStringLiteral("i1/a.png")); },
                     SyncHttp::kURLErrorDomain, SyncHttp::URLErrorBadServerResponse,
-                    QStringLiteral("Backpack returned error code 404."), {}, kPageOne},
+                    QStringLiteral("Backpack returned error code 404."), {}, kPageOne, 1},
         FailureCase{"CreateNoteBadField",
                     [](FakeNoteStore &ns, Site &) {
                         ns.injectFault(QStringLiteral("createNote"),
@@ -142,7 +154,25 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     kLeafhaulErrorDomain, 1,
                     QStringLiteral("Something is wrong with the format of Note.title in the note 'Erste Notiz'"), {},
-                    kPageOne}),
+                    kPageOne},
+        // A failed page leaves the notes of an earlier import in place...
+        FailureCase{"CreateNoteAfterAnEarlierImport",
+                    [](FakeNoteStore &ns, Site &) {
+                        seedEarlierImport(ns);
+                        ns.injectFault(QStringLiteral("createNote"), {{"mode", "systemException"}, {"errorCode", 3}});
+                    },
+                    kLeafhaulErrorDomain, 0, QStringLiteral("Unknown. Make sure you haven't exceeded your upload limits."),
+                    {}, kPageOne, 2},
+        // ...and a failed search for them fails the page before it is
+        // imported beside them.
+        FailureCase{"FindOldNotes",
+                    [](FakeNoteStore &ns, Site &) {
+                        seedEarlierImport(ns);
+                        ns.injectFault(QStringLiteral("findNotes"), {{"mode", "systemException"}, {"errorCode", 2},
+                                                                     {"message", "search index busy"}});
+                    },
+                    kLeafhaulErrorDomain, 0, QStringLiteral("Unable to find the notes of the notebook."),
+                    QStringLiteral("search index busy"), kPageOne, 2}),
     [](const ::testing::TestParamInfo<FailureCase> &info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- cancels
@@ -196,10 +226,7 @@ TEST_P(ImporterCancel, EndsCancelledAndStopsThere)
         EXPECT_FALSE(delegate.events[i].startsWith(QLatin1String("widget "))) << delegate.events[i];
         EXPECT_FALSE(delegate.events[i].startsWith(QLatin1String("did "))) << delegate.events[i];
     }
-    int active = 0;
-    for (const QJsonArray &notes : activeNotesByNotebook())
-        active += notes.size();
-    EXPECT_EQ(active, c.notes);
+    EXPECT_EQ(activeNoteCount(), c.notes);
     if (!c.absentFile.isEmpty())
         EXPECT_FALSE(QFileInfo::exists(AssetDownloader::assetsPath() + c.absentFile)) << "the cancelled download left its file";
 }
@@ -226,14 +253,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<CancelCase> &info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- old notes
-
-// Seeds a notebook named like the first page, in a stack of its own, with
-// two notes of an earlier import.
-QStringList seedEarlierImport(FakeNoteStore &ns)
-{
-    const QString guid = ns.addNotebook(kPageOne, QStringLiteral("Woanders"));
-    return ns.addNotes(guid, {QStringLiteral("alt 1"), QStringLiteral("alt 2")});
-}
 
 TEST_F(ImporterTest, OldNotesGoOnlyAfterThePagesNewNotes)
 {
@@ -266,38 +285,6 @@ TEST_F(ImporterTest, OldNotesGoOnlyAfterThePagesNewNotes)
     for (const QJsonValue &note : noteStore->notes())
         if (old.contains(note["guid"].toString()))
             EXPECT_FALSE(note["active"].toBool());
-}
-
-TEST_F(ImporterTest, FailedPageKeepsTheEarlierImport)
-{
-    useSite(twoPageSite());
-    const QStringList old = seedEarlierImport(*noteStore);
-    noteStore->injectFault(QStringLiteral("createNote"), {{"mode", "systemException"}, {"errorCode", 3}});
-    RecordingDelegate delegate;
-    auto api = makeAPI();
-    runImport(delegate, listedPages(*api), api);
-    ASSERT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("fail")) << failureText(delegate);
-    QStringList active;
-    for (const QJsonValue &note : activeNotesByNotebook().value(kPageOne))
-        active << note["guid"].toString();
-    EXPECT_EQ(active, old);
-    EXPECT_FALSE(noteStoreCalls().contains(QStringLiteral("deleteNote")));
-}
-
-TEST_F(ImporterTest, FailedSearchForOldNotesFailsThePage)
-{
-    useSite(twoPageSite());
-    const QStringList old = seedEarlierImport(*noteStore);
-    noteStore->injectFault(QStringLiteral("findNotes"),
-                           {{"mode", "systemException"}, {"errorCode", 2}, {"message", "search index busy"}});
-    RecordingDelegate delegate;
-    auto api = makeAPI();
-    runImport(delegate, listedPages(*api), api);
-    ASSERT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("fail")) << failureText(delegate);
-    EXPECT_EQ(delegate.error->domain, kLeafhaulErrorDomain);
-    EXPECT_TRUE(delegate.error->toString().contains(QStringLiteral("search index busy"))) << failureText(delegate);
-    EXPECT_FALSE(noteStoreCalls().contains(QStringLiteral("createNote"))) << "the page was imported beside its old notes";
-    EXPECT_EQ(activeNotesByNotebook().value(kPageOne).size(), old.size());
 }
 
 // ---------------------------------------------------------------- downloads

@@ -211,6 +211,14 @@ protected:
         return out;
     }
 
+    int activeNoteCount()
+    {
+        int n = 0;
+        for (const QJsonValue &note : noteStore->notes())
+            n += note["active"].toBool();
+        return n;
+    }
+
     QStringList noteStoreCalls()
     {
         QStringList calls;

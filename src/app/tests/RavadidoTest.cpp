@@ -84,74 +84,52 @@ TEST_F(RavadidoConnection, FindsAtMostAThousandNotes)
     EXPECT_EQ(notes->size(), 1000u);
 }
 
-// ---------------------------------------------------------------- createNote
-
-struct NoteFailure
+// The user's text for each kind of failure; the connection stays usable.
+TEST_F(RavadidoConnection, CreateNoteFailuresGiveTheUsersText)
 {
-    const char *name;
-    QJsonObject fault;
-    long code;
-    QString description;
-    QString failureReason = {};  // checked when not empty
-};
-
-void PrintTo(const NoteFailure &c, std::ostream *os)
-{
-    *os << c.name;
+    const QString uploadLimit = QStringLiteral("Unknown. Make sure you haven't exceeded your upload limits.");
+    struct Row
+    {
+        const char *name;
+        QJsonObject fault;
+        long code;
+        QString description;
+        QString failureReason = {};  // checked when not empty
+    };
+    for (const Row &row : {
+             Row{"parameter without blank", {{"mode", "userException"}, {"errorCode", 1}, {"parameter", "Note.title"}},
+                 1, QStringLiteral("Something is wrong with the format of Note.title in the note 'Mein Titel'")},
+             Row{"parameter with blank",
+                 {{"mode", "userException"}, {"errorCode", 11}, {"parameter", "Note.content: bad tag"}}, 11,
+                 QStringLiteral("Something is wrong with the note 'Mein Titel'. Note.content: bad tag")},
+             Row{"user exception without parameter", {{"mode", "userException"}, {"errorCode", 7}}, 7, uploadLimit},
+             Row{"system exception without message", {{"mode", "systemException"}, {"errorCode", 3}}, 0, uploadLimit},
+             // The service's own words are kept.
+             Row{"system exception with message",
+                 {{"mode", "systemException"}, {"errorCode", 3}, {"message", "Speicher voll – später erneut"}}, 0,
+                 QStringLiteral("Speicher voll – später erneut"), QStringLiteral("Speicher voll – später erneut")},
+             Row{"not found", {{"mode", "notFoundException"}, {"identifier", "Note.notebookGuid"}, {"key", "abc-123"}},
+                 0, QStringLiteral("Not found: Note.notebookGuid abc-123")},
+             Row{"not found without details", {{"mode", "notFoundException"}}, 0, uploadLimit},
+             // A transport failure keeps its own reason.
+             Row{"http error", {{"mode", "status"}, {"status", 503}}, 0, QStringLiteral("Bad HTTP status: 503")},
+             Row{"application exception",
+                 {{"mode", "applicationException"}, {"type", 6}, {"message", "Internal error processing createNote"}},
+                 0, QStringLiteral("Internal error processing createNote")}}) {
+        SCOPED_TRACE(row.name);
+        noteStore->injectFault(QStringLiteral("createNote"), row.fault);
+        OptionalError error;
+        EXPECT_FALSE(connection.createNote(note(QStringLiteral("Mein Titel")), &error));
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->domain, kLeafhaulErrorDomain);
+        EXPECT_EQ(error->code, row.code);
+        EXPECT_EQ(error->localizedDescription, row.description);
+        if (!row.failureReason.isEmpty())
+            EXPECT_TRUE(error->localizedFailureReason.contains(row.failureReason)) << error->localizedFailureReason;
+        EXPECT_TRUE(error->localizedRecoverySuggestion.isEmpty());
+        EXPECT_TRUE(connection.createNote(note(QStringLiteral("danach")), &error));
+    }
 }
-
-class RavadidoCreateNoteFailure : public RavadidoConnection, public ::testing::WithParamInterface<NoteFailure>
-{
-};
-
-TEST_P(RavadidoCreateNoteFailure, GivesTheUsersText)
-{
-    const NoteFailure &c = GetParam();
-    noteStore->injectFault(QStringLiteral("createNote"), c.fault);
-    OptionalError error;
-    EXPECT_FALSE(connection.createNote(note(QStringLiteral("Mein Titel")), &error));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain, kLeafhaulErrorDomain);
-    EXPECT_EQ(error->code, c.code);
-    EXPECT_EQ(error->localizedDescription, c.description);
-    if (!c.failureReason.isEmpty())
-        EXPECT_TRUE(error->localizedFailureReason.contains(c.failureReason)) << error->localizedFailureReason;
-    EXPECT_TRUE(error->localizedRecoverySuggestion.isEmpty());
-
-    // The connection stays usable after a failure.
-    EXPECT_TRUE(connection.createNote(note(QStringLiteral("danach")), &error));
-}
-
-const QString kUploadLimit = QStringLiteral("Unknown. Make sure you haven't exceeded your upload limits.");
-
-INSTANTIATE_TEST_SUITE_P(
-    EachKind, RavadidoCreateNoteFailure,
-    ::testing::Values(
-        NoteFailure{"ParameterWithoutBlank",
-                    {{"mode", "userException"}, {"errorCode", 1}, {"parameter", "Note.title"}},
-                    1, QStringLiteral("Something is wrong with the format of Note.title in the note 'Mein Titel'")},
-        NoteFailure{"ParameterWithBlank",
-                    {{"mode", "userException"}, {"errorCode", 11}, {"parameter", "Note.content: bad tag"}},
-                    11, QStringLiteral("Something is wrong with the note 'Mein Titel'. Note.content: bad tag")},
-        NoteFailure{"UserExceptionWithoutParameter", {{"mode", "userException"}, {"errorCode", 7}}, 7, kUploadLimit},
-        NoteFailure{"SystemExceptionWithoutMessage", {{"mode", "systemException"}, {"errorCode", 3}}, 0,
-                    kUploadLimit},
-        // The service's own words are kept.
-        NoteFailure{"SystemExceptionWithMessage",
-                    {{"mode", "systemException"}, {"errorCode", 3}, {"message", "Speicher voll – später erneut"}},
-                    0, QStringLiteral("Speicher voll – später erneut"), QStringLiteral("Speicher voll – später erneut")},
-        NoteFailure{"NotFound",
-                    {{"mode", "notFoundException"}, {"identifier", "Note.notebookGuid"}, {"key", "abc-123"}}, 0,
-                    QStringLiteral("Not found: Note.notebookGuid abc-123")},
-        NoteFailure{"NotFoundWithoutDetails", {{"mode", "notFoundException"}}, 0, kUploadLimit},
-        // A transport failure keeps its own reason.
-        NoteFailure{"HttpError", {{"mode", "status"}, {"status", 503}}, 0, QStringLiteral("Bad HTTP status: 503")},
-        NoteFailure{"ApplicationException",
-                    {{"mode", "applicationException"}, {"type", 6}, {"message", "Internal error processing createNote"}},
-                    0, QStringLiteral("Internal error processing createNote")}),
-    [](const ::testing::TestParamInfo<NoteFailure> &info) { return std::string(info.param.name); });
-
-// ---------------------------------------------------------------- the rest
 
 TEST_F(RavadidoConnection, ListingFailures)
 {
