@@ -22,42 +22,33 @@ const QString kHtmlBody = QStringLiteral("<html><body><p>Grüße, <b>Welt</b> &a
 Site realisticSite()
 {
     Site site;
-    site.pages << PageBuilder(QStringLiteral("101"), kCafe)
-                      .note(QStringLiteral("n1"), QStringLiteral("Grüße *aus* Köln"),
-                            QStringLiteral("h1. Überschrift\n\nEin _kleiner_ Text mit Ümläuten & Zeichen €.\n\n"
-                                           "* eins\n* zwei"))
-                      .separator(QStringLiteral("s1"), QStringLiteral("— Teil 2 —"))
-                      .list(QStringLiteral("l1"), QStringLiteral("Einkäufe"),
-                            {{QStringLiteral("Äpfel"), false}, {QStringLiteral("Brot & Butter"), true}})
-                      .gallery(QStringLiteral("g1"), QStringLiteral("Fotos 📷"),
-                               {{QStringLiteral("im1"), QStringLiteral("sonne.png"), QStringLiteral("Die *Sonne*")},
-                                {QStringLiteral("im2"), QStringLiteral("mönd bild.jpg"), QString()},
-                                {QStringLiteral("im3"), kOddName, QStringLiteral("Seltsamer Name")}})
-                      .attachment(QStringLiteral("a1"), QStringLiteral("Bericht – Q1 & Q2.pdf"))
-                      .pageLink(QStringLiteral("p9"), QStringLiteral("Andere Seite"))
-                      .email(QStringLiteral("e1"), QStringLiteral("Re: Bestellung Nr. 42"),
-                             QStringLiteral("Hallo <Welt>,\nZeile zwei & drei.\nÄ Ö Ü"))
-                      .email(QStringLiteral("e2"), QStringLiteral("Newsletter <Frühling> \"2012\""), kHtmlBody)
-                      .note(QStringLiteral("n2"), QString(), QStringLiteral("Ohne Titel, aber mit Text."));
-    site.pages << PageBuilder(QStringLiteral("102"), kTwin)
-                      .note(QStringLiteral("n3"), QStringLiteral("Erste Hälfte"), QStringLiteral("eins"));
-    site.pages << PageBuilder(QStringLiteral("103"), QStringLiteral("  ") + kTwin + QStringLiteral(" "))
-                      .note(QStringLiteral("n4"), QStringLiteral("Zweite Hälfte"), QStringLiteral("zwei"));
-    site.pages << PageBuilder(QStringLiteral("104"), kLinks)
-                      .pageLink(QStringLiteral("p1"), QStringLiteral("Erste"))
-                      .separator(QStringLiteral("s2"), QStringLiteral("---"));
-    site.assets.insert(QStringLiteral("im1/sonne.png"), bytesFor(QStringLiteral("sonne"), 70000));
-    site.assets.insert(QStringLiteral("im2/mönd bild.jpg"), bytesFor(QStringLiteral("mond"), 12345));
-    site.assets.insert(QStringLiteral("im3/") + kOddName, bytesFor(QStringLiteral("odd"), 999));
-    site.assets.insert(QStringLiteral("a1/Bericht – Q1 & Q2.pdf"), bytesFor(QStringLiteral("pdf"), 150001));
+    site.pages << PageBuilder("101", kCafe)
+                      .note("n1", "Grüße *aus* Köln",
+                            "h1. Überschrift\n\nEin _kleiner_ Text mit Ümläuten & Zeichen €.\n\n* eins\n* zwei")
+                      .separator("s1", "— Teil 2 —")
+                      .list("l1", "Einkäufe", {{"Äpfel", false}, {"Brot & Butter", true}})
+                      .gallery("g1", "Fotos 📷",
+                               {{"im1", "sonne.png", "Die *Sonne*"}, {"im2", "mönd bild.jpg", ""},
+                                {"im3", kOddName, "Seltsamer Name"}})
+                      .attachment("a1", "Bericht – Q1 & Q2.pdf")
+                      .pageLink("p9", "Andere Seite")
+                      .email("e1", "Re: Bestellung Nr. 42", "Hallo <Welt>,\nZeile zwei & drei.\nÄ Ö Ü")
+                      .email("e2", "Newsletter <Frühling> \"2012\"", kHtmlBody)
+                      .note("n2", QString(), "Ohne Titel, aber mit Text.");
+    site.pages << PageBuilder("102", kTwin).note("n3", "Erste Hälfte", "eins");
+    site.pages << PageBuilder("103", "  " + kTwin + " ").note("n4", "Zweite Hälfte", "zwei");
+    site.pages << PageBuilder("104", kLinks).pageLink("p1", "Erste").separator("s2", "---");
+    site.assets.insert("im1/sonne.png", bytesFor("sonne", 70000));
+    site.assets.insert("im2/mönd bild.jpg", bytesFor("mond", 12345));
+    site.assets.insert("im3/" + kOddName, bytesFor("odd", 999));
+    site.assets.insert("a1/Bericht – Q1 & Q2.pdf", bytesFor("pdf", 150001));
     return site;
 }
 
 struct ParsedNote
 {
-    bool wellFormed = false;
+    QString error;  // empty when well-formed
     QString root;
-    QString error;
     QStringList mediaHashes;
 };
 
@@ -66,16 +57,15 @@ ParsedNote parseEnml(const QString &content)
     ParsedNote parsed;
     QXmlStreamReader reader(content);
     while (!reader.atEnd()) {
-        reader.readNext();
-        if (reader.isStartElement()) {
-            if (parsed.root.isEmpty())
-                parsed.root = reader.name().toString();
-            if (reader.name() == QLatin1String("en-media"))
-                parsed.mediaHashes << reader.attributes().value("hash").toString();
-        }
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (parsed.root.isEmpty())
+            parsed.root = reader.name().toString();
+        if (reader.name() == QLatin1String("en-media"))
+            parsed.mediaHashes << reader.attributes().value("hash").toString();
     }
-    parsed.wellFormed = !reader.hasError();
-    parsed.error = reader.errorString();
+    if (reader.hasError())
+        parsed.error = reader.errorString();
     return parsed;
 }
 
@@ -84,9 +74,7 @@ QByteArray resourceBody(const QJsonValue &resource)
     return QByteArray::fromBase64(resource["data"]["body"].toString().toLatin1());
 }
 
-class ImporterEndToEnd : public ImporterTest
-{
-};
+using ImporterEndToEnd = ImporterTest;
 
 TEST_F(ImporterEndToEnd, RealisticAccountArrivesWhole)
 {
@@ -106,8 +94,7 @@ TEST_F(ImporterEndToEnd, RealisticAccountArrivesWhole)
     for (const QJsonValue &nb : noteStore->notebooks())
         stackOf.insert(nb["name"].toString(), nb["stack"].toString());
     EXPECT_EQ(stackOf.keys(), (QStringList{kCafe, kLinks, kTwin}));
-    for (const QString &stack : stackOf)
-        EXPECT_EQ(stack, kStack);
+    EXPECT_EQ(stackOf.values(), QStringList(3, kStack));
 
     // Notes: both pages of the shared title keep their notes; the link-only
     // page gets an empty notebook.
@@ -120,12 +107,14 @@ TEST_F(ImporterEndToEnd, RealisticAccountArrivesWhole)
     // of its resources, each resource's hash and size matching its bytes,
     // each body sent once.
     QMap<QString, QJsonObject> byTitle;
+    QStringList createdTitles;
     for (const QJsonValue &note : noteStore->notes()) {
         const QString title = note["title"].toString();
         SCOPED_TRACE(title.toStdString());
         byTitle.insert(title, note.toObject());
+        createdTitles << title;
         const ParsedNote parsed = parseEnml(note["content"].toString());
-        EXPECT_TRUE(parsed.wellFormed) << parsed.error << "\n" << note["content"].toString();
+        EXPECT_EQ(parsed.error, QString()) << note["content"].toString();
         EXPECT_EQ(parsed.root, QStringLiteral("en-note"));
         QStringList resourceHashes;
         for (const QJsonValue &resource : note["resources"].toArray()) {
@@ -141,71 +130,67 @@ TEST_F(ImporterEndToEnd, RealisticAccountArrivesWhole)
     }
 
     // The files arrive byte for byte, the gallery's in image order.
-    const QJsonArray gallery = byTitle.value(QStringLiteral("Fotos 📷"))["resources"].toArray();
+    const QJsonArray gallery = byTitle.value("Fotos 📷")["resources"].toArray();
     ASSERT_EQ(gallery.size(), 3);
     EXPECT_EQ(resourceBody(gallery[0]), site.assets.value("im1/sonne.png"));
     EXPECT_EQ(resourceBody(gallery[1]), site.assets.value("im2/mönd bild.jpg"));
     EXPECT_EQ(resourceBody(gallery[2]), site.assets.value("im3/" + kOddName));
     EXPECT_EQ(gallery[0]["mime"].toString(), QStringLiteral("image/png"));
     EXPECT_EQ(gallery[1]["mime"].toString(), QStringLiteral("image/jpeg"));
-
-    const QJsonObject attachment = byTitle.value(QStringLiteral("Bericht – Q1 & Q2.pdf"));
-    ASSERT_EQ(attachment["resources"].toArray().size(), 1);
-    EXPECT_EQ(resourceBody(attachment["resources"][0]), site.assets.value("a1/Bericht – Q1 & Q2.pdf"));
-    EXPECT_EQ(attachment["resources"][0]["mime"].toString(), QStringLiteral("application/pdf"));
+    const QJsonArray attachment = byTitle.value("Bericht – Q1 & Q2.pdf")["resources"].toArray();
+    ASSERT_EQ(attachment.size(), 1);
+    EXPECT_EQ(resourceBody(attachment[0]), site.assets.value("a1/Bericht – Q1 & Q2.pdf"));
+    EXPECT_EQ(attachment[0]["mime"].toString(), QStringLiteral("application/pdf"));
 
     // E-mails: the HTML one travels as its own text/html resource, the
     // plain one as escaped lines.
-    QJsonObject htmlMail, plainMail;
-    for (const QJsonObject &note : byTitle) {
-        if (note["title"].toString().startsWith(QLatin1String("Newsletter")))
-            htmlMail = note;
-        if (note["title"].toString().startsWith(QLatin1String("Re: Bestellung")))
-            plainMail = note;
-    }
-    ASSERT_EQ(htmlMail["resources"].toArray().size(), 1);
-    EXPECT_EQ(htmlMail["resources"][0]["mime"].toString(), QStringLiteral("text/html"));
-    EXPECT_EQ(resourceBody(htmlMail["resources"][0]), kHtmlBody.toUtf8());
+    const auto titled = [&](const char *start) {
+        for (const QJsonObject &note : byTitle)
+            if (note["title"].toString().startsWith(QLatin1String(start)))
+                return note;
+        return QJsonObject();
+    };
+    const QJsonArray htmlMail = titled("Newsletter")["resources"].toArray();
+    ASSERT_EQ(htmlMail.size(), 1);
+    EXPECT_EQ(htmlMail[0]["mime"].toString(), QStringLiteral("text/html"));
+    EXPECT_EQ(resourceBody(htmlMail[0]), kHtmlBody.toUtf8());
+    const QJsonObject plainMail = titled("Re: Bestellung");
     EXPECT_TRUE(plainMail["resources"].toArray().isEmpty());
-    EXPECT_TRUE(plainMail["content"].toString().contains(QStringLiteral("Hallo &lt;Welt&gt;,<br/>")))
-        << plainMail["content"].toString();
-    EXPECT_TRUE(plainMail["content"].toString().contains(QStringLiteral("Ä Ö Ü")));
+    for (const QString &part : {QStringLiteral("Hallo &lt;Welt&gt;,<br/>"), QStringLiteral("Ä Ö Ü")})
+        EXPECT_TRUE(plainMail["content"].toString().contains(part)) << plainMail["content"].toString();
 
-    const QJsonObject list = byTitle.value(QStringLiteral("Einkäufe"));
-    EXPECT_TRUE(list["content"].toString().contains(QStringLiteral("<en-todo checked=\"false\"/> Äpfel")))
-        << list["content"].toString();
-    EXPECT_TRUE(list["content"].toString().contains(QStringLiteral("<en-todo checked=\"true\"/> Brot &amp; Butter")))
-        << list["content"].toString();
-    EXPECT_TRUE(byTitle.contains(QStringLiteral("Untitled Note - 1")));
-    EXPECT_TRUE(byTitle.value(QStringLiteral("Grüße aus Köln"))["content"].toString().contains(QStringLiteral("Überschrift")));
-    EXPECT_EQ(byTitle.value(QStringLiteral("Grüße aus Köln"))["created"].toDouble(),
+    const QString list = byTitle.value("Einkäufe")["content"].toString();
+    EXPECT_TRUE(list.contains(QStringLiteral("<en-todo checked=\"false\"/> Äpfel"))) << list;
+    EXPECT_TRUE(list.contains(QStringLiteral("<en-todo checked=\"true\"/> Brot &amp; Butter"))) << list;
+    EXPECT_TRUE(byTitle.contains("Untitled Note - 1"));
+    EXPECT_TRUE(byTitle.value("Grüße aus Köln")["content"].toString().contains(QStringLiteral("Überschrift")));
+    EXPECT_EQ(byTitle.value("Grüße aus Köln")["created"].toDouble(),
               double(QDateTime(QDate(2011, 2, 3), QTime(4, 5, 6)).toSecsSinceEpoch()) * 1000);
 
     // The delegate heard each page, each file, each note and the end, in
     // order, with the titles the notes were created under.
-    QStringList createdTitles;
-    for (const QJsonValue &note : noteStore->notes())
-        createdTitles << note["title"].toString();
     ASSERT_EQ(createdTitles.size(), 9);
     int t = 0;
     const auto creating = [&](const QString &page, bool up) {
         return QStringLiteral("status creating note %1… [%2]%3").arg(createdTitles.value(t++), page, up ? " up" : "");
     };
-    const auto downloading = [](const QString &file, const QString &page) {
-        return QStringLiteral("status downloading %1… [%2] up").arg(file, page);
+    const auto downloading = [](const QString &file) {
+        return QStringLiteral("status downloading %1… [%2] up").arg(file, kCafe);
+    };
+    const auto widget = [](const char *kind, const char *id, const QString &page) {
+        return QStringLiteral("widget %1 %2 [%3]").arg(QLatin1String(kind), QLatin1String(id), page);
     };
     QStringList expected;
-    expected << "will " + kCafe << creating(kCafe, false) << "widget Note n1 [" + kCafe + "]"
-             << creating(kCafe, false) << "widget List l1 [" + kCafe + "]"
-             << downloading("sonne.png", kCafe) << downloading("mönd bild.jpg", kCafe)
-             << downloading(kOddName, kCafe) << creating(kCafe, true) << "widget Gallery g1 [" + kCafe + "]"
-             << downloading("Bericht – Q1 & Q2.pdf", kCafe) << creating(kCafe, true)
-             << "widget Asset a1 [" + kCafe + "]" << creating(kCafe, false) << "widget Email e1 [" + kCafe + "]"
-             << creating(kCafe, false) << "widget Email e2 [" + kCafe + "]" << creating(kCafe, false)
-             << "widget Note n2 [" + kCafe + "]" << "did " + kCafe;
-    const QString twin2 = QStringLiteral("  ") + kTwin + QStringLiteral(" ");
-    expected << "will " + kTwin << creating(kTwin, false) << "widget Note n3 [" + kTwin + "]" << "did " + kTwin;
-    expected << "will " + twin2 << creating(twin2, false) << "widget Note n4 [" + twin2 + "]" << "did " + twin2;
+    expected << "will " + kCafe << creating(kCafe, false) << widget("Note", "n1", kCafe) << creating(kCafe, false)
+             << widget("List", "l1", kCafe) << downloading("sonne.png") << downloading("mönd bild.jpg")
+             << downloading(kOddName) << creating(kCafe, true) << widget("Gallery", "g1", kCafe)
+             << downloading("Bericht – Q1 & Q2.pdf") << creating(kCafe, true) << widget("Asset", "a1", kCafe)
+             << creating(kCafe, false) << widget("Email", "e1", kCafe) << creating(kCafe, false)
+             << widget("Email", "e2", kCafe) << creating(kCafe, false) << widget("Note", "n2", kCafe)
+             << "did " + kCafe;
+    const QString twin2 = "  " + kTwin + " ";
+    expected << "will " + kTwin << creating(kTwin, false) << widget("Note", "n3", kTwin) << "did " + kTwin;
+    expected << "will " + twin2 << creating(twin2, false) << widget("Note", "n4", twin2) << "did " + twin2;
     expected << "will " + kLinks << "did " + kLinks << "finish";
     EXPECT_EQ(delegate.events, expected) << delegate.events.join("\n").toStdString();
 
@@ -230,44 +215,40 @@ TEST_F(ImporterEndToEnd, RealisticAccountArrivesWhole)
 
 TEST_F(ImporterEndToEnd, ReimportReplacesTheEarlierNotes)
 {
-    const auto siteWith = [](const QString &soup, bool withList, int imageSeedSize) {
-        PageBuilder page(QStringLiteral("1"), QStringLiteral("Rezepte"));
-        page.note(QStringLiteral("n1"), QStringLiteral("Suppe"), soup)
-            .gallery(QStringLiteral("g1"), QStringLiteral("Bilder"),
-                     {{QStringLiteral("i1"), QStringLiteral("a.png"), QString()}});
+    const auto siteWith = [](const QString &soup, bool withList, int imageSize) {
+        PageBuilder page("1", "Rezepte");
+        page.note("n1", "Suppe", soup).gallery("g1", "Bilder", {{"i1", "a.png", ""}});
         if (withList)
-            page.list(QStringLiteral("l1"), QStringLiteral("Einkauf"), {{QStringLiteral("Salz"), false}});
+            page.list("l1", "Einkauf", {{"Salz", false}});
         Site site;
         site.pages << page;
-        site.assets.insert(QStringLiteral("i1/a.png"), bytesFor(QStringLiteral("a"), imageSeedSize));
+        site.assets.insert("i1/a.png", bytesFor("a", imageSize));
         return site;
     };
-    useSite(siteWith(QStringLiteral("Wasser & Salz"), false, 5000));
+    useSite(siteWith("Wasser & Salz", false, 5000));
     auto api = makeAPI();
     // The same page objects serve both imports, as when the user imports the
     // listed pages again without reloading them.
     const QList<BackpackPagePtr> pages = listedPages(*api);
-
     RecordingDelegate first;
     runImport(first, pages, api);
     ASSERT_EQ(first.events.value(first.events.size() - 1), QStringLiteral("finish"));
     QStringList firstGuids;
-    for (const QJsonValue &note : activeNotesByNotebook().value(QStringLiteral("Rezepte")))
+    for (const QJsonValue &note : activeNotesByNotebook().value("Rezepte"))
         firstGuids << note["guid"].toString();
     ASSERT_EQ(firstGuids.size(), 2);
 
     // The page changed since: an edited note, a new list and a new image,
     // which is fetched again and replaces the earlier copy.
-    const Site site = siteWith(QStringLiteral("Wasser & Pfeffer"), true, 4000);
+    const Site site = siteWith("Wasser & Pfeffer", true, 4000);
     useSite(site);
     RecordingDelegate second;
     runImport(second, pages, api);
     ASSERT_EQ(second.events.value(second.events.size() - 1), QStringLiteral("finish"));
 
     EXPECT_EQ(noteStore->notebooks().size(), 1);
-    const QJsonArray now = activeNotesByNotebook().value(QStringLiteral("Rezepte"));
     QStringList titles;
-    for (const QJsonValue &note : now) {
+    for (const QJsonValue &note : activeNotesByNotebook().value("Rezepte")) {
         titles << note["title"].toString();
         EXPECT_FALSE(firstGuids.contains(note["guid"].toString()));
         if (note["title"].toString() == QLatin1String("Suppe"))
@@ -276,7 +257,7 @@ TEST_F(ImporterEndToEnd, ReimportReplacesTheEarlierNotes)
             EXPECT_EQ(resourceBody(resource), site.assets.value("i1/a.png"));
     }
     titles.sort();
-    EXPECT_EQ(titles, (QStringList{QStringLiteral("Bilder"), QStringLiteral("Einkauf"), QStringLiteral("Suppe")}));
+    EXPECT_EQ(titles, (QStringList{"Bilder", "Einkauf", "Suppe"}));
     QFile file(AssetDownloader::assetsPath() + QStringLiteral("/i1/a.png"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), site.assets.value("i1/a.png"));

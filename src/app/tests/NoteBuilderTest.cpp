@@ -271,6 +271,8 @@ TEST(NoteBuilder, AssetURLs)
         {"reservedCharacters",
          {{"widgetType", "Image"}, {"backpackID", "3"}, {"filename", "x?y#z/../w&v=1.png"}},
          "/assets/3/as/x%3Fy%23z%2F..%2Fw%26v%3D1.png"},
+        {"percentStaysLiteral", {{"widgetType", "Asset"}, {"backpackID", "2"}, {"filename", "100%25 mehr.txt"}},
+         "/assets/2/as/100%2525%20mehr.txt"},
         {"nonAscii", {{"widgetType", "Gallery"}, {"backpackID", "4"}, {"filename", "Ärger.jpg"}},
          "/assets/4/as/%C3%84rger.jpg"},
         {"identifierIsOneSegment",
