@@ -19,17 +19,13 @@ const QString kPageTwo = QStringLiteral("Seite Zwei");
 Site twoPageSite()
 {
     Site site;
-    site.pages << PageBuilder(QStringLiteral("201"), kPageOne)
-                      .note(QStringLiteral("n1"), QStringLiteral("Erste Notiz"), QStringLiteral("Text"))
-                      .gallery(QStringLiteral("g1"), QStringLiteral("Galerie"),
-                               {{QStringLiteral("i1"), QStringLiteral("a.png"), QStringLiteral("A")},
-                                {QStringLiteral("i2"), QStringLiteral("b.png"), QStringLiteral("B")}})
-                      .attachment(QStringLiteral("a1"), QStringLiteral("datei.bin"));
-    site.pages << PageBuilder(QStringLiteral("202"), kPageTwo)
-                      .note(QStringLiteral("n2"), QStringLiteral("Zweite Notiz"), QStringLiteral("Text"));
-    site.assets.insert(QStringLiteral("i1/a.png"), bytesFor(QStringLiteral("a"), 3000));
-    site.assets.insert(QStringLiteral("i2/b.png"), bytesFor(QStringLiteral("b"), 3000));
-    site.assets.insert(QStringLiteral("a1/datei.bin"), bytesFor(QStringLiteral("bin"), 3000));
+    site.pages << PageBuilder("201", kPageOne)
+                      .note("n1", "Erste Notiz", "Text")
+                      .gallery("g1", "Galerie", {{"i1", "a.png", "A"}, {"i2", "b.png", "B"}})
+                      .attachment("a1", "datei.bin");
+    site.pages << PageBuilder("202", kPageTwo).note("n2", "Zweite Notiz", "Text");
+    for (const char *file : {"i1/a.png", "i2/b.png", "a1/datei.bin"})
+        site.assets.insert(file, bytesFor(file, 3000));
     return site;
 }
 

@@ -101,9 +101,9 @@ private:
 
 // Turns the main thread's event loop until `done` or the safety limit (a
 // hung import fails the test instead of blocking the run).
-inline bool pumpUntil(const std::function<bool()> &done, int limitMs = 120000)
+inline bool pumpUntil(const std::function<bool()> &done)
 {
-    QDeadlineTimer deadline(limitMs);
+    QDeadlineTimer deadline(120000);
     while (!done() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         if (!done())

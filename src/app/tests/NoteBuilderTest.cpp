@@ -198,16 +198,6 @@ TEST_F(NoteBuilderTest, EmptyTitlesAreNumberedPerRun)
               "Untitled Note - 1");
 }
 
-TEST_F(NoteBuilderTest, LongTitlesAreCutAtACharacterBoundary)
-{
-    const QString longTitle = QString(200, QChar(0x00FC)) + QStringLiteral(" \U0001F600")
-        + QString(100, QLatin1Char('x'));
-    const auto note = builder.createNoteForNote({{"widgetType", "Note"}, {"title", longTitle}});
-    const QString title = qs(note->title());
-    EXPECT_EQ(title.size(), 255);
-    EXPECT_TRUE(title.endsWith(QStringLiteral("\U0001F600") + QString(52, QLatin1Char('x'))));
-}
-
 TEST_F(NoteBuilderTest, NoteTitleLinkLeadsTheText)
 {
     const auto note = builder.createNoteForNote(
@@ -293,8 +283,14 @@ TEST(NoteBuilder, AssetURLs)
     }
 }
 
-TEST(NoteBuilder, NotebookNames)
+// Titles and notebook names are trimmed, cut to the service's limits at a
+// character boundary, and never empty.
+TEST_F(NoteBuilderTest, TitlesAndNamesFitTheServiceLimits)
 {
+    const QString longTitle = QString(200, QChar(0x00FC)) + QStringLiteral(" \U0001F600") + QString(100, QLatin1Char('x'));
+    const QString title = qs(builder.createNoteForNote({{"widgetType", "Note"}, {"title", longTitle}})->title());
+    EXPECT_EQ(title.size(), 255);
+    EXPECT_TRUE(title.endsWith(QStringLiteral("\U0001F600") + QString(52, QLatin1Char('x'))));
     EXPECT_EQ(NoteBuilder::fixupNotebookTitle(QStringLiteral("  Seite\t\n")), "Seite");
     EXPECT_EQ(NoteBuilder::fixupNotebookTitle(QStringLiteral(" \n ")), "Untitled Notebook");
     EXPECT_EQ(NoteBuilder::fixupNotebookTitle(QString(150, QChar(0x00E4))),
