@@ -21,15 +21,6 @@ using namespace ravadido;
 
 namespace {
 
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return path;
-}
-
 TEST(NoteServiceAcceptance, HostileContentIsAccepted)
 {
     FakeNoteStore fake;
@@ -50,10 +41,15 @@ TEST(NoteServiceAcceptance, HostileContentIsAccepted)
     ASSERT_TRUE(created && created->guid());
 
     QTemporaryDir dir;
+    const auto writeFile = [&](const QString &name, const QByteArray &bytes) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        return file.fileName();
+    };
     const QByteArray pdf("%PDF-1.4\n% Grüße\n");
     const QByteArray png = QByteArray::fromHex("89504e470d0a1a0a0000000d49484452") + QByteArray(500, 'p');
-    const QString pdfPath = writeFile(dir, "datei.pdf", pdf);
-    const QString pngPath = writeFile(dir, "bild.png", png);
+    const QString pdfPath = writeFile("datei.pdf", pdf);
+    const QString pngPath = writeFile("bild.png", png);
     const QDateTime date(QDate(2010, 1, 2), QTime(3, 4, 5));
 
     const struct
@@ -111,11 +107,10 @@ TEST(NoteServiceAcceptance, HostileContentIsAccepted)
     const QJsonArray notes = fake.notes();
     ASSERT_EQ(notes.size(), sent);
     for (const QJsonValue &value : notes) {
-        for (const QJsonValue &resource : value[QStringLiteral("resources")].toArray()) {
+        for (const QJsonValue &resource : value["resources"].toArray()) {
             // The body travels once, as data.
-            EXPECT_TRUE(resource[QStringLiteral("recognition")].isNull());
-            const QByteArray body = QByteArray::fromBase64(
-                resource[QStringLiteral("data")][QStringLiteral("body")].toString().toLatin1());
+            EXPECT_TRUE(resource["recognition"].isNull());
+            const QByteArray body = QByteArray::fromBase64(resource["data"]["body"].toString().toLatin1());
             EXPECT_TRUE(body == pdf || body == png || body.startsWith("<html>"));
         }
     }

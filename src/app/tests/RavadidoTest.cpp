@@ -5,6 +5,8 @@
 
 #include "app/Ravadido.h"
 
+#include <QJsonDocument>
+
 using namespace importertest;
 using ravadido::RURUNote;
 using ravadido::RURUNotebook;
@@ -83,79 +85,65 @@ TEST_F(RavadidoConnection, FindsAtMostAThousandNotes)
     EXPECT_EQ(notes->size(), 1000u);
 }
 
-// The user's text for each kind of failure; the connection stays usable.
-TEST_F(RavadidoConnection, CreateNoteFailuresGiveTheUsersText)
+// The user's text for each kind of failure of the two calls an import makes
+// most; the connection stays usable.
+TEST_F(RavadidoConnection, FailuresGiveTheUsersText)
 {
     const QString uploadLimit = QStringLiteral("Unknown. Make sure you haven't exceeded your upload limits.");
+    const QString noNotebooks = QStringLiteral("Unable to get notebooks.");
     struct Row
     {
-        const char *name;
+        const char *call;
         QJsonObject fault;
         long code;
         QString description;
-        QString failureReason = {};  // checked when not empty
+        QString failureReason = {};  // when empty, any but empty
     };
     for (const Row &row : {
-             Row{"parameter without blank", {{"mode", "userException"}, {"errorCode", 1}, {"parameter", "Note.title"}},
-                 1, QStringLiteral("Something is wrong with the format of Note.title in the note 'Mein Titel'")},
-             Row{"parameter with blank",
-                 {{"mode", "userException"}, {"errorCode", 11}, {"parameter", "Note.content: bad tag"}}, 11,
-                 QStringLiteral("Something is wrong with the note 'Mein Titel'. Note.content: bad tag")},
-             Row{"user exception without parameter", {{"mode", "userException"}, {"errorCode", 7}}, 7, uploadLimit},
-             Row{"system exception without message", {{"mode", "systemException"}, {"errorCode", 3}}, 0, uploadLimit},
+             Row{"createNote", {{"mode", "userException"}, {"errorCode", 1}, {"parameter", "Note.title"}}, 1,
+                 QStringLiteral("Something is wrong with the format of Note.title in the note 'Mein Titel'")},
+             Row{"createNote", {{"mode", "userException"}, {"errorCode", 11}, {"parameter", "Note.content: bad tag"}},
+                 11, QStringLiteral("Something is wrong with the note 'Mein Titel'. Note.content: bad tag")},
+             Row{"createNote", {{"mode", "userException"}, {"errorCode", 7}}, 7, uploadLimit},
+             Row{"createNote", {{"mode", "systemException"}, {"errorCode", 3}}, 0, uploadLimit},
              // The service's own words are kept.
-             Row{"system exception with message",
+             Row{"createNote",
                  {{"mode", "systemException"}, {"errorCode", 3}, {"message", "Speicher voll – später erneut"}}, 0,
                  QStringLiteral("Speicher voll – später erneut"), QStringLiteral("Speicher voll – später erneut")},
-             Row{"not found", {{"mode", "notFoundException"}, {"identifier", "Note.notebookGuid"}, {"key", "abc-123"}},
+             Row{"createNote", {{"mode", "notFoundException"}, {"identifier", "Note.notebookGuid"}, {"key", "abc-123"}},
                  0, QStringLiteral("Not found: Note.notebookGuid abc-123")},
-             Row{"not found without details", {{"mode", "notFoundException"}}, 0, uploadLimit},
+             Row{"createNote", {{"mode", "notFoundException"}}, 0, uploadLimit},
              // A transport failure keeps its own reason.
-             Row{"http error", {{"mode", "status"}, {"status", 503}}, 0, QStringLiteral("Bad HTTP status: 503")},
-             Row{"application exception",
+             Row{"createNote", {{"mode", "status"}, {"status", 503}}, 0, QStringLiteral("Bad HTTP status: 503")},
+             Row{"createNote",
                  {{"mode", "applicationException"}, {"type", 6}, {"message", "Internal error processing createNote"}},
-                 0, QStringLiteral("Internal error processing createNote")}}) {
-        SCOPED_TRACE(row.name);
-        noteStore->injectFault(QStringLiteral("createNote"), row.fault);
+                 0, QStringLiteral("Internal error processing createNote")},
+             Row{"listNotebooks",
+                 {{"mode", "userException"}, {"errorCode", 9}, {"parameter", "authenticationToken"}}, 9,
+                 QStringLiteral("Authentication Token has expired.")},
+             Row{"listNotebooks", {{"mode", "userException"}, {"errorCode", 8}}, 8, noNotebooks},
+             Row{"listNotebooks", {{"mode", "status"}, {"status", 502}}, 0, noNotebooks},
+             Row{"listNotebooks", {{"mode", "close"}}, 0, noNotebooks},
+             Row{"listNotebooks", {{"mode", "truncate"}}, 0, noNotebooks}}) {
+        SCOPED_TRACE(QJsonDocument(row.fault).toJson(QJsonDocument::Compact).toStdString());
+        const bool create = row.call == std::string_view("createNote");
+        const auto call = [&](OptionalError *error) {
+            return create ? bool(connection.createNote(note(QStringLiteral("Mein Titel")), error))
+                          : bool(connection.notebookWithName(QStringLiteral("x"), error));
+        };
+        noteStore->injectFault(QString::fromLatin1(row.call), row.fault);
         OptionalError error;
-        EXPECT_FALSE(connection.createNote(note(QStringLiteral("Mein Titel")), &error));
+        EXPECT_FALSE(call(&error));
         ASSERT_TRUE(error);
         EXPECT_EQ(error->domain, kLeafhaulErrorDomain);
         EXPECT_EQ(error->code, row.code);
         EXPECT_EQ(error->localizedDescription, row.description);
-        if (!row.failureReason.isEmpty())
-            EXPECT_TRUE(error->localizedFailureReason.contains(row.failureReason)) << error->localizedFailureReason;
-        EXPECT_TRUE(error->localizedRecoverySuggestion.isEmpty());
-        EXPECT_TRUE(connection.createNote(note(QStringLiteral("danach")), &error));
-    }
-}
-
-TEST_F(RavadidoConnection, ListingFailures)
-{
-    struct Row
-    {
-        const char *name;
-        QJsonObject fault;
-        long code;
-        QString description;
-    };
-    for (const Row &row :
-         {Row{"expired token", {{"mode", "userException"}, {"errorCode", 9}, {"parameter", "authenticationToken"}}, 9,
-              QStringLiteral("Authentication Token has expired.")},
-          Row{"other user exception", {{"mode", "userException"}, {"errorCode", 8}}, 8,
-              QStringLiteral("Unable to get notebooks.")},
-          Row{"http error", {{"mode", "status"}, {"status", 502}}, 0, QStringLiteral("Unable to get notebooks.")},
-          Row{"connection dropped", {{"mode", "close"}}, 0, QStringLiteral("Unable to get notebooks.")},
-          Row{"truncated reply", {{"mode", "truncate"}}, 0, QStringLiteral("Unable to get notebooks.")}}) {
-        SCOPED_TRACE(row.name);
-        noteStore->injectFault(QStringLiteral("listNotebooks"), row.fault);
-        OptionalError error;
-        EXPECT_FALSE(connection.notebookWithName(QStringLiteral("x"), &error));
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->domain, kLeafhaulErrorDomain);
-        EXPECT_EQ(error->code, row.code);
-        EXPECT_EQ(error->localizedDescription, row.description);
+        EXPECT_TRUE(error->localizedFailureReason.contains(row.failureReason)) << error->localizedFailureReason;
         EXPECT_FALSE(error->localizedFailureReason.isEmpty());
+        EXPECT_TRUE(error->localizedRecoverySuggestion.isEmpty());
+        error.reset();
+        EXPECT_EQ(call(&error), create);
+        EXPECT_FALSE(error);
     }
 }
 
