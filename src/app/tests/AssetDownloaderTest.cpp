@@ -112,12 +112,9 @@ TEST_F(AssetDownloads, SignInRequestAndRefusals)
     useSite(Site{});
     auto api = makeAPI();
     AssetDownloader downloader(api, nullptr);
-    const SyncHttp::Request request = downloader.createURLRequestForLogin();
-    EXPECT_EQ(request.method, QByteArray("POST"));
-    EXPECT_EQ(request.url.scheme(), QStringLiteral("https"));
-    EXPECT_EQ(request.url.path(), QStringLiteral("/authenticate"));
     // Each value form-encoded: the password's own "&", "=" and "+" stay in it.
-    const QList<QPair<QString, QString>> form = QUrlQuery(QString::fromUtf8(request.body)).queryItems(QUrl::FullyDecoded);
+    const QByteArray body = downloader.createURLRequestForLogin().body;
+    const QList<QPair<QString, QString>> form = QUrlQuery(QString::fromUtf8(body)).queryItems(QUrl::FullyDecoded);
     EXPECT_EQ(form, (QList<QPair<QString, QString>>{{"product", "backpack"}, {"subdomain", kSite},
                                                     {"username", kUser}, {"password", kPassword}}));
 
