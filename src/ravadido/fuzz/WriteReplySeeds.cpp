@@ -76,6 +76,9 @@ int main(int argc, char **argv)
     const std::string dir = argv[1];
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
+    // Each run starts from the seeds alone, not from what earlier runs found;
+    // emptied here rather than by a second set-up test, which would race this one.
+    std::filesystem::remove_all(argv[2]);
     std::filesystem::create_directories(argv[2]);
 
     std::vector<std::vector<std::string>> bodies(fuzz::replyCalls.size());
