@@ -24,11 +24,6 @@ std::pair<QString, QString> accountKey(const TGBackpackAPI &backpack)
     return {backpack.sitename(), backpack.username()};
 }
 
-QByteArray formValue(const QString &value)
-{
-    return QUrl::toPercentEncoding(value);
-}
-
 Error urlError(long code, const QString &description, const QUrl &url)
 {
     QVariantMap info;
@@ -50,9 +45,10 @@ SyncHttp::Request AssetDownloader::createURLRequestForLogin() const
     request.url = QUrl(QStringLiteral("https://%1/authenticate").arg(BackpackSettings::signInHost()));
     request.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray("application/x-www-form-urlencoded")));
     // Cached answers are never used: SyncHttp keeps no cache.
-    request.body = "product=backpack&subdomain=" + formValue(m_backpack->sitename())
-                   + "&username=" + formValue(m_backpack->username())
-                   + "&password=" + formValue(m_backpack->password());
+    request.body = (QLatin1String("product=backpack&subdomain=") + TGBackpackAPI::formEncoded(m_backpack->sitename())
+                    + QLatin1String("&username=") + TGBackpackAPI::formEncoded(m_backpack->username())
+                    + QLatin1String("&password=") + TGBackpackAPI::formEncoded(m_backpack->password()))
+                       .toUtf8();
     return request;
 }
 

@@ -100,45 +100,34 @@ Error Ravadido::errorWithRavadidoException(const std::exception_ptr &exception,
     return Error(kLeafhaulErrorDomain, code, description, reason);
 }
 
-namespace {
-
-// Runs one NoteStore call; on an exception logs `logLine(name, reason)` and
-// returns the exception.
 template<typename Call, typename LogLine>
-std::exception_ptr guarded(Call &&call, LogLine &&logLine)
+std::exception_ptr Ravadido::guarded(Call &&call, LogLine &&logLine)
 {
     try {
-        call();
+        if (!noteStore_)
+            throw TTransportException(TTransportException::NOT_OPEN,
+                                      localizedString("Not connected to Ravadido.").toStdString());
+        call(*noteStore_);
         return nullptr;
     } catch (...) {
         std::exception_ptr e = std::current_exception();
-        const Ravadido::ExceptionText text = Ravadido::describeException(e);
-        systemLog(logLine(text));
+        systemLog(logLine(describeException(e), e));
         return e;
     }
 }
-
-QString notConnected()
-{
-    return localizedString("Not connected to Ravadido.");
-}
-
-} // namespace
 
 Ravadido::NotebookPtr Ravadido::createNotebookWithName(const QString &name, const QString &stack,
                                                        OptionalError *error)
 {
     NotebookPtr created;
     const std::exception_ptr e = guarded(
-        [&] {
-            if (!noteStore_)
-                throw TTransportException(TTransportException::NOT_OPEN, notConnected().toStdString());
+        [&](RURUNoteStoreClient &noteStore) {
             auto notebook = std::make_shared<RURUNotebook>();
             notebook->setName(name.toStdString());
             notebook->setStack(stack.toStdString());
-            created = noteStore_->createNotebook(authToken_, notebook);
+            created = noteStore.createNotebook(authToken_, notebook);
         },
-        [&](const ExceptionText &t) {
+        [&](const ExceptionText &t, const std::exception_ptr &) {
             return QStringLiteral("Unable to create notebook %1: (%2, %3)").arg(name, t.name, t.reason);
         });
     if (e) {
@@ -154,19 +143,17 @@ Ravadido::NotebookPtr Ravadido::notebookWithName(const QString &name, OptionalEr
     const std::string wanted = name.toStdString();
     NotebookPtr found;
     const std::exception_ptr e = guarded(
-        [&] {
-            if (!noteStore_)
-                throw TTransportException(TTransportException::NOT_OPEN, notConnected().toStdString());
-            for (const NotebookPtr &notebook : noteStore_->listNotebooks(authToken_)) {
+        [&](RURUNoteStoreClient &noteStore) {
+            for (const NotebookPtr &notebook : noteStore.listNotebooks(authToken_)) {
                 if (notebook && notebook->nameIsSet() && notebook->name() == wanted) {
                     found = notebook;
                     break;
                 }
             }
         },
-        [&](const ExceptionText &t) {
+        [&](const ExceptionText &t, const std::exception_ptr &caught) {
             try {
-                std::rethrow_exception(std::current_exception());
+                std::rethrow_exception(caught);
             } catch (const RURUUserException &u) {
                 if (u.errorCode() == kRavadidoAuthExpiredCode)
                     return QStringLiteral("Authentication token has expired");
@@ -188,12 +175,10 @@ Ravadido::NotePtr Ravadido::createNote(const NotePtr &note, OptionalError *error
 {
     NotePtr created;
     const std::exception_ptr e = guarded(
-        [&] {
-            if (!noteStore_)
-                throw TTransportException(TTransportException::NOT_OPEN, notConnected().toStdString());
-            created = noteStore_->createNote(authToken_, note);
+        [&](RURUNoteStoreClient &noteStore) {
+            created = noteStore.createNote(authToken_, note);
         },
-        [&](const ExceptionText &t) {
+        [&](const ExceptionText &t, const std::exception_ptr &) {
             return QStringLiteral("Unable to create note: (%1, %2)").arg(t.name, t.reason);
         });
     if (!e)
@@ -234,13 +219,11 @@ std::optional<std::vector<Ravadido::NotePtr>> Ravadido::notesInNotebook(const No
     }
     std::vector<NotePtr> notes;
     const std::exception_ptr e = guarded(
-        [&] {
-            if (!noteStore_)
-                throw TTransportException(TTransportException::NOT_OPEN, notConnected().toStdString());
+        [&](RURUNoteStoreClient &noteStore) {
             auto filter = std::make_shared<RURUNoteFilter>();
             filter->setNotebookGuid(*notebook->guid());
             const std::shared_ptr<RURUNoteList> list =
-                noteStore_->findNotes(authToken_, filter, 0, kMaxNotesFound);
+                noteStore.findNotes(authToken_, filter, 0, kMaxNotesFound);
             if (list && list->notesIsSet() && list->notes()) {
                 for (const NotePtr &note : *list->notes()) {
                     if (notes.size() >= std::size_t(kMaxNotesFound))
@@ -249,10 +232,10 @@ std::optional<std::vector<Ravadido::NotePtr>> Ravadido::notesInNotebook(const No
                 }
             }
         },
-        [&](const ExceptionText &) {
+        [&](const ExceptionText &, const std::exception_ptr &caught) {
             std::string described;
             try {
-                std::rethrow_exception(std::current_exception());
+                std::rethrow_exception(caught);
             } catch (const Record &r) {
                 described = r.description();
             } catch (const std::exception &x) {
@@ -274,12 +257,10 @@ std::optional<std::vector<Ravadido::NotePtr>> Ravadido::notesInNotebook(const No
 bool Ravadido::deleteNote(const NotePtr &note, OptionalError *error)
 {
     const std::exception_ptr e = guarded(
-        [&] {
-            if (!noteStore_)
-                throw TTransportException(TTransportException::NOT_OPEN, notConnected().toStdString());
-            noteStore_->deleteNote(authToken_, note && note->guid() ? *note->guid() : std::string());
+        [&](RURUNoteStoreClient &noteStore) {
+            noteStore.deleteNote(authToken_, note && note->guid() ? *note->guid() : std::string());
         },
-        [&](const ExceptionText &t) {
+        [&](const ExceptionText &t, const std::exception_ptr &) {
             return QStringLiteral("Unable to delete note: (%1, %2)").arg(t.name, t.reason);
         });
     if (e) {

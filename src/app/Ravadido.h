@@ -66,6 +66,10 @@ public:
 
 private:
     void setupNoteStore();
+    // Runs one NoteStore call on the client; on an exception (also when not
+    // connected) logs `logLine(text, exception)` and returns the exception.
+    template<typename Call, typename LogLine>
+    std::exception_ptr guarded(Call &&call, LogLine &&logLine);
 
     std::optional<WSKOAuthAuthentication> authentication_;
     std::string authToken_;

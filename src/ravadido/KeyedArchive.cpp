@@ -1,7 +1,5 @@
 #include "KeyedArchive.h"
 
-#include <limits>
-
 namespace ravadido {
 
 namespace {
@@ -9,12 +7,7 @@ namespace {
 template<typename T>
 std::optional<T> integerOf(const ArchiveValue *v)
 {
-    if (!v || !v->isInteger())
-        return std::nullopt;
-    const std::int64_t n = std::get<std::int64_t>(v->value);
-    if (n < std::numeric_limits<T>::min() || n > std::numeric_limits<T>::max())
-        return std::nullopt;
-    return static_cast<T>(n);
+    return v ? v->integer<T>() : std::nullopt;
 }
 
 } // namespace

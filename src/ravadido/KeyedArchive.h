@@ -3,6 +3,7 @@
 #include "Bytes.h"
 
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -46,6 +47,17 @@ struct ArchiveValue
 
     bool isNil() const { return kind == Kind::Nil; }
     bool isInteger() const { return kind == Kind::Int || kind == Kind::Int32 || kind == Kind::Int64; }
+    // An integer of any archived width, when it fits in T.
+    template<typename T>
+    std::optional<T> integer() const
+    {
+        if (!isInteger())
+            return std::nullopt;
+        const std::int64_t n = std::get<std::int64_t>(value);
+        if (n < std::numeric_limits<T>::min() || n > std::numeric_limits<T>::max())
+            return std::nullopt;
+        return static_cast<T>(n);
+    }
 };
 
 // A small keyed archive: field names to kind-tagged values, nil kept, records

@@ -188,18 +188,6 @@ void appendDouble(std::string &out, double v);
 void appendQuoted(std::string &out, std::string_view s);
 void appendHex(std::string &out, const Bytes &b);
 
-// Integers of any archived width convert when the value fits.
-template<typename T>
-std::optional<T> integerFromArchive(const ArchiveValue &a)
-{
-    if (!a.isInteger())
-        return std::nullopt;
-    const std::int64_t n = std::get<std::int64_t>(a.value);
-    if (n < std::numeric_limits<T>::min() || n > std::numeric_limits<T>::max())
-        return std::nullopt;
-    return static_cast<T>(n);
-}
-
 // Closes the all-fields constructor's parameter list, so that the macro
 // can put a comma after every field.
 struct LastParameter
@@ -274,7 +262,7 @@ struct Scalar
             return a.kind == ArchiveValue::Kind::Double ? std::optional<T>(std::get<double>(a.value))
                                                         : std::nullopt;
         else
-            return detail::integerFromArchive<T>(a);
+            return a.integer<T>();
     }
 
     static bool present(const T &) { return true; }
