@@ -7,7 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QDateTime>
+#include <QHash>
 #include <QStandardPaths>
+
+#include <sys/stat.h>
 
 #include <mutex>
 
@@ -23,6 +27,16 @@ std::pair<QString, QString> accountKey(const TGBackpackAPI &backpack)
 {
     return {backpack.sitename(), backpack.username()};
 }
+
+// MD5s of finished downloads, until the note builder takes them.
+struct DownloadedFile
+{
+    qint64 size;
+    QDateTime modified;
+    QByteArray md5;
+};
+std::mutex gHashMutex;
+QHash<QString, DownloadedFile> gDownloadedFiles;
 
 Error urlError(long code, const QString &description, const QUrl &url)
 {
@@ -91,11 +105,28 @@ bool AssetDownloader::login(OptionalError *error)
 
 void AssetDownloader::ensurePath(const QString &path)
 {
-    if (QFileInfo::exists(path))
-        return;
-    if (!QDir().mkpath(path))
+    // An application folder left open by an earlier version is closed.
+    const QByteArray application = QFile::encodeName(applicationSupportPath());
+    struct stat st{};
+    if (::lstat(application.constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 077))
+        ::chmod(application.constData(), 0700);
+    if (!SyncHttp::makePrivateFolder(path))
         systemLog(QStringLiteral("Unable to create %1\nError: %2")
                       .arg(path, localizedString("The folder could not be created.")));
+}
+
+std::optional<QByteArray> AssetDownloader::takeDownloadedMd5(const QString &path, qint64 size)
+{
+    std::lock_guard lock(gHashMutex);
+    const auto it = gDownloadedFiles.constFind(path);
+    if (it == gDownloadedFiles.cend())
+        return std::nullopt;
+    const DownloadedFile file = *it;
+    gDownloadedFiles.erase(it);
+    const QFileInfo info(path);
+    if (file.size != size || info.size() != size || info.lastModified() != file.modified)
+        return std::nullopt;
+    return file.md5;
 }
 
 QString AssetDownloader::applicationSupportPath()
@@ -139,7 +170,9 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
     const QString folder = assetsPath() + QLatin1Char('/') + identifier;
     ensurePath(folder);
     setDestinationPath(folder + QLatin1Char('/') + filename);
-    if (QFileInfo::exists(m_destinationPath) && !QFile::remove(m_destinationPath)) {
+    // A link (dangling or not) is removed, never written through.
+    const QFileInfo existing(m_destinationPath);
+    if ((existing.exists() || existing.isSymLink()) && !QFile::remove(m_destinationPath)) {
         setErrorSlot(error, Error(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorCannotWriteToFile,
                                   localizedString("The file “%1” could not be removed.").arg(m_destinationPath)));
         return false;
@@ -155,6 +188,11 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
     request.url = url;
     request.timeoutSeconds = 60;
     request.downloadPath = m_destinationPath;
+    // A redirect leads away from the asset: to the sign-in page when the
+    // session has expired, which must never be kept as the file.
+    request.followRedirects = false;
+    request.maxReplyBytes = kMaxAssetBytes;
+    request.hashBody = true;
     request.isCancelled = [this] { return m_cancelled || (m_cancellationCheck && m_cancellationCheck()); };
 
     OptionalError failure;
@@ -164,18 +202,36 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
         return true;
     }
     if (failure || !response) {
+        if (failure && failure->code == SyncHttp::URLErrorBadServerResponse) {
+            failure->localizedDescription = localizedString("The file %1 is larger than the %2 MB a note can hold.")
+                                                .arg(filename)
+                                                .arg(kMaxAssetBytes / (1024 * 1024));
+        }
         downloadDidFail(failure ? *failure : urlError(SyncHttp::URLErrorUnknown,
                                                       localizedString("Unable to start downloading"), url));
         return true;
     }
-    // An error page is not the asset.
-    if (response->status < 200 || response->status > 299) {
+    // An error page, a redirect or the sign-in page is not the asset.
+    const bool signInPage = (response->status >= 300 && response->status <= 399 && response->hasHeader("Location")
+                             && QUrl(QString::fromUtf8(response->header("Location"))).fileName()
+                                 == QLatin1String("login.html"))
+        || TGBackpackAPI::isLoginPage(*response);
+    if (response->status < 200 || response->status > 299 || signInPage) {
         QFile::remove(m_destinationPath);
         Error e = urlError(SyncHttp::URLErrorBadServerResponse,
-                           localizedString("Backpack returned error code %1.").arg(response->status), url);
+                           signInPage ? localizedString("Backpack answered the download of %1 with its sign-in page.")
+                                            .arg(filename)
+                                      : localizedString("Backpack returned error code %1.").arg(response->status),
+                           url);
+        e.localizedFailureReason = localizedString("The file %1 could not be downloaded.").arg(filename);
         e.userInfo.insert(QStringLiteral("status"), qlonglong(response->status));
         downloadDidFail(e);
         return true;
+    }
+    {
+        std::lock_guard lock(gHashMutex);
+        gDownloadedFiles.insert(m_destinationPath, {response->bodySize, QFileInfo(m_destinationPath).lastModified(),
+                                                    response->md5});
     }
     downloadDidFinish();
     return true;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AssetDownloader;
 class TGBackpackAPI;
@@ -40,7 +41,8 @@ public:
     // Forgets every sign-in of this run (tests).
     static void resetLogins();
 
-    // Creates the folder and its parents; a failure is only logged.
+    // Creates the folder and its parents, readable by the user alone; a
+    // failure is only logged.
     static void ensurePath(const QString &path);
     static QString applicationSupportPath();
     static QString assetsPath();
@@ -56,6 +58,14 @@ public:
 
     QString destinationPath() const { return m_destinationPath; }
     void setDestinationPath(const QString &path) { m_destinationPath = path; }
+
+    // The service's largest resource (premium): a larger asset is refused
+    // before it is read.
+    static constexpr qint64 kMaxAssetBytes = 52428800;
+
+    // The MD5 taken while `path` downloaded, when the file is still the one
+    // that arrived (`size` bytes); each is handed out once.
+    static std::optional<QByteArray> takeDownloadedMd5(const QString &path, qint64 size);
 
     // One safe path component from a name taken off a URL or a server:
     // separators and control characters become "_"; "", "." and ".." give "".

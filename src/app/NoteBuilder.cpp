@@ -1,5 +1,6 @@
 #include "app/NoteBuilder.h"
 
+#include "app/AssetDownloader.h"
 #include "app/NoteText.h"
 #include "foundation/RegExConvenience.h"
 #include "foundation/TGTextileConverter.h"
@@ -61,12 +62,13 @@ QString mediaTag(const RURUResource &resource)
              NoteBuilder::dataToHex(resource.data()->bodyHash()->view()));
 }
 
-std::shared_ptr<RURUData> dataWithBytes(std::string bytes)
+// `md5`: the digest when it is already known (taken during the download).
+std::shared_ptr<RURUData> dataWithBytes(std::string bytes, std::optional<QByteArray> md5 = std::nullopt)
 {
     auto data = std::make_shared<RURUData>();
-    const QByteArray digest =
-        QCryptographicHash::hash(QByteArrayView(bytes.data(), qsizetype(bytes.size())),
-                                 QCryptographicHash::Md5);
+    const QByteArray digest = md5 ? *md5
+        : QCryptographicHash::hash(QByteArrayView(bytes.data(), qsizetype(bytes.size())),
+                                   QCryptographicHash::Md5);
     data->setSize(std::int32_t(bytes.size()));
     data->setBodyHash(Bytes(digest.constData(), std::size_t(digest.size())));
     data->setBody(Bytes(std::move(bytes)));
@@ -127,7 +129,7 @@ std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithContentsOfFile(const QStr
                                   file.errorString()));
         return nullptr;
     }
-    return dataWithBytes(std::move(bytes));
+    return dataWithBytes(std::move(bytes), AssetDownloader::takeDownloadedMd5(path, size));
 }
 
 std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithString(const QString &text)

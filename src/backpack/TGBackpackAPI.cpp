@@ -5,6 +5,7 @@
 #include "foundation/SystemLog.h"
 #include "foundation/TGQuietLog.h"
 
+#include <QRegularExpression>
 #include <QStringDecoder>
 
 #include <curl/curl.h>
@@ -22,6 +23,17 @@ void TGBackpackAPIDelegate::backpack(TGBackpackAPI *, const QString &) {}
 namespace {
 
 const QString kSessionCreate = QStringLiteral("session/create");
+// Backpack's answers are small XML documents; a longer one is not Backpack's.
+constexpr qint64 kMaxAnswerBytes = 8 * 1024 * 1024;
+
+// The calls that only read (and the sign-in) may go out again when a kept
+// connection turns out closed; every other call writes, and is sent once.
+bool onlyReads(const QString &path, const QByteArray &method)
+{
+    static const QRegularExpression reads(
+        QStringLiteral("^(session/create|ws/pages/all|ws/page/[^/]+|ws/page/[^/]+/lists(/[^/]+/items)?/list)$"));
+    return method == "GET" || (method == "POST" && reads.match(path).hasMatch());
+}
 const QByteArray kSuccessDocument = "<response success=\"true\"></response>";
 
 Error cancelledError(const QUrl &url)
@@ -207,6 +219,8 @@ Request TGBackpackAPI::URLRequestForPath(const QString &path, const QString &ext
                          .toUtf8();
         }
     }
+    r.maxReplyBytes = kMaxAnswerBytes;
+    r.sendAtMostOnce = !onlyReads(path, r.method);
     r.isCancelled = [this] { return m_cancel.load(); };
     if (!r.url.isEmpty())
         setupCookiesForRequest(r);

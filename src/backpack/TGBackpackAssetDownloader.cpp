@@ -32,6 +32,7 @@ TGBackpackAssetDownloader::TGBackpackAssetDownloader(std::shared_ptr<TGBackpackA
 TGBackpackAssetDownloader::~TGBackpackAssetDownloader()
 {
     stopWorker();
+    removePartialFile();
 }
 
 bool TGBackpackAssetDownloader::isLoggedIn()
@@ -73,9 +74,7 @@ QString TGBackpackAssetDownloader::assetsPath()
 
 void TGBackpackAssetDownloader::ensurePath(const QString &path)
 {
-    if (QFileInfo::exists(path))
-        return;
-    if (!QDir().mkpath(path))
+    if (!SyncHttp::makePrivateFolder(path))
         systemLog(QStringLiteral("Unable to create %1\nError: %2")
                       .arg(path, localizedString("The folder could not be created.")));
 }
@@ -161,6 +160,14 @@ void TGBackpackAssetDownloader::cancel()
 {
     ++m_generation;  // a result already on its way is dropped
     stopWorker();
+    removePartialFile();
+}
+
+void TGBackpackAssetDownloader::removePartialFile()
+{
+    if (!m_tempPath.isEmpty())
+        QFile::remove(m_tempPath);
+    m_tempPath.clear();
 }
 
 void TGBackpackAssetDownloader::downloadURL(const QUrl &url)
@@ -200,6 +207,11 @@ void TGBackpackAssetDownloader::downloadURL(const QUrl &url)
     request.url = url;
     request.timeoutSeconds = m_timeoutSeconds;
     request.downloadPath = tempPath;
+    // A redirect leads away from the asset (to the sign-in page when the
+    // session has expired); nothing larger than a note's largest file is taken.
+    request.followRedirects = false;
+    request.maxReplyBytes = kMaxAssetBytes;
+    m_tempPath = tempPath;
     request.isCancelled = [cancelFlag] { return cancelFlag->load(); };
 
     m_worker = std::thread([this, request, generation, tempPath, folder] {
@@ -221,6 +233,7 @@ void TGBackpackAssetDownloader::downloadEnded(quint64 generation, const Outcome 
     if (m_worker.joinable())
         m_worker.join();
     m_downloading = false;
+    m_tempPath.clear();  // from here on the outcome's own steps remove it
     if (!outcome.response) {
         QFile::remove(tempPath);
         didFailWithError(outcome.error.value_or(urlError(SyncHttp::URLErrorUnknown, QString(), m_requestURL)));
@@ -257,12 +270,20 @@ void TGBackpackAssetDownloader::didFailWithError(const Error &error)
 void TGBackpackAssetDownloader::didFinish(const QString &tempPath, const QString &folder,
                                           const SyncHttp::Response &response)
 {
-    // An error page is no asset: keep it out of the folder.
-    if (response.status < 200 || response.status > 299) {
+    // An error page, a redirect or the sign-in page is no asset: keep it
+    // out of the folder.
+    const bool signInPage = TGBackpackAPI::isLoginPage(response)
+        || QUrl(QString::fromUtf8(response.header("Location"))).fileName() == QLatin1String("login.html");
+    if (response.status < 200 || response.status > 299 || signInPage) {
         QFile::remove(tempPath);
-        QString description = localizedString("Backpack returned error code %d.");
+        QString description = signInPage ? localizedString("Backpack answered the download of %1 with its sign-in page.")
+                                               .arg(m_requestURL.fileName())
+                                         : localizedString("Backpack returned error code %d.");
         description.replace(QLatin1String("%d"), QString::number(response.status));
-        didFailWithError(urlError(SyncHttp::URLErrorBadServerResponse, description, m_requestURL));
+        Error e = urlError(SyncHttp::URLErrorBadServerResponse, description, m_requestURL);
+        e.localizedFailureReason = localizedString("The file %1 could not be downloaded.").arg(m_requestURL.fileName());
+        e.userInfo.insert(QStringLiteral("status"), qlonglong(response.status));
+        didFailWithError(e);
         return;
     }
     const std::optional<QString> name = safePathComponent(response.suggestedFilename());
@@ -273,7 +294,9 @@ void TGBackpackAssetDownloader::didFinish(const QString &tempPath, const QString
         return;
     }
     const QString destination = QDir(folder).filePath(*name);
-    if (QFileInfo::exists(destination) && !QFile::remove(destination)) {
+    // A link (dangling or not) is replaced, never written through.
+    const QFileInfo existing(destination);
+    if ((existing.exists() || existing.isSymLink()) && !QFile::remove(destination)) {
         QFile::remove(tempPath);
         didFailWithError(urlError(SyncHttp::URLErrorCannotWriteToFile,
                                   localizedString("The earlier copy of the file could not be replaced."),

@@ -46,6 +46,10 @@ public:
     void retry();
     void informDelegate();
 
+    // The service's largest resource (premium): a larger asset is refused
+    // before it is read.
+    static constexpr qint64 kMaxAssetBytes = 52428800;
+
     static QString applicationSupportPath();
     static QString assetsPath();
     static void ensurePath(const QString &path);
@@ -78,6 +82,7 @@ private:
     void didFailWithError(const Error &error);
     void didFinish(const QString &tempPath, const QString &folder, const SyncHttp::Response &response);
     void stopWorker();
+    void removePartialFile();
 
     std::shared_ptr<TGBackpackAccount> m_account;
     bool m_finished = false;
@@ -91,4 +96,6 @@ private:
     std::shared_ptr<std::atomic<bool>> m_cancelFlag;
     quint64 m_generation = 0;
     bool m_downloading = false;
+    // The download's file until its outcome has been handled.
+    QString m_tempPath;
 };

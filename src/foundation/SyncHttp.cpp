@@ -1,17 +1,27 @@
 #include "foundation/SyncHttp.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
 
 #include <curl/curl.h>
+#include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <set>
 
 namespace SyncHttp {
 
@@ -29,6 +39,22 @@ struct Global
     // request (loading the system bundle costs more than a loopback exchange).
     X509_STORE *trustStore = nullptr;
 
+    // Idle easy handles. Each keeps its own connections (libcurl does not
+    // support a connection cache shared by threads at once), so a request
+    // takes the one that last talked to its host. Handles that never had the
+    // cookie engine on serve the requests without cookies.
+    struct Idle
+    {
+        CURL *curl;
+        QByteArray origin;
+        bool cookies;
+    };
+    std::mutex poolMutex;
+    std::vector<Idle> idle;
+
+    std::mutex partialMutex;
+    std::set<QByteArray> partialFiles;
+
     Global()
     {
         curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -39,6 +65,7 @@ struct Global
         curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
         curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
         curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+        std::atexit(&removePartialDownloads);
     }
 
     static void lock(CURL *, curl_lock_data data, curl_lock_access, void *user)
@@ -68,6 +95,153 @@ struct EasyHandle
         curl_slist_free_all(headers);
         curl_easy_cleanup(curl);
     }
+};
+
+constexpr std::size_t kMaxIdleHandles = 8;
+
+// A handle of the pool for one request; back to the pool afterwards.
+class PooledHandle
+{
+public:
+    PooledHandle(const QByteArray &origin, bool cookies) : m_origin(origin), m_cookies(cookies)
+    {
+        Global &g = global();
+        {
+            std::lock_guard lock(g.poolMutex);
+            // The most recently used first: its connection is the likeliest
+            // to be still open.
+            auto best = g.idle.rend();
+            for (auto it = g.idle.rbegin(); it != g.idle.rend(); ++it) {
+                if (it->cookies && !cookies)
+                    continue;
+                if (best == g.idle.rend() || (it->origin == origin && best->origin != origin))
+                    best = it;
+                if (it->origin == origin && it->cookies == cookies)
+                    break;
+            }
+            if (best != g.idle.rend()) {
+                curl = best->curl;
+                m_cookies = m_cookies || best->cookies;
+                g.idle.erase(std::next(best).base());
+            }
+        }
+        if (curl)
+            curl_easy_reset(curl);
+        else
+            curl = curl_easy_init();
+    }
+    ~PooledHandle()
+    {
+        curl_slist_free_all(headers);
+        if (!curl)
+            return;
+        Global &g = global();
+        std::unique_lock lock(g.poolMutex);
+        if (g.idle.size() < kMaxIdleHandles) {
+            g.idle.push_back({curl, m_origin, m_cookies});
+            return;
+        }
+        lock.unlock();
+        curl_easy_cleanup(curl);
+    }
+    PooledHandle(const PooledHandle &) = delete;
+    PooledHandle &operator=(const PooledHandle &) = delete;
+
+    CURL *curl = nullptr;
+    curl_slist *headers = nullptr;
+
+private:
+    QByteArray m_origin;
+    bool m_cookies;
+};
+
+QByteArray originOf(const QUrl &url)
+{
+    return url.scheme().toLower().toUtf8() + "://" + url.host().toLower().toUtf8() + ':'
+        + QByteArray::number(url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80));
+}
+
+// The partial file of a download: beside the destination, 0600, renamed over
+// the destination (or a link that stands there) once complete; removed
+// otherwise. Never synced: a download can be fetched again.
+class PartialFile
+{
+public:
+    explicit PartialFile(const QString &destination) : m_destination(QFile::encodeName(destination))
+    {
+        const QFileInfo info(destination);
+        QByteArray pattern = QFile::encodeName(info.absolutePath()) + "/." + QFile::encodeName(info.fileName()).left(64)
+            + ".partial-XXXXXX";
+        Global &g = global();
+        std::lock_guard lock(g.partialMutex);
+        m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);  // mode 0600
+        if (m_fd >= 0) {
+            m_path = pattern;
+            g.partialFiles.insert(m_path);
+        } else {
+            m_errno = errno;
+        }
+    }
+    ~PartialFile() { discard(); }
+    PartialFile(const PartialFile &) = delete;
+    PartialFile &operator=(const PartialFile &) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    QString errorString() const { return QString::fromLocal8Bit(std::strerror(m_errno)); }
+
+    bool write(const char *data, size_t size)
+    {
+        while (size) {
+            const ssize_t n = ::write(m_fd, data, size);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                m_errno = n < 0 ? errno : ENOSPC;
+                return false;
+            }
+            data += n;
+            size -= size_t(n);
+        }
+        return true;
+    }
+
+    bool commit()
+    {
+        const bool closed = ::close(m_fd) == 0;
+        m_fd = -1;
+        if (!closed || ::rename(m_path.constData(), m_destination.constData()) != 0) {
+            m_errno = errno;
+            return false;
+        }
+        forget();
+        return true;
+    }
+
+    void discard()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+        if (!m_path.isEmpty())
+            ::unlink(m_path.constData());
+        forget();
+    }
+
+private:
+    void forget()
+    {
+        if (m_path.isEmpty())
+            return;
+        Global &g = global();
+        std::lock_guard lock(g.partialMutex);
+        g.partialFiles.erase(m_path);
+        m_path.clear();
+    }
+
+    QByteArray m_destination;
+    QByteArray m_path;
+    int m_fd = -1;
+    int m_errno = 0;
 };
 
 QString systemBundlePath()
@@ -130,11 +304,75 @@ struct TrustStoreRef
     TrustStoreRef &operator=(const TrustStoreRef &) = delete;
 };
 
+// The request body as libcurl reads it: the pieces in order. A request sent
+// at most once refuses the rewind that a re-send needs.
+struct BodyReader
+{
+    std::vector<std::string_view> pieces;
+    std::size_t piece = 0;
+    std::size_t offset = 0;
+    bool rewindable = true;
+    bool rewindRefused = false;
+};
+
+size_t readBody(char *buffer, size_t size, size_t count, void *user)
+{
+    auto *r = static_cast<BodyReader *>(user);
+    size_t room = size * count;
+    size_t done = 0;
+    while (room && r->piece < r->pieces.size()) {
+        const std::string_view p = r->pieces[r->piece];
+        const size_t n = std::min(room, p.size() - r->offset);
+        std::memcpy(buffer + done, p.data() + r->offset, n);
+        done += n;
+        room -= n;
+        r->offset += n;
+        if (r->offset == p.size()) {
+            ++r->piece;
+            r->offset = 0;
+        }
+    }
+    return done;
+}
+
+int seekBody(void *user, curl_off_t offset, int origin)
+{
+    auto *r = static_cast<BodyReader *>(user);
+    if (!r->rewindable || origin != SEEK_SET || offset < 0) {
+        r->rewindRefused = true;
+        return CURL_SEEKFUNC_FAIL;
+    }
+    r->piece = 0;
+    r->offset = 0;
+    for (curl_off_t left = offset; left > 0;) {
+        if (r->piece == r->pieces.size())
+            return CURL_SEEKFUNC_FAIL;
+        const curl_off_t size = curl_off_t(r->pieces[r->piece].size());
+        if (left < size) {
+            r->offset = size_t(left);
+            break;
+        }
+        left -= size;
+        ++r->piece;
+    }
+    return CURL_SEEKFUNC_OK;
+}
+
+struct Md5Deleter
+{
+    void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
+};
+
 struct Transfer
 {
     Response response;
-    QSaveFile *file = nullptr;
+    PartialFile *file = nullptr;
+    CURL *curl = nullptr;
     bool writeFailed = false;
+    qint64 maxReplyBytes = 0;
+    bool tooLarge = false;
+    bool firstBody = true;
+    std::unique_ptr<EVP_MD_CTX, Md5Deleter> md5;
     const std::function<bool()> *isCancelled = nullptr;
     // Idle time-out: libcurl's own speed limit averages over seconds, so a
     // request body sent just before a silent stretch would hide it.
@@ -153,6 +391,7 @@ size_t onHeader(char *data, size_t size, size_t count, void *user)
     if (line.startsWith("HTTP/")) {
         // A new answer (redirect or interim): only the last one's headers count.
         t->response.headers.clear();
+        t->firstBody = true;
     } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
         t->response.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
     }
@@ -163,14 +402,28 @@ size_t onBody(char *data, size_t size, size_t count, void *user)
 {
     auto *t = static_cast<Transfer *>(user);
     const size_t n = size * count;
+    if (t->response.bodySize + qint64(n) > t->maxReplyBytes) {
+        t->tooLarge = true;
+        return 0;
+    }
+    if (t->firstBody) {
+        // One allocation for an announced size (bounded by the limit above).
+        t->firstBody = false;
+        curl_off_t announced = -1;
+        if (!t->file && curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK
+            && announced > 0 && announced <= t->maxReplyBytes)
+            t->response.body.reserve(qsizetype(announced));
+    }
     if (t->file) {
-        if (t->file->write(data, qint64(n)) != qint64(n)) {
+        if (!t->file->write(data, n)) {
             t->writeFailed = true;
             return 0;
         }
     } else {
         t->response.body.append(data, qsizetype(n));
     }
+    if (t->md5)
+        EVP_DigestUpdate(t->md5.get(), data, n);
     t->response.bodySize += qint64(n);
     return n;
 }
@@ -237,7 +490,9 @@ long urlErrorCode(int curlCode, long osErrno)
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
+    case CURLE_SEND_FAIL_REWIND:
     case CURLE_PARTIAL_FILE: return URLErrorNetworkConnectionLost;
+    case CURLE_FILESIZE_EXCEEDED: return URLErrorBadServerResponse;
     case CURLE_TOO_MANY_REDIRECTS: return URLErrorHTTPTooManyRedirects;
     case CURLE_WEIRD_SERVER_REPLY: return URLErrorCannotParseResponse;
     case CURLE_HTTP2:
@@ -337,12 +592,30 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     if (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
         return fail(transportError(CURLE_UNSUPPORTED_PROTOCOL, 0, request.url));
 
+    std::unique_ptr<PartialFile> file;
+    if (!request.downloadPath.isEmpty()) {
+        file = std::make_unique<PartialFile>(request.downloadPath);
+        if (!file->isOpen()) {
+            Error e = transportError(CURLE_WRITE_ERROR, 0, request.url, file->errorString());
+            e.code = URLErrorCannotCreateFile;
+            e.localizedDescription = describe(e.code);
+            return fail(e);
+        }
+    }
+
     Global &g = global();
     const TrustStoreRef trust;
 
-    EasyHandle h;
+    PooledHandle h(originOf(request.url), request.useCookies);
     Transfer t;
     t.isCancelled = &request.isCancelled;
+    t.curl = h.curl;
+    t.file = file.get();
+    t.maxReplyBytes = std::max<qint64>(0, request.maxReplyBytes);
+    if (request.hashBody) {
+        t.md5.reset(EVP_MD_CTX_new());
+        EVP_DigestInit_ex(t.md5.get(), EVP_md5(), nullptr);
+    }
     char errorText[CURL_ERROR_SIZE] = {0};
     CURL *c = h.curl;
 
@@ -352,17 +625,21 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     // A TLS request never continues in the clear: a 307 would resend its body there.
     curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, scheme == QLatin1String("https") ? "https" : "http,https");
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 16L);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, long(kMaxRedirects));
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(c, CURLOPT_USERAGENT, "Leafhaul/1.0");
     curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    // Fewer, larger pieces for assets; both are buffers of the handle, not of the body.
+    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
+    curl_easy_setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
+    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(t.maxReplyBytes));
     if (trust.store) {
         // The context gets the shared store. curl loads at most the small
-        // extra file itself: naming it keeps TLS sessions resumed only under
-        // the trust they were verified with.
+        // extra file itself: naming it keeps TLS sessions resumed, and
+        // connections reused, only under the trust they were verified with.
         curl_easy_setopt(c, CURLOPT_CAINFO, trust.extraCaPath.isEmpty() ? nullptr : trust.extraCaPath.constData());
         curl_easy_setopt(c, CURLOPT_CAPATH, nullptr);
         curl_easy_setopt(c, CURLOPT_SSL_CTX_FUNCTION, &useTrustStore);
@@ -372,6 +649,8 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     const long timeout = std::max(1, request.timeoutSeconds);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout);
     t.idleLimit = std::chrono::seconds(timeout);
+    if (request.sendAtMostOnce)
+        curl_easy_setopt(c, CURLOPT_MAXAGE_CONN, long(kAtMostOnceIdleSeconds));
 
     curl_easy_setopt(c, CURLOPT_SHARE, g.share);
     if (request.useCookies)
@@ -380,20 +659,30 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     // Method and body. POST keeps curl's own redirect rules (303 turns it into
     // a GET); other methods are sent as they are named.
     const QByteArray method = request.method.toUpper();
-    const bool sendsBody = !request.body.isEmpty() || method == "POST" || method == "PUT";
+    BodyReader body;
+    body.rewindable = !request.sendAtMostOnce;
+    if (!request.bodyPieces.empty())
+        body.pieces = request.bodyPieces;
+    else if (!request.body.isEmpty())
+        body.pieces.emplace_back(request.body.constData(), std::size_t(request.body.size()));
+    const bool sendsBody = !body.pieces.empty() || method == "POST" || method == "PUT";
     if (method == "GET") {
         curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
     } else if (method == "HEAD") {
         curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
-    } else {
-        if (method == "POST")
-            curl_easy_setopt(c, CURLOPT_POST, 1L);
-        else
-            curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.constData());
+    } else if (method != "POST") {
+        curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.constData());
     }
     if (sendsBody && method != "GET" && method != "HEAD") {
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
-        curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.body.constData());
+        curl_off_t size = 0;
+        for (std::string_view piece : body.pieces)
+            size += curl_off_t(piece.size());
+        curl_easy_setopt(c, CURLOPT_POST, 1L);
+        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, size);
+        curl_easy_setopt(c, CURLOPT_READFUNCTION, &readBody);
+        curl_easy_setopt(c, CURLOPT_READDATA, &body);
+        curl_easy_setopt(c, CURLOPT_SEEKFUNCTION, &seekBody);
+        curl_easy_setopt(c, CURLOPT_SEEKDATA, &body);
     }
 
     for (const auto &[name, value] : request.headers)
@@ -409,22 +698,12 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &onProgress);
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
 
-    std::unique_ptr<QSaveFile> file;
-    if (!request.downloadPath.isEmpty()) {
-        file = std::make_unique<QSaveFile>(request.downloadPath);
-        if (!file->open(QIODevice::WriteOnly)) {
-            Error e = transportError(CURLE_WRITE_ERROR, 0, request.url, file->errorString());
-            e.code = URLErrorCannotCreateFile;
-            e.localizedDescription = describe(e.code);
-            return fail(e);
-        }
-        t.file = file.get();
-    }
-
     t.lastActivity = std::chrono::steady_clock::now();
     CURLcode result = curl_easy_perform(c);
     if (result == CURLE_ABORTED_BY_CALLBACK && t.timedOut)
         result = CURLE_OPERATION_TIMEDOUT;
+    if (result == CURLE_WRITE_ERROR && t.tooLarge)
+        result = CURLE_FILESIZE_EXCEEDED;
 
     long osErrno = 0;
     curl_easy_getinfo(c, CURLINFO_OS_ERRNO, &osErrno);
@@ -434,6 +713,10 @@ std::optional<Response> send(const Request &request, OptionalError *error)
             detail = QString::fromUtf8(curl_easy_strerror(result));
         if (t.writeFailed && file)
             detail = file->errorString();
+        if (result == CURLE_FILESIZE_EXCEEDED)
+            detail = QStringLiteral("The answer is longer than the %1 bytes allowed.").arg(t.maxReplyBytes);
+        if (body.rewindRefused)
+            detail = QStringLiteral("The connection closed before the answer; the request was not sent again.");
         return fail(transportError(result, osErrno, request.url, detail));
     }
     if (file && !file->commit())
@@ -445,7 +728,36 @@ std::optional<Response> send(const Request &request, OptionalError *error)
         t.response.url = QUrl::fromEncoded(QByteArray(effective));
     else
         t.response.url = request.url;
+    if (t.md5) {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        EVP_DigestFinal_ex(t.md5.get(), digest, &length);
+        t.response.md5 = QByteArray(reinterpret_cast<const char *>(digest), int(length));
+    }
     return std::move(t.response);
+}
+
+void removePartialDownloads()
+{
+    Global &g = global();
+    std::lock_guard lock(g.partialMutex);
+    for (const QByteArray &path : g.partialFiles)
+        ::unlink(path.constData());
+    g.partialFiles.clear();
+}
+
+bool makePrivateFolder(const QString &path)
+{
+    if (QFileInfo(path).isDir())
+        return true;
+    const QString absolute = QDir::cleanPath(QDir().absoluteFilePath(path));
+    QStringList missing;
+    for (QString at = absolute; !QFileInfo::exists(at) && QFileInfo(at).path() != at; at = QFileInfo(at).path())
+        missing.prepend(at);
+    for (const QString &folder : missing)
+        if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    return QFileInfo(absolute).isDir();
 }
 
 bool setExtraCaFile(const QString &path)

@@ -11,6 +11,8 @@
 
 #include <functional>
 #include <optional>
+#include <string_view>
+#include <vector>
 
 // The one synchronous HTTP layer of the program (libcurl underneath). A call
 // blocks its thread for the whole exchange, so it is made from worker threads
@@ -18,8 +20,17 @@
 //
 // TLS is always verified: against the system trust store, plus the one extra
 // CA file set with setExtraCaFile() (tests trust their throwaway CA this way).
-// Redirects are followed (http and https only; from https only to https). All requests that use cookies
-// share one process-wide cookie store.
+// Redirects are followed, at most kMaxRedirects (http and https only; from
+// https only to https). All requests that use cookies share one process-wide
+// cookie store.
+//
+// Connections stay open between requests: a request to a host that was talked
+// to before goes out on the same connection, and a new one resumes the
+// earlier TLS session. libcurl answers a reused connection that closed
+// without an answer by sending the request again on a new one; a request
+// marked sendAtMostOnce is never sent again, it fails with
+// URLErrorNetworkConnectionLost instead (and to keep that rare it takes no
+// connection that has been idle longer than kAtMostOnceIdleSeconds).
 //
 // An HTTP status is never an error here: any answer that arrived is returned,
 // whatever its status. Only transport failures (no answer) give an Error in
@@ -27,6 +38,11 @@
 // kFailingURLStringKey.
 
 namespace SyncHttp {
+
+inline constexpr int kMaxRedirects = 16;
+inline constexpr int kAtMostOnceIdleSeconds = 2;
+// The reply limit of a request that sets none.
+inline constexpr qint64 kDefaultMaxReplyBytes = 8 * 1024 * 1024;
 
 using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
@@ -36,14 +52,27 @@ struct Request
     QUrl url;
     HeaderList headers;
     QByteArray body;  // sent when non-empty or when the method is POST/PUT
+    // When non-empty, the body instead: these pieces one after the other, sent
+    // without a copy; they must stay valid until send() returns.
+    std::vector<std::string_view> bodyPieces;
+    // The request changes data on the server: it is sent at most once.
+    bool sendAtMostOnce = false;
+    // The answer's body may be this long; a longer one (announced or
+    // arriving) ends the exchange with URLErrorBadServerResponse.
+    qint64 maxReplyBytes = kDefaultMaxReplyBytes;
     // Idle time-out: the connection attempt, and any stretch without data,
     // may last this long (the whole exchange may last longer).
     int timeoutSeconds = 60;
     bool followRedirects = true;
     bool useCookies = true;
-    // When set, the answer's body goes to this file instead of into memory;
-    // the file is replaced only once the whole body has arrived.
+    // When set, the answer's body goes to this file (created 0600) instead of
+    // into memory; the file, or a symbolic link in its place, is replaced
+    // only once the whole body has arrived. The partial file is removed when
+    // the exchange fails or is cancelled, and at the exit of the process. The
+    // file is not synced to disk: a download can be fetched again.
     QString downloadPath;
+    // Computes Response::md5 of the body while it arrives.
+    bool hashBody = false;
     // Polled during the exchange; answering true ends it with URLErrorCancelled.
     std::function<bool()> isCancelled;
 };
@@ -55,6 +84,7 @@ struct Response
     QByteArray body;     // empty when streamed to Request::downloadPath
     QUrl url;            // the final URL, after redirects
     qint64 bodySize = 0; // bytes received, also when streamed to a file
+    QByteArray md5;      // of the body, when Request::hashBody asked for it
 
     // Value of the last header of that name (case-insensitive), or a null array.
     QByteArray header(const QByteArray &name) const;
@@ -119,6 +149,13 @@ enum URLError : long {
     URLErrorCannotCreateFile = -3000,
     URLErrorCannotWriteToFile = -3003,
 };
+
+// Removes the partial files of the downloads under way (also done at exit).
+void removePartialDownloads();
+
+// Creates a download folder and its missing parents, each new one 0700 from
+// the start; true when the folder exists afterwards.
+bool makePrivateFolder(const QString &path);
 
 // The Error for a libcurl result code (and the errno of the failed connect,
 // 0 when none). Exposed so the mapping can be checked without a network.

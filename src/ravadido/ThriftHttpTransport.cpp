@@ -27,6 +27,53 @@ std::string failureText(const OptionalError &error)
     return text.toStdString();
 }
 
+// The call's name from a message header, old-style (length, name) or strict
+// (version, length, name); empty when the bytes hold neither.
+std::string_view callName(std::string_view header)
+{
+    auto i32 = [&](std::size_t at) {
+        return std::uint32_t(std::uint8_t(header[at])) << 24 | std::uint32_t(std::uint8_t(header[at + 1])) << 16
+            | std::uint32_t(std::uint8_t(header[at + 2])) << 8 | std::uint32_t(std::uint8_t(header[at + 3]));
+    };
+    if (header.size() < 4)
+        return {};
+    std::size_t at = 0;
+    if (i32(0) & 0x80000000u) {
+        if (header.size() < 8)
+            return {};
+        at = 4;
+    }
+    const std::uint32_t length = i32(at);
+    if (length > header.size() - at - 4)
+        return {};
+    return header.substr(at + 4, length);
+}
+
+// Reads may go out again when a kept connection turns out closed; anything
+// else could change data twice.
+bool mayBeSentAgain(std::string_view call)
+{
+    for (std::string_view prefix : {"get", "list", "find"})
+        if (call.substr(0, prefix.size()) == prefix)
+            return true;
+    return false;
+}
+
+bool isLoopback(const QString &host)
+{
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 || host == QLatin1String("::1"))
+        return true;
+    const QStringList octets = host.split(QLatin1Char('.'));
+    if (octets.size() != 4 || octets[0] != QLatin1String("127"))
+        return false;
+    for (const QString &octet : octets) {
+        bool ok = false;
+        if (octet.isEmpty() || octet.size() > 3 || octet.toUInt(&ok) > 255 || !ok)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 ThriftHttpTransport::ThriftHttpTransport(QUrl url) : url_(std::move(url))
@@ -36,7 +83,22 @@ ThriftHttpTransport::ThriftHttpTransport(QUrl url) : url_(std::move(url))
 
 void ThriftHttpTransport::write(const std::uint8_t *buf, std::uint32_t len)
 {
-    request_.append(reinterpret_cast<const char *>(buf), len);
+    const char *bytes = reinterpret_cast<const char *>(buf);
+    if (len >= kBorrowedPieceBytes) {
+        pieces_.push_back({std::string_view(bytes, len), -1});
+        return;
+    }
+    if (pieces_.empty() || pieces_.back().owned < 0) {
+        pieces_.push_back({{}, int(ownedRuns_.size())});
+        ownedRuns_.emplace_back();
+    }
+    ownedRuns_.back().append(bytes, len);
+}
+
+void ThriftHttpTransport::clearRequest()
+{
+    pieces_.clear();
+    ownedRuns_.clear();
 }
 
 void ThriftHttpTransport::flush()
@@ -46,13 +108,29 @@ void ThriftHttpTransport::flush()
     request.url = url_;
     request.headers = {{"Content-Type", "application/x-thrift"},
                        {"Accept", "application/x-thrift"}};
-    request.body = std::move(request_);
-    request_ = QByteArray();
+    // Views are taken only now: the owned runs no longer move.
+    for (const Piece &piece : pieces_)
+        request.bodyPieces.push_back(piece.owned >= 0 ? std::string_view(ownedRuns_[std::size_t(piece.owned)])
+                                                      : piece.borrowed);
+    request.sendAtMostOnce =
+        !mayBeSentAgain(callName(request.bodyPieces.empty() ? std::string_view() : request.bodyPieces.front()));
+    request.maxReplyBytes = kMaxReplyBytes;
     // A redirected POST would arrive as something else, or carry the token
     // to another host.
     request.followRedirects = false;
     request.useCookies = false;
     setReply({});
+
+    struct ClearOnExit
+    {
+        ThriftHttpTransport *transport;
+        ~ClearOnExit() { transport->clearRequest(); }
+    } clearOnExit{this};
+
+    if (url_.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0 && !isLoopback(url_.host()))
+        throw TTransportException(TTransportException::NOT_OPEN,
+                                  "The NoteStore address " + url_.toString().toStdString()
+                                      + " is not encrypted (https): the request was not sent.");
 
     OptionalError error;
     std::optional<SyncHttp::Response> response = SyncHttp::send(request, &error);
@@ -62,7 +140,7 @@ void ThriftHttpTransport::flush()
                               : TTransportException::NOT_OPEN;
         throw TTransportException(type, failureText(error));
     }
-    if (response->status < 200 || response->status > 299)
+    if (response->status != 200)
         throw TTransportException(TTransportException::UNKNOWN,
                                   "Bad HTTP status: " + std::to_string(response->status));
     setReply(std::move(response->body));
@@ -88,8 +166,11 @@ std::uint32_t ThriftHttpTransport::read(std::uint8_t *buf, std::uint32_t len)
 
 const std::uint8_t *ThriftHttpTransport::borrow(std::uint8_t *, std::uint32_t *len)
 {
+    // The whole reply is here: a value longer than what is left can never
+    // be read, and the protocol would allocate for it before finding out.
     if (*len > replyBytesLeft())
-        return nullptr;
+        throw TTransportException(TTransportException::END_OF_FILE,
+                                  "The reply is shorter than a value it announces");
     *len = replyBytesLeft();
     return reinterpret_cast<const std::uint8_t *>(reply_.constData()) + replyOffset_;
 }

@@ -10,25 +10,36 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace ravadido {
 
 // The client side of Thrift over HTTP: writes are buffered; flush() sends the
 // buffer as the body of one POST (Content-Type application/x-thrift) through
 // the shared synchronous HTTP layer, TLS verified, and keeps the answer's body
-// in memory for the reads that follow.
+// in memory for the reads that follow. Large pieces (resource bodies) are not
+// copied: the buffer points at the caller's bytes, which a call keeps alive
+// until its flush.
 //
-// A failed POST (no answer, or a status outside 2xx) throws a
-// TTransportException that names the cause; the request buffer is empty
-// after every flush, failed or not, so a failure never leaks into the next
-// call. Each POST may use a fresh connection: one the server closed is never
-// reused.
+// A failed POST (no answer, a status other than 200, a reply longer than
+// kMaxReplyBytes) throws a TTransportException that names the cause; the
+// request buffer is empty after every flush, failed or not, so a failure
+// never leaks into the next call. Connections are kept between calls; a call
+// that changes data (any but the get, list and find calls) is sent at most
+// once, never again on a new connection. A URL with plain http to anything
+// but a loopback address is refused: the token would travel in the clear.
 class ThriftHttpTransport
     : public apache::thrift::transport::TVirtualTransport<ThriftHttpTransport>,
       public RequestBuffer
 {
 public:
     explicit ThriftHttpTransport(QUrl url);
+
+    // The service's largest note (premium) and room for the reply around it.
+    static constexpr qint64 kMaxReplyBytes = 52428800 + 8 * 1024 * 1024;
+    // Writes at least this long are kept by reference.
+    static constexpr std::uint32_t kBorrowedPieceBytes = 64 * 1024;
 
     const QUrl &url() const { return url_; }
 
@@ -42,7 +53,8 @@ public:
 
     std::uint32_t read(std::uint8_t *buf, std::uint32_t len);
     // Lends the unread reply: with *len no larger than what is left, sets
-    // *len to all that is left and returns it.
+    // *len to all that is left and returns it; a larger *len throws
+    // END_OF_FILE (no more of the reply will come).
     const std::uint8_t *borrow(std::uint8_t *buf, std::uint32_t *len);
     void consume(std::uint32_t len);
 
@@ -51,13 +63,22 @@ public:
     {
         return static_cast<std::uint32_t>(reply_.size() - replyOffset_);
     }
-    void discardRequest() override { request_.clear(); }
+    void discardRequest() override { clearRequest(); }
 
 private:
     void setReply(QByteArray body);
+    void clearRequest();
 
     QUrl url_;
-    QByteArray request_;
+    // The request: owned runs of small writes and borrowed large ones, in
+    // order; each piece is (owned, index into ownedRuns_) or a borrowed view.
+    struct Piece
+    {
+        std::string_view borrowed;
+        int owned = -1;
+    };
+    std::vector<Piece> pieces_;
+    std::vector<std::string> ownedRuns_;
     QByteArray reply_;
     qsizetype replyOffset_ = 0;
 };

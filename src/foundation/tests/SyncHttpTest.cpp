@@ -2,6 +2,8 @@
 #include "testsupport/LocalService.h"
 #include "testsupport/TestCertificateAuthority.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,6 +13,8 @@
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <atomic>
 #include <functional>
@@ -306,6 +310,139 @@ TEST_F(SyncHttpTest, ServesManyThreadsAtOnce)
     for (auto &t : threads)
         t.join();
     EXPECT_EQ(good.load(), 40);
+}
+
+// Connections are kept, also for the next thread.
+TEST_F(SyncHttpTest, KeepsConnectionsBetweenRequests)
+{
+    auto port = [](const Request &r) {
+        const auto response = send(r);
+        return response ? response->body : QByteArray("failed");
+    };
+    const QByteArray first = port(get(QStringLiteral("/conn")));
+    EXPECT_EQ(port(get(QStringLiteral("/conn"))), first);
+    QByteArray fromThread;
+    std::thread([&] { fromThread = port(get(QStringLiteral("/conn"))); }).join();
+    EXPECT_EQ(fromThread, first);
+}
+
+// The server reads a request on a kept-alive connection, acts on it and
+// closes without an answer. libcurl would send it again on a new
+// connection; a request sent at most once fails instead.
+TEST_F(SyncHttpTest, ARequestSentAtMostOnceIsNeverSentAgain)
+{
+    struct Case { bool atMostOnce; bool answered; int created; };
+    int key = 0;
+    for (const Case &c : {Case{false, true, 2}, Case{true, false, 1}}) {
+        SCOPED_TRACE(c.atMostOnce);
+        const QString name = QStringLiteral("note%1").arg(++key);
+        ASSERT_TRUE(send(get(QStringLiteral("/echo"))));
+        Request arm = get(QStringLiteral("/arm-drop"));
+        arm.method = "POST";
+        ASSERT_TRUE(send(arm));
+        Request create = get(QStringLiteral("/create/") + name);
+        create.method = "POST";
+        create.body = "<note/>";
+        create.sendAtMostOnce = c.atMostOnce;
+        OptionalError error;
+        const auto response = send(create, &error);
+        EXPECT_EQ(bool(response), c.answered);
+        if (!c.answered) {
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->code, URLErrorNetworkConnectionLost) << error->toString().toStdString();
+        }
+        const auto count = send(get(QStringLiteral("/count/") + name));
+        ASSERT_TRUE(count);
+        EXPECT_EQ(count->body.toInt(), c.created);
+    }
+}
+
+TEST_F(SyncHttpTest, RepliesPastTheirLimitAreRefused)
+{
+    QTemporaryDir dir;
+    struct Case { QString path; qint64 limit; bool toFile; bool accepted; };
+    const Case cases[] = {
+        {"/bytes/1000", 1000, false, true},
+        {"/bytes/1001", 1000, false, false},  // announced
+        {"/chunked/300000", 300000, false, true},
+        {"/chunked/300001", 300000, false, false},  // found while arriving
+        {"/chunked/300001", 300000, true, false},
+        {"/bytes/1001", 1000, true, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path.toStdString() + (c.toFile ? " to a file" : ""));
+        Request r = get(c.path);
+        r.maxReplyBytes = c.limit;
+        if (c.toFile)
+            r.downloadPath = dir.filePath(QStringLiteral("reply"));
+        OptionalError error;
+        const auto response = send(r, &error);
+        EXPECT_EQ(bool(response), c.accepted);
+        if (!c.accepted) {
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->code, URLErrorBadServerResponse) << error->toString().toStdString();
+        }
+        if (c.toFile)
+            EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+    }
+}
+
+TEST_F(SyncHttpTest, RedirectsUpToTheLimit)
+{
+    EXPECT_TRUE(send(get(QStringLiteral("/chain/%1").arg(kMaxRedirects))));
+    OptionalError error;
+    EXPECT_FALSE(send(get(QStringLiteral("/chain/%1").arg(kMaxRedirects + 1)), &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, URLErrorHTTPTooManyRedirects);
+}
+
+// A download lands 0600, replaces a link at its path instead of writing
+// through it, hashes what it received, and leaves nothing when cancelled.
+TEST_F(SyncHttpTest, DownloadsArePrivateAndNeverWriteThroughALink)
+{
+    QTemporaryDir dir, elsewhere;
+    const QString outside = elsewhere.filePath(QStringLiteral("outside"));
+    const QString path = dir.filePath(QStringLiteral("asset.bin"));
+    ASSERT_TRUE(QFile::link(outside, path));  // dangling
+
+    Request r = get(QStringLiteral("/bytes/300000"));
+    r.downloadPath = path;
+    r.hashBody = true;
+    const auto response = send(r);
+    ASSERT_TRUE(response);
+    EXPECT_FALSE(QFileInfo::exists(outside));
+    EXPECT_FALSE(QFileInfo(path).isSymLink());
+    struct stat st{};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(response->md5, QCryptographicHash::hash(file.readAll(), QCryptographicHash::Md5));
+
+    Request cancelled = get(QStringLiteral("/chunked/50000000"));
+    cancelled.downloadPath = dir.filePath(QStringLiteral("big.bin"));
+    cancelled.maxReplyBytes = 100000000;
+    std::atomic<int> polls{0};
+    cancelled.isCancelled = [&] { return ++polls > 3; };
+    OptionalError error;
+    EXPECT_FALSE(send(cancelled, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, URLErrorCancelled);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("asset.bin")});
+}
+
+TEST(SyncHttpFolders, DownloadFoldersArePrivate)
+{
+    QTemporaryDir dir;
+    const QString deep = dir.filePath(QStringLiteral("Leafhaul/Assets/x1"));
+    ASSERT_TRUE(makePrivateFolder(deep));
+    for (const QString &folder : {dir.filePath(QStringLiteral("Leafhaul")), deep}) {
+        struct stat st{};
+        ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << folder.toStdString();
+    }
+    EXPECT_TRUE(makePrivateFolder(deep));
 }
 
 }  // namespace

@@ -7,7 +7,16 @@
 /close                closes the connection without an answer
 /bytes/<n>            n bytes of a repeating pattern
 /disposition?cd=<v>   answers with that Content-Disposition
+/chain/<n>            n redirects in a row, then 200
+/chunked/<n>          n bytes in chunks, no Content-Length
+/conn                 the client's port (one per connection)
+/arm-drop             the next /create on a connection that already served
+                      a request is counted and then dropped without an answer:
+                      a kept-alive connection closing at the worst moment
+/create/<key>         counts a creation of <key>; /count/<key> tells how many
 """
+
+import threading
 
 import json
 import time
@@ -16,7 +25,17 @@ import urllib.parse
 import tlsfake
 
 
+LOCK = threading.Lock()
+STATE = {"armed": False, "created": {}}
+
+
 class Handler(tlsfake.Handler):
+    served = 0  # requests answered on this connection
+
+    def handle_one_request(self):
+        super().handle_one_request()
+        self.served += 1
+
     def handle_any(self):
         url = urllib.parse.urlsplit(self.path)
         query = urllib.parse.parse_qsl(url.query, keep_blank_values=True)
@@ -28,7 +47,10 @@ class Handler(tlsfake.Handler):
                     "body": body.decode("utf-8", "replace")}
             self.reply(200, json.dumps(data), content_type="application/json")
         elif parts[0] == "status":
-            self.reply(int(parts[1]), "status %s" % parts[1], headers=query)
+            status = int(parts[1])
+            # 204 and 304 carry no body: one would be read as the next answer
+            # on the kept-alive connection.
+            self.reply(status, "" if status in (204, 304) else "status %d" % status, headers=query)
         elif parts[0] == "redirect":
             self.reply(302, "", headers={"Location": dict(query)["to"]})
         elif parts[0] == "setcookie":
@@ -45,6 +67,41 @@ class Handler(tlsfake.Handler):
             self.send_header("Content-Length", str(n))
             self.end_headers()
             self.wfile.write((bytes(range(256)) * (n // 256 + 1))[:n])
+        elif parts[0] == "chain":
+            n = int(parts[1])
+            if n:
+                self.reply(302, "", headers={"Location": "/chain/%d" % (n - 1)})
+            else:
+                self.reply(200, "end of chain")
+        elif parts[0] == "chunked":
+            self.send_response_only(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            left = int(parts[1])
+            while left:
+                piece = min(left, 65536)
+                self.wfile.write(b"%x\r\n" % piece + b"x" * piece + b"\r\n")
+                left -= piece
+            self.wfile.write(b"0\r\n\r\n")
+        elif parts[0] == "conn":
+            self.reply(200, str(self.client_address[1]), content_type="text/plain")
+        elif parts[0] == "arm-drop":
+            with LOCK:
+                STATE["armed"] = True
+            self.reply(200, "armed")
+        elif parts[0] == "create":
+            with LOCK:
+                STATE["created"][parts[1]] = STATE["created"].get(parts[1], 0) + 1
+                drop = STATE["armed"] and self.served > 0
+                if drop:
+                    STATE["armed"] = False
+            if drop:
+                self.close_connection = True
+            else:
+                self.reply(200, "created")
+        elif parts[0] == "count":
+            with LOCK:
+                self.reply(200, str(STATE["created"].get(parts[1], 0)), content_type="text/plain")
         elif parts[0] == "disposition":
             self.reply(200, "file", headers={"Content-Disposition": dict(query)["cd"]})
         else:

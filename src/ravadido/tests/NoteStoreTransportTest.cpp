@@ -232,7 +232,9 @@ TEST_F(NoteStoreOverHttp, FailuresReachTheCallerAsTheirOwnExceptions)
             if (c.onlyCallsWithNotFound && !declaresNotFound)
                 continue;
             SCOPED_TRACE(std::string(c.what) + " answering " + name);
-            fake->injectFault(QString::fromLatin1(name), c.fault);
+            // A read goes out once more when its kept connection turns out closed.
+            const bool read = std::string_view(name).substr(0, 4) == "list" || std::string_view(name).substr(0, 4) == "find";
+            fake->injectFault(QString::fromLatin1(name), c.fault, read && c.fault["mode"] == "close" ? 2 : 1);
             c.expect(call);
             expectNextCallClean(client, *fake);
         }
