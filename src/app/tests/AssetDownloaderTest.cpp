@@ -5,8 +5,12 @@
 
 #include "app/NoteBuilder.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QUrlQuery>
+
+#include <sys/stat.h>
 
 using namespace importertest;
 
@@ -107,6 +111,83 @@ TEST_F(AssetDownloads, SignInOncePerAccount)
     EXPECT_EQ(signIns(), 4);
     EXPECT_TRUE(download(kUser, kUser));
     EXPECT_EQ(signIns(), 5) << "ann downloaded on bea's session";
+}
+
+// A redirect is never followed: to the sign-in page (an expired session) it
+// is an error naming the file; without a Location it carries its status.
+// Nothing is kept either way.
+TEST_F(AssetDownloads, RedirectsAndTheSignInPageAreNotAssets)
+{
+    Site site;
+    site.assets.insert("x1/bild.png", bytesFor("bild", 4096));
+    useSite(site);
+    auto api = makeAPI();
+    const QString path = AssetDownloader::assetsPath() + QStringLiteral("/x1/bild.png");
+    struct Row { int status; QJsonObject headers; QString description; };
+    for (const Row &row : {Row{300, {}, QStringLiteral("Backpack returned error code 300.")},
+                           Row{304, {}, QStringLiteral("Backpack returned error code 304.")},
+                           Row{302, {{"Location", "/login.html"}},
+                               QStringLiteral("Backpack answered the download of bild.png with its sign-in page.")},
+                           Row{301, {{"Location", "https://elsewhere.example/bild.png"}},
+                               QStringLiteral("Backpack returned error code 301.")}}) {
+        SCOPED_TRACE(row.status);
+        Outcome good;
+        ASSERT_TRUE(AssetDownloader(api, &good).startDownloadingFile(assetURL("bild.png", api)));
+        ASSERT_TRUE(QFileInfo::exists(path));
+        backpack->enqueue(QStringLiteral("assets/x1/as/bild.png"), row.status, QString(), row.headers);
+        Outcome outcome;
+        EXPECT_TRUE(AssetDownloader(api, &outcome).startDownloadingFile(assetURL("bild.png", api)));
+        EXPECT_TRUE(outcome.paths.isEmpty());
+        ASSERT_EQ(outcome.errors.size(), 1);
+        EXPECT_EQ(outcome.errors[0].code, SyncHttp::URLErrorBadServerResponse);
+        EXPECT_EQ(outcome.errors[0].userInfo.value(QStringLiteral("status")).toInt(), row.status);
+        EXPECT_EQ(outcome.errors[0].localizedDescription, row.description);
+        EXPECT_FALSE(QFileInfo::exists(path));
+        EXPECT_TRUE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+    int signInPages = 0;
+    for (const QJsonValue &r : backpack->requests())
+        signInPages += r["path"].toString() == QLatin1String("login.html");
+    EXPECT_EQ(signInPages, 0);
+}
+
+// The folders are the user's alone, and so are the files; a link at a
+// file's place is replaced, never written through. A cancelled download
+// leaves nothing behind.
+TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
+{
+    Site site;
+    site.assets.insert("x2/bild.png", bytesFor("bild", 4096));
+    useSite(site);
+    auto api = makeAPI();
+    const QString folder = AssetDownloader::assetsPath() + QStringLiteral("/x2");
+    QTemporaryDir elsewhere;
+    const QString outside = elsewhere.filePath(QStringLiteral("planted"));
+    AssetDownloader::ensurePath(folder);
+    ASSERT_TRUE(QFile::link(outside, folder + QStringLiteral("/bild.png")));
+
+    const QUrl url = NoteBuilder::assetURLForWidget(
+        WidgetRecord{{"widgetType", "Image"}, {"backpackID", "x2"}, {"filename", "bild.png"}}, api->accountURL());
+    Outcome outcome;
+    ASSERT_TRUE(AssetDownloader(api, &outcome).startDownloadingFile(url));
+    ASSERT_EQ(outcome.paths.size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(outside));
+    EXPECT_FALSE(QFileInfo(outcome.paths[0]).isSymLink());
+    const auto mode = [](const QString &p) {
+        struct stat st{};
+        return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? st.st_mode & 0777 : 0u;
+    };
+    EXPECT_EQ(mode(outcome.paths[0]), 0600u);
+    for (const QString &f : {AssetDownloader::applicationSupportPath(), AssetDownloader::assetsPath(), folder})
+        EXPECT_EQ(mode(f), 0700u) << f.toStdString();
+
+    Outcome cancelled;
+    AssetDownloader downloader(api, &cancelled);
+    downloader.setCancellationCheck([] { return true; });
+    EXPECT_TRUE(downloader.startDownloadingFile(url));
+    EXPECT_TRUE(cancelled.paths.isEmpty());
+    EXPECT_TRUE(cancelled.errors.isEmpty());
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).isEmpty());
 }
 
 TEST_F(AssetDownloads, SignInRequestAndRefusals)

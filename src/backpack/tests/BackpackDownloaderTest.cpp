@@ -215,6 +215,30 @@ TEST_F(DownloaderTest, TimeOutsAreRetriedTwicePerDownloader)
     EXPECT_TRUE(logLines().last().startsWith("Download failed for "));
 }
 
+// No redirect is followed; the sign-in page and an answer without a
+// Location are errors with their status, and nothing is kept.
+TEST_F(DownloaderTest, RedirectsAndTheSignInPageAreNoAssets)
+{
+    struct Row { int status; QJsonObject headers; bool signInPage; };
+    for (const Row &row : {Row{300, {}, false}, Row{304, {}, false},
+                           Row{302, {{"Location", "/login.html"}}, true}}) {
+        SCOPED_TRACE(row.status);
+        ASSERT_TRUE(fake->enqueue(QStringLiteral("assets/123/as/a.png"), row.status, QString(), row.headers));
+        CountingDelegate delegate;
+        TGBackpackAssetDownloader downloader(account());
+        downloader.setDelegate(&delegate);
+        downloader.downloadURL(asset());
+        waitFor(delegate);
+        const OptionalError error = downloader.downloadError();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code, SyncHttp::URLErrorBadServerResponse);
+        EXPECT_EQ(error->userInfo.value(QStringLiteral("status")).toInt(), row.status);
+        EXPECT_EQ(error->localizedDescription.contains(QStringLiteral("a.png")), row.signInPage);
+        EXPECT_TRUE(QDir(TGBackpackAssetDownloader::assetsPath() + "/123").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+    EXPECT_FALSE(paths().contains(QStringLiteral("login.html")));
+}
+
 TEST_F(DownloaderTest, CancelStopsWithoutTellingTheDelegate)
 {
     ASSERT_TRUE(fake->enqueue(QJsonObject{{"path", "assets/123/as/a.png"}, {"status", 200}, {"delay", 20}}));

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string_view>
 
 using namespace ravadido;
 using namespace ravadido::test;
@@ -333,6 +334,124 @@ TEST(NoteStoreTransport, HttpsIsVerifiedAgainstTheTrustedAuthority)
     EXPECT_THROW(client.listNotebooks("t"), TTransportException);
     SyncHttp::setExtraCaFile(trusted);
     EXPECT_NO_THROW(client.listNotebooks("t"));
+}
+
+// A call that changes data is never sent again when its kept connection
+// closes without an answer (the service may have acted on it); a read is.
+TEST_F(NoteStoreOverHttp, OnlyReadsAreSentAgainOnAClosedConnection)
+{
+    const std::string notebook = fake->addNotebook("N").toStdString();
+    struct Case
+    {
+        const char *call;
+        std::function<void()> run;
+        bool read;
+    };
+    const std::vector<Case> cases = {
+        {"createNote", [&] { client.createNote("t", noteWithAttachment(notebook, "bytes", md5Hex("bytes"))); }, false},
+        {"createNotebook", [&] { client.createNotebook("t", std::make_shared<RURUNotebook>()); }, false},
+        {"deleteNote", [&] { client.deleteNote("t", "g"); }, false},
+        {"listNotebooks", [&] { client.listNotebooks("t"); }, true},
+        {"findNotes", [&] { client.findNotes("t", std::make_shared<RURUNoteFilter>(), 0, 10); }, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.call);
+        client.listNotebooks("t");  // the connection is open and kept
+        fake->reset();
+        fake->injectFault(QString::fromLatin1(c.call), {{"mode", "close"}});
+        if (c.read)
+            EXPECT_NO_THROW(c.run());
+        else
+            EXPECT_THROW(c.run(), TTransportException);
+        int sent = 0;
+        for (const QJsonValue &request : fake->requests())
+            sent += request["call"].toString() == QLatin1String(c.call);
+        EXPECT_EQ(sent, c.read ? 2 : 1);
+        EXPECT_TRUE(fake->notes().isEmpty());
+    }
+}
+
+TEST_F(NoteStoreOverHttp, OnlyStatus200IsAReply)
+{
+    // A good reply, under any status but 200, is not taken.
+    const std::string good = [] {
+        auto buffer = std::make_shared<TMemoryBuffer>();
+        auto out = protocolOver(buffer);
+        out->writeMessageBegin("listNotebooks", apache::thrift::protocol::T_REPLY, 0);
+        RURUListNotebooks_result r;
+        r.setSuccess(std::vector<std::shared_ptr<RURUNotebook>>{std::make_shared<RURUNotebook>()});
+        r.write(*out);
+        out->writeMessageEnd();
+        return buffer->getBufferAsString();
+    }();
+    for (int status : {200, 201, 203, 204, 206}) {
+        SCOPED_TRACE(status);
+        fake->injectFault("listNotebooks", {{"mode", "raw"}, {"status", status},
+                                            {"body", status == 204 ? QString() : QString::fromLatin1(QByteArray::fromStdString(good).toHex())}});
+        if (status == 200)
+            EXPECT_NO_THROW(client.listNotebooks("t"));
+        else
+            throws<TTransportException>([&](const TTransportException &e) {
+                EXPECT_NE(std::string(e.what()).find(std::to_string(status)), std::string::npos) << e.what();
+            })([&] { client.listNotebooks("t"); });
+    }
+}
+
+// A 40-byte reply announcing a 90 MB string: the transport refuses to lend
+// what it does not hold, before the protocol allocates for it.
+TEST_F(NoteStoreOverHttp, AnAnnouncedValueLongerThanTheReplyFailsBeforeItIsAllocated)
+{
+    std::string reply;
+    auto i32 = [&](std::uint32_t v) {
+        for (int shift : {24, 16, 8, 0})
+            reply += char((v >> shift) & 0xff);
+    };
+    i32(13);
+    reply += "listNotebooks";
+    reply += char(apache::thrift::protocol::T_REPLY);
+    i32(0);
+    reply += char(apache::thrift::protocol::T_STRING);
+    reply += std::string("\0\0", 2);  // field 0
+    i32(90 * 1000 * 1000);
+    reply.resize(40, '\0');
+    fake->injectFault("listNotebooks", {{"mode", "raw"}, {"body", QString::fromLatin1(QByteArray::fromStdString(reply).toHex())}});
+
+    auto transport = std::make_shared<ThriftHttpTransport>(fake->noteStoreUrl());
+    auto protocol = std::make_shared<apache::thrift::protocol::TBinaryProtocol>(transport, 0, 0, false, false);
+    RURUNoteStoreClient sender(protocol);
+    sender.send_listNotebooks("t");
+    std::string name, value;
+    apache::thrift::protocol::TMessageType type;
+    std::int32_t sequence = 0;
+    apache::thrift::protocol::TType fieldType;
+    std::int16_t field = 0;
+    protocol->readMessageBegin(name, type, sequence);
+    protocol->readStructBegin(name);
+    protocol->readFieldBegin(name, fieldType, field);
+    ASSERT_EQ(fieldType, apache::thrift::protocol::T_STRING);
+    EXPECT_THROW(protocol->readString(value), TTransportException);
+    EXPECT_LT(value.capacity(), 1000u * 1000u);
+}
+
+TEST(NoteStoreTransport, PlainHttpOnlyToThisMachine)
+{
+    struct Case { const char *url; bool refused; };
+    for (const Case &c : {Case{"http://notes.example.invalid/shard/s1/notestore", true},
+                          Case{"http://10.0.0.1:1/notestore", true},
+                          Case{"http://127.0.0.1.example.invalid/notestore", true},
+                          Case{"http://127.0.0.1:1/notestore", false},
+                          Case{"http://[::1]:1/notestore", false},
+                          Case{"http://localhost:1/notestore", false}}) {
+        SCOPED_TRACE(c.url);
+        RURUNoteStoreClient client(httpBinaryProtocol(QUrl(QString::fromLatin1(c.url))));
+        try {
+            client.listNotebooks("t");
+            ADD_FAILURE() << "no exception";
+        } catch (const TTransportException &e) {
+            // Loopback addresses are tried (and find nothing listening).
+            EXPECT_EQ(std::string(e.what()).find("https") != std::string::npos, c.refused) << e.what();
+        }
+    }
 }
 
 } // namespace
