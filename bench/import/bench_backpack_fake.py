@@ -7,6 +7,8 @@ in the site description, so that a 100 MB file costs no JSON:
 Each generated file starts with its own key and continues with a fixed byte
 pattern; it is streamed in 1 MiB pieces. Answers go out without Nagle's
 delay, so that the benchmark measures the importer and not the fake's stalls.
+The link's round-trip time and bandwidth are set as bench_link.py says;
+requests are logged without their bodies.
 """
 
 import os
@@ -16,6 +18,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "src", "backpack", "tests"))
 
 import backpack_fake  # noqa: E402
+import bench_link  # noqa: E402
 import tlsfake  # noqa: E402
 
 PIECE = bytes((i * 131 + 7) % 256 for i in range(1 << 20))
@@ -48,5 +51,18 @@ class Handler(backpack_fake.Handler):
         self.wfile.flush()
 
 
+class RequestLog(list):
+    def append(self, entry):
+        entry.pop("body", None)
+        super().append(entry)
+
+
+def setup(server):
+    backpack_fake.setup(server)
+    backpack_fake.STATE["requests"] = RequestLog()
+
+
+bench_link.install(Handler)
+
 if __name__ == "__main__":
-    tlsfake.serve(Handler, setup=backpack_fake.setup)
+    tlsfake.serve(Handler, setup=setup)
