@@ -95,9 +95,12 @@ const QString kLargeID = QStringLiteral("p0e1");
 const QString kLargeName = QStringLiteral("archiv groß.zip");
 
 // The account, and the sizes of its generated files; with `assetsOnly` its
-// galleries and the attachment alone.
-QJsonObject benchmarkSite(bool assetsOnly)
+// galleries and the attachment alone; with `tinyAssets` every file one byte
+// long (the same requests without the asset bytes).
+QJsonObject benchmarkSite(bool assetsOnly, bool tinyAssets = false)
 {
+    const qint64 imageSize = tinyAssets ? 1 : kImageSize;
+    const qint64 largeSize = tinyAssets ? 1 : kLargeSize;
     QJsonArray pages;
     QJsonObject generated;
     for (int p = 0; p < kPages; ++p) {
@@ -108,12 +111,12 @@ QJsonObject benchmarkSite(bool assetsOnly)
                 QList<QStringList> images;
                 for (int i = 0; i < kImagesPerGallery; ++i) {
                     images << QStringList{imageID(p, i), imageName(i), QStringLiteral("Bild *%1*").arg(i)};
-                    generated.insert(imageID(p, i) + QLatin1Char('/') + imageName(i), kImageSize);
+                    generated.insert(imageID(p, i) + QLatin1Char('/') + imageName(i), imageSize);
                 }
                 page.gallery(id, QStringLiteral("Galerie %1").arg(p), images);
             } else if (e == 1 && p == 0) {
                 page.attachment(id, kLargeName);
-                generated.insert(kLargeID + QLatin1Char('/') + kLargeName, kLargeSize);
+                generated.insert(kLargeID + QLatin1Char('/') + kLargeName, largeSize);
             } else if (assetsOnly) {
                 continue;
             } else if (e % 10 == 5) {
@@ -226,10 +229,10 @@ struct Fakes
         return total;
     }
     bool resetNoteStore() { return bool(call(noteStore, "POST", QStringLiteral("/control/reset"), "{}")); }
-    bool setSite(bool assetsOnly)
+    bool setSite(bool assetsOnly, bool tinyAssets = false)
     {
         return bool(call(backpack, "POST", QStringLiteral("/_fake/site"),
-                         QJsonDocument(benchmarkSite(assetsOnly)).toJson(QJsonDocument::Compact)));
+                         QJsonDocument(benchmarkSite(assetsOnly, tinyAssets)).toJson(QJsonDocument::Compact)));
     }
     QUrl noteStoreUrl() const
     {
@@ -385,8 +388,8 @@ void BM_ImportLargeAccount(benchmark::State &state)
     auth.setUserEmail(fakes.noteStoreUrl().toString());
 
     const double baseline = peakMegabytes();
-    Run loopback, slow, assets;
-    double curlSeconds = 0;
+    Run loopback, slow, assets, tiny;
+    double curlSeconds = 0, curlTinySeconds = 0;
     for (auto _ : state) {
         loopback = importAll(fakes, api, auth);
         if (!fakes.setLink(kRttMs, kMbit)) {
@@ -400,8 +403,13 @@ void BM_ImportLargeAccount(benchmark::State &state)
             return;
         }
         assets = importAll(fakes, api, auth);
+        if (!fakes.setSite(true, true)) {
+            state.SkipWithError("the fakes could not be set up");
+            return;
+        }
+        tiny = importAll(fakes, api, auth);
         state.SetIterationTime(loopback.wall);
-        for (const Run *run : {&loopback, &slow, &assets})
+        for (const Run *run : {&loopback, &slow, &assets, &tiny})
             if (run->error) {
                 state.SkipWithError(run->error->toString().toUtf8().constData());
                 return;
@@ -409,6 +417,8 @@ void BM_ImportLargeAccount(benchmark::State &state)
     }
     // Measured before the baseline, whose preparation holds requests in memory.
     const double peak = peakMegabytes();
+    curlTinySeconds = curlBaseline(fakes, api, ca.caCertPath());
+    fakes.setSite(true);
     curlSeconds = curlBaseline(fakes, api, ca.caCertPath());
 
     const int elements = kPages * kElementsPerPage;
@@ -417,6 +427,9 @@ void BM_ImportLargeAccount(benchmark::State &state)
     const double assetMB = 2.0 * double(kAssetBytes) / 1e6;  // down and up
     const double importerMBs = assetMB / assets.wall;
     const double curlMBs = curlSeconds > 0 ? assetMB / curlSeconds : 0;
+    // The bytes alone: less the same requests carrying one-byte files.
+    const double importerBytesMBs = assetMB / (assets.wall - tiny.wall);
+    const double curlBytesMBs = curlSeconds > 0 && curlTinySeconds > 0 ? assetMB / (curlSeconds - curlTinySeconds) : 0;
     const double cpuPerElementMs = 1000.0 * loopback.cpu / elements;
     const double cpuPerGB = assets.cpu / (double(kAssetBytes) / 1e9);
     const double largestMiB = double(kLargeSize) / (1024.0 * 1024.0);
@@ -430,6 +443,8 @@ void BM_ImportLargeAccount(benchmark::State &state)
     state.counters["peak_MiB"] = peak;
     state.counters["asset_MBps"] = importerMBs;
     state.counters["curl_MBps"] = curlMBs;
+    state.counters["asset_bytes_MBps"] = importerBytesMBs;
+    state.counters["curl_bytes_MBps"] = curlBytesMBs;
     std::printf(
         "\nimport of %d pages x %d elements (%d notes, %d images of %lld bytes, one file of %lld bytes)\n"
         "  wall time, loopback            %.2f s (importer CPU %.2f s)\n"
@@ -439,13 +454,18 @@ void BM_ImportLargeAccount(benchmark::State &state)
         "  importer CPU per GB of assets  %.2f s (goal <= 6: %s; import of the assets alone, CPU %.2f s)\n"
         "  asset throughput               %.1f MB/s, curl %.1f MB/s: ratio %.2f (goal >= 0.9: %s)\n"
         "                                 (%.1f MB down and up: importer %.2f s, curl %.2f s)\n"
+        "    the bytes alone              %.1f MB/s, curl %.1f MB/s: ratio %.2f (goal >= 0.9: %s)\n"
+        "                                 (less the same requests with one-byte files: importer %.2f s,\n"
+        "                                 curl %.2f s)\n"
         "  peak memory                    %.0f MiB (goal <= %.0f MiB: %s; %.0f MiB before the imports)\n",
         kPages, kElementsPerPage, loopback.widgets, kPages * kImagesPerGallery, kImageSize, kLargeSize,
         loopback.wall, loopback.cpu, kRttMs, kMbit, slow.wall, lowerBound, slow.traffic.requests,
         slow.traffic.connections, slow.traffic.bytes / 1e6, slow.wall / lowerBound,
         met(slow.wall / lowerBound <= 1.25), cpuPerElementMs, met(cpuPerElementMs <= 0.8), cpuPerGB,
         met(cpuPerGB <= 6), assets.cpu, importerMBs, curlMBs, curlMBs > 0 ? importerMBs / curlMBs : 0,
-        met(curlMBs > 0 && importerMBs / curlMBs >= 0.9), assetMB, assets.wall, curlSeconds, peak,
+        met(curlMBs > 0 && importerMBs / curlMBs >= 0.9), assetMB, assets.wall, curlSeconds, importerBytesMBs,
+        curlBytesMBs, curlBytesMBs > 0 ? importerBytesMBs / curlBytesMBs : 0,
+        met(curlBytesMBs > 0 && importerBytesMBs / curlBytesMBs >= 0.9), tiny.wall, curlTinySeconds, peak,
         largestMiB + 100, met(peak <= largestMiB + 100), baseline);
 }
 

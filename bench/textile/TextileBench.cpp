@@ -1,10 +1,12 @@
-// Throughput of TGTextileConverter on a realistic 1 MB Textile corpus, the
-// same corpus through Debian's python3-textile (what a user would otherwise
-// reach for), and the growth of conversion time on hostile input.
+// Throughput of TGTextileConverter on a realistic 1 MB Textile corpus and on
+// note-sized documents (about 4 KB each, converted one by one as the importer
+// does), the same texts through Debian's python3-textile (what a user would
+// otherwise reach for), and the growth of conversion time on hostile input.
 //
 //   build/bench/textile/textile_bench
 //
-// The last lines printed give both throughputs and their ratio.
+// The last lines printed give both throughputs and their ratio, for the
+// large document and for the notes.
 
 #include "TextileCorpus.h"
 
@@ -23,6 +25,8 @@
 namespace {
 
 constexpr qsizetype kCorpusSize = 1'000'000;
+constexpr qsizetype kNoteSize = 4'000;
+constexpr int kNotes = 250;
 
 const QString &corpus()
 {
@@ -30,8 +34,29 @@ const QString &corpus()
     return text;
 }
 
+const QStringList &notes()
+{
+    static const QStringList texts = [] {
+        QStringList list;
+        for (int i = 0; i < kNotes; ++i)
+            list << textileCorpus(kNoteSize, 7000 + unsigned(i));
+        return list;
+    }();
+    return texts;
+}
+
+qint64 utf8Bytes(const QStringList &texts)
+{
+    qint64 bytes = 0;
+    for (const QString &t : texts)
+        bytes += t.toUtf8().size();
+    return bytes;
+}
+
 double g_oursMBps = 0;
 double g_pythonMBps = 0;
+double g_oursNotesMBps = 0;
+double g_pythonNotesMBps = 0;
 
 void BM_Convert(benchmark::State &state)
 {
@@ -50,24 +75,46 @@ void BM_Convert(benchmark::State &state)
 }
 BENCHMARK(BM_Convert)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+// One converter per note, as the note builder makes them.
+void BM_ConvertNotes(benchmark::State &state)
+{
+    const QStringList &texts = notes();
+    const qint64 bytes = utf8Bytes(texts);
+    double seconds = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        for (const QString &text : texts) {
+            const TGTextileConverter converter;
+            QString html = converter.convert(text);
+            benchmark::DoNotOptimize(html);
+        }
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    state.SetBytesProcessed(state.iterations() * bytes);
+    g_oursNotesMBps = double(bytes) * double(state.iterations()) / seconds / 1e6;
+}
+BENCHMARK(BM_ConvertNotes)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
 // Python measures its own conversion time, so interpreter start-up and
-// reading the file do not count against it.
-void BM_PythonTextile(benchmark::State &state)
+// reading the file do not count against it. The documents are separated by
+// NUL characters and converted one by one.
+double pythonSeconds(benchmark::State &state, const QStringList &texts)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("corpus.textile"));
     QFile file(path);
-    const QByteArray bytes = corpus().toUtf8();
+    const QByteArray bytes = texts.join(QChar(0)).toUtf8();
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
         state.SkipWithError("cannot write the corpus");
-        return;
+        return -1;
     }
     file.close();
     const QString script = QStringLiteral(
         "import sys, time, textile\n"
-        "text = open(sys.argv[1], encoding='utf-8').read()\n"
+        "texts = open(sys.argv[1], encoding='utf-8').read().split('\\0')\n"
         "start = time.perf_counter()\n"
-        "textile.textile(text)\n"
+        "for text in texts:\n"
+        "    textile.textile(text)\n"
         "print(time.perf_counter() - start)\n");
     double total = 0;
     for (auto _ : state) {
@@ -79,16 +126,31 @@ void BM_PythonTextile(benchmark::State &state)
         python.start(QStringLiteral(LEAFHAUL_PYTHON), {QStringLiteral("-c"), script, path});
         if (!python.waitForFinished(600'000) || python.exitCode() != 0) {
             state.SkipWithError(("python3-textile failed: " + python.readAllStandardError()).constData());
-            return;
+            return -1;
         }
         const double seconds = python.readAllStandardOutput().trimmed().toDouble();
         state.SetIterationTime(seconds);
         total += seconds;
     }
-    state.SetBytesProcessed(state.iterations() * bytes.size());
-    g_pythonMBps = double(bytes.size()) * double(state.iterations()) / total / 1e6;
+    state.SetBytesProcessed(state.iterations() * utf8Bytes(texts));
+    return total;
+}
+
+void BM_PythonTextile(benchmark::State &state)
+{
+    const double seconds = pythonSeconds(state, {corpus()});
+    if (seconds > 0)
+        g_pythonMBps = double(corpus().toUtf8().size()) * double(state.iterations()) / seconds / 1e6;
 }
 BENCHMARK(BM_PythonTextile)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
+
+void BM_PythonTextileNotes(benchmark::State &state)
+{
+    const double seconds = pythonSeconds(state, notes());
+    if (seconds > 0)
+        g_pythonNotesMBps = double(utf8Bytes(notes())) * double(state.iterations()) / seconds / 1e6;
+}
+BENCHMARK(BM_PythonTextileNotes)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
 
 // 10 KB, 100 KB and 1 MB of one hostile shape on one line; the complexity
 // fitted over the three sizes should come out as O(N).
@@ -123,5 +185,10 @@ int main(int argc, char **argv)
     if (g_oursMBps > 0 && g_pythonMBps > 0)
         std::printf("\nTextile corpus: TGTextileConverter %.2f MB/s, python3-textile %.3f MB/s, ratio %.0fx\n",
                     g_oursMBps, g_pythonMBps, g_oursMBps / g_pythonMBps);
+    if (g_oursNotesMBps > 0 && g_pythonNotesMBps > 0)
+        std::printf("Textile notes (%d of about %lld characters): TGTextileConverter %.2f MB/s, "
+                    "python3-textile %.3f MB/s, ratio %.0fx\n",
+                    kNotes, qlonglong(kNoteSize), g_oursNotesMBps, g_pythonNotesMBps,
+                    g_oursNotesMBps / g_pythonNotesMBps);
     return 0;
 }

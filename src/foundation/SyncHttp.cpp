@@ -125,16 +125,15 @@ public:
                 g.idle.erase(std::next(best).base());
             }
         }
-        if (curl)
-            curl_easy_reset(curl);
-        else
+        if (!curl)
             curl = curl_easy_init();
     }
     ~PooledHandle()
     {
+        // Its options point into the finished request (error buffer, header
+        // list, callbacks' data); the connections stay.
+        curl_easy_reset(curl);
         curl_slist_free_all(headers);
-        if (!curl)
-            return;
         Global &g = global();
         std::unique_lock lock(g.poolMutex);
         if (g.idle.size() < kMaxIdleHandles) {
