@@ -684,6 +684,12 @@ std::optional<Response> send(const Request &request, OptionalError *error)
         curl_easy_setopt(c, CURLOPT_SEEKDATA, &body);
     }
 
+    // libcurl re-sends without a rewind when no body byte went out: such a
+    // request sent at most once takes no kept connection.
+    if (request.sendAtMostOnce
+        && std::all_of(body.pieces.begin(), body.pieces.end(), [](std::string_view p) { return p.empty(); }))
+        curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 1L);
+
     for (const auto &[name, value] : request.headers)
         h.headers = curl_slist_append(h.headers, (name + ": " + value).constData());
     h.headers = curl_slist_append(h.headers, "Expect:");

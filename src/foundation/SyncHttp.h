@@ -30,7 +30,8 @@
 // without an answer by sending the request again on a new one; a request
 // marked sendAtMostOnce is never sent again, it fails with
 // URLErrorNetworkConnectionLost instead (and to keep that rare it takes no
-// connection that has been idle longer than kAtMostOnceIdleSeconds).
+// connection that has been idle longer than kAtMostOnceIdleSeconds; one
+// without a body takes a new connection).
 //
 // An HTTP status is never an error here: any answer that arrived is returned,
 // whatever its status. Only transport failures (no answer) give an Error in
