@@ -17,11 +17,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <thread>
 
 namespace SyncHttp {
 
@@ -357,9 +360,87 @@ int seekBody(void *user, curl_off_t offset, int origin)
     return CURL_SEEKFUNC_OK;
 }
 
-struct Md5Deleter
+// The MD5 of a body, taken on a thread of its own so that hashing overlaps
+// receiving instead of holding the socket up. At most kMaxQueued bytes wait.
+class BodyHasher
 {
-    void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
+public:
+    BodyHasher() : m_context(EVP_MD_CTX_new())
+    {
+        EVP_DigestInit_ex(m_context, EVP_md5(), nullptr);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~BodyHasher()
+    {
+        finish();
+        EVP_MD_CTX_free(m_context);
+    }
+    BodyHasher(const BodyHasher &) = delete;
+    BodyHasher &operator=(const BodyHasher &) = delete;
+
+    void add(const char *data, size_t size)
+    {
+        std::unique_lock lock(m_mutex);
+        m_space.wait(lock, [&] { return m_queued < kMaxQueued; });
+        std::vector<char> chunk;
+        if (!m_spare.empty()) {
+            chunk = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+        chunk.assign(data, data + size);
+        m_queued += size;
+        m_chunks.push_back(std::move(chunk));
+        m_work.notify_one();
+    }
+
+    QByteArray finish()
+    {
+        if (m_thread.joinable()) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_done = true;
+            }
+            m_work.notify_one();
+            m_thread.join();
+            unsigned char digest[EVP_MAX_MD_SIZE];
+            unsigned int length = 0;
+            EVP_DigestFinal_ex(m_context, digest, &length);
+            m_digest = QByteArray(reinterpret_cast<const char *>(digest), int(length));
+        }
+        return m_digest;
+    }
+
+private:
+    static constexpr size_t kMaxQueued = 8 * 1024 * 1024;
+
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_work.wait(lock, [&] { return m_done || !m_chunks.empty(); });
+            if (m_chunks.empty())
+                return;
+            std::vector<char> chunk = std::move(m_chunks.front());
+            m_chunks.pop_front();
+            lock.unlock();
+            EVP_DigestUpdate(m_context, chunk.data(), chunk.size());
+            lock.lock();
+            m_queued -= chunk.size();
+            if (m_spare.size() < 8)
+                m_spare.push_back(std::move(chunk));
+            m_space.notify_one();
+        }
+    }
+
+    EVP_MD_CTX *m_context;
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_work, m_space;
+    std::deque<std::vector<char>> m_chunks;
+    std::vector<std::vector<char>> m_spare;
+    size_t m_queued = 0;
+    bool m_done = false;
+    QByteArray m_digest;
 };
 
 struct Transfer
@@ -371,7 +452,7 @@ struct Transfer
     qint64 maxReplyBytes = 0;
     bool tooLarge = false;
     bool firstBody = true;
-    std::unique_ptr<EVP_MD_CTX, Md5Deleter> md5;
+    std::unique_ptr<BodyHasher> md5;
     const std::function<bool()> *isCancelled = nullptr;
     // Idle time-out: libcurl's own speed limit averages over seconds, so a
     // request body sent just before a silent stretch would hide it.
@@ -422,7 +503,7 @@ size_t onBody(char *data, size_t size, size_t count, void *user)
         t->response.body.append(data, qsizetype(n));
     }
     if (t->md5)
-        EVP_DigestUpdate(t->md5.get(), data, n);
+        t->md5->add(data, n);
     t->response.bodySize += qint64(n);
     return n;
 }
@@ -612,8 +693,7 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     t.file = file.get();
     t.maxReplyBytes = std::max<qint64>(0, request.maxReplyBytes);
     if (request.hashBody) {
-        t.md5.reset(EVP_MD_CTX_new());
-        EVP_DigestInit_ex(t.md5.get(), EVP_md5(), nullptr);
+        t.md5 = std::make_unique<BodyHasher>();
     }
     char errorText[CURL_ERROR_SIZE] = {0};
     CURL *c = h.curl;
@@ -733,12 +813,8 @@ std::optional<Response> send(const Request &request, OptionalError *error)
         t.response.url = QUrl::fromEncoded(QByteArray(effective));
     else
         t.response.url = request.url;
-    if (t.md5) {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int length = 0;
-        EVP_DigestFinal_ex(t.md5.get(), digest, &length);
-        t.response.md5 = QByteArray(reinterpret_cast<const char *>(digest), int(length));
-    }
+    if (t.md5)
+        t.response.md5 = t.md5->finish();
     return std::move(t.response);
 }
 
