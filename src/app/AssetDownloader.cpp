@@ -4,10 +4,10 @@
 #include "backpack/TGBackpackAPI.h"
 #include "foundation/SystemLog.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QDateTime>
 #include <QHash>
 #include <QStandardPaths>
 
@@ -202,7 +202,7 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
         return true;
     }
     if (failure || !response) {
-        if (failure && failure->code == SyncHttp::URLErrorBadServerResponse) {
+        if (failure && failure->userInfo.contains(SyncHttp::kMaxReplyBytesKey)) {
             failure->localizedDescription = localizedString("The file %1 is larger than the %2 MB a note can hold.")
                                                 .arg(filename)
                                                 .arg(kMaxAssetBytes / (1024 * 1024));

@@ -802,7 +802,10 @@ std::optional<Response> send(const Request &request, OptionalError *error)
             detail = QStringLiteral("The answer is longer than the %1 bytes allowed.").arg(t.maxReplyBytes);
         if (body.rewindRefused)
             detail = QStringLiteral("The connection closed before the answer; the request was not sent again.");
-        return fail(transportError(result, osErrno, request.url, detail));
+        Error e = transportError(result, osErrno, request.url, detail);
+        if (result == CURLE_FILESIZE_EXCEEDED)
+            e.userInfo.insert(kMaxReplyBytesKey, t.maxReplyBytes);
+        return fail(e);
     }
     if (file && !file->commit())
         return fail(transportError(CURLE_WRITE_ERROR, 0, request.url, file->errorString()));

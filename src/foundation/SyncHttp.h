@@ -128,6 +128,8 @@ void clearCookies();
 // The URL-loading error domain and the codes the transport maps failures to.
 inline const QString kURLErrorDomain = QStringLiteral("NSURLErrorDomain");
 inline const QString kFailingURLStringKey = QStringLiteral("NSErrorFailingURLStringKey");
+// Set (to the limit) on the error of an answer longer than its request allows.
+inline const QString kMaxReplyBytesKey = QStringLiteral("maxReplyBytes");
 enum URLError : long {
     URLErrorUnknown = -1,
     URLErrorCancelled = -999,

@@ -385,6 +385,7 @@ TEST_F(SyncHttpTest, RepliesPastTheirLimitAreRefused)
         if (!c.accepted) {
             ASSERT_TRUE(error);
             EXPECT_EQ(error->code, URLErrorBadServerResponse) << error->toString().toStdString();
+            EXPECT_EQ(error->userInfo.value(kMaxReplyBytesKey).toLongLong(), c.limit);
         }
         if (c.toFile)
             EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
