@@ -98,8 +98,9 @@ TEST_F(SyncHttpTest, SendsMethodHeadersAndBodyAsGiven)
         EXPECT_EQ(echoed[QStringLiteral("method")].toString().toUtf8(), c.method);
         EXPECT_EQ(echoed[QStringLiteral("body")].toString().toUtf8(), c.body);
         EXPECT_EQ(headerOf(echoed, QStringLiteral("X-Extra")), QStringLiteral("v1"));
-        if (c.method != "GET")
+        if (c.method != "GET") {
             EXPECT_EQ(headerOf(echoed, QStringLiteral("Content-Type")), QStringLiteral("application/xml"));
+        }
         EXPECT_TRUE(headerOf(echoed, QStringLiteral("Expect")).isEmpty());
     }
 }
@@ -116,8 +117,9 @@ TEST_F(SyncHttpTest, ReturnsEveryStatusWithItsHeaders)
         EXPECT_EQ(response->header("retry-after"), "12");
         EXPECT_TRUE(response->hasHeader("STATUS"));
         EXPECT_TRUE(response->header("X-Missing").isNull());
-        if (status != 204)
+        if (status != 204) {
             EXPECT_EQ(response->body, QByteArray("status ") + QByteArray::number(status));
+        }
     }
 }
 
@@ -387,8 +389,9 @@ TEST_F(SyncHttpTest, RepliesPastTheirLimitAreRefused)
             EXPECT_EQ(error->code, URLErrorBadServerResponse) << error->toString().toStdString();
             EXPECT_EQ(error->userInfo.value(kMaxReplyBytesKey).toLongLong(), c.limit);
         }
-        if (c.toFile)
+        if (c.toFile) {
             EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+        }
     }
 }
 

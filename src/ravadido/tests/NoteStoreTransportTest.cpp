@@ -324,7 +324,9 @@ TEST(NoteStoreTransport, AServiceThatIsGoneIsATransportException)
 TEST(NoteStoreTransport, HttpsIsVerifiedAgainstTheTrustedAuthority)
 {
     FakeNoteStore fake;
-    ASSERT_TRUE(fake.start({.tls = true})) << fake.errorString().toStdString();
+    FakeNoteStore::Options tls;
+    tls.tls = true;
+    ASSERT_TRUE(fake.start(tls)) << fake.errorString().toStdString();
     RURUNoteStoreClient client(httpBinaryProtocol(fake.noteStoreUrl()));
     runTheFiveCalls(client, fake);
 
