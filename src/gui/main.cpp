@@ -6,8 +6,8 @@ int main(int argc, char **argv)
 {
     QApplication::setOrganizationName(QStringLiteral("Leafhaul"));
     QApplication::setApplicationName(QStringLiteral("Leafhaul"));
+    QApplication::setDesktopFileName(QStringLiteral("leafhaul"));
     QApplication app(argc, argv);
     LeafhaulAppDelegate delegate;
-    delegate.applicationDidFinishLaunching();
-    return app.exec();
+    return runLeafhaul(app, delegate);
 }
