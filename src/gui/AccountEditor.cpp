@@ -316,6 +316,7 @@ QList<QVariantMap> AccountEditor::accountsSortedForSaving(QList<QVariantMap> acc
 
 void AccountEditor::didEndSheet()
 {
+    disconnect(this, &QDialog::finished, this, &AccountEditor::didEndSheet);
     QString error;
     if (!AccountStore::setAccounts(accountsSortedForSaving(accounts()), &error)) {
         systemLog(QStringLiteral("Could not save the Backpack accounts: ") + error);

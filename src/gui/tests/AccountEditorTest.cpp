@@ -136,12 +136,16 @@ TEST_F(AccountEditorTest, AnEditChangesTheRecordAndTheListResortsWhenTheEditEnds
     type(fields[1], QStringLiteral("2"));
     EXPECT_EQ(shownNames(), (QStringList{QStringLiteral("kilo"), QStringLiteral("alpha")}))
         << "the list stays put while the user types";
-    press(fields[0], Qt::Key_Return);
+    fields[0]->setFocus();
+    press(fields[0], Qt::Key_Tab);
+    EXPECT_TRUE(fields[1]->hasFocus());
     EXPECT_EQ(shownNames(), (QStringList{QStringLiteral("alpha"), QStringLiteral("kilo")}));
     EXPECT_EQ(fields[0]->text(), QStringLiteral("alpha")) << "the edited record stays selected";
 
+    EXPECT_TRUE(editor->isVisible());
     closeWithDone();
     settle();
+    EXPECT_EQ(ended, 1);
     QVariantMap edited = account(QStringLiteral("alpha"), QStringLiteral("u2"));
     edited.insert(QLatin1String(SettingsKeys::kPassword), QStringLiteral("secret mike"));
     edited.insert(QLatin1String(SettingsKeys::kAPIKey), QStringLiteral("key-mike"));

@@ -135,8 +135,7 @@ TEST_F(ImportProgressSheetTest, OnePageImportCountsEveryElementOfThePage)
         for (int i = 0; i < c.elementsImported; ++i)
             sheet->didImportWidget(c.elementsOnPage);
         EXPECT_EQ(sheet->progressValue(), c.elementsImported);
-        if (c.elementsImported > 0)
-            EXPECT_EQ(sheet->progressMaximum(), double(c.elementsOnPage));
+        EXPECT_EQ(sheet->progressMaximum(), c.elementsImported > 0 ? double(c.elementsOnPage) : 1.0);
         sheet->didImportPage();
         EXPECT_EQ(sheet->progressValue(), c.valueAfterPage);
         EXPECT_EQ(drawnFraction(), std::min(1.0, c.valueAfterPage / sheet->progressMaximum()));
