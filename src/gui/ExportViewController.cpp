@@ -75,6 +75,8 @@ ExportViewController::ExportViewController(QWidget *parent)
     m_splitter->addWidget(m_pagesTableView);
     m_splitter->addWidget(m_webView);
     m_splitter->setChildrenCollapsible(false);
+    m_splitter->setCollapsible(0, false);
+    m_splitter->setCollapsible(1, false);
     // Window resizes go to the preview; the table keeps its width.
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
@@ -221,5 +223,9 @@ void ExportViewController::resizeEvent(QResizeEvent *event)
 void ExportViewController::keepDividerLimits()
 {
     // The divider stays between 150 px and half the width.
-    m_pagesTableView->setMaximumWidth(qMax(kMinimumTableWidth, m_splitter->width() / 2));
+    const int maximum = qMax(kMinimumTableWidth, m_splitter->width() / 2);
+    m_pagesTableView->setMaximumWidth(maximum);
+    const QList<int> sizes = m_splitter->sizes();
+    if (sizes.size() == 2 && sizes[0] > maximum)
+        m_splitter->setSizes({maximum, sizes[0] + sizes[1] - maximum});
 }

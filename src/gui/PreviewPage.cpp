@@ -75,6 +75,10 @@ WebViewEventKillingWindow::WebViewEventKillingWindow(QWebEngineView *view)
 
 void WebViewEventKillingWindow::watch(QObject *object)
 {
+    if (m_watched.contains(object))
+        return;
+    m_watched.insert(object);
+    connect(object, &QObject::destroyed, this, [this, object] { m_watched.remove(object); });
     object->installEventFilter(this);
     for (QObject *child : object->children())
         if (child->isWidgetType())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QWebEnginePage>
 
 class QWebEngineView;
@@ -44,9 +45,11 @@ public:
     static constexpr int kScrollBarStrip = 16;
 
     bool eventFilter(QObject *watched, QEvent *event) override;
+    bool watches(const QObject *object) const { return m_watched.contains(object); }
 
 private:
     void watch(QObject *child);
 
     QWebEngineView *m_view;
+    QSet<const QObject *> m_watched;
 };

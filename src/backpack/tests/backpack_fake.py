@@ -11,7 +11,9 @@ Site description (all keys optional):
                                         401 (sign-in service) or the login page
   compact      true: answers without white space between elements
   pages        [{"id", "title", "scope", "xml"}]: the page list; "xml" is the
-               page-details answer returned as it stands
+               page-details answer returned as it stands. GET /pages/<id>
+               shows the page as a browser would: its title, a link away
+               (id "away") and an element with id "Sidebar"
   items        {"<page id>/<list id>": "<item .../>..."}: items of a list
   reminders    text inside <reminders> of "<token>/reminders.xml"
   assets       {"<asset id>/<file name>": {"text" | "base64", "filename"}}:
@@ -33,6 +35,7 @@ Control (any host, paths under /_fake/, not logged):
 """
 
 import base64
+import html
 import json
 import re
 import threading
@@ -150,6 +153,10 @@ class Handler(tlsfake.Handler):
                 return self.reply(200, failure(403, "Access denied"))
             return self.reply(200, " ") if self.command == "PUT" else self.reply(204, "")
 
+        m = re.match(r"pages/([^/]+)$", path)
+        if m and self.command == "GET":
+            return self.page_html(urllib.parse.unquote(m.group(1)))
+
         if not path.startswith("ws/"):
             return self.reply(404, "not found", content_type="text/plain")
         if not self.token_ok(body):
@@ -197,6 +204,18 @@ class Handler(tlsfake.Handler):
         if path.startswith("page/"):
             return self.reply(200, success())
         return self.reply(404, "not found", content_type="text/plain")
+
+    def page_html(self, page_id):
+        """The page as the site shows it in a browser: content, a link away and a sidebar."""
+        page = {p.get("id"): p for p in site().get("pages", [])}.get(page_id)
+        if page is None:
+            return self.reply(404, "not found", content_type="text/plain")
+        title = html.escape(page.get("title", ""))
+        self.reply(200, "<!DOCTYPE html><html><head><title>%s</title></head><body>"
+                        "<div id=\"Main\"><h1 id=\"title\">%s</h1>"
+                        "<p><a id=\"away\" href=\"/login.html\">Log in elsewhere</a></p></div>"
+                        "<div id=\"Sidebar\">Sidebar</div></body></html>" % (title, title),
+                   content_type="text/html; charset=utf-8")
 
     def authenticate(self, body):
         s = site()
