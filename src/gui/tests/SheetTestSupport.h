@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMainWindow>
@@ -86,8 +87,12 @@ protected:
         // The display and the temporary home come from scripts/test.
         if (qEnvironmentVariableIsEmpty("LEAFHAUL_TEST_ARTIFACTS"))
             GTEST_SKIP() << "needs the display and temporary home of scripts/test";
+        // ctest runs each case in its own process, in parallel: each gets a
+        // settings file of its own.
+        const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
         QCoreApplication::setOrganizationName(QStringLiteral("LeafhaulTests"));
-        QCoreApplication::setApplicationName(QStringLiteral("gui_sheet_tests"));
+        QCoreApplication::setApplicationName(QStringLiteral("%1-%2").arg(QLatin1String(test->test_suite_name()),
+                                                                         QLatin1String(test->name())));
         QSettings().clear();
         window.resize(900, 600);
         window.setWindowTitle(QStringLiteral("Leafhaul"));
@@ -100,6 +105,7 @@ protected:
             if (top != &window)
                 top->close();
         settle();
+        QFile::remove(AccountStore::settingsFilePath());
     }
 
     QMainWindow window;
