@@ -208,6 +208,8 @@ TEST_F(AccountEditorTest, UndoOfARemovalBringsBackEveryRemovedRecordAndRedoRemov
     selectRows({0, 2, 3});
     removeButton->click();
     EXPECT_EQ(shownNames(), QStringList{QStringLiteral("b")});
+    EXPECT_FALSE(removeButton->isEnabled());
+    EXPECT_FALSE(fields[0]->isEnabled());
     EXPECT_EQ(editor->undoStack()->undoText(), QStringLiteral("Remove Account"));
 
     editor->undoStack()->undo();
