@@ -42,8 +42,7 @@ ImportBackpackSheet::ImportBackpackSheet(QWidget *window)
     layout->addWidget(buttons);
 
     setFixedWidth(kWidth);
-    // Escape and the window's close button end it like Cancel (QDialog
-    // rejects with 0).
+    // Every way of ending answers, Escape and the close button with kCancel.
     connect(this, &QDialog::finished, this, [this](int result) { emit importBackpackSheetDidEnd(this, result); });
 }
 
