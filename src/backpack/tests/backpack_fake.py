@@ -23,12 +23,14 @@ Site description (all keys optional):
 Control (any host, paths under /_fake/, not logged):
   POST /_fake/site      body: a site description; replaces the site
   POST /_fake/enqueue   body: {"path", "method"?, "status", "headers"?,
-                        "body"? | "body_base64"?, "delay"?, "times"?}: a
+                        "body"? | "body_base64"?, "delay"?, "stall"?,
+                        "times"?}: a
                         canned answer used (before the site) by the next
                         "times" (default 1) requests whose path (without the
                         leading slash and query) equals "path" ("*": any);
                         "delay" seconds pass before answering; status 0
-                        closes the connection without an answer
+                        closes the connection without an answer; "stall"
+                        seconds pass after the first half of the body
   GET  /_fake/requests  every other request so far: [{"method", "host",
                         "path", "headers", "body"}]
   POST /_fake/reset     forgets the requests and the queue
@@ -123,7 +125,25 @@ class Handler(tlsfake.Handler):
             self.close_connection = True
             return
         data = base64.b64decode(entry["body_base64"]) if "body_base64" in entry else entry.get("body", "")
+        if entry.get("stall"):
+            return self.reply_stalled(status, data.encode() if isinstance(data, str) else data,
+                                      float(entry["stall"]))
         self.reply(status, data, headers=entry.get("headers"), content_type="application/xml")
+
+    def reply_stalled(self, status, data, seconds):
+        """Announces the whole body, sends its first half and waits before
+        the rest: a download caught in the middle."""
+        self.send_response_only(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        try:
+            self.wfile.write(data[:len(data) // 2])
+            self.wfile.flush()
+            time.sleep(seconds)
+            self.wfile.write(data[len(data) // 2:])
+        except OSError:
+            pass  # the client went away
 
     # ---- the service ----
     def answer_site(self, path, body):

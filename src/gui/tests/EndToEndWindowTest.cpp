@@ -21,7 +21,12 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
+
+#include <csignal>
 
 namespace {
 
@@ -258,6 +263,77 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
     for (const QJsonObject &request : second->requests(QStringLiteral("access")))
         signIns += request[QStringLiteral("verified")].toBool();
     EXPECT_EQ(signIns, 1);
+}
+
+// SIGTERM or SIGINT in the middle of a download: the program quits as from
+// its window, the import is cancelled, the half-written file goes, and the
+// process is gone within a few seconds.
+TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
+{
+    const QByteArray big = bytesFor("big", 2 * 1024 * 1024);
+    Site site;
+    site.pages << PageBuilder("301", "Archive").attachment("a1", "big.bin");
+    site.assets.insert("a1/big.bin", big);
+    useSite(site);
+
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        ASSERT_TRUE(backpack->enqueue(QJsonObject{{"path", "assets/a1/as/big.bin"},
+                                                  {"status", 200},
+                                                  {"body_base64", QString::fromLatin1(big.toBase64())},
+                                                  {"stall", 60}}));
+        QTemporaryDir home;
+        const QString config = home.filePath(QStringLiteral("config"));
+        const QString data = home.filePath(QStringLiteral("data"));
+        {
+            QSettings settings(config + QStringLiteral("/LeafhaulTests/quit_probe.conf"), QSettings::IniFormat);
+            settings.setValue(QLatin1String(SettingsKeys::kAccounts), QVariantList{wt::accountRecord()});
+        }
+        QProcess probe;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        env.insert(QStringLiteral("XDG_DATA_HOME"), data);
+        probe.setProcessEnvironment(env);
+        probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        probe.start(QStringLiteral(QUIT_PROBE), {noteStore->noteStoreUrl().toString()});
+        ASSERT_TRUE(probe.waitForStarted());
+        QByteArray output;
+        ASSERT_TRUE(wt::waitFor([&] {
+            output += probe.readAllStandardOutput();
+            return output.contains("IMPORTING") || probe.state() != QProcess::Running;
+        }));
+        ASSERT_EQ(probe.state(), QProcess::Running);
+
+        // Wait until the probe holds a file open in the asset folder: the
+        // download is under way (the half-written file may have no name yet).
+        auto filesIn = [&](const QString &root) {
+            QStringList files;
+            QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            while (it.hasNext())
+                files << it.next();
+            return files;
+        };
+        const QString assets = data + QStringLiteral("/Leafhaul");
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(probe.processId());
+        ASSERT_TRUE(wt::waitFor([&] {
+            for (const QFileInfo &fd : QDir(fds).entryInfoList(QDir::System | QDir::Files))
+                if (fd.symLinkTarget().startsWith(assets))
+                    return true;
+            return false;
+        })) << "the download never began";
+
+        QElapsedTimer quitting;
+        quitting.start();
+        ASSERT_EQ(::kill(pid_t(probe.processId()), signal), 0);
+        ASSERT_TRUE(probe.waitForFinished(10000)) << "still running after 10 s";
+        // Well within the grace the way out gives a cancelled import: the
+        // cancel reached the download.
+        EXPECT_LT(quitting.elapsed(), 3000);
+        EXPECT_EQ(probe.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(probe.exitCode(), 0);
+        EXPECT_EQ(filesIn(assets), QStringList()) << "a partial download was left";
+        ASSERT_TRUE(backpack->reset());
+    }
 }
 
 } // namespace
