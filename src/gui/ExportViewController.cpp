@@ -57,8 +57,11 @@ ExportViewController::ExportViewController(QWidget *parent)
     m_pagesTableView->setWordWrap(false);
     m_pagesTableView->verticalHeader()->hide();
     m_pagesTableView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_pagesTableView->horizontalHeader()->setSectionResizeMode(PageTableModel::ImportColumn,
-                                                               QHeaderView::ResizeToContents);
+    // Fixed sizes: measuring thousands of rows would cost every publication.
+    m_pagesTableView->horizontalHeader()->setSectionResizeMode(PageTableModel::ImportColumn, QHeaderView::Fixed);
+    m_pagesTableView->horizontalHeader()->resizeSection(PageTableModel::ImportColumn,
+                                                        m_pagesTableView->horizontalHeader()->sectionSizeHint(
+                                                            PageTableModel::ImportColumn));
     m_pagesTableView->horizontalHeader()->setStretchLastSection(true);
     m_pagesTableView->setMinimumWidth(kMinimumTableWidth);
     connect(m_pagesTableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
