@@ -12,8 +12,8 @@ Site description (all keys optional):
   compact      true: answers without white space between elements
   pages        [{"id", "title", "scope", "xml"}]: the page list; "xml" is the
                page-details answer returned as it stands. GET /pages/<id>
-               shows the page as a browser would: its title, a link away
-               (id "away") and an element with id "Sidebar"
+               shows the page as a browser would: its title, its notes, a
+               link away (id "away") and an element with id "Sidebar"
   items        {"<page id>/<list id>": "<item .../>..."}: items of a list
   reminders    text inside <reminders> of "<token>/reminders.xml"
   assets       {"<asset id>/<file name>": {"text" | "base64", "filename"}}:
@@ -231,10 +231,13 @@ class Handler(tlsfake.Handler):
         if page is None:
             return self.reply(404, "not found", content_type="text/plain")
         title = html.escape(page.get("title", ""))
+        notes = "".join("<h2>%s</h2><p>%s</p>" % (html.escape(html.unescape(t)), html.escape(html.unescape(b)))
+                        for t, b in re.findall(r'<note [^>]*title="([^"]*)"[^>]*>(.*?)</note>',
+                                               page.get("xml", ""), re.S))
         self.reply(200, "<!DOCTYPE html><html><head><title>%s</title></head><body>"
-                        "<div id=\"Main\"><h1 id=\"title\">%s</h1>"
+                        "<div id=\"Main\"><h1 id=\"title\">%s</h1>%s"
                         "<p><a id=\"away\" href=\"/login.html\">Log in elsewhere</a></p></div>"
-                        "<div id=\"Sidebar\">Sidebar</div></body></html>" % (title, title),
+                        "<div id=\"Sidebar\">Sidebar</div></body></html>" % (title, title, notes),
                    content_type="text/html; charset=utf-8")
 
     def authenticate(self, body):

@@ -102,7 +102,12 @@ TEST_F(MainWindow, PickerFollowsTheStoredRecords)
 
 TEST_F(MainWindow, ShowsSortedPagesAndAPreviewWithoutItsSidebar)
 {
-    useSite(siteWithTitles({"Banana", "apple", "cherry", "Äpfel", "Tom &amp; Jerry"}));
+    Site site = siteWithTitles({"Banana", "apple", "cherry", "Äpfel", "Tom &amp; Jerry"});
+    // The first in table order, with the notes the preview shows.
+    site.pages[3] = PageBuilder("104", "Äpfel")
+                        .note("n1", "Harvest", "Boskoop and Elstar are ready in the second week of October.")
+                        .note("n2", "Storage", "Cool cellar, one layer per crate, checked every Sunday.");
+    useSite(site);
     ASSERT_TRUE(AccountStore::setAccounts({accountRecord()}));
     launch();
     ASSERT_TRUE(waitForPages());
