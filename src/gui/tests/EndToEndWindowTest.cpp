@@ -12,6 +12,7 @@
 #include "gui/ImportProgressSheet.h"
 #include "gui/PageTableModel.h"
 #include "ravadido/tests/FakeNoteStore.h"
+#include "signin/VKKeychain.h"
 #include "signin/WSKOAuthWindowController.h"
 
 #include <QAction>
@@ -231,7 +232,6 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
     importThroughTheSheets(true);
     watchTheProgressSheet(QStringLiteral("end-to-end-progress-sheet"));
     EXPECT_TRUE(wt::openAlerts().isEmpty());
-    EXPECT_EQ(lastStatuses.value(0), QStringLiteral("Starting import…"));
     EXPECT_TRUE(lastStatuses.contains(QStringLiteral("Importing Groceries…"))) << lastStatuses.join(" | ");
     EXPECT_EQ(lastProgress.first, 2);
     EXPECT_EQ(lastProgress.second, 2);
@@ -334,6 +334,52 @@ TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
         EXPECT_EQ(filesIn(assets), QStringList()) << "a partial download was left";
         ASSERT_TRUE(backpack->reset());
     }
+}
+
+// A sign-in whose reply names no NoteStore is an error, shown, and no
+// import starts; the sheet closed by the user says nothing.
+TEST_F(EndToEnd, SignInWithoutANoteStoreIsShownAndImportsNothing)
+{
+    useSite(tripSite());
+    FakeProvider provider({QStringLiteral("access-no-store")});
+    provider.setNoteStoreUrl({});
+    ASSERT_TRUE(provider.start()) << provider.errorString();
+    ASSERT_TRUE(AccountStore::setAccounts({wt::accountRecord()}));
+    launch();
+    ASSERT_TRUE(wt::waitFor([&] { return table()->model()->rowCount() == 3; }));
+    importThroughTheSheets(true);
+    ASSERT_TRUE(wt::waitFor([] { return !wt::openAlerts().isEmpty(); })) << "no alert";
+    QMessageBox *alert = wt::openAlerts().first();
+    EXPECT_EQ(alert->text(), QStringLiteral("Leafhaul couldn't authenticate you with Ravadido."));
+    EXPECT_EQ(alert->icon(), QMessageBox::Critical);
+    wt::saveScreenshot(alert, QStringLiteral("alert-sign-in-failed"));
+    EXPECT_FALSE(exportView()->importController()->isImporting());
+    EXPECT_FALSE(exportView()->importController()->progressSheet());
+    EXPECT_TRUE(noteStore->requests().isEmpty());
+    wt::closeAlerts();
+
+    // Again, and the user closes the sheet: nothing to say.
+    importThroughTheSheets(false);
+    ASSERT_TRUE(wt::waitFor([&] {
+        auto *c = delegate->signInController();
+        return c && c->window() && c->window()->isVisible();
+    }));
+    delegate->signInController()->webCloseButton()->click();
+    wt::settle(500);
+    EXPECT_TRUE(wt::openAlerts().isEmpty());
+    EXPECT_FALSE(exportView()->importController()->progressSheet());
+}
+
+// The password an older sign-in kept goes at launch, on a worker; the
+// setting that names it stays.
+TEST_F(EndToEnd, LaunchRemovesTheOlderSignInsPassword)
+{
+    const QString service = QStringLiteral("Leafhaul"), user = QStringLiteral("old-user@example.com");
+    ASSERT_TRUE(VKKeychain::setPassword(QStringLiteral("old secret"), service, user));
+    QSettings().setValue(QLatin1String(SettingsKeys::kRavadidoUserName), user);
+    launch();
+    EXPECT_TRUE(wt::waitFor([&] { return VKKeychain::passwordForService(service, user).isNull(); }));
+    EXPECT_EQ(QSettings().value(QLatin1String(SettingsKeys::kRavadidoUserName)).toString(), user);
 }
 
 } // namespace

@@ -242,6 +242,28 @@ TEST_F(MainWindow, LoadingStatusEndsWithEveryLoad)
     }
 }
 
+// A change of account is saved at once and reloads the list; quitting saves
+// the selection again.
+TEST_F(MainWindow, SelectionIsSavedOnChangeAndAtQuit)
+{
+    useSite(siteWithTitles({"Page"}));
+    ASSERT_TRUE(AccountStore::setAccounts({accountRecord("a"), accountRecord("b")}));
+    launch();
+    ASSERT_TRUE(waitForPages());
+    EXPECT_EQ(AccountStore::selectedAccountName(), QStringLiteral("a"));
+    delegate->accountsPopup()->setCurrentIndex(1);
+    emit delegate->accountsPopup()->activated(1);
+    EXPECT_EQ(AccountStore::selectedAccountName(), QStringLiteral("b"));
+    ASSERT_TRUE(waitForPages());
+    EXPECT_EQ(exportView()->backpack()->sitename(), QStringLiteral("b"));
+    EXPECT_EQ(requestsFor(QStringLiteral("ws/pages/all")), 2)
+        << (exportView()->backpack()->error() ? exportView()->backpack()->error()->toString() : QString()) << table()->model()->rowCount();
+
+    AccountStore::setSelectedAccountName(QStringLiteral("elsewhere"));
+    delegate->applicationWillTerminate();
+    EXPECT_EQ(AccountStore::selectedAccountName(), QStringLiteral("b"));
+}
+
 TEST_F(MainWindow, DividerKeepsItsLimits)
 {
     launch();
@@ -352,6 +374,7 @@ TEST_F(MainWindow, SettingsFileStaysPrivate)
     const QString path = AccountStore::settingsFilePath();
     QFile::remove(path);
     // Made readable by others beforehand, as an older version left it.
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
