@@ -12,6 +12,7 @@
 
 #include <QHeaderView>
 #include <QPointer>
+#include <QResizeEvent>
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -26,6 +27,27 @@ QString value(const QVariantMap &account, const char *key)
     return account.value(QLatin1String(key)).toString();
 }
 
+// Table and preview side by side: the divider stays between 150 px and half
+// the width, and a new width goes to the preview.
+class PageSplitter : public QSplitter
+{
+public:
+    PageSplitter(QWidget *parent) : QSplitter(Qt::Horizontal, parent) {}
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QWidget *table = widget(0);
+        const int maximum = qMax(ExportViewController::kMinimumTableWidth, event->size().width() / 2);
+        if (table)
+            table->setMaximumWidth(maximum);
+        QSplitter::resizeEvent(event);
+        const QList<int> now = sizes();
+        if (now.size() == 2 && now[0] > maximum)
+            setSizes({maximum, now[0] + now[1] - maximum});
+    }
+};
+
 } // namespace
 
 // What one load hands to the main thread.
@@ -39,7 +61,7 @@ struct ExportViewController::LoadResult
 
 ExportViewController::ExportViewController(QWidget *parent)
     : QWidget(parent)
-    , m_splitter(new QSplitter(Qt::Horizontal, this))
+    , m_splitter(new PageSplitter(this))
     , m_pagesTableView(new QTableView)
     , m_pages(new PageTableModel(this))
     , m_sorted(new PageSortProxy(this))
@@ -217,18 +239,3 @@ void ExportViewController::beginImportWithAuthentication(const WSKOAuthAuthentic
     m_import->beginImport(m_backpack, pagesToImport(), auth, window());
 }
 
-void ExportViewController::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    keepDividerLimits();
-}
-
-void ExportViewController::keepDividerLimits()
-{
-    // The divider stays between 150 px and half the width.
-    const int maximum = qMax(kMinimumTableWidth, m_splitter->width() / 2);
-    m_pagesTableView->setMaximumWidth(maximum);
-    const QList<int> sizes = m_splitter->sizes();
-    if (sizes.size() == 2 && sizes[0] > maximum)
-        m_splitter->setSizes({maximum, sizes[0] + sizes[1] - maximum});
-}

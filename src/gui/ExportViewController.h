@@ -68,16 +68,12 @@ signals:
     // An import ended because the Ravadido token has expired.
     void reauthorizeAndRestartImport();
 
-protected:
-    void resizeEvent(QResizeEvent *event) override;
-
 private:
     struct LoadResult;
     void publish(quint64 generation, LoadResult &result);
     void tableViewSelectionDidChange();
     void loadStartPage();
     void previewLoadEnded();
-    void keepDividerLimits();
 
     QSplitter *m_splitter;
     QTableView *m_pagesTableView;

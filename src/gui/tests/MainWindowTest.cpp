@@ -402,7 +402,9 @@ TEST_F(MainWindow, SettingsFileStaysPrivate)
         EXPECT_EQ(folder.st_mode & 077, 0u);
     }
     EXPECT_EQ(AccountStore::accounts().size(), 2);
-    EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files), QStringList{QFileInfo(path).fileName()})
+    const QString name = QFileInfo(path).fileName();
+    EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList({name + QLatin1Char('*')}, QDir::Files | QDir::Hidden),
+              QStringList{name})
         << "a temporary file was left";
 }
 
