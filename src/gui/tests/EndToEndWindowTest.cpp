@@ -240,9 +240,11 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
     // one note per element; the unmarked page stays out.
     EXPECT_EQ(stackByNotebook(), (QMap<QString, QString>{{"Groceries", kStack}, {"Trip", kStack}}));
     EXPECT_EQ(activeNoteTitles(), (QStringList{"Market", "Photos", "Plan", "Weekly"}));
-    for (const QJsonValue &note : noteStore->notes())
-        if (note["title"].toString() == QStringLiteral("Photos"))
+    for (const QJsonValue &note : noteStore->notes()) {
+        if (note["title"].toString() == QStringLiteral("Photos")) {
             EXPECT_EQ(note["resources"].toArray().size(), 1);
+        }
+    }
 
     // The token is kept: the next import needs no sheet... but the service
     // now refuses it as expired, so the import signs in again and finishes.

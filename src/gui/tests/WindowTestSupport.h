@@ -163,8 +163,10 @@ protected:
     {
         Site site;
         int id = 100;
-        for (const QString &title : titles)
-            site.pages << PageBuilder(QString::number(++id), title).note("n" + QString::number(id), "Note", "text");
+        for (const QString &title : titles) {
+            const QString pageID = QString::number(++id);
+            site.pages << PageBuilder(pageID, title).note("n" + pageID, "Note", "text");
+        }
         return site;
     }
 
