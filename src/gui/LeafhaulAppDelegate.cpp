@@ -324,6 +324,7 @@ void LeafhaulAppDelegate::authenticate()
                                                          const OptionalError &error) {
         if (!self)
             return;
+        self->m_signIn.clear(); // it deletes itself; a new sign-in may start at once
         if (!error) {
             self->m_exportViewController->beginImportWithAuthentication(*signedIn);
             return;
@@ -395,6 +396,9 @@ int runLeafhaul(QApplication &app, LeafhaulAppDelegate &delegate)
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      [&] { importingAtQuit = delegate.isImporting(); });
     const int code = app.exec();
+    // From here a second signal ends the process at once.
+    std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGINT, SIG_DFL);
     // The cancelled worker removes its partial download at its next check;
     // give it that long, not longer.
     if (importingAtQuit)

@@ -387,6 +387,13 @@ TEST_F(MainWindow, SettingsFileStaysPrivate)
         [] { return AccountStore::setSelectedAccountName(kSite); },
         [] { return AccountStore::setAccounts({accountRecord(), accountRecord("b")}); },
         [] { return AccountStore::setSelectedAccountName(std::nullopt); },
+        // A write from elsewhere (the sign-in's token flag) keeps the mode.
+        [] {
+            QSettings settings;
+            settings.setValue(SettingsKeys::oauthTokenFlag(QStringLiteral("test")), true);
+            settings.sync();
+            return settings.status() == QSettings::NoError;
+        },
     };
     ino_t lastInode = before.st_ino;
     for (size_t i = 0; i < std::size(saves); ++i) {
