@@ -121,6 +121,7 @@ void ExportViewController::loadAccount(const std::optional<QVariantMap> &account
 {
     const quint64 generation = ++m_loadGeneration;
     ++m_loadsRunning;
+    emit pagesChanged();
     QPointer<ExportViewController> self(this);
     WorkQueue::runInBackground([self, account, generation] {
         LoadResult result;
@@ -148,8 +149,10 @@ void ExportViewController::publish(quint64 generation, LoadResult &result)
     --m_loadsRunning;
     // A later load is on its way: this one would show another account's
     // pages than the picker names.
-    if (generation != m_loadGeneration)
+    if (generation != m_loadGeneration) {
+        emit pagesChanged(); // maybe the last one running
         return;
+    }
     if (result.hadAccount)
         m_backpack = result.backpack;
     const bool empty = result.pages.rows.isEmpty();

@@ -61,7 +61,8 @@ signals:
     // The status area of the main window.
     void showProgress(const QString &text);
     void hideProgress();
-    // The list or its marks changed: the import command may change state.
+    // The list, its marks or its loading changed: the import command may
+    // change state.
     void pagesChanged();
     // A page list was shown (published), whatever its result.
     void pageListPublished();

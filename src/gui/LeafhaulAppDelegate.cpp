@@ -247,8 +247,11 @@ void LeafhaulAppDelegate::updateExportView()
 
 void LeafhaulAppDelegate::validateToolbarItems()
 {
+    // Not while a list is on its way: the listed pages would be another
+    // account's than the picker names.
     m_importAction->setEnabled(selectedAccount() && m_exportViewController
-                               && m_exportViewController->pagesLoaded());
+                               && m_exportViewController->pagesLoaded()
+                               && !m_exportViewController->isLoadingPages());
 }
 
 void LeafhaulAppDelegate::editAccounts()

@@ -191,12 +191,14 @@ TEST_F(MainWindow, OnlyTheLatestPageListIsShown)
     delegate->accountsPopup()->setCurrentIndex(1);
     delegate->currentAccountChanged();
     ASSERT_TRUE(waitFor([&] { return tableTitles(table()) == QStringList{"Second account's page"}; }));
+    EXPECT_FALSE(delegate->importAction()->isEnabled()) << "the first list is still on its way";
     ASSERT_TRUE(waitForPages());
     settle(200);
     EXPECT_EQ(delegate->accountsPopup()->currentText(), QStringLiteral("second"));
     EXPECT_EQ(tableTitles(table()), QStringList{"Second account's page"});
     EXPECT_EQ(exportView()->backpack()->sitename(), QStringLiteral("second"));
     EXPECT_EQ(requestsFor(QStringLiteral("ws/pages/all")), 2);
+    EXPECT_TRUE(delegate->importAction()->isEnabled());
 }
 
 // "Loading pages…" goes whenever a list is shown, whatever it holds; only a
