@@ -1,5 +1,6 @@
 #include "signin/WSKOAuthKeychainStore.h"
 
+#include "signin/SettingsKeys.h"
 #include "signin/VKKeychain.h"
 #include "signin/WSKOAuthAuthentication.h"
 
@@ -20,7 +21,7 @@ VKKeychainQuery tokenItem(const QString &name)
 
 QString WSKOAuthKeychainStore::prefsKeyForName(const QString &name)
 {
-    return QStringLiteral("OAuth: ") + name;
+    return SettingsKeys::oauthTokenFlag(name);
 }
 
 bool WSKOAuthKeychainStore::saveParamsToKeychainForName(const QString &name, const WSKOAuthAuthentication &auth)

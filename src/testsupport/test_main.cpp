@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #ifdef LEAFHAUL_TEST_GUI
 #include <QApplication>
 using TestApplication = QApplication;
@@ -13,10 +11,16 @@ using TestApplication = QCoreApplication;
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    // Listing tests must work without a display.
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--gtest_list_tests") == 0)
-            return RUN_ALL_TESTS();
+    // Listing tests must work without a display. (InitGoogleTest has taken
+    // the flag out of argv by now.)
+    if (GTEST_FLAG_GET(list_tests))
+        return RUN_ALL_TESTS();
+#ifdef LEAFHAUL_TEST_GUI
+    // Without a display the widgets still work off screen.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
     TestApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -21,6 +21,15 @@ import sys
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
+    def setup(self):
+        # The handshake runs in the connection's own thread: a client that
+        # connects and says nothing (a browser's spare connection) must not
+        # hold up the others in accept().
+        tls = getattr(self.server, "tls", None)  # None: plain HTTP
+        if tls:
+            self.request = tls.wrap_socket(self.request, server_side=True)
+        super().setup()
+
     def read_body(self):
         """The request body as bytes (Content-Length framing)."""
         length = int(self.headers.get("Content-Length") or 0)
@@ -53,6 +62,12 @@ class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
+    def handle_error(self, request, client_address):
+        # A refused handshake is the client's business (it may be testing
+        # exactly that); anything else is worth a traceback.
+        if not isinstance(sys.exc_info()[1], (ssl.SSLError, ConnectionError)):
+            super().handle_error(request, client_address)
+
 
 def serve(handler_class, argv=None, setup=None):
     """Runs the fake until it is terminated. `setup(server)` may prepare
@@ -64,7 +79,7 @@ def serve(handler_class, argv=None, setup=None):
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(known.cert, known.key)
     server = Server(("127.0.0.1", 0), handler_class)
-    server.socket = context.wrap_socket(server.socket, server_side=True)
+    server.tls = context
     server.args = rest
     if setup:
         setup(server)

@@ -11,7 +11,9 @@ Site description (all keys optional):
                                         401 (sign-in service) or the login page
   compact      true: answers without white space between elements
   pages        [{"id", "title", "scope", "xml"}]: the page list; "xml" is the
-               page-details answer returned as it stands
+               page-details answer returned as it stands. GET /pages/<id>
+               shows the page as a browser would: its title, its notes, a
+               link away (id "away") and an element with id "Sidebar"
   items        {"<page id>/<list id>": "<item .../>..."}: items of a list
   reminders    text inside <reminders> of "<token>/reminders.xml"
   assets       {"<asset id>/<file name>": {"text" | "base64", "filename"}}:
@@ -21,18 +23,21 @@ Site description (all keys optional):
 Control (any host, paths under /_fake/, not logged):
   POST /_fake/site      body: a site description; replaces the site
   POST /_fake/enqueue   body: {"path", "method"?, "status", "headers"?,
-                        "body"? | "body_base64"?, "delay"?, "times"?}: a
+                        "body"? | "body_base64"?, "delay"?, "stall"?,
+                        "times"?}: a
                         canned answer used (before the site) by the next
                         "times" (default 1) requests whose path (without the
                         leading slash and query) equals "path" ("*": any);
                         "delay" seconds pass before answering; status 0
-                        closes the connection without an answer
+                        closes the connection without an answer; "stall"
+                        seconds pass after the first half of the body
   GET  /_fake/requests  every other request so far: [{"method", "host",
                         "path", "headers", "body"}]
   POST /_fake/reset     forgets the requests and the queue
 """
 
 import base64
+import html
 import json
 import re
 import threading
@@ -120,7 +125,25 @@ class Handler(tlsfake.Handler):
             self.close_connection = True
             return
         data = base64.b64decode(entry["body_base64"]) if "body_base64" in entry else entry.get("body", "")
+        if entry.get("stall"):
+            return self.reply_stalled(status, data.encode() if isinstance(data, str) else data,
+                                      float(entry["stall"]))
         self.reply(status, data, headers=entry.get("headers"), content_type="application/xml")
+
+    def reply_stalled(self, status, data, seconds):
+        """Announces the whole body, sends its first half and waits before
+        the rest: a download caught in the middle."""
+        self.send_response_only(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        try:
+            self.wfile.write(data[:len(data) // 2])
+            self.wfile.flush()
+            time.sleep(seconds)
+            self.wfile.write(data[len(data) // 2:])
+        except OSError:
+            pass  # the client went away
 
     # ---- the service ----
     def answer_site(self, path, body):
@@ -149,6 +172,10 @@ class Handler(tlsfake.Handler):
             if not self.token_ok(body):
                 return self.reply(200, failure(403, "Access denied"))
             return self.reply(200, " ") if self.command == "PUT" else self.reply(204, "")
+
+        m = re.match(r"pages/([^/]+)$", path)
+        if m and self.command == "GET":
+            return self.page_html(urllib.parse.unquote(m.group(1)))
 
         if not path.startswith("ws/"):
             return self.reply(404, "not found", content_type="text/plain")
@@ -197,6 +224,21 @@ class Handler(tlsfake.Handler):
         if path.startswith("page/"):
             return self.reply(200, success())
         return self.reply(404, "not found", content_type="text/plain")
+
+    def page_html(self, page_id):
+        """The page as the site shows it in a browser: content, a link away and a sidebar."""
+        page = {p.get("id"): p for p in site().get("pages", [])}.get(page_id)
+        if page is None:
+            return self.reply(404, "not found", content_type="text/plain")
+        title = html.escape(page.get("title", ""))
+        notes = "".join("<h2>%s</h2><p>%s</p>" % (html.escape(html.unescape(t)), html.escape(html.unescape(b)))
+                        for t, b in re.findall(r'<note [^>]*title="([^"]*)"[^>]*>(.*?)</note>',
+                                               page.get("xml", ""), re.S))
+        self.reply(200, "<!DOCTYPE html><html><head><title>%s</title></head><body>"
+                        "<div id=\"Main\"><h1 id=\"title\">%s</h1>%s"
+                        "<p><a id=\"away\" href=\"/login.html\">Log in elsewhere</a></p></div>"
+                        "<div id=\"Sidebar\">Sidebar</div></body></html>" % (title, title, notes),
+                   content_type="text/html; charset=utf-8")
 
     def authenticate(self, body):
         s = site()

@@ -48,6 +48,10 @@ bool FakeProvider::start()
                      QStringLiteral("--log"), m_dir.filePath(QStringLiteral("requests.jsonl"))};
     for (const QString &fault : m_faults)
         args << QStringLiteral("--fault") << fault;
+    if (!m_accessToken.isEmpty())
+        args << QStringLiteral("--access-token") << m_accessToken;
+    if (!m_noteStoreUrl.isEmpty())
+        args << QStringLiteral("--note-store") << m_noteStoreUrl.toString();
     if (!trustCA(&m_error))
         return false;
     if (!m_service.startPython(QStringLiteral(TEST_DATA_DIR "/tests/fake_oauth_provider.py"), args)) {

@@ -21,6 +21,10 @@ class FakeProvider
 {
 public:
     explicit FakeProvider(QStringList faults = {});
+    // What the access-token reply gives instead of a fresh token and a
+    // NoteStore address on the provider itself; set before start().
+    void setAccessToken(const QString &token) { m_accessToken = token; }
+    void setNoteStoreUrl(const QUrl &url) { m_noteStoreUrl = url; }
 
     bool start();
     QString errorString() { return m_error + QStringLiteral("\n") + m_service.log(); }
@@ -40,6 +44,8 @@ public:
 
 private:
     QStringList m_faults;
+    QString m_accessToken;
+    QUrl m_noteStoreUrl;
     LocalService m_service;
     QTemporaryDir m_dir;
     QString m_error;

@@ -19,6 +19,9 @@ Every request is appended as one JSON line to --log when given.
   access-no-token    the access-token reply carries no oauth_token
   access-no-store    the access-token reply carries no ruru_noteStoreUrl
   cookie             step 1 sets a cookie that step 3 must send back
+
+--access-token and --note-store fix what the access-token reply gives (by
+default a fresh token and a NoteStore address on the provider itself).
 """
 
 import argparse
@@ -244,8 +247,8 @@ class Handler(tlsfake.Handler):
             if "%s=%s" % (COOKIE, request.resource_owner_key) not in (self.headers.get("Cookie") or ""):
                 self.reply(401, "oauth_problem=session_cookie_missing")
                 return
-        token, secret = "S=s1:U=1a2b:" + secrets.token_hex(8), ""
-        store = "https://%s%s" % (self.headers.get("Host"), NOTE_STORE_PATH)
+        token, secret = self.state.args.access_token or "S=s1:U=1a2b:" + secrets.token_hex(8), ""
+        store = self.state.args.note_store or "https://%s%s" % (self.headers.get("Host"), NOTE_STORE_PATH)
         pairs = []
         if not self.has_fault("access-no-token"):
             pairs.append(("oauth_token", token))
@@ -264,6 +267,8 @@ def main():
         parser.add_argument("--scope", default="Full access")
         parser.add_argument("--log")
         parser.add_argument("--fault", action="append")
+        parser.add_argument("--access-token", help="the token every access-token reply gives")
+        parser.add_argument("--note-store", help="the ruru_noteStoreUrl every access-token reply gives")
         Handler.state = State(parser.parse_args(server.args))
 
     tlsfake.serve(Handler, setup=setup)

@@ -1,0 +1,83 @@
+#include "gui/Alerts.h"
+
+#include "foundation/Error.h"
+
+#include <QLabel>
+#include <QMessageBox>
+
+namespace {
+
+struct AlertText
+{
+    Alerts::Kind kind;
+    const char *title;
+    const char *message;          // %1: the error's description
+    bool withRecoverySuggestion;  // appended as its own paragraph when there is one
+};
+
+constexpr AlertText kAlerts[] = {
+    {Alerts::Kind::ImportFailed, "Import Failed", "Leafhaul was unable to import all the pages.\n\n%1", true},
+    {Alerts::Kind::PagesNotDownloaded, "Could Not Download Backpack Pages",
+     "Leafhaul could not download the Backpack pages for the current account because of the error: "
+     "%1.\n\nMake sure the account credentials are correct.",
+     false},
+    {Alerts::Kind::SignInFailed, "Leafhaul couldn't authenticate you with Ravadido.", "%1", false},
+    {Alerts::Kind::AccountsNotSaved, "Could Not Save Backpack Accounts",
+     "Leafhaul could not save the Backpack accounts: %1", false},
+};
+
+const AlertText &textOf(Alerts::Kind kind)
+{
+    for (const AlertText &text : kAlerts)
+        if (text.kind == kind)
+            return text;
+    Q_UNREACHABLE();
+}
+
+// A single-argument arg() inserts `text` as it is; it is never scanned for
+// placeholders of its own.
+QString fillIn(const char *format, const QString &text)
+{
+    return localizedString(format).arg(text);
+}
+
+}  // namespace
+
+namespace Alerts {
+
+QString title(Kind kind)
+{
+    return localizedString(textOf(kind).title);
+}
+
+QString message(Kind kind, const Error &error)
+{
+    const AlertText &text = textOf(kind);
+    QString result = fillIn(text.message, error.localizedDescription);
+    if (text.withRecoverySuggestion && !error.localizedRecoverySuggestion.isEmpty())
+        result += fillIn("\n\n%1", error.localizedRecoverySuggestion);
+    return result;
+}
+
+QMessageBox *show(QWidget *window, Kind kind, const Error &error)
+{
+    return showCritical(window, title(kind), message(kind, error));
+}
+
+QMessageBox *showCritical(QWidget *window, const QString &title, const QString &message)
+{
+    auto *box = new QMessageBox(QMessageBox::Critical, QString(), title, QMessageBox::Ok,
+                                window ? window->window() : nullptr);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(message);
+    // The informative label guesses its format from the text; an error text
+    // that looks like markup must still show as written.
+    for (QLabel *label : box->findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
+    return box;
+}
+
+}  // namespace Alerts

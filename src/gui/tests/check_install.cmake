@@ -1,0 +1,21 @@
+# Installs the build into a fresh prefix and checks what the desktop needs:
+# the program, its .desktop entry naming it and its icon, and the icon.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}" --component Unspecified
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+foreach(path bin/leafhaul share/applications/leafhaul.desktop share/icons/hicolor/scalable/apps/leafhaul.svg)
+  if(NOT EXISTS "${PREFIX}/${path}")
+    message(FATAL_ERROR "not installed: ${path}")
+  endif()
+endforeach()
+file(STRINGS "${PREFIX}/share/applications/leafhaul.desktop" entry)
+foreach(line "[Desktop Entry]" "Type=Application" "Exec=leafhaul" "Icon=leafhaul")
+  list(FIND entry "${line}" found)
+  if(found EQUAL -1)
+    message(FATAL_ERROR "the desktop entry lacks \"${line}\"")
+  endif()
+endforeach()
+file(REMOVE_RECURSE "${PREFIX}")
