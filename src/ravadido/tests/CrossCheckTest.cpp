@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <sstream>
 
@@ -27,72 +26,6 @@ std::string lowerHex(const std::string &bytes)
         out += digits[c & 0xf];
     }
     return out;
-}
-
-// Generated code writes every struct in id order, ours in declaration order
-// (a shared notebook's serviceUpdated before shareKey, a sync chunk
-// filter's requireNoteContentClass last): the bytes of one value with the
-// fields of every struct in it put in id order.
-std::string inIdOrder(TBinaryProtocol &in, TType type)
-{
-    auto buffer = std::make_shared<TMemoryBuffer>();
-    TBinaryProtocol out(buffer, 0, 0, false, false);
-    auto bytes = [&] {
-        std::string b = buffer->getBufferAsString();
-        buffer->resetBuffer();
-        return b;
-    };
-    using namespace apache::thrift::protocol;
-    std::string result;
-    std::uint32_t count = 0;
-    TType first = T_STOP, second = T_STOP;
-    switch (type) {
-    case T_STRUCT: {
-        std::vector<std::pair<std::int16_t, std::string>> fields;
-        std::string name;
-        std::int16_t id;
-        for (;;) {
-            in.readFieldBegin(name, first, id);
-            if (first == T_STOP)
-                break;
-            out.writeFieldBegin("", first, id);
-            fields.emplace_back(id, bytes() + inIdOrder(in, first));
-        }
-        std::stable_sort(fields.begin(), fields.end(),
-                         [](const auto &a, const auto &b) { return a.first < b.first; });
-        for (const auto &f : fields)
-            result += f.second;
-        return result + '\0';
-    }
-    case T_MAP:
-        in.readMapBegin(first, second, count);
-        out.writeMapBegin(first, second, count);
-        result = bytes();
-        for (std::uint32_t i = 0; i < count; ++i) {
-            result += inIdOrder(in, first);
-            result += inIdOrder(in, second);
-        }
-        return result;
-    case T_LIST:
-    case T_SET:
-        in.readListBegin(first, count);
-        out.writeListBegin(first, count);
-        result = bytes();
-        for (std::uint32_t i = 0; i < count; ++i)
-            result += inIdOrder(in, first);
-        return result;
-    default:
-        detail::copyValue(in, out, type);
-        return bytes();
-    }
-}
-
-std::string inIdOrder(const std::string &structBytes)
-{
-    auto buffer = std::make_shared<TMemoryBuffer>(
-        reinterpret_cast<std::uint8_t *>(const_cast<char *>(structBytes.data())),
-        static_cast<std::uint32_t>(structBytes.size()), TMemoryBuffer::COPY);
-    return inIdOrder(*protocolOver(buffer), apache::thrift::protocol::T_STRUCT);
 }
 
 class CrossCheck : public ::testing::Test
@@ -168,7 +101,7 @@ TEST_F(CrossCheck, EveryRecordFullyAndSparselySetRoundTripsThroughGeneratedCode)
         const Record &ours = *records[i];
         SCOPED_TRACE(ours.description());
         const std::string bytes = bytesOf(ours);
-        EXPECT_EQ(hex(python[i]), hex(inIdOrder(bytes)));
+        EXPECT_EQ(hex(python[i]), hex(samples::inIdOrder(bytes)));
 
         auto reread = fresh[i]();
         auto buffer = std::make_shared<TMemoryBuffer>(

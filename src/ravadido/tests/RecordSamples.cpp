@@ -3,6 +3,7 @@
 #include <thrift/protocol/TBinaryProtocol.h>
 #include <thrift/transport/TBufferTransports.h>
 
+#include <algorithm>
 #include <type_traits>
 
 namespace ravadido::samples {
@@ -74,6 +75,60 @@ Sample sample(std::uint32_t seed)
     return {std::move(record), [] { return std::make_shared<T>(); }};
 }
 
+// One value, the fields of every struct in it in id order.
+std::string valueInIdOrder(TBinaryProtocol &in, TType type)
+{
+    auto buffer = std::make_shared<TMemoryBuffer>();
+    TBinaryProtocol out(buffer, 0, 0, false, false);
+    auto bytes = [&] {
+        std::string b = buffer->getBufferAsString();
+        buffer->resetBuffer();
+        return b;
+    };
+        std::string result;
+    std::uint32_t count = 0;
+    TType first = wire::T_STOP, second = wire::T_STOP;
+    switch (type) {
+    case wire::T_STRUCT: {
+        std::vector<std::pair<std::int16_t, std::string>> fields;
+        std::string name;
+        std::int16_t id;
+        for (;;) {
+            in.readFieldBegin(name, first, id);
+            if (first == wire::T_STOP)
+                break;
+            out.writeFieldBegin("", first, id);
+            fields.emplace_back(id, bytes() + valueInIdOrder(in, first));
+        }
+        std::stable_sort(fields.begin(), fields.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        for (const auto &f : fields)
+            result += f.second;
+        return result + '\0';
+    }
+    case wire::T_MAP:
+        in.readMapBegin(first, second, count);
+        out.writeMapBegin(first, second, count);
+        result = bytes();
+        for (std::uint32_t i = 0; i < count; ++i) {
+            result += valueInIdOrder(in, first);
+            result += valueInIdOrder(in, second);
+        }
+        return result;
+    case wire::T_LIST:
+    case wire::T_SET:
+        in.readListBegin(first, count);
+        out.writeListBegin(first, count);
+        result = bytes();
+        for (std::uint32_t i = 0; i < count; ++i)
+            result += valueInIdOrder(in, first);
+        return result;
+    default:
+        detail::copyValue(in, out, type);
+        return bytes();
+    }
+}
+
 } // namespace
 
 #define RAVADIDO_SAMPLES_SET_FIELD(id, name, Name, ...) record.set##Name(valueOf<__VA_ARGS__>(seed * 31 + id));
@@ -129,6 +184,15 @@ std::shared_ptr<Record> everyOtherField(const Sample &full, bool odd)
             some.encodeObject(fields[i].name, *v);
     record->decodeFields(some);
     return record;
+}
+
+std::string inIdOrder(const std::string &structBytes)
+{
+    auto buffer = std::make_shared<TMemoryBuffer>(
+        reinterpret_cast<std::uint8_t *>(const_cast<char *>(structBytes.data())),
+        static_cast<std::uint32_t>(structBytes.size()), TMemoryBuffer::COPY);
+    TBinaryProtocol in(buffer, 0, 0, false, false);
+    return valueInIdOrder(in, apache::thrift::protocol::T_STRUCT);
 }
 
 std::shared_ptr<RURUData> data(std::string body)

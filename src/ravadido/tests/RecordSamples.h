@@ -33,6 +33,10 @@ std::vector<Sample> fullySet();
 // field.
 std::shared_ptr<Record> everyOtherField(const Sample &full, bool odd);
 
+// The bytes of a struct with the fields of every struct in it put in id
+// order, as generated code writes them; ours go in declaration order.
+std::string inIdOrder(const std::string &structBytes);
+
 std::shared_ptr<RURUData> data(std::string body);
 std::shared_ptr<RURUNote> fullNote();
 
