@@ -63,6 +63,7 @@
 
 #include <thrift/protocol/TBinaryProtocol.h>
 #include <thrift/protocol/TProtocol.h>
+#include <thrift/transport/TBufferTransports.h>
 
 #include <cstdint>
 #include <limits>
@@ -77,6 +78,10 @@
 namespace ravadido {
 
 using apache::thrift::protocol::TBinaryProtocol;
+// The binary protocol over a buffering transport (a memory buffer, say),
+// whose reads are inline copies instead of a virtual call each.
+using BufferedBinaryProtocol =
+    apache::thrift::protocol::TBinaryProtocolT<apache::thrift::transport::TBufferBase>;
 using apache::thrift::protocol::TProtocol;
 using apache::thrift::protocol::TType;
 
@@ -109,6 +114,8 @@ struct FieldInfo
     // general road.
     void (*readBinary)(Record &, TBinaryProtocol &) = nullptr;
     void (*writeBinary)(const Record &, TBinaryProtocol &, const FieldInfo &) = nullptr;
+    void (*readBuffered)(Record &, BufferedBinaryProtocol &) = nullptr;
+    void (*writeBuffered)(const Record &, BufferedBinaryProtocol &, const FieldInfo &) = nullptr;
 };
 
 // How a record keeps the fields its table has no row for, instead of
@@ -168,6 +175,7 @@ public:
     // The same without the set-up; nested records read this way.
     void readFields(TProtocol &in);
     void readFields(TBinaryProtocol &in);
+    void readFields(BufferedBinaryProtocol &in);
 
     // Writes one struct: scalars when set, objects when set and not nil,
     // in declaration order.
@@ -175,6 +183,7 @@ public:
     // The same, not overridable; nested records write this way.
     void writeFields(TProtocol &out) const;
     void writeFields(TBinaryProtocol &out) const;
+    void writeFields(BufferedBinaryProtocol &out) const;
 
     // "Name(field:value,...)" with every field, set or not.
     std::string description() const;
@@ -801,9 +810,8 @@ struct FieldOps
 
 // ---- Macros that turn a field list into a record -------------------------
 
-#define RAVADIDO_DETAIL_MEMBER(id, name, Name, ...)                                               \
-    typename __VA_ARGS__::Value name##_{};                                                        \
-    bool name##IsSet_ = false;
+#define RAVADIDO_DETAIL_MEMBER(id, name, Name, ...) typename __VA_ARGS__::Value name##_{};
+#define RAVADIDO_DETAIL_FLAG(id, name, Name, ...) bool name##IsSet_ = false;
 
 #define RAVADIDO_DETAIL_ACCESSORS(id, name, Name, ...)                                            \
     typename __VA_ARGS__::Getter name() const { return name##_; }                                 \
@@ -837,7 +845,9 @@ public:                                                                         
                                                                                                   \
 private:                                                                                          \
     using Self = Class;                                                                           \
+    /* The flags together after the values: no padding after each flag. */                     \
     FIELDS(RAVADIDO_DETAIL_MEMBER)                                                                \
+    FIELDS(RAVADIDO_DETAIL_FLAG)                                                                  \
 public:
 
 #define RAVADIDO_DETAIL_OPS(fname, ...)                                                           \
@@ -872,6 +882,8 @@ public:
         },                                                                                        \
         &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::TBinaryProtocol>,      \
         &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template write<::ravadido::TBinaryProtocol>,     \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::BufferedBinaryProtocol>, \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template write<::ravadido::BufferedBinaryProtocol>, \
     },
 
 // A record class of its own (not an exception): the header's record list
