@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <algorithm>
 #include <sstream>
 
 using namespace ravadido;
@@ -31,8 +32,9 @@ std::string lowerHex(const std::string &bytes)
 class CrossCheck : public ::testing::Test
 {
 protected:
-    // Returns Python's re-encoding of each record, in order.
-    std::vector<std::string> throughPython(const std::vector<std::shared_ptr<Record>> &records)
+    // Python's answer to each line of `input`, without the struct name
+    // that starts it.
+    std::vector<std::string> askPython(const std::string &input)
     {
         QTemporaryDir dir;
         EXPECT_TRUE(dir.isValid());
@@ -42,9 +44,6 @@ protected:
         EXPECT_TRUE(compiler.waitForFinished(60000));
         EXPECT_EQ(compiler.exitCode(), 0) << compiler.readAllStandardError().toStdString();
 
-        std::string input;
-        for (const auto &r : records)
-            input += std::string(r->layout().wireName()) + " " + lowerHex(bytesOf(*r)) + "\n";
         QProcess python;
         python.start(LEAFHAUL_PYTHON, {QStringLiteral(TEST_DATA_DIR "/crosscheck.py"), dir.path()});
         python.write(input.data(), static_cast<qint64>(input.size()));
@@ -55,13 +54,23 @@ protected:
         std::vector<std::string> out;
         std::istringstream lines(python.readAllStandardOutput().toStdString());
         for (std::string line; std::getline(lines, line);) {
-            const auto space = line.find(' ');
-            const std::string rest = line.substr(space + 1);
-            EXPECT_EQ(rest.rfind("ERROR", 0), std::string::npos) << line;
-            out.push_back(unhex(rest));
+            EXPECT_EQ(line.find(" ERROR"), std::string::npos) << line;
+            out.push_back(line.substr(line.find(' ') + 1));
         }
+        return out;
+    }
+
+    // Returns Python's re-encoding of each record, in order.
+    std::vector<std::string> throughPython(const std::vector<std::shared_ptr<Record>> &records)
+    {
+        std::string input;
+        for (const auto &r : records)
+            input += std::string(r->layout().wireName()) + " " + lowerHex(bytesOf(*r)) + "\n";
+        std::vector<std::string> out = askPython(input);
         EXPECT_EQ(out.size(), records.size());
         out.resize(records.size());
+        for (auto &o : out)
+            o = unhex(o);
         return out;
     }
 };
@@ -110,4 +119,29 @@ TEST_F(CrossCheck, EveryRecordFullyAndSparselySetRoundTripsThroughGeneratedCode)
         reread->read(*protocolOver(buffer));
         EXPECT_EQ(hex(bytesOf(*reread)), hex(bytes));
     }
+}
+
+// Our tables against the definition: every id, wire type and field name.
+TEST_F(CrossCheck, EveryTableMatchesTheDefinition)
+{
+    std::string input;
+    std::vector<std::string> ours;
+    for (const auto &sample : samples::fullySet()) {
+        const RecordLayout &layout = sample.record->layout();
+        if (layout.kept())
+            continue; // an opaque record has no table
+        input += std::string("FIELDS ") + layout.wireName() + "\n";
+        std::vector<const FieldInfo *> rows;
+        for (const FieldInfo &f : layout.fields())
+            rows.push_back(&f);
+        std::sort(rows.begin(), rows.end(), [](auto *a, auto *b) { return a->id < b->id; });
+        std::string line;
+        for (const FieldInfo *f : rows)
+            line += std::to_string(f->id) + ":" + std::to_string(f->type) + ":" + f->name + " ";
+        ours.push_back(line);
+    }
+    const auto python = askPython(input);
+    ASSERT_EQ(python.size(), ours.size());
+    for (std::size_t i = 0; i < ours.size(); ++i)
+        EXPECT_EQ(python[i], ours[i]);
 }
