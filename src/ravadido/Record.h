@@ -22,8 +22,9 @@
 // and of the all-fields constructor's parameters; it need not be id order,
 // and ids may be skipped. The header declares every class of its list with
 // RAVADIDO_DECLARE_RECORD, its source file defines them with
-// RAVADIDO_DEFINE_RECORD, and RAVADIDO_RECORDS (Records.h) joins the lists,
-// so the fuzzer and the cross-check take a new record up by themselves.
+// RAVADIDO_DEFINE_RECORD, and RAVADIDO_RECORDS (Records.h) joins the lists:
+// the fuzzer, its seeds and the cross-check's samples take a new record up
+// by themselves (the cross-check needs it in tests/thrift/types.thrift).
 //
 // Every record then has, per field `size`: `size()`, `setSize(v)`,
 // `sizeIsSet()`, `unsetSize()`; plus a default constructor (every field
@@ -110,7 +111,8 @@ struct FieldInfo
     // Restores the field when its name is in the archive.
     void (*decode)(Record &, const KeyedArchive &);
     // `read` and `write` for the binary protocol called directly, without a
-    // virtual call per value. Optional: a row without them takes the
+    // virtual call per value, on any transport (Binary) and typed for a
+    // buffering one (Buffered). Optional: a row without them takes the
     // general road.
     void (*readBinary)(Record &, TBinaryProtocol &) = nullptr;
     void (*writeBinary)(const Record &, TBinaryProtocol &, const FieldInfo &) = nullptr;
