@@ -5,16 +5,16 @@
 //
 // Adding a record takes one step, in the header of its family (see RURUData
 // in Types.h): list its fields once, in declaration order, as an X-macro,
-// and name it in the header's record list:
+// and name it in the header's record list (continuation backslashes left out):
 //
-//     #define RURU_DATA_FIELDS(X)                  \
-//         X(1, bodyHash, BodyHash, codec::Binary)  \
-//         X(2, size, Size, codec::I32)             \
+//     #define RURU_DATA_FIELDS(X)
+//         X(1, bodyHash, BodyHash, codec::Binary)
+//         X(2, size, Size, codec::I32)
 //         X(3, body, Body, codec::Binary)
 //
-//     #define RURU_TYPES_RECORDS(R)                \
-//         ...                                      \
-//         R(RURUData, "Data", RURU_DATA_FIELDS)    \
+//     #define RURU_TYPES_RECORDS(R)
+//         ...
+//         R(RURUData, "Data", RURU_DATA_FIELDS)
 //         ...
 //
 // Each field is (wire id, field name, capitalised name, codec). The order of
