@@ -54,7 +54,8 @@ TEST(Limits, ExpressionsCompileAndDrawTheirLines)
         {"application data value", L::RURU_APPLICATIONDATA_VALUE_REGEX(), repeated("v", 4092), repeated("v", 4093)},
         {"notebook", L::RURU_NOTEBOOK_NAME_REGEX(), "Backpack, pages", "Pa\u2028ge"},
         {"publishing uri", L::RURU_PUBLISHING_URI_REGEX(), "my-notes.~_+", "my/notes"},
-        {"publishing description", L::RURU_PUBLISHING_DESCRIPTION_REGEX(), "D" + repeated("x", 199), "D" + repeated("x", 200)},
+        {"publishing description", L::RURU_PUBLISHING_DESCRIPTION_REGEX(), "D" + repeated("x", 199),
+         "D" + repeated("x", 200)},
         {"password", L::RURU_USER_PASSWORD_REGEX(), "[a\\b]-", "pass word"},
         {"content class", L::RURU_NOTE_CONTENT_CLASS_REGEX(), "ravadido.skitch", "ravadido skitch"},
     };
