@@ -14,16 +14,16 @@ namespace ravadido {
 
 using RURUGetSyncState_result = CallResult<"GetSyncState_result", codec::Struct<RURUSyncState>,
     RURUUserException, RURUSystemException>;
-using RURUGetSyncStateWithMetrics_result = CallResult<"GetSyncStateWithMetrics_result", codec::Struct<RURUSyncState>,
-    RURUUserException, RURUSystemException>;
+using RURUGetSyncStateWithMetrics_result = CallResult<"GetSyncStateWithMetrics_result",
+    codec::Struct<RURUSyncState>, RURUUserException, RURUSystemException>;
 using RURUGetSyncChunk_result = CallResult<"GetSyncChunk_result", codec::Struct<RURUSyncChunk>,
     RURUUserException, RURUSystemException>;
-using RURUGetFilteredSyncChunk_result = CallResult<"GetFilteredSyncChunk_result", codec::Struct<RURUSyncChunk>,
-    RURUUserException, RURUSystemException>;
-using RURUGetLinkedNotebookSyncState_result = CallResult<"GetLinkedNotebookSyncState_result", codec::Struct<RURUSyncState>,
-    RURUUserException, RURUSystemException, RURUNotFoundException>;
-using RURUGetLinkedNotebookSyncChunk_result = CallResult<"GetLinkedNotebookSyncChunk_result", codec::Struct<RURUSyncChunk>,
-    RURUUserException, RURUSystemException, RURUNotFoundException>;
+using RURUGetFilteredSyncChunk_result = CallResult<"GetFilteredSyncChunk_result",
+    codec::Struct<RURUSyncChunk>, RURUUserException, RURUSystemException>;
+using RURUGetLinkedNotebookSyncState_result = CallResult<"GetLinkedNotebookSyncState_result",
+    codec::Struct<RURUSyncState>, RURUUserException, RURUSystemException, RURUNotFoundException>;
+using RURUGetLinkedNotebookSyncChunk_result = CallResult<"GetLinkedNotebookSyncChunk_result",
+    codec::Struct<RURUSyncChunk>, RURUUserException, RURUSystemException, RURUNotFoundException>;
 using RURUListNotebooks_result = CallResult<"ListNotebooks_result", codec::StructList<RURUNotebook>,
     RURUUserException, RURUSystemException>;
 using RURUGetNotebook_result = CallResult<"GetNotebook_result", codec::Struct<RURUNotebook>,
@@ -64,20 +64,20 @@ using RURUFindNotes_result = CallResult<"FindNotes_result", codec::Struct<RURUNo
     RURUUserException, RURUSystemException, RURUNotFoundException>;
 using RURUFindNoteOffset_result = CallResult<"FindNoteOffset_result", codec::I32,
     RURUUserException, RURUSystemException, RURUNotFoundException>;
-using RURUFindNotesMetadata_result = CallResult<"FindNotesMetadata_result", codec::Struct<RURUNotesMetadataList>,
-    RURUUserException, RURUSystemException, RURUNotFoundException>;
+using RURUFindNotesMetadata_result = CallResult<"FindNotesMetadata_result",
+    codec::Struct<RURUNotesMetadataList>, RURUUserException, RURUSystemException, RURUNotFoundException>;
 using RURUFindNoteCounts_result = CallResult<"FindNoteCounts_result", codec::Struct<RURUNoteCollectionCounts>,
     RURUUserException, RURUSystemException, RURUNotFoundException>;
 using RURUGetNote_result = CallResult<"GetNote_result", codec::Struct<RURUNote>,
     RURUUserException, RURUSystemException, RURUNotFoundException>;
-using RURUGetNoteApplicationData_result = CallResult<"GetNoteApplicationData_result", codec::Struct<RURULazyMap>,
-    RURUUserException, RURUSystemException, RURUNotFoundException>;
+using RURUGetNoteApplicationData_result = CallResult<"GetNoteApplicationData_result",
+    codec::Struct<RURULazyMap>, RURUUserException, RURUSystemException, RURUNotFoundException>;
 using RURUGetNoteApplicationDataEntry_result = CallResult<"GetNoteApplicationDataEntry_result", codec::String,
     RURUUserException, RURUSystemException, RURUNotFoundException>;
 using RURUSetNoteApplicationDataEntry_result = CallResult<"SetNoteApplicationDataEntry_result", codec::I32,
     RURUUserException, RURUSystemException, RURUNotFoundException>;
-using RURUUnsetNoteApplicationDataEntry_result = CallResult<"UnsetNoteApplicationDataEntry_result", codec::I32,
-    RURUUserException, RURUSystemException, RURUNotFoundException>;
+using RURUUnsetNoteApplicationDataEntry_result = CallResult<"UnsetNoteApplicationDataEntry_result",
+    codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException>;
 using RURUGetNoteContent_result = CallResult<"GetNoteContent_result", codec::String,
     RURUUserException, RURUSystemException, RURUNotFoundException>;
 using RURUGetNoteSearchText_result = CallResult<"GetNoteSearchText_result", codec::String,
@@ -100,20 +100,20 @@ using RURUExpungeInactiveNotes_result = CallResult<"ExpungeInactiveNotes_result"
     RURUUserException, RURUSystemException>;
 using RURUCopyNote_result = CallResult<"CopyNote_result", codec::Struct<RURUNote>,
     RURUUserException, RURUSystemException, RURUNotFoundException>;
-using RURUListNoteVersions_result = CallResult<"ListNoteVersions_result", codec::StructList<RURUNoteVersionId>,
-    RURUUserException, RURUSystemException, RURUNotFoundException>;
+using RURUListNoteVersions_result = CallResult<"ListNoteVersions_result",
+    codec::StructList<RURUNoteVersionId>, RURUUserException, RURUSystemException, RURUNotFoundException>;
 using RURUGetNoteVersion_result = CallResult<"GetNoteVersion_result", codec::Struct<RURUNote>,
     RURUUserException, RURUSystemException, RURUNotFoundException>;
 using RURUGetResource_result = CallResult<"GetResource_result", codec::Struct<RURUResource>,
     RURUUserException, RURUSystemException, RURUNotFoundException>;
-using RURUGetResourceApplicationData_result = CallResult<"GetResourceApplicationData_result", codec::Struct<RURULazyMap>,
-    RURUUserException, RURUSystemException, RURUNotFoundException>;
-using RURUGetResourceApplicationDataEntry_result = CallResult<"GetResourceApplicationDataEntry_result", codec::String,
-    RURUUserException, RURUSystemException, RURUNotFoundException>;
-using RURUSetResourceApplicationDataEntry_result = CallResult<"SetResourceApplicationDataEntry_result", codec::I32,
-    RURUUserException, RURUSystemException, RURUNotFoundException>;
-using RURUUnsetResourceApplicationDataEntry_result = CallResult<"UnsetResourceApplicationDataEntry_result", codec::I32,
-    RURUUserException, RURUSystemException, RURUNotFoundException>;
+using RURUGetResourceApplicationData_result = CallResult<"GetResourceApplicationData_result",
+    codec::Struct<RURULazyMap>, RURUUserException, RURUSystemException, RURUNotFoundException>;
+using RURUGetResourceApplicationDataEntry_result = CallResult<"GetResourceApplicationDataEntry_result",
+    codec::String, RURUUserException, RURUSystemException, RURUNotFoundException>;
+using RURUSetResourceApplicationDataEntry_result = CallResult<"SetResourceApplicationDataEntry_result",
+    codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException>;
+using RURUUnsetResourceApplicationDataEntry_result = CallResult<"UnsetResourceApplicationDataEntry_result",
+    codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException>;
 using RURUUpdateResource_result = CallResult<"UpdateResource_result", codec::I32,
     RURUUserException, RURUSystemException, RURUNotFoundException>;
 using RURUGetResourceData_result = CallResult<"GetResourceData_result", codec::Binary,
@@ -124,8 +124,8 @@ using RURUGetResourceRecognition_result = CallResult<"GetResourceRecognition_res
     RURUUserException, RURUSystemException, RURUNotFoundException>;
 using RURUGetResourceAlternateData_result = CallResult<"GetResourceAlternateData_result", codec::Binary,
     RURUUserException, RURUSystemException, RURUNotFoundException>;
-using RURUGetResourceAttributes_result = CallResult<"GetResourceAttributes_result", codec::Struct<RURUResourceAttributes>,
-    RURUUserException, RURUSystemException, RURUNotFoundException>;
+using RURUGetResourceAttributes_result = CallResult<"GetResourceAttributes_result",
+    codec::Struct<RURUResourceAttributes>, RURUUserException, RURUSystemException, RURUNotFoundException>;
 using RURUGetAccountSize_result = CallResult<"GetAccountSize_result", codec::I64,
     RURUUserException, RURUSystemException>;
 using RURUGetAds_result = CallResult<"GetAds_result", codec::StructList<RURUAd>,
@@ -134,34 +134,34 @@ using RURUGetRandomAd_result = CallResult<"GetRandomAd_result", codec::Struct<RU
     RURUUserException, RURUSystemException>;
 using RURUGetPublicNotebook_result = CallResult<"GetPublicNotebook_result", codec::Struct<RURUNotebook>,
     RURUSystemException, RURUNotFoundException>;
-using RURUCreateSharedNotebook_result = CallResult<"CreateSharedNotebook_result", codec::Struct<RURUSharedNotebook>,
-    RURUUserException, RURUNotFoundException, RURUSystemException>;
-using RURUSendMessageToSharedNotebookMembers_result = CallResult<"SendMessageToSharedNotebookMembers_result", codec::I32,
-    RURUUserException, RURUNotFoundException, RURUSystemException>;
-using RURUListSharedNotebooks_result = CallResult<"ListSharedNotebooks_result", codec::StructList<RURUSharedNotebook>,
-    RURUUserException, RURUNotFoundException, RURUSystemException>;
+using RURUCreateSharedNotebook_result = CallResult<"CreateSharedNotebook_result",
+    codec::Struct<RURUSharedNotebook>, RURUUserException, RURUNotFoundException, RURUSystemException>;
+using RURUSendMessageToSharedNotebookMembers_result = CallResult<"SendMessageToSharedNotebookMembers_result",
+    codec::I32, RURUUserException, RURUNotFoundException, RURUSystemException>;
+using RURUListSharedNotebooks_result = CallResult<"ListSharedNotebooks_result",
+    codec::StructList<RURUSharedNotebook>, RURUUserException, RURUNotFoundException, RURUSystemException>;
 using RURUExpungeSharedNotebooks_result = CallResult<"ExpungeSharedNotebooks_result", codec::I32,
     RURUUserException, RURUNotFoundException, RURUSystemException>;
-using RURUCreateLinkedNotebook_result = CallResult<"CreateLinkedNotebook_result", codec::Struct<RURULinkedNotebook>,
-    RURUUserException, RURUNotFoundException, RURUSystemException>;
+using RURUCreateLinkedNotebook_result = CallResult<"CreateLinkedNotebook_result",
+    codec::Struct<RURULinkedNotebook>, RURUUserException, RURUNotFoundException, RURUSystemException>;
 using RURUUpdateLinkedNotebook_result = CallResult<"UpdateLinkedNotebook_result", codec::I32,
     RURUUserException, RURUNotFoundException, RURUSystemException>;
-using RURUListLinkedNotebooks_result = CallResult<"ListLinkedNotebooks_result", codec::StructList<RURULinkedNotebook>,
-    RURUUserException, RURUNotFoundException, RURUSystemException>;
+using RURUListLinkedNotebooks_result = CallResult<"ListLinkedNotebooks_result",
+    codec::StructList<RURULinkedNotebook>, RURUUserException, RURUNotFoundException, RURUSystemException>;
 using RURUExpungeLinkedNotebook_result = CallResult<"ExpungeLinkedNotebook_result", codec::I32,
     RURUUserException, RURUNotFoundException, RURUSystemException>;
-using RURUAuthenticateToSharedNotebook_result = CallResult<"AuthenticateToSharedNotebook_result", codec::Struct<RURUAuthenticationResult>,
-    RURUUserException, RURUNotFoundException, RURUSystemException>;
-using RURUGetSharedNotebookByAuth_result = CallResult<"GetSharedNotebookByAuth_result", codec::Struct<RURUSharedNotebook>,
-    RURUUserException, RURUNotFoundException, RURUSystemException>;
+using RURUAuthenticateToSharedNotebook_result = CallResult<"AuthenticateToSharedNotebook_result",
+    codec::Struct<RURUAuthenticationResult>, RURUUserException, RURUNotFoundException, RURUSystemException>;
+using RURUGetSharedNotebookByAuth_result = CallResult<"GetSharedNotebookByAuth_result",
+    codec::Struct<RURUSharedNotebook>, RURUUserException, RURUNotFoundException, RURUSystemException>;
 using RURUEmailNote_result = CallResult<"EmailNote_result", codec::None,
     RURUUserException, RURUNotFoundException, RURUSystemException>;
 using RURUShareNote_result = CallResult<"ShareNote_result", codec::String,
     RURUUserException, RURUNotFoundException, RURUSystemException>;
 using RURUStopSharingNote_result = CallResult<"StopSharingNote_result", codec::None,
     RURUUserException, RURUNotFoundException, RURUSystemException>;
-using RURUAuthenticateToSharedNote_result = CallResult<"AuthenticateToSharedNote_result", codec::Struct<RURUAuthenticationResult>,
-    RURUUserException, RURUNotFoundException, RURUSystemException>;
+using RURUAuthenticateToSharedNote_result = CallResult<"AuthenticateToSharedNote_result",
+    codec::Struct<RURUAuthenticationResult>, RURUUserException, RURUNotFoundException, RURUSystemException>;
 using RURUFindRelated_result = CallResult<"FindRelated_result", codec::Struct<RURURelatedResult>,
     RURUUserException, RURUSystemException, RURUNotFoundException>;
 

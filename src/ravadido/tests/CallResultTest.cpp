@@ -72,6 +72,13 @@ TEST(CallResults, WriteOnlyTheirFirstSetField)
              return hexOf(r);
          },
          "0F 00 00 0C 00 00 00 01 00 00"},
+        {"an empty list success writes its header alone",
+         [] {
+             RURUGetAds_result r;
+             r.setSuccess(std::vector<std::shared_ptr<RURUAd>>{});
+             return hexOf(r);
+         },
+         "0F 00 00 0C 00 00 00 00 00"},
     };
     for (const auto &[what, write, expected] : cases) {
         SCOPED_TRACE(what);
@@ -91,6 +98,16 @@ TEST(CallResults, ReadEveryFieldThatArrives)
     EXPECT_FALSE(r->systemExceptionIsSet());
     ASSERT_TRUE(r->notFoundExceptionIsSet() && r->notFoundException());
     EXPECT_EQ(r->notFoundException()->key(), "k");
+}
+
+TEST(CallResults, ReadListElementsAsDeclaredWhateverTheHeaderSays)
+{
+    // Announced as strings, read as linked notebooks.
+    const auto r =
+        readHex<RURUListLinkedNotebooks_result>("0F 00 00 0B 00 00 00 01 0B 00 02 00 00 00 01 53 00 00");
+    ASSERT_TRUE(r->successIsSet() && r->success());
+    ASSERT_EQ(r->success()->size(), 1u);
+    EXPECT_EQ(r->success()->at(0)->shareName(), "S");
 }
 
 TEST(CallResults, UnsetKeepsAScalarAndDropsAnObject)

@@ -100,7 +100,9 @@ const std::vector<SendCase> &sendCases()
          [](RURUNoteStoreClient &c) { c.send_expungeSharedNotebooks("t", std::nullopt); },
          callHeader("expungeSharedNotebooks") + "0B 00 01 00 00 00 01 74 00"},
         {"getResourceByHash: a nil hash is left out, false bools are written",
-         [](RURUNoteStoreClient &c) { c.send_getResourceByHash("t", "n", std::nullopt, false, false, false); },
+         [](RURUNoteStoreClient &c) {
+             c.send_getResourceByHash("t", "n", std::nullopt, false, false, false);
+         },
          callHeader("getResourceByHash")
              + "0B 00 01 00 00 00 01 74 0B 00 02 00 00 00 01 6E "
                "02 00 04 00 02 00 05 00 02 00 06 00 00"},
