@@ -1,9 +1,10 @@
-// Writing and reading two notes with our engine and with the Thrift
-// compiler's C++ output: a realistic one (20 KB of ENML, 20 tags, five
-// 64 KB attachments, attributes) and a metadata-heavy one (every scalar
-// field set, no bodies).
+// Writing and reading with our engine and with the Thrift compiler's C++
+// output, in the same run: a realistic note (20 KB of ENML, 20 tags, five
+// 64 KB attachments, attributes), a metadata-heavy note (every scalar field
+// set, no bodies), a sync chunk of 1,000 notes (metadata only) and a sync
+// chunk of 100 resources (metadata only).
 
-#include "ravadido/Types.h"
+#include "ravadido/NoteStoreTypes.h"
 #include "types_types.h"
 
 #include <thrift/protocol/TBinaryProtocol.h>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <type_traits>
 
 // Heap bytes asked for, to show what one write or read allocates: writing
 // must copy a body only into the output buffer, reading only into the
@@ -139,16 +141,40 @@ std::shared_ptr<RURUNote> ourNote(const NoteShape &shape)
     return note;
 }
 
-// The same note through the generated setters, by way of the wire: our
+std::shared_ptr<RURUSyncChunk> ourChunk(bool notes)
+{
+    auto chunk = std::make_shared<RURUSyncChunk>();
+    chunk->setCurrentTime(1262304000000);
+    chunk->setChunkHighUSN(5000);
+    chunk->setUpdateCount(5000);
+    if (notes) {
+        std::vector<std::shared_ptr<RURUNote>> list;
+        for (int i = 0; i < 1000; ++i) {
+            auto note = ourNote(NoteShape{false, 3, 0});
+            note->setGuid("note-guid-" + std::to_string(i));
+            note->setUpdateSequenceNum(i);
+            list.push_back(note);
+        }
+        chunk->setNotes(list);
+        chunk->setExpungedNotes(std::vector<std::string>(20, "7c1a9d3e-0000-4000-8000-00000000dead"));
+    } else {
+        auto note = ourNote(NoteShape{false, 0, 100});
+        chunk->setResources(*note->resources());
+    }
+    return chunk;
+}
+
+// The same record through the generated setters, by way of the wire: our
 // bytes read by generated code give exactly the generated equivalent.
-gen::Note generatedNote(const std::string &bytes)
+template<typename G>
+G generated(const std::string &bytes)
 {
     auto buffer = std::make_shared<TMemoryBuffer>(reinterpret_cast<std::uint8_t *>(const_cast<char *>(bytes.data())),
                                                   static_cast<std::uint32_t>(bytes.size()));
     TBinaryProtocol in(buffer, 0, 0, false, false);
-    gen::Note note;
-    note.read(&in);
-    return note;
+    G record;
+    record.read(&in);
+    return record;
 }
 
 template<typename WriteFn>
@@ -160,24 +186,40 @@ std::string writeOnce(WriteFn &&write)
     return buffer->getBufferAsString();
 }
 
+template<typename Ours, typename Gen>
 struct Fixture
 {
-    explicit Fixture(bool realistic)
-        : ours(ourNote(NoteShape{realistic})),
+    using OurType = Ours;
+    using GenType = Gen;
+    explicit Fixture(std::shared_ptr<Ours> record)
+        : ours(std::move(record)),
           bytes(writeOnce([&](TBinaryProtocol &out) { ours->write(out); })),
-          generated(generatedNote(bytes))
+          generatedRecord(generated<Gen>(bytes))
     {
     }
-    std::shared_ptr<RURUNote> ours;
+    std::shared_ptr<Ours> ours;
     std::string bytes;
-    gen::Note generated;
+    Gen generatedRecord;
 };
 
-const Fixture &fixture(bool realistic)
+enum class Shape { RealisticNote, MetadataNote, ChunkOfNotes, ChunkOfResources };
+
+template<Shape S>
+const auto &fixture()
 {
-    static const Fixture realisticNote(true);
-    static const Fixture metadataNote(false);
-    return realistic ? realisticNote : metadataNote;
+    if constexpr (S == Shape::RealisticNote) {
+        static const Fixture<RURUNote, gen::Note> f(ourNote(NoteShape{true}));
+        return f;
+    } else if constexpr (S == Shape::MetadataNote) {
+        static const Fixture<RURUNote, gen::Note> f(ourNote(NoteShape{false}));
+        return f;
+    } else if constexpr (S == Shape::ChunkOfNotes) {
+        static const Fixture<RURUSyncChunk, gen::SyncChunk> f(ourChunk(true));
+        return f;
+    } else {
+        static const Fixture<RURUSyncChunk, gen::SyncChunk> f(ourChunk(false));
+        return f;
+    }
 }
 
 void checkSameBytes(benchmark::State &state, const std::string &a, const std::string &b)
@@ -186,10 +228,10 @@ void checkSameBytes(benchmark::State &state, const std::string &a, const std::st
         state.SkipWithError("generated code and ours disagree on the bytes");
 }
 
-template<bool Realistic, bool Ours>
+template<Shape S, bool Ours>
 void BM_Write(benchmark::State &state)
 {
-    const Fixture &f = fixture(Realistic);
+    const auto &f = fixture<S>();
     auto buffer = std::make_shared<TMemoryBuffer>(static_cast<std::uint32_t>(f.bytes.size() + 1024));
     TBinaryProtocol out(buffer, 0, 0, false, false);
     for (auto _ : state) {
@@ -197,7 +239,7 @@ void BM_Write(benchmark::State &state)
         if constexpr (Ours)
             f.ours->write(out);
         else
-            f.generated.write(&out);
+            f.generatedRecord.write(&out);
         benchmark::DoNotOptimize(buffer->available_read());
     }
     checkSameBytes(state, buffer->getBufferAsString(), f.bytes);
@@ -206,7 +248,7 @@ void BM_Write(benchmark::State &state)
     if constexpr (Ours)
         f.ours->write(out);
     else
-        f.generated.write(&out);
+        f.generatedRecord.write(&out);
     state.counters["heap_bytes"] = static_cast<double>(heapBytes - before);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * f.bytes.size()));
 }
@@ -222,10 +264,11 @@ struct RereadBuffer : TMemoryBuffer
     }
 };
 
-template<bool Realistic, bool Ours>
+template<Shape S, bool Ours>
 void BM_Read(benchmark::State &state)
 {
-    const Fixture &f = fixture(Realistic);
+    const auto &f = fixture<S>();
+    using F = std::remove_cvref_t<decltype(f)>;
     auto buffer = std::make_shared<RereadBuffer>();
     TBinaryProtocol in(buffer, 0, 0, false, false);
     auto *data = reinterpret_cast<std::uint8_t *>(const_cast<char *>(f.bytes.data()));
@@ -233,36 +276,37 @@ void BM_Read(benchmark::State &state)
     for (auto _ : state) {
         buffer->reread(data, size);
         if constexpr (Ours) {
-            RURUNote note;
-            note.read(in);
-            benchmark::DoNotOptimize(note);
+            typename F::OurType record;
+            record.read(in);
+            benchmark::DoNotOptimize(record);
         } else {
-            gen::Note note;
-            note.read(&in);
-            benchmark::DoNotOptimize(note);
+            typename F::GenType record;
+            record.read(&in);
+            benchmark::DoNotOptimize(record);
         }
     }
     buffer->reread(data, size);
     const std::size_t before = heapBytes;
     if constexpr (Ours) {
-        RURUNote note;
-        note.read(in);
+        typename F::OurType record;
+        record.read(in);
     } else {
-        gen::Note note;
-        note.read(&in);
+        typename F::GenType record;
+        record.read(&in);
     }
     state.counters["heap_bytes"] = static_cast<double>(heapBytes - before);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * f.bytes.size()));
 }
 
-BENCHMARK(BM_Write<true, false>)->Name("Write/Realistic/Generated");
-BENCHMARK(BM_Write<true, true>)->Name("Write/Realistic/Ours");
-BENCHMARK(BM_Write<false, false>)->Name("Write/Metadata/Generated");
-BENCHMARK(BM_Write<false, true>)->Name("Write/Metadata/Ours");
-BENCHMARK(BM_Read<true, false>)->Name("Read/Realistic/Generated");
-BENCHMARK(BM_Read<true, true>)->Name("Read/Realistic/Ours");
-BENCHMARK(BM_Read<false, false>)->Name("Read/Metadata/Generated");
-BENCHMARK(BM_Read<false, true>)->Name("Read/Metadata/Ours");
+#define RECORDS_BENCH(shape)                                                                      \
+    BENCHMARK(BM_Write<Shape::shape, false>)->Name("Write/" #shape "/Generated");                  \
+    BENCHMARK(BM_Write<Shape::shape, true>)->Name("Write/" #shape "/Ours");                        \
+    BENCHMARK(BM_Read<Shape::shape, false>)->Name("Read/" #shape "/Generated");                    \
+    BENCHMARK(BM_Read<Shape::shape, true>)->Name("Read/" #shape "/Ours");
+RECORDS_BENCH(RealisticNote)
+RECORDS_BENCH(MetadataNote)
+RECORDS_BENCH(ChunkOfNotes)
+RECORDS_BENCH(ChunkOfResources)
 
 } // namespace
 

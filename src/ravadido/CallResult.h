@@ -3,7 +3,7 @@
 // The reply record of a NoteStore call: field 0 `success` holds the call's
 // value (none for a call that returns nothing), fields 1 to 3 the call's
 // declared exceptions in the call's own order. Every member of the family is
-// one instantiation of CallResult:
+// one instantiation of CallResult (listed in NoteStoreResults.h):
 //
 //   using RURUCreateNote_result = CallResult<"CreateNote_result",
 //       codec::Struct<RURUNote>,
@@ -36,11 +36,14 @@ struct FixedString
 
 namespace codec {
 
-// The success "codec" of the calls that return nothing: no field 0.
+// The success "codec" of the calls that return nothing: no field 0. Its
+// `unset` is never called; clang instantiates the constrained success
+// accessors anyway when a record is explicitly instantiated.
 struct None
 {
     using Value = bool;
     using Getter = bool;
+    static void unset(bool &) {}
 };
 
 } // namespace codec

@@ -12,8 +12,6 @@ const char *RecordException::what() const noexcept
     return what_.c_str();
 }
 
-RAVADIDO_DEFINE_RECORD(RURUUserException, "RURUUserException", RURU_USER_EXCEPTION_FIELDS)
-RAVADIDO_DEFINE_RECORD(RURUSystemException, "RURUSystemException", RURU_SYSTEM_EXCEPTION_FIELDS)
-RAVADIDO_DEFINE_RECORD(RURUNotFoundException, "RURUNotFoundException", RURU_NOT_FOUND_EXCEPTION_FIELDS)
+RURU_ERRORS_RECORDS(RAVADIDO_DEFINE_RECORD)
 
 } // namespace ravadido

@@ -58,6 +58,11 @@ class RURUNotFoundException final : public RecordException
     RAVADIDO_RECORD(RURUNotFoundException, RURU_NOT_FOUND_EXCEPTION_FIELDS)
 };
 
+#define RURU_ERRORS_RECORDS(R)                                                                    \
+    R(RURUUserException, "RURUUserException", RURU_USER_EXCEPTION_FIELDS)                        \
+    R(RURUSystemException, "RURUSystemException", RURU_SYSTEM_EXCEPTION_FIELDS)                   \
+    R(RURUNotFoundException, "RURUNotFoundException", RURU_NOT_FOUND_EXCEPTION_FIELDS)
+
 // The service's error codes travel as plain integers; nothing is named here.
 class ErrorsConstants
 {

@@ -1,6 +1,7 @@
 #include "Record.h"
 
 #include <thrift/protocol/TBinaryProtocol.h>
+#include <thrift/protocol/TProtocolException.h>
 #include <thrift/transport/TBufferTransports.h>
 
 #include <algorithm>
@@ -23,11 +24,18 @@ struct TransportOf : TProtocol
     static apache::thrift::transport::TTransport *of(TProtocol &p) { return (p.*(&TransportOf::ptrans_)).get(); }
 };
 
-// The binary protocol keeps its string limit to itself; a derived class may
-// name it.
+// The binary protocol keeps its limits and settings to itself; a derived
+// class may name them.
 struct StringLimit : TBinaryProtocol
 {
     static std::int32_t &of(TBinaryProtocol &p) { return p.*(&StringLimit::string_limit_); }
+};
+
+struct Settings : TBinaryProtocol
+{
+    static std::int32_t containerLimit(TBinaryProtocol &p) { return p.*(&Settings::container_limit_); }
+    static bool strictRead(TBinaryProtocol &p) { return p.*(&Settings::strict_read_); }
+    static bool strictWrite(TBinaryProtocol &p) { return p.*(&Settings::strict_write_); }
 };
 
 // The binary protocol sizes a string by the length on the wire before it
@@ -68,8 +76,8 @@ private:
 
 } // namespace
 
-RecordLayout::RecordLayout(const char *wireName, std::vector<FieldInfo> fields)
-    : wireName_(wireName), fields_(std::move(fields))
+RecordLayout::RecordLayout(const char *wireName, std::vector<FieldInfo> fields, const KeptFields *kept)
+    : wireName_(wireName), fields_(std::move(fields)), kept_(kept)
 {
     std::int16_t highest = -1;
     for (const FieldInfo &f : fields_)
@@ -102,9 +110,16 @@ void readStruct(Record &record, P &in)
                     field->readBinary(record, in);
                 else
                     field->read(record, in);
+            } else if constexpr (std::is_same_v<P, BufferedBinaryProtocol>) {
+                if (field->readBuffered)
+                    field->readBuffered(record, in);
+                else
+                    field->read(record, in);
             } else {
                 field->read(record, in);
             }
+        } else if (const KeptFields *kept = table.kept()) {
+            kept->keep(record, in, type, id);
         } else {
             in.skip(type);
         }
@@ -125,10 +140,17 @@ void writeStruct(const Record &record, P &out)
                 field.writeBinary(record, out, field);
             else
                 field.write(record, out);
+        } else if constexpr (std::is_same_v<P, BufferedBinaryProtocol>) {
+            if (field.writeBuffered)
+                field.writeBuffered(record, out, field);
+            else
+                field.write(record, out);
         } else {
             field.write(record, out);
         }
     }
+    if (const KeptFields *kept = table.kept())
+        kept->write(record, out);
     out.writeFieldStop();
     out.writeStructEnd();
 }
@@ -140,13 +162,34 @@ TBinaryProtocol *asBinary(TProtocol &p)
     return typeid(p) == typeid(TBinaryProtocol) ? static_cast<TBinaryProtocol *>(&p) : nullptr;
 }
 
+// Either form of the binary protocol.
+bool speaksBinary(TProtocol &p)
+{
+    return typeid(p) == typeid(TBinaryProtocol) || typeid(p) == typeid(BufferedBinaryProtocol);
+}
+
+// Calls `f` with the same protocol, with the same settings, typed for its
+// transport when that buffers: reads and writes are then inline copies
+// instead of a virtual call per value. Otherwise with `binary` itself.
+template<typename F>
+void withBuffering(TBinaryProtocol &binary, F &&f)
+{
+    if (auto buffer = std::dynamic_pointer_cast<apache::thrift::transport::TBufferBase>(binary.getTransport())) {
+        BufferedBinaryProtocol buffered(std::move(buffer), StringLimit::of(binary), Settings::containerLimit(binary),
+                                        Settings::strictRead(binary), Settings::strictWrite(binary));
+        f(buffered);
+    } else {
+        f(binary);
+    }
+}
+
 } // namespace
 
 void Record::read(TProtocol &in)
 {
     if (TBinaryProtocol *binary = asBinary(in)) {
         StringBound bound(*binary);
-        readStruct(*this, *binary);
+        withBuffering(*binary, [this](auto &protocol) { readStruct(*this, protocol); });
     } else {
         readStruct(*this, in);
     }
@@ -162,10 +205,15 @@ void Record::readFields(TBinaryProtocol &in)
     readStruct(*this, in);
 }
 
+void Record::readFields(BufferedBinaryProtocol &in)
+{
+    readStruct(*this, in);
+}
+
 void Record::write(TProtocol &out) const
 {
     if (TBinaryProtocol *binary = asBinary(out))
-        writeStruct(*this, *binary);
+        withBuffering(*binary, [this](auto &protocol) { writeStruct(*this, protocol); });
     else
         writeStruct(*this, out);
 }
@@ -176,6 +224,11 @@ void Record::writeFields(TProtocol &out) const
 }
 
 void Record::writeFields(TBinaryProtocol &out) const
+{
+    writeStruct(*this, out);
+}
+
+void Record::writeFields(BufferedBinaryProtocol &out) const
 {
     writeStruct(*this, out);
 }
@@ -192,14 +245,22 @@ std::string Record::description() const
         first = false;
         field.describe(*this, s);
     }
+    if (const KeptFields *kept = table.kept()) {
+        if (!first)
+            s += ',';
+        kept->describe(*this, s);
+    }
     s += ')';
     return s;
 }
 
 void Record::encodeWithCoder(KeyedArchive &coder) const
 {
-    for (const FieldInfo &field : layout().fields())
+    const RecordLayout &table = layout();
+    for (const FieldInfo &field : table.fields())
         field.encode(*this, coder);
+    if (const KeptFields *kept = table.kept())
+        kept->encode(*this, coder);
 }
 
 void Record::decodeFields(const KeyedArchive &coder)
@@ -211,9 +272,200 @@ void Record::decodeFields(const RecordLayout &table, const KeyedArchive &coder)
 {
     for (const FieldInfo &field : table.fields())
         field.decode(*this, coder);
+    if (const KeptFields *kept = table.kept())
+        kept->decode(*this, coder);
 }
 
+namespace {
+
+constexpr const char *kKeptKey = "keptFields";
+
+// The kept fields on a binary protocol of their own.
+std::shared_ptr<TMemoryBuffer> keptBuffer(const std::string &kept)
+{
+    return std::make_shared<TMemoryBuffer>(reinterpret_cast<std::uint8_t *>(const_cast<char *>(kept.data())),
+                                           static_cast<std::uint32_t>(kept.size()), TMemoryBuffer::OBSERVE);
+}
+
+} // namespace
+
+const KeptFields OpaqueRecord::keeping{
+    [](Record &r, TProtocol &in, TType type, std::int16_t id) {
+        auto buffer = std::make_shared<TMemoryBuffer>();
+        TBinaryProtocol out(buffer, 0, 0, false, false);
+        out.writeFieldBegin("", type, id);
+        detail::copyValue(in, out, type);
+        out.writeFieldEnd();
+        static_cast<OpaqueRecord &>(r).kept_ += buffer->getBufferAsString();
+    },
+    [](const Record &r, TProtocol &out) {
+        const std::string &kept = static_cast<const OpaqueRecord &>(r).kept_;
+        if (kept.empty())
+            return;
+        if (speaksBinary(out)) {
+            TransportOf::of(out)->write(reinterpret_cast<const std::uint8_t *>(kept.data()),
+                                        static_cast<std::uint32_t>(kept.size()));
+            return;
+        }
+        auto buffer = keptBuffer(kept);
+        TBinaryProtocol in(buffer, static_cast<std::int32_t>(kept.size()), 0, false, false);
+        std::string name;
+        TType type;
+        std::int16_t id;
+        while (buffer->available_read() != 0) {
+            in.readFieldBegin(name, type, id);
+            out.writeFieldBegin("", type, id);
+            detail::copyValue(in, out, type);
+            out.writeFieldEnd();
+        }
+    },
+    [](const Record &r, std::string &s) { detail::appendHex(s, Bytes(static_cast<const OpaqueRecord &>(r).kept_)); },
+    [](const Record &r, KeyedArchive &coder) {
+        const std::string &kept = static_cast<const OpaqueRecord &>(r).kept_;
+        if (!kept.empty())
+            coder.encodeObject(kKeptKey, ArchiveValue::bytes(Bytes(kept)));
+    },
+    [](Record &r, const KeyedArchive &coder) {
+        const ArchiveValue *a = coder.valueForKey(kKeptKey);
+        if (!a || a->kind != ArchiveValue::Kind::Bytes)
+            return;
+        // Only what reads as whole fields is taken: a damaged archive must
+        // not make the record write a broken struct.
+        const std::string &bytes = std::get<Bytes>(a->value).storage();
+        try {
+            auto buffer = keptBuffer(bytes);
+            TBinaryProtocol in(buffer, static_cast<std::int32_t>(bytes.size()), 0, false, false);
+            while (buffer->available_read() != 0) {
+                std::string name;
+                TType type;
+                std::int16_t id;
+                in.readFieldBegin(name, type, id);
+                if (type == apache::thrift::protocol::T_STOP)
+                    return;
+                in.skip(type);
+            }
+        } catch (const apache::thrift::TException &) {
+            return;
+        }
+        static_cast<OpaqueRecord &>(r).kept_ = bytes;
+    },
+};
+
 namespace detail {
+
+void copyValue(TProtocol &in, TProtocol &out, TType type)
+{
+    using namespace apache::thrift::protocol;
+    TInputRecursionTracker depth(in);
+    switch (type) {
+    case T_BOOL:
+        // Between two binary protocols the byte goes over as it is, so that
+        // a true that is not 1 stays what it was.
+        if (speaksBinary(in) && speaksBinary(out)) {
+            std::int8_t v;
+            in.readByte(v);
+            out.writeByte(v);
+        } else {
+            bool v;
+            in.readBool(v);
+            out.writeBool(v);
+        }
+        return;
+    case T_BYTE: {
+        std::int8_t v;
+        in.readByte(v);
+        out.writeByte(v);
+        return;
+    }
+    case T_I16: {
+        std::int16_t v;
+        in.readI16(v);
+        out.writeI16(v);
+        return;
+    }
+    case T_I32: {
+        std::int32_t v;
+        in.readI32(v);
+        out.writeI32(v);
+        return;
+    }
+    case T_I64: {
+        std::int64_t v;
+        in.readI64(v);
+        out.writeI64(v);
+        return;
+    }
+    case T_DOUBLE: {
+        double v;
+        in.readDouble(v);
+        out.writeDouble(v);
+        return;
+    }
+    case T_STRING: {
+        std::string v;
+        in.readBinary(v);
+        out.writeBinary(v);
+        return;
+    }
+    case T_STRUCT: {
+        std::string name;
+        TType fieldType;
+        std::int16_t id;
+        in.readStructBegin(name);
+        out.writeStructBegin("");
+        for (;;) {
+            in.readFieldBegin(name, fieldType, id);
+            if (fieldType == T_STOP)
+                break;
+            out.writeFieldBegin("", fieldType, id);
+            copyValue(in, out, fieldType);
+            in.readFieldEnd();
+            out.writeFieldEnd();
+        }
+        out.writeFieldStop();
+        in.readStructEnd();
+        out.writeStructEnd();
+        return;
+    }
+    case T_MAP: {
+        TType keyType, valueType;
+        std::uint32_t count;
+        in.readMapBegin(keyType, valueType, count);
+        out.writeMapBegin(keyType, valueType, count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            copyValue(in, out, keyType);
+            copyValue(in, out, valueType);
+        }
+        in.readMapEnd();
+        out.writeMapEnd();
+        return;
+    }
+    case T_SET: {
+        TType elementType;
+        std::uint32_t count;
+        in.readSetBegin(elementType, count);
+        out.writeSetBegin(elementType, count);
+        for (std::uint32_t i = 0; i < count; ++i)
+            copyValue(in, out, elementType);
+        in.readSetEnd();
+        out.writeSetEnd();
+        return;
+    }
+    case T_LIST: {
+        TType elementType;
+        std::uint32_t count;
+        in.readListBegin(elementType, count);
+        out.writeListBegin(elementType, count);
+        for (std::uint32_t i = 0; i < count; ++i)
+            copyValue(in, out, elementType);
+        in.readListEnd();
+        out.writeListEnd();
+        return;
+    }
+    default:
+        throw TProtocolException(TProtocolException::INVALID_DATA, "invalid TType");
+    }
+}
 
 std::size_t boundedCapacity(TProtocol &in, std::uint32_t count, std::size_t minWireSize)
 {

@@ -3,30 +3,28 @@
 // The record engine: every Ravadido record is a field table plus generic
 // code that reads, writes, describes and archives any table.
 //
-// Adding a record takes three steps (see RURUData in Types.h / Types.cpp):
+// Adding a record takes one step, in the header of its family (see RURUData
+// in Types.h): list its fields once, in declaration order, as an X-macro,
+// and name it in the header's record list (continuation backslashes left out):
 //
-//  1. List its fields once, in declaration order, as an X-macro:
+//     #define RURU_DATA_FIELDS(X)
+//         X(1, bodyHash, BodyHash, codec::Binary)
+//         X(2, size, Size, codec::I32)
+//         X(3, body, Body, codec::Binary)
 //
-//       #define RURU_DATA_FIELDS(X)                  \
-//           X(1, bodyHash, BodyHash, codec::Binary)  \
-//           X(2, size, Size, codec::I32)             \
-//           X(3, body, Body, codec::Binary)
+//     #define RURU_TYPES_RECORDS(R)
+//         ...
+//         R(RURUData, "Data", RURU_DATA_FIELDS)
+//         ...
 //
-//     Each entry is (wire id, field name, capitalised name, codec). The
-//     order of the entries is the order of writing, of the description, of
-//     the archive and of the all-fields constructor's parameters; it need
-//     not be id order.
-//
-//  2. Declare the class in a header:
-//
-//       class RURUData final : public Record
-//       {
-//           RAVADIDO_RECORD(RURUData, RURU_DATA_FIELDS)
-//       };
-//
-//  3. Define its table in a source file:
-//
-//       RAVADIDO_DEFINE_RECORD(RURUData, "Data", RURU_DATA_FIELDS)
+// Each field is (wire id, field name, capitalised name, codec). The order of
+// the fields is the order of writing, of the description, of the archive
+// and of the all-fields constructor's parameters; it need not be id order,
+// and ids may be skipped. The header declares every class of its list with
+// RAVADIDO_DECLARE_RECORD, its source file defines them with
+// RAVADIDO_DEFINE_RECORD, and RAVADIDO_RECORDS (Records.h) joins the lists:
+// the fuzzer, its seeds and the cross-check's samples take a new record up
+// by themselves (the cross-check needs it in tests/thrift/types.thrift).
 //
 // Every record then has, per field `size`: `size()`, `setSize(v)`,
 // `sizeIsSet()`, `unsetSize()`; plus a default constructor (every field
@@ -57,13 +55,16 @@
 // set field) overrides `write` and walks `layout().fields()` with each
 // row's isSet / isPresent / writeValue; reading stays generic. A record
 // that is also a thrown exception derives from RecordException (Errors.h)
-// instead of Record.
+// instead of Record and puts RAVADIDO_RECORD in its class body. A record
+// that reads none of its fields derives from OpaqueRecord: it keeps the
+// struct it read and writes it back unchanged.
 
 #include "Bytes.h"
 #include "KeyedArchive.h"
 
 #include <thrift/protocol/TBinaryProtocol.h>
 #include <thrift/protocol/TProtocol.h>
+#include <thrift/transport/TBufferTransports.h>
 
 #include <cstdint>
 #include <limits>
@@ -78,6 +79,10 @@
 namespace ravadido {
 
 using apache::thrift::protocol::TBinaryProtocol;
+// The binary protocol over a buffering transport (a memory buffer, say),
+// whose reads are inline copies instead of a virtual call each.
+using BufferedBinaryProtocol =
+    apache::thrift::protocol::TBinaryProtocolT<apache::thrift::transport::TBufferBase>;
 using apache::thrift::protocol::TProtocol;
 using apache::thrift::protocol::TType;
 
@@ -106,20 +111,39 @@ struct FieldInfo
     // Restores the field when its name is in the archive.
     void (*decode)(Record &, const KeyedArchive &);
     // `read` and `write` for the binary protocol called directly, without a
-    // virtual call per value. Optional: a row without them takes the
+    // virtual call per value, on any transport (Binary) and typed for a
+    // buffering one (Buffered). Optional: a row without them takes the
     // general road.
     void (*readBinary)(Record &, TBinaryProtocol &) = nullptr;
     void (*writeBinary)(const Record &, TBinaryProtocol &, const FieldInfo &) = nullptr;
+    void (*readBuffered)(Record &, BufferedBinaryProtocol &) = nullptr;
+    void (*writeBuffered)(const Record &, BufferedBinaryProtocol &, const FieldInfo &) = nullptr;
+};
+
+// How a record keeps the fields its table has no row for, instead of
+// skipping them.
+struct KeptFields
+{
+    // Stores one field whose header has been read.
+    void (*keep)(Record &, TProtocol &in, TType type, std::int16_t id);
+    // Writes what was kept, after the table's fields.
+    void (*write)(const Record &, TProtocol &out);
+    // Appends what was kept to the description (no separator).
+    void (*describe)(const Record &, std::string &);
+    void (*encode)(const Record &, KeyedArchive &);
+    void (*decode)(Record &, const KeyedArchive &);
 };
 
 // A record's wire name and field table, with an index from wire id to row.
 class RecordLayout
 {
 public:
-    RecordLayout(const char *wireName, std::vector<FieldInfo> fields);
+    RecordLayout(const char *wireName, std::vector<FieldInfo> fields, const KeptFields *kept = nullptr);
 
     const char *wireName() const { return wireName_; }
     std::span<const FieldInfo> fields() const { return fields_; }
+    // Null for a record that skips unknown fields (all but the opaque ones).
+    const KeptFields *kept() const { return kept_; }
 
     // The row for a wire id, or nullptr for an id the record does not have.
     const FieldInfo *find(std::int16_t id) const
@@ -133,6 +157,7 @@ private:
     const char *wireName_;
     std::vector<FieldInfo> fields_;
     std::vector<std::int16_t> byId_;
+    const KeptFields *kept_;
 };
 
 class Record
@@ -152,6 +177,7 @@ public:
     // The same without the set-up; nested records read this way.
     void readFields(TProtocol &in);
     void readFields(TBinaryProtocol &in);
+    void readFields(BufferedBinaryProtocol &in);
 
     // Writes one struct: scalars when set, objects when set and not nil,
     // in declaration order.
@@ -159,6 +185,7 @@ public:
     // The same, not overridable; nested records write this way.
     void writeFields(TProtocol &out) const;
     void writeFields(TBinaryProtocol &out) const;
+    void writeFields(BufferedBinaryProtocol &out) const;
 
     // "Name(field:value,...)" with every field, set or not.
     std::string description() const;
@@ -177,7 +204,51 @@ protected:
     void decodeFields(const RecordLayout &layout, const KeyedArchive &coder);
 };
 
+// A record that reads none of the fields of its struct: it keeps them as
+// the binary protocol writes them and writes them back unchanged, so that
+// nothing the sender put in is lost on the way through. Its description
+// shows the kept bytes; its archive holds them under "keptFields".
+class OpaqueRecord : public Record
+{
+public:
+    // The kept fields in binary-protocol form, without the final stop.
+    const std::string &keptFields() const { return kept_; }
+
+protected:
+    OpaqueRecord() = default;
+    OpaqueRecord(const OpaqueRecord &) = default;
+    OpaqueRecord &operator=(const OpaqueRecord &) = default;
+
+    // The layout of every opaque record: no rows, these hooks.
+    static const KeptFields keeping;
+
+private:
+    std::string kept_;
+};
+
+// An opaque record class: its wire name, a default constructor and one from
+// a KeyedArchive. Define it with RAVADIDO_DEFINE_OPAQUE_RECORD.
+#define RAVADIDO_DECLARE_OPAQUE_RECORD(Class)                                                     \
+    class Class final : public ::ravadido::OpaqueRecord                                           \
+    {                                                                                             \
+    public:                                                                                       \
+        Class() = default;                                                                        \
+        explicit Class(const ::ravadido::KeyedArchive &coder) { decodeFields(recordLayout, coder); } \
+        static const ::ravadido::RecordLayout recordLayout;                                       \
+        const ::ravadido::RecordLayout &layout() const override { return recordLayout; }          \
+    };
+
+// The field list of an opaque record, for lists of records.
+#define RAVADIDO_NO_FIELDS(X)
+
+#define RAVADIDO_DEFINE_OPAQUE_RECORD(Class, wire)                                                \
+    const ::ravadido::RecordLayout Class::recordLayout{wire, {}, &OpaqueRecord::keeping};
+
 namespace detail {
+
+// Copies one value of wire type `type` from `in` to `out`, nested values
+// included; an unknown type is a protocol error.
+void copyValue(TProtocol &in, TProtocol &out, TType type);
 
 // Container capacity to reserve for `count` announced elements: never more
 // than the bytes the transport still holds could encode.
@@ -741,9 +812,8 @@ struct FieldOps
 
 // ---- Macros that turn a field list into a record -------------------------
 
-#define RAVADIDO_DETAIL_MEMBER(id, name, Name, ...)                                               \
-    typename __VA_ARGS__::Value name##_{};                                                        \
-    bool name##IsSet_ = false;
+#define RAVADIDO_DETAIL_MEMBER(id, name, Name, ...) typename __VA_ARGS__::Value name##_{};
+#define RAVADIDO_DETAIL_FLAG(id, name, Name, ...) bool name##IsSet_ = false;
 
 #define RAVADIDO_DETAIL_ACCESSORS(id, name, Name, ...)                                            \
     typename __VA_ARGS__::Getter name() const { return name##_; }                                 \
@@ -777,7 +847,9 @@ public:                                                                         
                                                                                                   \
 private:                                                                                          \
     using Self = Class;                                                                           \
+    /* The flags together after the values: no padding after each flag. */                     \
     FIELDS(RAVADIDO_DETAIL_MEMBER)                                                                \
+    FIELDS(RAVADIDO_DETAIL_FLAG)                                                                  \
 public:
 
 #define RAVADIDO_DETAIL_OPS(fname, ...)                                                           \
@@ -812,7 +884,17 @@ public:
         },                                                                                        \
         &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::TBinaryProtocol>,      \
         &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template write<::ravadido::TBinaryProtocol>,     \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::BufferedBinaryProtocol>, \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template write<::ravadido::BufferedBinaryProtocol>, \
     },
+
+// A record class of its own (not an exception): the header's record list
+// applies this to every entry.
+#define RAVADIDO_DECLARE_RECORD(Class, wire, FIELDS)                                              \
+    class Class final : public ::ravadido::Record                                                 \
+    {                                                                                             \
+        RAVADIDO_RECORD(Class, FIELDS)                                                            \
+    };
 
 // The field table and constructors of a record declared with
 // RAVADIDO_RECORD; put it in a source file.

@@ -1,7 +1,8 @@
 #pragma once
 
 // The records of the Ravadido data model: notes and their attachments,
-// notebooks and their sharing, tags, saved searches and application data.
+// notebooks and their sharing, tags, saved searches, application data,
+// users and ads.
 
 #include "Record.h"
 
@@ -15,11 +16,6 @@ namespace ravadido {
     X(3, parentGuid, ParentGuid, codec::String)                                                   \
     X(4, updateSequenceNum, UpdateSequenceNum, codec::I32)
 
-class RURUTag final : public Record
-{
-    RAVADIDO_RECORD(RURUTag, RURU_TAG_FIELDS)
-};
-
 #define RURU_SAVED_SEARCH_FIELDS(X)                                                               \
     X(1, guid, Guid, codec::String)                                                               \
     X(2, name, Name, codec::String)                                                               \
@@ -27,19 +23,9 @@ class RURUTag final : public Record
     X(4, format, Format, codec::EnumI32)                                                          \
     X(5, updateSequenceNum, UpdateSequenceNum, codec::I32)
 
-class RURUSavedSearch final : public Record
-{
-    RAVADIDO_RECORD(RURUSavedSearch, RURU_SAVED_SEARCH_FIELDS)
-};
-
 #define RURU_LAZY_MAP_FIELDS(X)                                                                   \
     X(1, keysOnly, KeysOnly, codec::StringSet)                                                    \
     X(2, fullMap, FullMap, codec::StringMap)
-
-class RURULazyMap final : public Record
-{
-    RAVADIDO_RECORD(RURULazyMap, RURU_LAZY_MAP_FIELDS)
-};
 
 // ---- Notes and resources -----------------------------------------------------
 
@@ -47,11 +33,6 @@ class RURULazyMap final : public Record
     X(1, bodyHash, BodyHash, codec::Binary)                                                       \
     X(2, size, Size, codec::I32)                                                                  \
     X(3, body, Body, codec::Binary)
-
-class RURUData final : public Record
-{
-    RAVADIDO_RECORD(RURUData, RURU_DATA_FIELDS)
-};
 
 #define RURU_RESOURCE_ATTRIBUTES_FIELDS(X)                                                        \
     X(1, sourceURL, SourceURL, codec::String)                                                     \
@@ -67,11 +48,6 @@ class RURUData final : public Record
     X(11, attachment, Attachment, codec::Bool)                                                    \
     X(12, applicationData, ApplicationData, codec::Struct<RURULazyMap>)
 
-class RURUResourceAttributes final : public Record
-{
-    RAVADIDO_RECORD(RURUResourceAttributes, RURU_RESOURCE_ATTRIBUTES_FIELDS)
-};
-
 #define RURU_RESOURCE_FIELDS(X)                                                                   \
     X(1, guid, Guid, codec::String)                                                               \
     X(2, noteGuid, NoteGuid, codec::String)                                                       \
@@ -85,11 +61,6 @@ class RURUResourceAttributes final : public Record
     X(11, attributes, Attributes, codec::Struct<RURUResourceAttributes>)                          \
     X(12, updateSequenceNum, UpdateSequenceNum, codec::I32)                                       \
     X(13, alternateData, AlternateData, codec::Struct<RURUData>)
-
-class RURUResource final : public Record
-{
-    RAVADIDO_RECORD(RURUResource, RURU_RESOURCE_FIELDS)
-};
 
 #define RURU_NOTE_ATTRIBUTES_FIELDS(X)                                                            \
     X(1, subjectDate, SubjectDate, codec::I64)                                                    \
@@ -105,11 +76,6 @@ class RURUResource final : public Record
     X(22, contentClass, ContentClass, codec::String)                                              \
     X(23, applicationData, ApplicationData, codec::Struct<RURULazyMap>)                           \
     X(24, lastEditedBy, LastEditedBy, codec::String)
-
-class RURUNoteAttributes final : public Record
-{
-    RAVADIDO_RECORD(RURUNoteAttributes, RURU_NOTE_ATTRIBUTES_FIELDS)
-};
 
 #define RURU_NOTE_FIELDS(X)                                                                       \
     X(1, guid, Guid, codec::String)                                                               \
@@ -128,19 +94,6 @@ class RURUNoteAttributes final : public Record
     X(14, attributes, Attributes, codec::Struct<RURUNoteAttributes>)                              \
     X(15, tagNames, TagNames, codec::StringList)
 
-class RURUNote final : public Record
-{
-    RAVADIDO_RECORD(RURUNote, RURU_NOTE_FIELDS)
-};
-
-// Note sources; nothing in the application reads them.
-struct RURUTypesConstants
-{
-    static const std::string &RURU_NOTE_SOURCE_WEB_CLIP();
-    static const std::string &RURU_NOTE_SOURCE_MAIL_CLIP();
-    static const std::string &RURU_NOTE_SOURCE_MAIL_SMTP_GATEWAY();
-};
-
 // ---- Notebooks and sharing --------------------------------------------------
 
 #define RURU_PUBLISHING_FIELDS(X)                                                                 \
@@ -148,11 +101,6 @@ struct RURUTypesConstants
     X(2, order, Order, codec::EnumI32)                                                            \
     X(3, ascending, Ascending, codec::Bool)                                                       \
     X(4, publicDescription, PublicDescription, codec::String)
-
-class RURUPublishing final : public Record
-{
-    RAVADIDO_RECORD(RURUPublishing, RURU_PUBLISHING_FIELDS)
-};
 
 // serviceUpdated (10) is declared, and so written, before ids 8 and 9.
 #define RURU_SHARED_NOTEBOOK_FIELDS(X)                                                            \
@@ -167,11 +115,6 @@ class RURUPublishing final : public Record
     X(8, shareKey, ShareKey, codec::String)                                                       \
     X(9, username, Username, codec::String)
 
-class RURUSharedNotebook final : public Record
-{
-    RAVADIDO_RECORD(RURUSharedNotebook, RURU_SHARED_NOTEBOOK_FIELDS)
-};
-
 #define RURU_NOTEBOOK_FIELDS(X)                                                                   \
     X(1, guid, Guid, codec::String)                                                               \
     X(2, name, Name, codec::String)                                                               \
@@ -185,11 +128,6 @@ class RURUSharedNotebook final : public Record
     X(13, sharedNotebookIds, SharedNotebookIds, codec::I64List)                                   \
     X(14, sharedNotebooks, SharedNotebooks, codec::StructList<RURUSharedNotebook>)
 
-class RURUNotebook final : public Record
-{
-    RAVADIDO_RECORD(RURUNotebook, RURU_NOTEBOOK_FIELDS)
-};
-
 #define RURU_LINKED_NOTEBOOK_FIELDS(X)                                                            \
     X(2, shareName, ShareName, codec::String)                                                     \
     X(3, username, Username, codec::String)                                                       \
@@ -201,9 +139,121 @@ class RURUNotebook final : public Record
     X(9, noteStoreUrl, NoteStoreUrl, codec::String)                                               \
     X(10, webApiUrlPrefix, WebApiUrlPrefix, codec::String)
 
-class RURULinkedNotebook final : public Record
+// ---- Users and accounting ----------------------------------------------------
+// The application never looks inside these: they reach it only nested in
+// replies. Ids 8 and 10 of UserAttributes, 15 of Accounting and 5, 8 and 12
+// of User are not used.
+
+#define RURU_USER_ATTRIBUTES_FIELDS(X)                                                            \
+    X(1, defaultLocationName, DefaultLocationName, codec::String)                                 \
+    X(2, defaultLatitude, DefaultLatitude, codec::Double)                                         \
+    X(3, defaultLongitude, DefaultLongitude, codec::Double)                                       \
+    X(4, preactivation, Preactivation, codec::Bool)                                               \
+    X(5, viewedPromotions, ViewedPromotions, codec::StringList)                                   \
+    X(6, incomingEmailAddress, IncomingEmailAddress, codec::String)                               \
+    X(7, recentMailedAddresses, RecentMailedAddresses, codec::StringList)                         \
+    X(9, comments, Comments, codec::String)                                                       \
+    X(11, dateAgreedToTermsOfService, DateAgreedToTermsOfService, codec::I64)                     \
+    X(12, maxReferrals, MaxReferrals, codec::I32)                                                 \
+    X(13, referralCount, ReferralCount, codec::I32)                                               \
+    X(14, refererCode, RefererCode, codec::String)                                                \
+    X(15, sentEmailDate, SentEmailDate, codec::I64)                                               \
+    X(16, sentEmailCount, SentEmailCount, codec::I32)                                             \
+    X(17, dailyEmailLimit, DailyEmailLimit, codec::I32)                                           \
+    X(18, emailOptOutDate, EmailOptOutDate, codec::I64)                                           \
+    X(19, partnerEmailOptInDate, PartnerEmailOptInDate, codec::I64)                               \
+    X(20, preferredLanguage, PreferredLanguage, codec::String)                                    \
+    X(21, preferredCountry, PreferredCountry, codec::String)                                      \
+    X(22, clipFullPage, ClipFullPage, codec::Bool)                                                \
+    X(23, twitterUserName, TwitterUserName, codec::String)                                        \
+    X(24, twitterId, TwitterId, codec::String)                                                    \
+    X(25, groupName, GroupName, codec::String)                                                    \
+    X(26, recognitionLanguage, RecognitionLanguage, codec::String)                                \
+    X(27, customerProfileId, CustomerProfileId, codec::I64)                                       \
+    X(28, referralProof, ReferralProof, codec::String)                                            \
+    X(29, educationalDiscount, EducationalDiscount, codec::Bool)                                  \
+    X(30, businessAddress, BusinessAddress, codec::String)                                        \
+    X(31, hideSponsorBilling, HideSponsorBilling, codec::Bool)
+
+#define RURU_ACCOUNTING_FIELDS(X)                                                                 \
+    X(1, uploadLimit, UploadLimit, codec::I64)                                                    \
+    X(2, uploadLimitEnd, UploadLimitEnd, codec::I64)                                              \
+    X(3, uploadLimitNextMonth, UploadLimitNextMonth, codec::I64)                                  \
+    X(4, premiumServiceStatus, PremiumServiceStatus, codec::EnumI32)                              \
+    X(5, premiumOrderNumber, PremiumOrderNumber, codec::String)                                   \
+    X(6, premiumCommerceService, PremiumCommerceService, codec::String)                           \
+    X(7, premiumServiceStart, PremiumServiceStart, codec::I64)                                    \
+    X(8, premiumServiceSKU, PremiumServiceSKU, codec::String)                                     \
+    X(9, lastSuccessfulCharge, LastSuccessfulCharge, codec::I64)                                  \
+    X(10, lastFailedCharge, LastFailedCharge, codec::I64)                                         \
+    X(11, lastFailedChargeReason, LastFailedChargeReason, codec::String)                          \
+    X(12, nextPaymentDue, NextPaymentDue, codec::I64)                                             \
+    X(13, premiumLockUntil, PremiumLockUntil, codec::I64)                                         \
+    X(14, updated, Updated, codec::I64)                                                           \
+    X(16, premiumSubscriptionNumber, PremiumSubscriptionNumber, codec::String)                    \
+    X(17, lastRequestedCharge, LastRequestedCharge, codec::I64)                                   \
+    X(18, currency, Currency, codec::String)                                                      \
+    X(19, unitPrice, UnitPrice, codec::I32)
+
+#define RURU_USER_FIELDS(X)                                                                       \
+    X(1, id, Id, codec::I32)                                                                      \
+    X(2, username, Username, codec::String)                                                       \
+    X(3, email, Email, codec::String)                                                             \
+    X(4, name, Name, codec::String)                                                               \
+    X(6, timezone, Timezone, codec::String)                                                       \
+    X(7, privilege, Privilege, codec::EnumI32)                                                    \
+    X(9, created, Created, codec::I64)                                                            \
+    X(10, updated, Updated, codec::I64)                                                           \
+    X(11, deleted, Deleted, codec::I64)                                                           \
+    X(13, active, Active, codec::Bool)                                                            \
+    X(14, shardId, ShardId, codec::String)                                                        \
+    X(15, attributes, Attributes, codec::Struct<RURUUserAttributes>)                              \
+    X(16, accounting, Accounting, codec::Struct<RURUAccounting>)
+
+// ---- Ads ---------------------------------------------------------------------------
+
+#define RURU_AD_FIELDS(X)                                                                         \
+    X(1, id, Id, codec::I32)                                                                      \
+    X(2, width, Width, codec::I16)                                                                \
+    X(3, height, Height, codec::I16)                                                              \
+    X(4, advertiserName, AdvertiserName, codec::String)                                           \
+    X(5, imageUrl, ImageUrl, codec::String)                                                       \
+    X(6, destinationUrl, DestinationUrl, codec::String)                                           \
+    X(7, displaySeconds, DisplaySeconds, codec::I16)                                              \
+    X(8, score, Score, codec::Double)                                                             \
+    X(9, image, Image, codec::Binary)                                                             \
+    X(10, imageMime, ImageMime, codec::String)                                                    \
+    X(11, html, Html, codec::String)                                                              \
+    X(12, displayFrequency, DisplayFrequency, codec::Double)                                      \
+    X(13, openInTrunk, OpenInTrunk, codec::Bool)
+
+// The records of this header, each after the records it holds.
+#define RURU_TYPES_RECORDS(R)                                                                     \
+    R(RURUTag, "Tag", RURU_TAG_FIELDS)                                                            \
+    R(RURUSavedSearch, "SavedSearch", RURU_SAVED_SEARCH_FIELDS)                                   \
+    R(RURULazyMap, "LazyMap", RURU_LAZY_MAP_FIELDS)                                               \
+    R(RURUData, "Data", RURU_DATA_FIELDS)                                                         \
+    R(RURUResourceAttributes, "ResourceAttributes", RURU_RESOURCE_ATTRIBUTES_FIELDS)              \
+    R(RURUResource, "Resource", RURU_RESOURCE_FIELDS)                                             \
+    R(RURUNoteAttributes, "NoteAttributes", RURU_NOTE_ATTRIBUTES_FIELDS)                          \
+    R(RURUNote, "Note", RURU_NOTE_FIELDS)                                                         \
+    R(RURUPublishing, "Publishing", RURU_PUBLISHING_FIELDS)                                       \
+    R(RURUSharedNotebook, "SharedNotebook", RURU_SHARED_NOTEBOOK_FIELDS)                          \
+    R(RURUNotebook, "Notebook", RURU_NOTEBOOK_FIELDS)                                             \
+    R(RURULinkedNotebook, "LinkedNotebook", RURU_LINKED_NOTEBOOK_FIELDS)                          \
+    R(RURUUserAttributes, "UserAttributes", RURU_USER_ATTRIBUTES_FIELDS)                          \
+    R(RURUAccounting, "Accounting", RURU_ACCOUNTING_FIELDS)                                       \
+    R(RURUUser, "User", RURU_USER_FIELDS)                                                         \
+    R(RURUAd, "Ad", RURU_AD_FIELDS)
+
+RURU_TYPES_RECORDS(RAVADIDO_DECLARE_RECORD)
+
+// Note sources; nothing in the application reads them.
+struct RURUTypesConstants
 {
-    RAVADIDO_RECORD(RURULinkedNotebook, RURU_LINKED_NOTEBOOK_FIELDS)
+    static const std::string &RURU_NOTE_SOURCE_WEB_CLIP();
+    static const std::string &RURU_NOTE_SOURCE_MAIL_CLIP();
+    static const std::string &RURU_NOTE_SOURCE_MAIL_SMTP_GATEWAY();
 };
 
 } // namespace ravadido

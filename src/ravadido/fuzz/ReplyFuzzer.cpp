@@ -1,4 +1,4 @@
-// Reads arbitrary bytes as a whole reply message to one of the importer's
+// Reads arbitrary bytes as a whole reply message to one of the NoteStore
 // calls (the first byte picks the call). The receive may fail only with a
 // Thrift exception (a declared RURU exception, an application exception, a
 // protocol or transport exception); a value it returns must be sound enough

@@ -1,16 +1,15 @@
 // Writes the reply fuzzer's seeds into the first folder given, and makes the
-// second (its working corpus): for each call, replies with its success value
-// (from the sample records), with each of its exceptions, with nothing, and
-// an exception message; old-style and strict headers.
+// second (its working corpus): for each call of the table, replies with its
+// success value (from the sample records), with each of its exceptions, with
+// nothing, and an exception message; old-style and strict headers.
 
 #include "ReplyCalls.h"
-#include "../tests/RecordSamples.h"
+#include "../tests/CallSamples.h"
 
 #include <thrift/TApplicationException.h>
 #include <thrift/protocol/TBinaryProtocol.h>
 #include <thrift/transport/TBufferTransports.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -28,36 +27,28 @@ std::string fuzz::bytesOf(const Record &record)
 
 namespace {
 
-template<typename R>
-std::shared_ptr<R> sample()
+// Replies to one call: its success value (from the sample records), each
+// of its exceptions, and nothing.
+template<typename Result>
+std::vector<std::string> results()
 {
-    for (const auto &s : samples::fullySet())
-        if (std::strcmp(s.record->layout().wireName(), R::recordLayout.wireName()) == 0)
-            return std::static_pointer_cast<R>(s.record);
-    return std::make_shared<R>();
+    std::vector<Result> out;
+    if constexpr (Result::hasSuccess)
+        out.emplace_back().setSuccess(samples::callValue<typename Result::Success>(1));
+    if constexpr (requires(Result r) { r.setUserException(nullptr); })
+        out.emplace_back().setUserException(std::make_shared<RURUUserException>(9, "authenticationToken"));
+    if constexpr (requires(Result r) { r.setSystemException(nullptr); })
+        out.emplace_back().setSystemException(std::make_shared<RURUSystemException>(3, "down"));
+    if constexpr (requires(Result r) { r.setNotFoundException(nullptr); })
+        out.emplace_back().setNotFoundException(std::make_shared<RURUNotFoundException>("Note.guid", "g"));
+    out.emplace_back();
+    std::vector<std::string> bytes;
+    for (const Result &r : out)
+        bytes.push_back(fuzz::bytesOf(r));
+    return bytes;
 }
 
-template<typename Result>
-std::vector<Result> results(typename Result::SuccessValue success)
-{
-    std::vector<Result> out(5);
-    out[0].setSuccess(std::move(success));
-    auto user = std::make_shared<RURUUserException>();
-    user->setErrorCode(9);
-    user->setParameter("authenticationToken");
-    out[1].setUserException(user);
-    auto system = std::make_shared<RURUSystemException>();
-    system->setErrorCode(3);
-    system->setMessage("down");
-    out[2].setSystemException(system);
-    if constexpr (requires(Result r) { r.setNotFoundException(nullptr); }) {
-        auto notFound = std::make_shared<RURUNotFoundException>();
-        notFound->setIdentifier("Note.guid");
-        notFound->setKey("g");
-        out[3].setNotFoundException(notFound);
-    }
-    return out; // out[4] (and out[3] without not-found) stays empty
-}
+#define RAVADIDO_FUZZ_RESULTS(call, Result, ...) results<Result>(),
 
 std::string message(const std::string &call, int type, bool strict, const std::string &body)
 {
@@ -81,17 +72,7 @@ int main(int argc, char **argv)
     std::filesystem::remove_all(argv[2]);
     std::filesystem::create_directories(argv[2]);
 
-    std::vector<std::vector<std::string>> bodies(fuzz::replyCalls.size());
-    auto add = [&](std::size_t call, const auto &list) {
-        for (const auto &r : list)
-            bodies[call].push_back(fuzz::bytesOf(r));
-    };
-    add(0, results<RURUListNotebooks_result>(
-               std::vector<std::shared_ptr<RURUNotebook>>{sample<RURUNotebook>(), sample<RURUNotebook>()}));
-    add(1, results<RURUCreateNotebook_result>(sample<RURUNotebook>()));
-    add(2, results<RURUFindNotes_result>(sample<RURUNoteList>()));
-    add(3, results<RURUCreateNote_result>(samples::fullNote()));
-    add(4, results<RURUDeleteNote_result>(7));
+    const std::vector<std::vector<std::string>> bodies = {RURU_NOTE_STORE_CALLS(RAVADIDO_FUZZ_RESULTS)};
 
     int n = 0;
     for (std::size_t call = 0; call < fuzz::replyCalls.size(); ++call) {

@@ -66,6 +66,16 @@ int main(int argc, char **argv)
               std::string("\x08\x00\x01\x00\x00\x00\x00\x0f\x00\x03\x0c\x74\x32\x00\x00\x00\x00"
                           "\x0f\x00\x0d\x0c\x01\x00\x00\x00", 25) +
                   std::string(355, '\0'));
+    // Ids a user does not use, a filter in id order, and a struct kept
+    // whole with a map of lists inside a nested struct.
+    writeSeed(dir, n++, kindOf(RURUUser()),
+              std::string("\x0b\x00\x05\x00\x00\x00\x01" "A\x08\x00\x08\x00\x00\x00\x01\x02\x00\x0c\x01"
+                          "\x08\x00\x07\xff\xff\xff\xff\x00", 27));
+    writeSeed(dir, n++, kindOf(RURUSyncChunkFilter()),
+              std::string("\x02\x00\x0a\x01\x0b\x00\x0b\x00\x00\x00\x01" "c\x02\x00\x0c\x00\x02\x00\x0d\x01\x00", 21));
+    writeSeed(dir, n++, kindOf(RURUAuthenticationResult()),
+              std::string("\x0c\x00\x04\x0d\x00\x01\x0b\x0f\x00\x00\x00\x01\x00\x00\x00\x01k"
+                          "\x08\x00\x00\x00\x01\x00\x00\x00\x07\x00\x00", 28));
     for (const auto &sample : samples::fullySet()) {
         const int kind = kindOf(*sample.record);
         writeSeed(dir, n++, kind, bytesOf(*sample.record));

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <algorithm>
 #include <sstream>
 
 using namespace ravadido;
@@ -27,22 +29,12 @@ std::string lowerHex(const std::string &bytes)
     return out;
 }
 
-// Generated code writes every struct in id order; ours writes a shared
-// notebook in declaration order (serviceUpdated before shareKey).
-bool writesOutOfIdOrder(const Record &record)
-{
-    if (dynamic_cast<const RURUSharedNotebook *>(&record))
-        return true;
-    if (auto *notebook = dynamic_cast<const RURUNotebook *>(&record))
-        return notebook->sharedNotebooks() && !notebook->sharedNotebooks()->empty();
-    return false;
-}
-
 class CrossCheck : public ::testing::Test
 {
 protected:
-    // Returns Python's re-encoding of each record, in order.
-    std::vector<std::string> throughPython(const std::vector<std::shared_ptr<Record>> &records)
+    // Python's answer to each line of `input`, without the struct name
+    // that starts it.
+    std::vector<std::string> askPython(const std::string &input)
     {
         QTemporaryDir dir;
         EXPECT_TRUE(dir.isValid());
@@ -52,9 +44,6 @@ protected:
         EXPECT_TRUE(compiler.waitForFinished(60000));
         EXPECT_EQ(compiler.exitCode(), 0) << compiler.readAllStandardError().toStdString();
 
-        std::string input;
-        for (const auto &r : records)
-            input += std::string(r->layout().wireName()) + " " + lowerHex(bytesOf(*r)) + "\n";
         QProcess python;
         python.start(LEAFHAUL_PYTHON, {QStringLiteral(TEST_DATA_DIR "/crosscheck.py"), dir.path()});
         python.write(input.data(), static_cast<qint64>(input.size()));
@@ -65,61 +54,94 @@ protected:
         std::vector<std::string> out;
         std::istringstream lines(python.readAllStandardOutput().toStdString());
         for (std::string line; std::getline(lines, line);) {
-            const auto space = line.find(' ');
-            const std::string rest = line.substr(space + 1);
-            EXPECT_EQ(rest.rfind("ERROR", 0), std::string::npos) << line;
-            out.push_back(unhex(rest));
+            EXPECT_EQ(line.find(" ERROR"), std::string::npos) << line;
+            out.push_back(line.substr(line.find(' ') + 1));
         }
+        return out;
+    }
+
+    // Returns Python's re-encoding of each record, in order.
+    std::vector<std::string> throughPython(const std::vector<std::shared_ptr<Record>> &records)
+    {
+        std::string input;
+        for (const auto &r : records)
+            input += std::string(r->layout().wireName()) + " " + lowerHex(bytesOf(*r)) + "\n";
+        std::vector<std::string> out = askPython(input);
         EXPECT_EQ(out.size(), records.size());
         out.resize(records.size());
+        for (auto &o : out)
+            o = unhex(o);
         return out;
     }
 };
 
 } // namespace
 
+// Both ways: generated code reads our bytes and writes them again (in id
+// order), and we read what it wrote and write our own bytes again.
 TEST_F(CrossCheck, EveryRecordFullyAndSparselySetRoundTripsThroughGeneratedCode)
 {
-    std::vector<samples::Sample> kinds;
+    std::vector<std::function<std::shared_ptr<Record>()>> fresh;
     std::vector<std::shared_ptr<Record>> records;
     for (const auto &full : samples::fullySet()) {
         for (auto r : {full.record, samples::everyOtherField(full, false), samples::everyOtherField(full, true),
                        full.fresh()}) {
             records.push_back(r);
-            kinds.push_back(full);
+            fresh.push_back(full.fresh);
         }
     }
-    // The importer's own records.
-    RURUNote importerNote;
-    importerNote.setTitle("Page note");
-    importerNote.setContent("<en-note/>");
-    importerNote.setCreated(1262304000000);
-    importerNote.setNotebookGuid("nb");
+    // The importer's own note.
+    auto importerNote = std::make_shared<RURUNote>();
+    importerNote->setTitle("Page note");
+    importerNote->setContent("<en-note/>");
+    importerNote->setCreated(1262304000000);
+    importerNote->setNotebookGuid("nb");
     auto body = samples::data("png bytes");
     auto attachment = std::make_shared<RURUResource>();
     attachment->setData(body);
     attachment->setRecognition(body);
     attachment->setMime("image/png");
-    importerNote.setResources(std::vector<std::shared_ptr<RURUResource>>{attachment});
-    records.push_back(std::make_shared<RURUNote>(importerNote));
-    kinds.push_back({nullptr, [] { return std::make_shared<RURUNote>(); }});
+    importerNote->setResources(std::vector<std::shared_ptr<RURUResource>>{attachment});
+    records.push_back(importerNote);
+    fresh.push_back([] { return std::make_shared<RURUNote>(); });
 
     const auto python = throughPython(records);
     for (std::size_t i = 0; i < records.size(); ++i) {
         const Record &ours = *records[i];
         SCOPED_TRACE(ours.description());
         const std::string bytes = bytesOf(ours);
-        if (writesOutOfIdOrder(ours)) {
-            // Same fields, perhaps in another order: reading Python's bytes
-            // gives a record that writes our bytes again.
-            auto reread = kinds[i].fresh();
-            auto buffer = std::make_shared<TMemoryBuffer>(
-                reinterpret_cast<std::uint8_t *>(const_cast<char *>(python[i].data())),
-                static_cast<std::uint32_t>(python[i].size()), TMemoryBuffer::COPY);
-            reread->read(*protocolOver(buffer));
-            EXPECT_EQ(bytesOf(*reread), bytes);
-        } else {
-            EXPECT_EQ(hex(python[i]), hex(bytes));
-        }
+        EXPECT_EQ(hex(python[i]), hex(samples::inIdOrder(bytes)));
+
+        auto reread = fresh[i]();
+        auto buffer = std::make_shared<TMemoryBuffer>(
+            reinterpret_cast<std::uint8_t *>(const_cast<char *>(python[i].data())),
+            static_cast<std::uint32_t>(python[i].size()), TMemoryBuffer::COPY);
+        reread->read(*protocolOver(buffer));
+        EXPECT_EQ(hex(bytesOf(*reread)), hex(bytes));
     }
+}
+
+// Our tables against the definition: every id, wire type and field name.
+TEST_F(CrossCheck, EveryTableMatchesTheDefinition)
+{
+    std::string input;
+    std::vector<std::string> ours;
+    for (const auto &sample : samples::fullySet()) {
+        const RecordLayout &layout = sample.record->layout();
+        if (layout.kept())
+            continue; // an opaque record has no table
+        input += std::string("FIELDS ") + layout.wireName() + "\n";
+        std::vector<const FieldInfo *> rows;
+        for (const FieldInfo &f : layout.fields())
+            rows.push_back(&f);
+        std::sort(rows.begin(), rows.end(), [](auto *a, auto *b) { return a->id < b->id; });
+        std::string line;
+        for (const FieldInfo *f : rows)
+            line += std::to_string(f->id) + ":" + std::to_string(f->type) + ":" + f->name + " ";
+        ours.push_back(line);
+    }
+    const auto python = askPython(input);
+    ASSERT_EQ(python.size(), ours.size());
+    for (std::size_t i = 0; i < ours.size(); ++i)
+        EXPECT_EQ(python[i], ours[i]);
 }

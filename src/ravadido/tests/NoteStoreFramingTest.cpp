@@ -79,6 +79,33 @@ const std::vector<SendCase> &sendCases()
          [](RURUNoteStoreClient &c) { c.send_createNotebook("t", notebookNamed("N", "S")); },
          callHeader("createNotebook")
              + "0B 00 01 00 00 00 01 74 0C 00 02 0B 00 02 00 00 00 01 4E 0B 00 0C 00 00 00 01 53 00 00"},
+        {"getPublicNotebook: no token, and the user id even when zero",
+         [](RURUNoteStoreClient &c) { c.send_getPublicNotebook(0, std::nullopt); },
+         callHeader("getPublicNotebook") + "08 00 01 00 00 00 00 00"},
+        {"authenticateToSharedNotebook: the share key first, the token second",
+         [](RURUNoteStoreClient &c) { c.send_authenticateToSharedNotebook("k", "t"); },
+         callHeader("authenticateToSharedNotebook")
+             + "0B 00 01 00 00 00 01 6B 0B 00 02 00 00 00 01 74 00"},
+        {"expungeSharedNotebooks: 64-bit list elements",
+         [](RURUNoteStoreClient &c) {
+             c.send_expungeSharedNotebooks("t", std::vector<std::int64_t>{1, std::int64_t{1} << 40});
+         },
+         callHeader("expungeSharedNotebooks")
+             + "0B 00 01 00 00 00 01 74 0F 00 02 0A 00 00 00 02 "
+               "00 00 00 00 00 00 00 01 00 00 01 00 00 00 00 00 00"},
+        {"expungeSharedNotebooks: an empty list is still written",
+         [](RURUNoteStoreClient &c) { c.send_expungeSharedNotebooks("t", std::vector<std::int64_t>{}); },
+         callHeader("expungeSharedNotebooks") + "0B 00 01 00 00 00 01 74 0F 00 02 0A 00 00 00 00 00"},
+        {"expungeSharedNotebooks: a nil list is left out",
+         [](RURUNoteStoreClient &c) { c.send_expungeSharedNotebooks("t", std::nullopt); },
+         callHeader("expungeSharedNotebooks") + "0B 00 01 00 00 00 01 74 00"},
+        {"getResourceByHash: a nil hash is left out, false bools are written",
+         [](RURUNoteStoreClient &c) {
+             c.send_getResourceByHash("t", "n", std::nullopt, false, false, false);
+         },
+         callHeader("getResourceByHash")
+             + "0B 00 01 00 00 00 01 74 0B 00 02 00 00 00 01 6E "
+               "02 00 04 00 02 00 05 00 02 00 06 00 00"},
     };
     return cases;
 }

@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
+#include <functional>
 #include <locale>
 
 using namespace ravadido;
@@ -86,30 +88,38 @@ TEST(RecordEngine, SkipsUnknownAndMistypedFieldsAndKeepsTheLaterDuplicate)
     EXPECT_FALSE(odd->sizeIsSet());
 }
 
+// The two records whose declaration order is not id order.
 TEST(RecordEngine, WritesInDeclarationOrderAndReadsAnyOrder)
 {
-    RURUSharedNotebook shared(1, 2, "guid", "mail", true, false, 7, 10, "key", "user");
-    const std::string bytes = bytesOf(shared);
-    EXPECT_EQ(fieldIds(bytes), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 10, 8, 9}));
-
-    // The same fields in ascending id order read into the same record.
-    RURUSharedNotebook ascending;
-    ascending.setId(1);
-    ascending.setUserId(2);
-    ascending.setNotebookGuid("guid");
-    ascending.setEmail("mail");
-    ascending.setNotebookModifiable(true);
-    ascending.setRequireLogin(false);
-    ascending.setServiceCreated(7);
-    ascending.setShareKey("key");
-    ascending.setUsername("user");
-    std::string sorted = bytesOf(ascending);
-    sorted.pop_back(); // the stop byte
-    sorted += unhex("0A 00 0A 00 00 00 00 00 00 00 0A 00");
-    EXPECT_EQ(fieldIds(sorted), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
-    auto reread = readBytes<RURUSharedNotebook>(sorted);
-    EXPECT_EQ(reread->description(), shared.description());
-    EXPECT_EQ(bytesOf(*reread), bytes);
+    struct Case
+    {
+        std::shared_ptr<Record> record;
+        std::function<std::shared_ptr<Record>()> fresh;
+        std::vector<int> ids;
+    };
+    const Case cases[] = {
+        {samples::valueOf<codec::Struct<RURUSharedNotebook>>(1),
+         [] { return std::make_shared<RURUSharedNotebook>(); }, {1, 2, 3, 4, 5, 6, 7, 10, 8, 9}},
+        {samples::valueOf<codec::Struct<RURUSyncChunkFilter>>(1),
+         [] { return std::make_shared<RURUSyncChunkFilter>(); }, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 11}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.record->description());
+        const std::string bytes = bytesOf(*c.record);
+        EXPECT_EQ(fieldIds(bytes), c.ids);
+        // The same fields in ascending id order read into the same record.
+        const std::string sorted = samples::inIdOrder(bytes);
+        auto ascending = c.ids;
+        std::sort(ascending.begin(), ascending.end());
+        EXPECT_EQ(fieldIds(sorted), ascending);
+        auto reread = c.fresh();
+        auto buffer = std::make_shared<TMemoryBuffer>(
+            reinterpret_cast<std::uint8_t *>(const_cast<char *>(sorted.data())),
+            static_cast<std::uint32_t>(sorted.size()), TMemoryBuffer::COPY);
+        reread->read(*protocolOver(buffer));
+        EXPECT_EQ(reread->description(), c.record->description());
+        EXPECT_EQ(bytesOf(*reread), bytes);
+    }
 }
 
 TEST(RecordEngine, FreshRecordWritesOnlyTheStop)
@@ -347,9 +357,19 @@ TEST(RecordEngine, ExceptionsAreRecordsAndThrowable)
     EXPECT_STREQ(RURUSystemException().name(), "RURUSystemException");
 }
 
-// The binary protocol is called directly; any other protocol, here one
-// derived from it, goes through virtual calls. Both roads give the same.
-TEST(RecordEngine, DirectAndVirtualProtocolRoadsAgree)
+// A transport that does not buffer, over a memory buffer.
+struct Unbuffered : apache::thrift::transport::TVirtualTransport<Unbuffered>
+{
+    explicit Unbuffered(std::shared_ptr<TMemoryBuffer> b) : buffer(std::move(b)) {}
+    std::uint32_t read(std::uint8_t *data, std::uint32_t size) { return buffer->read(data, size); }
+    void write(const std::uint8_t *data, std::uint32_t size) { buffer->write(data, size); }
+    std::shared_ptr<TMemoryBuffer> buffer;
+};
+
+// Three roads: the binary protocol over a buffering transport is retyped
+// for it, over any other transport called directly; any other protocol,
+// here one derived from it, goes through virtual calls. All give the same.
+TEST(RecordEngine, BufferedDirectAndVirtualProtocolRoadsAgree)
 {
     struct DerivedProtocol : TBinaryProtocol
     {
@@ -357,16 +377,73 @@ TEST(RecordEngine, DirectAndVirtualProtocolRoadsAgree)
     };
     for (const auto &sample : samples::fullySet()) {
         SCOPED_TRACE(sample.record->layout().wireName());
-        auto buffer = std::make_shared<TMemoryBuffer>();
-        DerivedProtocol out(buffer, 0, 0, false, false);
-        sample.record->write(out);
-        const std::string bytes = buffer->getBufferAsString();
-        EXPECT_EQ(bytes, bytesOf(*sample.record));
+        const std::string bytes = bytesOf(*sample.record);
+        for (int road = 0; road < 2; ++road) {
+            auto buffer = std::make_shared<TMemoryBuffer>();
+            std::unique_ptr<TBinaryProtocol> out, in;
+            if (road == 0) {
+                out = std::make_unique<DerivedProtocol>(buffer, 0, 0, false, false);
+                in = std::make_unique<DerivedProtocol>(buffer, 0, 0, false, false);
+            } else {
+                out = std::make_unique<TBinaryProtocol>(std::make_shared<Unbuffered>(buffer), 0, 0, false, false);
+                in = std::make_unique<TBinaryProtocol>(std::make_shared<Unbuffered>(buffer), 0, 0, false, false);
+            }
+            sample.record->write(*out);
+            EXPECT_EQ(buffer->getBufferAsString(), bytes);
 
-        auto reread = sample.fresh();
-        DerivedProtocol in(buffer, 0, 0, false, false);
-        reread->read(in);
-        EXPECT_EQ(bytesOf(*reread), bytes);
-        EXPECT_EQ(reread->description(), sample.record->description());
+            auto reread = sample.fresh();
+            reread->read(*in);
+            EXPECT_EQ(bytesOf(*reread), bytes);
+            EXPECT_EQ(reread->description(), sample.record->description());
+        }
     }
+}
+
+// Whatever struct an opaque record reads, it writes back byte for byte,
+// through either protocol road, and keeps through its archive.
+TEST(RecordEngine, OpaqueRecordKeepsTheStructItRead)
+{
+    // An i64, a nested struct holding a bool written as 02, a map, a set,
+    // a list of lists, a byte and a double; the stop is ours to write.
+    const std::string fields = "0A 00 01 00 00 00 00 00 00 00 2A "
+                               "0C 00 04 02 00 01 02 0B 00 02 00 00 00 01 41 00 "
+                               "0D 00 07 0B 08 00 00 00 01 00 00 00 01 6B FF FF FF FF "
+                               "0E 00 08 0B 00 00 00 01 00 00 00 00 "
+                               "0F 00 09 0F 00 00 00 01 08 00 00 00 01 00 00 00 05 "
+                               "03 00 0A 80 04 00 0B 3F F8 00 00 00 00 00 00";
+    auto result = readHex<RURUAuthenticationResult>(fields + " 00");
+    EXPECT_EQ(hex(result->keptFields()), fields);
+    EXPECT_EQ(hexOf(*result), fields + " 00");
+    EXPECT_EQ(result->description().substr(0, 34), "AuthenticationResult(<0a000100 000");
+
+    struct DerivedProtocol : TBinaryProtocol
+    {
+        using TBinaryProtocol::TBinaryProtocol;
+    };
+    auto buffer = std::make_shared<TMemoryBuffer>();
+    DerivedProtocol out(buffer, 0, 0, false, false);
+    result->write(out);
+    // The general road reads the bool as a bool and so writes it as 01.
+    std::string general = fields + " 00";
+    general.replace(general.find("02 00 01 02"), 11, "02 00 01 01");
+    EXPECT_EQ(hex(buffer->getBufferAsString()), general);
+
+    KeyedArchive archive;
+    result->encodeWithCoder(archive);
+    EXPECT_EQ(hexOf(RURUAuthenticationResult(archive)), fields + " 00");
+    // Archived bytes that are not whole fields are not taken.
+    KeyedArchive damaged;
+    damaged.encodeObject("keptFields", ArchiveValue::bytes(Bytes(unhex("0B 00 02 00 00 00 09 41"))));
+    EXPECT_EQ(hexOf(RURUAuthenticationResult(damaged)), "00");
+
+    EXPECT_EQ(hexOf(RURUAuthenticationResult()), "00");
+    EXPECT_EQ(RURUAuthenticationResult().description(), "AuthenticationResult(<>)");
+    // A type the protocol does not know ends the read; what came before stays.
+    auto partial = std::make_shared<RURUAuthenticationResult>();
+    const std::string bad = unhex("0A 00 01 00 00 00 00 00 00 00 2A 0F 00 02 01 00 00 00 01 00");
+    auto badBuffer = std::make_shared<TMemoryBuffer>(
+        reinterpret_cast<std::uint8_t *>(const_cast<char *>(bad.data())), static_cast<std::uint32_t>(bad.size()),
+        TMemoryBuffer::COPY);
+    EXPECT_THROW(partial->read(*protocolOver(badBuffer)), TProtocolException);
+    EXPECT_EQ(hex(partial->keptFields()), "0A 00 01 00 00 00 00 00 00 00 2A");
 }

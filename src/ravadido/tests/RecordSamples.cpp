@@ -1,49 +1,199 @@
 #include "RecordSamples.h"
 
+#include <thrift/protocol/TBinaryProtocol.h>
+#include <thrift/transport/TBufferTransports.h>
+
+#include <algorithm>
+#include <type_traits>
+
 namespace ravadido::samples {
 
 namespace {
 
-template<typename T>
-Sample sample(std::shared_ptr<T> record)
+using apache::thrift::protocol::TBinaryProtocol;
+using apache::thrift::transport::TMemoryBuffer;
+namespace wire = apache::thrift::protocol;
+
+void readInto(Record &record, const std::string &bytes)
 {
+    auto buffer = std::make_shared<TMemoryBuffer>(reinterpret_cast<std::uint8_t *>(const_cast<char *>(bytes.data())),
+                                                  static_cast<std::uint32_t>(bytes.size()), TMemoryBuffer::COPY);
+    TBinaryProtocol in(buffer, 0, 0, false, false);
+    record.read(in);
+}
+
+// What an opaque record is given to keep: scalars, text, a whole user and
+// a struct of its own.
+void fillOpaque(OpaqueRecord &record, std::uint32_t seed)
+{
+    auto buffer = std::make_shared<TMemoryBuffer>();
+    TBinaryProtocol out(buffer, 0, 0, false, false);
+    out.writeStructBegin("");
+    out.writeFieldBegin("", wire::T_I64, 1);
+    out.writeI64(Maker<codec::I64>::element(seed + 1));
+    out.writeFieldEnd();
+    out.writeFieldBegin("", wire::T_STRING, 2);
+    out.writeString(Maker<codec::String>::element(seed + 2));
+    out.writeFieldEnd();
+    out.writeFieldBegin("", wire::T_I64, 3);
+    out.writeI64(Maker<codec::I64>::element(seed + 3));
+    out.writeFieldEnd();
+    out.writeFieldBegin("", wire::T_STRUCT, 4);
+    Maker<codec::Struct<RURUUser>>::element(seed + 4)->write(out);
+    out.writeFieldEnd();
+    out.writeFieldBegin("", wire::T_STRUCT, 5);
+    out.writeStructBegin("");
+    out.writeFieldBegin("", wire::T_I32, 1);
+    out.writeI32(Maker<codec::I32>::element(seed + 5));
+    out.writeFieldEnd();
+    out.writeFieldBegin("", wire::T_STRING, 2);
+    out.writeString(Maker<codec::String>::element(seed + 6));
+    out.writeFieldEnd();
+    out.writeFieldStop();
+    out.writeStructEnd();
+    out.writeFieldEnd();
+    out.writeFieldBegin("", wire::T_STRING, 6);
+    out.writeString(Maker<codec::String>::element(seed + 7));
+    out.writeFieldEnd();
+    out.writeFieldStop();
+    out.writeStructEnd();
+    readInto(record, buffer->getBufferAsString());
+}
+
+template<typename T>
+void fillKept(T &record, std::uint32_t seed)
+{
+    if constexpr (std::is_base_of_v<OpaqueRecord, T>)
+        fillOpaque(record, seed);
+}
+
+template<typename T>
+Sample sample(std::uint32_t seed)
+{
+    auto record = std::make_shared<T>();
+    fill(*record, seed);
     return {std::move(record), [] { return std::make_shared<T>(); }};
 }
 
-std::shared_ptr<RURULazyMap> lazyMap()
+// One value, the fields of every struct in it in id order.
+std::string valueInIdOrder(TBinaryProtocol &in, TType type)
 {
-    return std::make_shared<RURULazyMap>(std::set<std::string>{"only key"},
-                                         std::map<std::string, std::string>{{"a", "1"}, {"b", "zwei"}});
-}
-
-std::shared_ptr<RURUResourceAttributes> resourceAttributes()
-{
-    return std::make_shared<RURUResourceAttributes>("https://example.test/a.png", 1700000000123, 52.52,
-                                                    -13.405, 34.5, "Maker", "Model 7", true, "ocr",
-                                                    "a.png", true, lazyMap());
-}
-
-std::shared_ptr<RURUResource> resource(const std::string &body)
-{
-    return std::make_shared<RURUResource>("res-guid", "note-guid", data(body), "image/png", 640, -480, 12,
-                                          true, data("recognition"), resourceAttributes(), 77,
-                                          data("alternate"));
-}
-
-std::shared_ptr<RURUNoteAttributes> noteAttributes()
-{
-    return std::make_shared<RURUNoteAttributes>(1600000000000, 1.5, -2.25, 1e6, "Autor Ä", "mail.clip",
-                                                "https://example.test/", "Leafhaul", -5, "Zürich",
-                                                "class.x", lazyMap(), "Editor");
-}
-
-std::shared_ptr<RURUSharedNotebook> sharedNotebook(std::int64_t id)
-{
-    return std::make_shared<RURUSharedNotebook>(id, 42, "nb-guid", "who@example.test", true, false,
-                                                1600000000001, 1600000000002, "share-key", "user");
+    auto buffer = std::make_shared<TMemoryBuffer>();
+    TBinaryProtocol out(buffer, 0, 0, false, false);
+    auto bytes = [&] {
+        std::string b = buffer->getBufferAsString();
+        buffer->resetBuffer();
+        return b;
+    };
+        std::string result;
+    std::uint32_t count = 0;
+    TType first = wire::T_STOP, second = wire::T_STOP;
+    switch (type) {
+    case wire::T_STRUCT: {
+        std::vector<std::pair<std::int16_t, std::string>> fields;
+        std::string name;
+        std::int16_t id;
+        for (;;) {
+            in.readFieldBegin(name, first, id);
+            if (first == wire::T_STOP)
+                break;
+            out.writeFieldBegin("", first, id);
+            fields.emplace_back(id, bytes() + valueInIdOrder(in, first));
+        }
+        std::stable_sort(fields.begin(), fields.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        for (const auto &f : fields)
+            result += f.second;
+        return result + '\0';
+    }
+    case wire::T_MAP:
+        in.readMapBegin(first, second, count);
+        out.writeMapBegin(first, second, count);
+        result = bytes();
+        for (std::uint32_t i = 0; i < count; ++i) {
+            result += valueInIdOrder(in, first);
+            result += valueInIdOrder(in, second);
+        }
+        return result;
+    case wire::T_LIST:
+    case wire::T_SET:
+        in.readListBegin(first, count);
+        out.writeListBegin(first, count);
+        result = bytes();
+        for (std::uint32_t i = 0; i < count; ++i)
+            result += valueInIdOrder(in, first);
+        return result;
+    default:
+        detail::copyValue(in, out, type);
+        return bytes();
+    }
 }
 
 } // namespace
+
+#define RAVADIDO_SAMPLES_SET_FIELD(id, name, Name, ...) record.set##Name(valueOf<__VA_ARGS__>(seed * 31 + id));
+#define RAVADIDO_SAMPLES_DEFINE_FILL(Class, wire, FIELDS)                                         \
+    void fill(Class &record, [[maybe_unused]] std::uint32_t seed)                                 \
+    {                                                                                             \
+        fillKept(record, seed);                                                                   \
+        FIELDS(RAVADIDO_SAMPLES_SET_FIELD)                                                        \
+    }
+RAVADIDO_RECORDS(RAVADIDO_SAMPLES_DEFINE_FILL)
+
+std::vector<Sample> fullySet()
+{
+    std::vector<Sample> all;
+    std::uint32_t seed = 0;
+#define RAVADIDO_SAMPLES_ADD(Class, wire, FIELDS) all.push_back(sample<Class>(++seed));
+    RAVADIDO_RECORDS(RAVADIDO_SAMPLES_ADD)
+#undef RAVADIDO_SAMPLES_ADD
+    return all;
+}
+
+std::shared_ptr<Record> everyOtherField(const Sample &full, bool odd)
+{
+    auto record = full.fresh();
+    if (auto *opaque = dynamic_cast<const OpaqueRecord *>(full.record.get())) {
+        const std::string &kept = opaque->keptFields();
+        auto source = std::make_shared<TMemoryBuffer>(reinterpret_cast<std::uint8_t *>(const_cast<char *>(kept.data())),
+                                                      static_cast<std::uint32_t>(kept.size()), TMemoryBuffer::COPY);
+        TBinaryProtocol in(source, 0, 0, false, false);
+        auto sink = std::make_shared<TMemoryBuffer>();
+        TBinaryProtocol out(sink, 0, 0, false, false);
+        auto discard = std::make_shared<TMemoryBuffer>();
+        TBinaryProtocol skipped(discard, 0, 0, false, false);
+        for (int i = 0; source->available_read() != 0; ++i) {
+            std::string name;
+            TType type;
+            std::int16_t id;
+            in.readFieldBegin(name, type, id);
+            TBinaryProtocol &to = (i % 2 == 1) == odd ? out : skipped;
+            to.writeFieldBegin("", type, id);
+            detail::copyValue(in, to, type);
+        }
+        out.writeFieldStop();
+        readInto(*record, sink->getBufferAsString());
+        return record;
+    }
+    KeyedArchive all;
+    full.record->encodeWithCoder(all);
+    KeyedArchive some;
+    const auto fields = full.record->layout().fields();
+    for (std::size_t i = odd ? 1 : 0; i < fields.size(); i += 2)
+        if (const ArchiveValue *v = all.valueForKey(fields[i].name))
+            some.encodeObject(fields[i].name, *v);
+    record->decodeFields(some);
+    return record;
+}
+
+std::string inIdOrder(const std::string &structBytes)
+{
+    auto buffer = std::make_shared<TMemoryBuffer>(
+        reinterpret_cast<std::uint8_t *>(const_cast<char *>(structBytes.data())),
+        static_cast<std::uint32_t>(structBytes.size()), TMemoryBuffer::COPY);
+    TBinaryProtocol in(buffer, 0, 0, false, false);
+    return valueInIdOrder(in, apache::thrift::protocol::T_STRUCT);
+}
 
 std::shared_ptr<RURUData> data(std::string body)
 {
@@ -54,61 +204,7 @@ std::shared_ptr<RURUData> data(std::string body)
 
 std::shared_ptr<RURUNote> fullNote()
 {
-    return std::make_shared<RURUNote>(
-        "note-guid", "Grüße ✓ \"quoted\"", "<?xml version=\"1.0\"?><en-note>x</en-note>",
-        Bytes(std::string("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f\x10", 16)), 44,
-        1500000000000, 1500000000001, -1, true, 2147483647, "nb-guid",
-        std::vector<std::string>{"t1", "t2", ""},
-        std::vector<std::shared_ptr<RURUResource>>{resource("body one"), resource(std::string("\0\1\2", 3))},
-        noteAttributes(), std::vector<std::string>{"tag name", "another"});
-}
-
-std::vector<Sample> fullySet()
-{
-    auto notebook = std::make_shared<RURUNotebook>(
-        "nb-guid", "Page title", 9, true, -7, 8,
-        std::make_shared<RURUPublishing>("pub/uri", 2, true, "description"), true, "Stack",
-        std::vector<std::int64_t>{1, -2, 9223372036854775807}, 
-        std::vector<std::shared_ptr<RURUSharedNotebook>>{sharedNotebook(1), sharedNotebook(2)});
-    return {
-        sample(std::make_shared<RURUTag>("tag-guid", "name", "parent", -3)),
-        sample(std::make_shared<RURUSavedSearch>("s-guid", "search", "tag:x", 1, 99)),
-        sample(lazyMap()),
-        sample(data("some body bytes")),
-        sample(resourceAttributes()),
-        sample(resource("resource body")),
-        sample(noteAttributes()),
-        sample(fullNote()),
-        sample(std::make_shared<RURUPublishing>("uri", 3, false, "text")),
-        sample(sharedNotebook(-9)),
-        sample(notebook),
-        sample(std::make_shared<RURULinkedNotebook>("share", "user", "s1", "key", "uri", "guid", 5,
-                                                    "https://example.test/shard/s1/notestore",
-                                                    "https://example.test/shard/s1/")),
-        sample(std::make_shared<RURUNoteFilter>(1, true, "words", "nb-guid",
-                                                std::vector<std::string>{"a", "b"}, "Europe/Berlin", true)),
-        sample(std::make_shared<RURUNoteList>(0, 2, std::vector<std::shared_ptr<RURUNote>>{fullNote(), fullNote()},
-                                              std::vector<std::string>{"the"}, std::vector<std::string>{"x", "y"},
-                                              1234)),
-        sample(std::make_shared<RURUUserException>(9, "authenticationToken")),
-        sample(std::make_shared<RURUSystemException>(2, "try again later")),
-        sample(std::make_shared<RURUNotFoundException>("Note.guid", "abc")),
-    };
-}
-
-std::shared_ptr<Record> everyOtherField(const Sample &full, bool odd)
-{
-    KeyedArchive all;
-    full.record->encodeWithCoder(all);
-    KeyedArchive some;
-    const auto fields = full.record->layout().fields();
-    for (std::size_t i = odd ? 1 : 0; i < fields.size(); i += 2)
-        if (const ArchiveValue *v = all.valueForKey(fields[i].name))
-            some.encodeObject(fields[i].name, *v);
-    // The archive constructor is per type; an empty record restores from it.
-    auto record = full.fresh();
-    record->decodeFields(some);
-    return record;
+    return Maker<codec::Struct<RURUNote>>::element(4711);
 }
 
 } // namespace ravadido::samples

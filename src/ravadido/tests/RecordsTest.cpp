@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
 using namespace ravadido;
 using namespace ravadido::test;
 
@@ -85,6 +87,20 @@ TEST(Records, UnusedIdsAndMistypedFieldsAreSkipped)
         {"fullMap as set", setFieldsAfterReading<RURULazyMap>, "0E 00 02 0B 00 00 00 00 00"},
         {"notes as string", setFieldsAfterReading<RURUNoteList>, "0B 00 03 00 00 00 01 41 00"},
         {"resource data as string", setFieldsAfterReading<RURUResource>, "0B 00 03 00 00 00 01 41 00"},
+        {"user ids 5, 8, 12", setFieldsAfterReading<RURUUser>,
+         "0B 00 05 00 00 00 01 41 08 00 08 00 00 00 01 02 00 0C 01 00"},
+        {"user attributes ids 8, 10", setFieldsAfterReading<RURUUserAttributes>,
+         "0B 00 08 00 00 00 01 41 0A 00 0A 00 00 00 00 00 00 00 01 00"},
+        {"accounting id 15", setFieldsAfterReading<RURUAccounting>, "0A 00 0F 00 00 00 00 00 00 00 01 00"},
+        {"ad parameters ids 1, 3", setFieldsAfterReading<RURUAdParameters>,
+         "0B 00 01 00 00 00 01 41 02 00 03 01 00"},
+        {"metadata result spec ids 1, 3", setFieldsAfterReading<RURUNotesMetadataResultSpec>,
+         "02 00 01 01 02 00 03 01 00"},
+        {"note content in a summary", setFieldsAfterReading<RURUNoteMetadata>, "0B 00 03 00 00 00 01 41 00"},
+        {"privilege as i64", setFieldsAfterReading<RURUUser>, "0A 00 07 00 00 00 00 00 00 00 01 00"},
+        {"ad width as i32", setFieldsAfterReading<RURUAd>, "08 00 02 00 00 00 01 00"},
+        {"expunged notes as struct", setFieldsAfterReading<RURUSyncChunk>, "0C 00 09 00 00"},
+        {"related notebooks as string", setFieldsAfterReading<RURURelatedResult>, "0B 00 02 00 00 00 01 41 00"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(c.read(c.hex), Names{}) << c.what;
@@ -159,4 +175,33 @@ TEST(Records, NoteListNotesField)
     ASSERT_EQ(two->notes()->size(), 2u);
     EXPECT_EQ((*two->notes())[0]->guid(), "a");
     EXPECT_EQ((*two->notes())[1]->title(), "t");
+}
+
+// Count maps hold 32-bit values, as the wire does: a count cannot be put in
+// that the wire would have to cut.
+TEST(Records, CountMapsAreThirtyTwoBitBothWays)
+{
+    static_assert(std::is_same_v<
+                  std::remove_cvref_t<decltype(*RURUNoteCollectionCounts().notebookCounts())>::mapped_type,
+                  std::int32_t>);
+    auto counts = readHex<RURUNoteCollectionCounts>("0D 00 01 0B 08 00 00 00 03 "
+                                                    "00 00 00 01 61 00 00 00 02 "
+                                                    "00 00 00 01 62 FF FF FF FF "
+                                                    "00 00 00 01 61 00 00 00 07 00");
+    EXPECT_EQ(*counts->notebookCounts(), (std::map<std::string, std::int32_t>{{"a", 7}, {"b", -1}}));
+    EXPECT_FALSE(counts->tagCountsIsSet());
+    EXPECT_EQ(hexOf(*counts), "0D 00 01 0B 08 00 00 00 02 00 00 00 01 61 00 00 00 07 "
+                              "00 00 00 01 62 FF FF FF FF 00");
+    EXPECT_EQ(RURUNoteCollectionCounts().description(),
+              "NoteCollectionCounts(notebookCounts:(null),tagCounts:(null),trashCount:0)");
+}
+
+TEST(Records, AdParametersWriteTheirStringMapAndSkippedIds)
+{
+    RURUAdParameters parameters;
+    parameters.setSupportHtml(false);
+    parameters.setClientProperties(std::map<std::string, std::string>{{"k", "v"}});
+    parameters.setImpressions(std::vector<std::shared_ptr<RURUAdImpressions>>{});
+    EXPECT_EQ(hexOf(parameters), "0F 00 04 0C 00 00 00 00 02 00 05 00 "
+                                 "0D 00 06 0B 0B 00 00 00 01 00 00 00 01 6B 00 00 00 01 76 00");
 }

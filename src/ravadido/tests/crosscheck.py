@@ -1,7 +1,8 @@
 """Decodes records with the Thrift compiler's Python output and encodes them
 again. Argument: the folder the compiler wrote into. Input lines:
 "<struct name> <hex>"; output lines: "<struct name> <hex>", or
-"<struct name> ERROR <text>"."""
+"<struct name> ERROR <text>". An input line "FIELDS <struct name>" is
+answered with the struct's fields in id order, "<id>:<type>:<name> " each."""
 
 import sys
 
@@ -15,6 +16,10 @@ for line in sys.stdin:
     if not line.strip():
         continue
     name, data = line.split()
+    if name == "FIELDS":
+        spec = getattr(ttypes, data).thrift_spec
+        print(data, "".join("%d:%d:%s " % f[:3] for f in spec if f is not None))
+        continue
     try:
         source = TTransport.TMemoryBuffer(bytes.fromhex(data))
         record = getattr(ttypes, name)()
