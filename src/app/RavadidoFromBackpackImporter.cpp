@@ -1,8 +1,10 @@
 #include "app/RavadidoFromBackpackImporter.h"
 
 #include "app/NoteBuilder.h"
+#include "app/Ravadido.h"
 #include "app/WorkQueue.h"
 #include "backpack/TGBackpackAPI.h"
+#include "backpack/TGBackpackPage.h"
 
 namespace {
 

@@ -299,7 +299,7 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
     };
 
     OptionalError error;
-    const QString first = importer->downloadAsset(image("i1", "a.png"), page, &error);
+    const QString first = ImporterSteps::downloadAsset(*importer, image("i1", "a.png"), page, &error);
     ASSERT_FALSE(first.isEmpty()) << (error ? error->toString() : QString());
     EXPECT_FALSE(error);
 
@@ -313,12 +313,13 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
                                Later{"empty identifier", image("", "a.png")}}) {
         SCOPED_TRACE(later.why);
         OptionalError laterError;
-        const QString path = importer->downloadAsset(later.widget, page, &laterError);
+        const QString path = ImporterSteps::downloadAsset(*importer, later.widget, page, &laterError);
         EXPECT_TRUE(path.isEmpty()) << path;
         EXPECT_TRUE(laterError);
     }
     EXPECT_TRUE(QFileInfo::exists(first));
-    EXPECT_EQ(importer->downloadAssetsForWidget(WidgetRecord{{"widgetType", "Note"}}, page, &error), std::nullopt);
+    EXPECT_EQ(ImporterSteps::downloadAssetsForWidget(*importer, WidgetRecord{{"widgetType", "Note"}}, page, &error),
+              std::nullopt);
     EXPECT_EQ(error ? error->localizedDescription : QString(), QStringLiteral("Widget has no assets"));
 }
 

@@ -121,6 +121,23 @@ inline WSKOAuthAuthentication authenticationFor(const QUrl &noteStoreUrl, const 
     return auth;
 }
 
+// Single steps of an import, which the importer keeps private.
+class ImporterSteps
+{
+public:
+    static QString downloadAsset(RavadidoFromBackpackImporter &importer, const WidgetRecord &widget,
+                                 const BackpackPagePtr &page, OptionalError *error)
+    {
+        return importer.downloadAsset(widget, page, error);
+    }
+    static std::optional<QStringList> downloadAssetsForWidget(RavadidoFromBackpackImporter &importer,
+                                                              const WidgetRecord &widget,
+                                                              const BackpackPagePtr &page, OptionalError *error)
+    {
+        return importer.downloadAssetsForWidget(widget, page, error);
+    }
+};
+
 // Both fakes for the whole test binary run (ctest runs each case in a
 // process of its own); every test starts from an empty NoteStore, the given
 // site, no cookies, no sign-ins and an empty data folder.
