@@ -181,6 +181,24 @@ TEST_F(BackpackTest, EveryFailedAnswerLeavesTheNamedError)
     }
 }
 
+// Backpack never sends a document type declaration; one that defines a 50 KB
+// entity used 20,000 times must not become a billion characters of text.
+TEST_F(BackpackTest, AnAnswerWithADocumentTypeIsUnreadable)
+{
+    const QString answer = "<?xml version=\"1.0\"?><!DOCTYPE response [<!ENTITY e \"" + QString(50 * 1024, 'a')
+        + "\">]><response success=\"true\"><page id=\"7\" title=\"T\"><notes><note id=\"1\" title=\"t\">"
+        + QStringLiteral("&e;").repeated(20000) + "</note></notes></page></response>";
+    ASSERT_TRUE(fake->enqueue("ws/page/7", 200, answer));
+    auto api = makeAPI();
+    EXPECT_FALSE(api->page("7"));
+    ASSERT_TRUE(api->error());
+    EXPECT_EQ(api->error()->domain, SyncHttp::kURLErrorDomain);
+    EXPECT_EQ(api->error()->code, SyncHttp::URLErrorCannotDecodeRawData);
+    EXPECT_EQ(api->error()->localizedDescription, QStringLiteral("Backpack sent an answer that could not be read."));
+    EXPECT_EQ(api->error()->userInfo.value(SyncHttp::kFailingURLStringKey).toString(),
+              QStringLiteral("https://acme.%1/ws/page/7").arg(fake->domain()));
+}
+
 class RecordingDelegate : public TGBackpackAPIDelegate
 {
 public:
