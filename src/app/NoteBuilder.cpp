@@ -81,7 +81,7 @@ void finishNote(RURUNote &note, QString &content)
 
 } // namespace
 
-NoteBuilder::NoteBuilder(const std::atomic<bool> *stopImport) : stopImport_(stopImport) {}
+NoteBuilder::NoteBuilder(std::function<bool()> isCancelled) : isCancelled_(std::move(isCancelled)) {}
 
 QString NoteBuilder::beginningContentForNote()
 {

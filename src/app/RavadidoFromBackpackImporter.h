@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -101,6 +102,7 @@ private:
     // its failure (false or nothing); a cancelled step leaves no error.
     static Error errorWithDescription(const QString &description, const QString &suggestion = {});
     bool setupRavadido(OptionalError *error);
+    static QString notebookNameForPage(const TGBackpackPage &page);
     NotebookPtr createNotebookForPage(const BackpackPagePtr &page, OptionalError *error);
     QString downloadAsset(const WidgetRecord &widget, const BackpackPagePtr &page, OptionalError *error);
     std::optional<QStringList> downloadAssetsForWidget(const WidgetRecord &widget, const BackpackPagePtr &page,
@@ -132,6 +134,11 @@ private:
     // Guids of the notes this import created: never deleted as "old" notes,
     // also when two pages share a notebook.
     std::set<std::string> m_createdNoteGuids;
+    // Pages of this import still to come, by notebook name, and the notes
+    // each notebook held before this import, by notebook guid, until its
+    // last page is in.
+    std::map<QString, int> m_pagesLeftForNotebook;
+    std::map<std::string, std::vector<NotePtr>> m_earlierNotes;
 
     // The download in progress; written by the downloader's callbacks on the
     // worker thread.

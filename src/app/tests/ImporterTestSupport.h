@@ -9,6 +9,7 @@
 #include "ravadido/tests/FakeNoteStore.h"
 
 #include "app/AssetDownloader.h"
+#include "app/NoteBuilder.h"
 #include "app/RavadidoFromBackpackImporter.h"
 #include "app/WorkQueue.h"
 #include "backpack/TGBackpackAPI.h"
@@ -135,6 +136,12 @@ public:
                                                               const BackpackPagePtr &page, OptionalError *error)
     {
         return importer.downloadAssetsForWidget(widget, page, error);
+    }
+    // The note builder asks `check` instead of the importer whether the run
+    // was cancelled. Before the start.
+    static void setBuilderCancellationCheck(RavadidoFromBackpackImporter &importer, std::function<bool()> check)
+    {
+        importer.m_builder = std::make_unique<NoteBuilder>(std::move(check));
     }
 };
 

@@ -55,7 +55,7 @@ class NoteBuilderTest : public testing::Test
 protected:
     QTemporaryDir dir;
     std::atomic<bool> stop{false};
-    NoteBuilder builder{&stop};
+    NoteBuilder builder{[this] { return stop.load(); }};
 
     QString writeFile(const QString &name, const QByteArray &bytes)
     {
