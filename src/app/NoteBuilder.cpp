@@ -48,10 +48,11 @@ std::string utf8(const QString &text)
     return text.toStdString();
 }
 
-// Converter HTML made fit for the note body.
+// Converter HTML made fit for the note body: cleaned up, then held to the
+// service's element rule.
 QString bodyFragment(const QString &html)
 {
-    return NoteText::wellFormedFragment(NoteText::fixupNoteText(html));
+    return NoteText::enmlBody(NoteText::fixupNoteText(html));
 }
 
 QString mediaTag(const RURUResource &resource)
