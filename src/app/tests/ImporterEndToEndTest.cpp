@@ -251,8 +251,9 @@ TEST_F(ImporterEndToEnd, ReimportReplacesTheEarlierNotes)
     for (const QJsonValue &note : activeNotesByNotebook().value("Rezepte")) {
         titles << note["title"].toString();
         EXPECT_FALSE(firstGuids.contains(note["guid"].toString()));
-        if (note["title"].toString() == QLatin1String("Suppe"))
+        if (note["title"].toString() == QLatin1String("Suppe")) {
             EXPECT_TRUE(note["content"].toString().contains(QStringLiteral("Pfeffer"))) << note["content"].toString();
+        }
         for (const QJsonValue &resource : note["resources"].toArray())
             EXPECT_EQ(resourceBody(resource), site.assets.value("i1/a.png"));
     }

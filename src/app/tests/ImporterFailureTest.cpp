@@ -92,8 +92,9 @@ TEST_P(ImporterFailure, EndsWithTheStepsError)
     EXPECT_EQ(delegate.error->domain, c.domain) << failureText(delegate);
     EXPECT_EQ(delegate.error->code, c.code) << failureText(delegate);
     EXPECT_EQ(delegate.error->localizedDescription, c.description) << failureText(delegate);
-    if (!c.failureReason.isEmpty())
+    if (!c.failureReason.isEmpty()) {
         EXPECT_EQ(delegate.error->localizedFailureReason, c.failureReason) << failureText(delegate);
+    }
     EXPECT_EQ(isAuthenticationExpiredError(*delegate.error), c.code == 9 && c.domain == kLeafhaulErrorDomain);
 
     // The failing page was begun and never finished; no later page began.
@@ -223,8 +224,9 @@ TEST_P(ImporterCancel, EndsCancelledAndStopsThere)
         EXPECT_FALSE(delegate.events[i].startsWith(QLatin1String("did "))) << delegate.events[i];
     }
     EXPECT_EQ(activeNoteCount(), c.notes);
-    if (!c.absentFile.isEmpty())
+    if (!c.absentFile.isEmpty()) {
         EXPECT_FALSE(QFileInfo::exists(AssetDownloader::assetsPath() + c.absentFile)) << "the cancelled download left its file";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -262,8 +264,9 @@ TEST_F(ImporterTest, OldNotesGoOnlyAfterThePagesNewNotes)
     // The existing notebook is reused where it stands.
     EXPECT_EQ(noteStore->notebooks().size(), 2);
     for (const QJsonValue &nb : noteStore->notebooks())
-        if (nb["name"].toString() == kPageOne)
+        if (nb["name"].toString() == kPageOne) {
             EXPECT_EQ(nb["stack"].toString(), QStringLiteral("Woanders"));
+        }
     QStringList activeTitles;
     for (const QJsonValue &note : activeNotesByNotebook().value(kPageOne))
         activeTitles << note["title"].toString();
@@ -279,8 +282,9 @@ TEST_F(ImporterTest, OldNotesGoOnlyAfterThePagesNewNotes)
         << calls.join(' ');
     EXPECT_EQ(calls.count(QStringLiteral("deleteNote")), 2);
     for (const QJsonValue &note : noteStore->notes())
-        if (old.contains(note["guid"].toString()))
+        if (old.contains(note["guid"].toString())) {
             EXPECT_FALSE(note["active"].toBool());
+        }
 }
 
 // ------------------------------------------------------- shared notebooks

@@ -103,8 +103,9 @@ TEST_F(BackpackTest, RequestBodiesAreSentByteForByte)
         EXPECT_EQ(r["path"].toString(), c.path);
         EXPECT_EQ(r["body"].toString(), c.body);
         EXPECT_EQ(r["host"].toString(), "acme." + fake->domain());
-        if (!c.body.isEmpty())
+        if (!c.body.isEmpty()) {
             EXPECT_EQ(r["headers"].toObject()["Content-Type"].toString(), c.contentType);
+        }
     }
 }
 
@@ -167,8 +168,9 @@ TEST_F(BackpackTest, EveryFailedAnswerLeavesTheNamedError)
         ASSERT_TRUE(api->error());
         const Error &e = *api->error();
         EXPECT_EQ(e.domain, c.domain);
-        if (c.code >= 0)
+        if (c.code >= 0) {
             EXPECT_EQ(e.code, c.code);
+        }
         if (c.domain == bp) {
             EXPECT_EQ(e.localizedDescription, c.description);
             EXPECT_EQ(e.localizedFailureReason, c.reason);
@@ -249,10 +251,12 @@ TEST_F(BackpackTest, PutAndDeleteAnswersFollowTheirOwnRules)
         EXPECT_EQ(api->error().has_value(), !c.document);
         if (document) {
             EXPECT_EQ(xml::name(document->root()), c.root);
-            if (c.root == QLatin1String("response"))
+            if (c.root == QLatin1String("response")) {
                 EXPECT_EQ(xml::attribute(document->root(), "success"), QStringLiteral("true"));
-            if (c.root == QLatin1String("x"))
+            }
+            if (c.root == QLatin1String("x")) {
                 EXPECT_EQ(xml::attribute(document->root(), "a"), QStringLiteral("1<2"));
+            }
         } else {
             EXPECT_EQ(api->error()->domain, kXMLParserErrorDomain);
         }
@@ -286,8 +290,9 @@ TEST_F(BackpackTest, RetriesAreCappedAndWaitsBounded)
             EXPECT_EQ(pages->size(), 2);
         else
             EXPECT_EQ(api->error()->localizedFailureReason, QStringLiteral("503 Busy"));
-        if (!c.logLine.isEmpty())
+        if (!c.logLine.isEmpty()) {
             EXPECT_EQ(out, c.logLine.toStdString());
+        }
         EXPECT_EQ(QString::fromStdString(out).count('\n'), c.waits.size());
     }
 }
