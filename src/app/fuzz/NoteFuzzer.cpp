@@ -5,6 +5,8 @@
 #include "app/NoteBuilder.h"
 #include "app/NoteText.h"
 
+#include <QStringDecoder>
+
 #include <libxml/parser.h>
 
 #include <cstddef>
@@ -76,7 +78,9 @@ void checkNote(const std::shared_ptr<ravadido::RURUNote> &note)
     checkElements(root, content);
     xmlFreeDoc(doc);
 
-    const QString title = QString::fromStdString(note->title().value_or(std::string()));
+    // Decoded with a leading byte order mark kept: fromStdString drops it.
+    QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    const QString title = decode(QByteArray::fromStdString(note->title().value_or(std::string())));
     if (title.isEmpty() || title.size() > 255 || title != title.trimmed())
         fail("title outside the service's limits", note->title().value_or(std::string()).c_str(), content);
 }
