@@ -49,10 +49,11 @@ std::string utf8(const QString &text)
     return text.toStdString();
 }
 
-// Converter HTML made fit for the note body.
+// Converter HTML made fit for the note body: cleaned up, then held to the
+// service's element rule.
 QString bodyFragment(const QString &html)
 {
-    return NoteText::wellFormedFragment(NoteText::fixupNoteText(html));
+    return NoteText::enmlBody(NoteText::fixupNoteText(html));
 }
 
 QString mediaTag(const RURUResource &resource)
@@ -83,7 +84,7 @@ void finishNote(RURUNote &note, QString &content)
 
 } // namespace
 
-NoteBuilder::NoteBuilder(const std::atomic<bool> *stopImport) : stopImport_(stopImport) {}
+NoteBuilder::NoteBuilder(std::function<bool()> isCancelled) : isCancelled_(std::move(isCancelled)) {}
 
 QString NoteBuilder::beginningContentForNote()
 {

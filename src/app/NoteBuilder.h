@@ -8,7 +8,7 @@
 #include <QUrl>
 #include <QVariantMap>
 
-#include <atomic>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -18,9 +18,9 @@
 class NoteBuilder
 {
 public:
-    // `stopImport` (may be null) is the run's cancel flag; the gallery
-    // builder reads it before each image.
-    explicit NoteBuilder(const std::atomic<bool> *stopImport = nullptr);
+    // `isCancelled` (may be empty) tells whether the run was cancelled; the
+    // gallery builder asks it before each image.
+    explicit NoteBuilder(std::function<bool()> isCancelled = {});
 
     // Untitled notes are numbered from 1 in each run.
     void resetUntitledCount() { untitledCount_ = 0; }
@@ -71,10 +71,10 @@ public:
     QString noteTitle(const QString &title);
 
 private:
-    const std::atomic<bool> *stopImport_;
+    std::function<bool()> isCancelled_;
     qint64 untitledCount_ = 0;
 
-    bool stopped() const { return stopImport_ && stopImport_->load(); }
+    bool stopped() const { return isCancelled_ && isCancelled_(); }
     std::shared_ptr<ravadido::RURUResource> resourceForFile(const QString &path,
                                                             OptionalError *error);
 };

@@ -3,6 +3,8 @@
 #include "foundation/RegExConvenience.h"
 #include "foundation/TGTextileConverter.h"
 
+#include <QHash>
+#include <QSet>
 #include <QTextBoundaryFinder>
 
 #include <libxml/HTMLparser.h>
@@ -226,6 +228,269 @@ QString repairedWithHtmlParser(const QString &fragment)
     return xml;
 }
 
+// ---- The ENML element rule
+
+// XHTML's elements less the ones the ENML DTD forbids, with the attributes
+// each may carry beyond the common ones (style, title, lang, xml:lang, dir).
+struct EnmlElementRow
+{
+    const char *names;
+    const char *attributes;
+    bool commonAttributes;
+};
+
+const EnmlElementRow kEnmlElements[] = {
+    {"a", "charset type name href hreflang rel rev shape coords target", true},
+    {"abbr acronym address b bdo big center cite code dd dfn dt em i kbd s samp small span strike strong sub "
+     "sup tt u var",
+     "", true},
+    {"area", "shape coords href nohref alt target", true},
+    {"blockquote q", "cite", true},
+    {"br", "style title clear", false},
+    {"caption div h1 h2 h3 h4 h5 h6 p", "align", true},
+    {"col colgroup", "span width align char charoff valign", true},
+    {"del ins", "cite datetime", true},
+    {"dl", "compact", true},
+    {"font", "size color face", true},
+    {"hr", "align noshade size width", true},
+    {"img", "src alt name longdesc height width usemap ismap align border hspace vspace", true},
+    {"li", "type value", true},
+    {"map", "name", true},
+    {"ol", "type compact start", true},
+    {"pre", "width xml:space", true},
+    {"table", "summary width border frame rules cellspacing cellpadding align bgcolor", true},
+    {"tbody tfoot thead", "align char charoff valign", true},
+    {"td th", "abbr axis headers scope rowspan colspan align char charoff valign nowrap bgcolor width height", true},
+    {"tr", "align char charoff valign bgcolor", true},
+    {"ul", "type compact", true},
+    // The service's own: only the note builder writes them.
+    {"en-media", "type hash height width usemap align border hspace vspace longdesc alt", true},
+    {"en-todo", "checked", false},
+};
+const char kCommonAttributes[] = "style title lang xml:lang dir";
+// Elements the DTD forbids: their tags go, their text stays.
+const char kForbiddenElements[] =
+    "applet base basefont bgsound blink body button dir embed fieldset form frame frameset head html iframe "
+    "ilayer input isindex label layer legend link marquee menu meta noframes noscript object optgroup option "
+    "param plaintext script select style textarea xml";
+
+struct EnmlRule
+{
+    QHash<QString, QSet<QString>> attributes;  // by element
+    QSet<QString> forbidden;
+
+    static const EnmlRule &get()
+    {
+        static const EnmlRule rule;
+        return rule;
+    }
+
+private:
+    EnmlRule()
+    {
+        const auto words = [](const char *list) {
+            return QString::fromLatin1(list).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        };
+        for (const EnmlElementRow &row : kEnmlElements) {
+            QSet<QString> allowed;
+            for (const QString &attribute : words(row.attributes))
+                allowed.insert(attribute);
+            if (row.commonAttributes)
+                for (const QString &attribute : words(kCommonAttributes))
+                    allowed.insert(attribute);
+            for (const QString &name : words(row.names))
+                attributes.insert(name, allowed);
+        }
+        for (const QString &name : words(kForbiddenElements))
+            forbidden.insert(name);
+    }
+};
+
+bool isBuilderOnlyElement(const QString &name)
+{
+    return name.startsWith(QLatin1String("en-"));
+}
+
+bool isAsciiLetter(QChar c)
+{
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+}
+
+bool isTagNameChar(QChar c)
+{
+    return isAsciiLetter(c) || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-')
+        || c == QLatin1Char(':') || c == QLatin1Char('_') || c == QLatin1Char('.');
+}
+
+// The '>' that closes a tag whose name ends before `from`, or -1 when
+// another '<' or the end of the text comes first (then it is no tag).
+qsizetype tagEnd(const QString &text, qsizetype from)
+{
+    QChar quote;
+    for (qsizetype i = from; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+        } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
+            quote = c;
+        } else if (c == QLatin1Char('>')) {
+            return i;
+        } else if (c == QLatin1Char('<')) {
+            return -1;
+        }
+    }
+    return -1;
+}
+
+// Tags of elements a body may hold stay (their names in lower case), tags of
+// forbidden elements go, comments go; every other '<' becomes text.
+QString keepEnmlTags(const QString &html)
+{
+    const EnmlRule &rule = EnmlRule::get();
+    QString out;
+    out.reserve(html.size() + 16);
+    const qsizetype n = html.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const QChar c = html.at(i);
+        if (c != QLatin1Char('<')) {
+            out += c;
+            ++i;
+            continue;
+        }
+        if (QStringView(html).mid(i, 4) == QLatin1String("<!--")) {
+            const qsizetype end = html.indexOf(QLatin1String("-->"), i + 4);
+            if (end >= 0) {
+                i = end + 3;
+                continue;
+            }
+        }
+        qsizetype j = i + 1;
+        const bool closing = j < n && html.at(j) == QLatin1Char('/');
+        if (closing)
+            ++j;
+        const qsizetype nameStart = j;
+        if (j < n && isAsciiLetter(html.at(j)))
+            while (j < n && isTagNameChar(html.at(j)))
+                ++j;
+        const QString name = html.mid(nameStart, j - nameStart).toLower();
+        const bool nameEnds = j < n
+            && (html.at(j).isSpace() || html.at(j) == QLatin1Char('/') || html.at(j) == QLatin1Char('>'));
+        const qsizetype end = name.isEmpty() || !nameEnds ? -1 : tagEnd(html, j);
+        if (end < 0) {
+            out += QStringLiteral("&lt;");
+            ++i;
+            continue;
+        }
+        if (rule.attributes.contains(name) && !isBuilderOnlyElement(name)) {
+            out += closing ? QStringLiteral("</") : QStringLiteral("<");
+            out += name;
+            out += QStringView(html).mid(j, end + 1 - j);
+        } else if (!rule.forbidden.contains(name)) {
+            out += QStringLiteral("&lt;");
+            out += QStringView(html).mid(i + 1, end - i - 1);
+            out += QStringLiteral("&gt;");
+        }
+        i = end + 1;
+    }
+    return out;
+}
+
+QString qualifiedName(const xmlChar *name, const xmlNs *ns)
+{
+    QString qualified = fromXml(name);
+    if (ns && ns->prefix)
+        qualified = fromXml(ns->prefix) + QLatin1Char(':') + qualified;
+    return qualified;
+}
+
+QString attributeValue(xmlAttr *attribute)
+{
+    xmlChar *value = xmlNodeGetContent(reinterpret_cast<xmlNode *>(attribute));
+    const QString text = fromXml(value);
+    xmlFree(value);
+    return text;
+}
+
+// Walks parsed content: finds the first markup a note may not hold, or
+// writes the content again with only what it may hold.
+class EnmlWriter
+{
+public:
+    QString out;
+    QString firstViolation;
+
+    void check(xmlNode *parent)
+    {
+        for (xmlNode *child = parent->children; child && firstViolation.isEmpty(); child = child->next) {
+            if (child->type != XML_ELEMENT_NODE)
+                continue;
+            const QString name = qualifiedName(child->name, child->ns);
+            if (!isEnmlElement(name)) {
+                firstViolation = name;
+                return;
+            }
+            for (xmlAttr *attribute = child->properties; attribute; attribute = attribute->next) {
+                const QString attributeName = qualifiedName(attribute->name, attribute->ns);
+                if (!isEnmlAttribute(name, attributeName)) {
+                    firstViolation = name + QLatin1Char('@') + attributeName;
+                    return;
+                }
+            }
+            check(child);
+        }
+    }
+
+    void write(xmlNode *parent)
+    {
+        const EnmlRule &rule = EnmlRule::get();
+        for (xmlNode *child = parent->children; child; child = child->next) {
+            if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) {
+                out += escapeXmlText(fromXml(child->content));
+                continue;
+            }
+            if (child->type != XML_ELEMENT_NODE)
+                continue;
+            const QString name = qualifiedName(child->name, child->ns);
+            if (isEnmlElement(name)) {
+                out += QLatin1Char('<') + name;
+                for (xmlAttr *attribute = child->properties; attribute; attribute = attribute->next) {
+                    const QString attributeName = qualifiedName(attribute->name, attribute->ns);
+                    if (isEnmlAttribute(name, attributeName))
+                        out += QStringLiteral(" %1=\"%2\"")
+                                   .arg(attributeName, escapeXmlAttribute(attributeValue(attribute)));
+                }
+                if (!child->children) {
+                    out += QStringLiteral("/>");
+                    continue;
+                }
+                out += QLatin1Char('>');
+                write(child);
+                out += QStringLiteral("</") + name + QLatin1Char('>');
+            } else if (rule.forbidden.contains(name)) {
+                write(child);
+            } else {
+                QString tag = QLatin1Char('<') + name;
+                for (xmlAttr *attribute = child->properties; attribute; attribute = attribute->next)
+                    tag += QStringLiteral(" %1=\"%2\"").arg(qualifiedName(attribute->name, attribute->ns),
+                                                           attributeValue(attribute));
+                out += escapeXmlText(tag + QLatin1Char('>'));
+                write(child);
+                out += escapeXmlText(QStringLiteral("</") + name + QLatin1Char('>'));
+            }
+        }
+    }
+};
+
+DocPtr parseFragment(const QString &fragment)
+{
+    initLibxml();
+    const QByteArray xml = QByteArrayLiteral("<x>") + fragment.toUtf8() + QByteArrayLiteral("</x>");
+    return DocPtr(xmlReadMemory(xml.constData(), int(xml.size()), nullptr, "UTF-8",
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+}
+
 bool isTrimmable(QChar c)
 {
     const QChar::Category category = c.category();
@@ -325,11 +590,7 @@ QString escapeXmlAttribute(const QString &text)
 
 bool isWellFormedFragment(const QString &fragment)
 {
-    initLibxml();
-    const QByteArray xml = QByteArrayLiteral("<x>") + fragment.toUtf8() + QByteArrayLiteral("</x>");
-    DocPtr doc(xmlReadMemory(xml.constData(), int(xml.size()), nullptr, "UTF-8",
-                             XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-    return doc != nullptr;
+    return parseFragment(fragment) != nullptr;
 }
 
 QString wellFormedFragment(const QString &fragment)
@@ -341,6 +602,42 @@ QString wellFormedFragment(const QString &fragment)
     if (isWellFormedFragment(repaired))
         return repaired;
     return toPlainText(escapeXmlText(readHtml(clean).text));
+}
+
+QString enmlBody(const QString &html)
+{
+    const QString fragment = wellFormedFragment(keepEnmlTags(html));
+    DocPtr doc = parseFragment(fragment);
+    if (!doc)
+        return fragment;
+    EnmlWriter writer;
+    writer.check(xmlDocGetRootElement(doc.get()));
+    if (writer.firstViolation.isEmpty())
+        return fragment;
+    writer.write(xmlDocGetRootElement(doc.get()));
+    return writer.out;
+}
+
+bool isEnmlElement(const QString &name)
+{
+    return EnmlRule::get().attributes.contains(name);
+}
+
+bool isEnmlAttribute(const QString &element, const QString &attribute)
+{
+    const EnmlRule &rule = EnmlRule::get();
+    const auto found = rule.attributes.constFind(element);
+    return found != rule.attributes.constEnd() && found->contains(attribute);
+}
+
+QString firstNonEnmlMarkup(const QString &fragment)
+{
+    DocPtr doc = parseFragment(fragment);
+    if (!doc)
+        return QStringLiteral("(not well-formed)");
+    EnmlWriter writer;
+    writer.check(xmlDocGetRootElement(doc.get()));
+    return writer.firstViolation;
 }
 
 QString fitToLimit(const QString &text, int maxLength)

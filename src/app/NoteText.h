@@ -55,6 +55,24 @@ bool isWellFormedFragment(const QString &fragment);
 // misnested or unclosed tags, characters XML forbids) and written as XML.
 QString wellFormedFragment(const QString &fragment);
 
+// The last step before a body fragment goes into a note: only the elements
+// and attributes the service's ENML DTD allows (XHTML's, less the ones it
+// forbids) remain. A tag of a forbidden element is dropped and its text kept;
+// anything else that only looks like a tag is escaped as text ("Buy <adapter>
+// & charger" stays those words); comments go. Takes clean-up output, which
+// need not be well-formed; returns well-formed XML content.
+QString enmlBody(const QString &html);
+
+// True for the elements a note may hold ("en-media" and "en-todo" among
+// them) and for the attributes each of them may carry.
+bool isEnmlElement(const QString &name);
+bool isEnmlAttribute(const QString &element, const QString &attribute);
+
+// The first element or attribute of the XML content `fragment` that a note
+// may not hold, as "name" or "element@attribute"; empty when there is none,
+// and "(not well-formed)" when the content does not parse.
+QString firstNonEnmlMarkup(const QString &fragment);
+
 // A name or title the service accepts: control characters and line or
 // paragraph separators become blanks, the ends are trimmed, and the text is
 // cut to `maxLength` UTF-16 units at a character boundary. May return empty.

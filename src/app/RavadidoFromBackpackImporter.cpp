@@ -1,8 +1,10 @@
 #include "app/RavadidoFromBackpackImporter.h"
 
 #include "app/NoteBuilder.h"
+#include "app/Ravadido.h"
 #include "app/WorkQueue.h"
 #include "backpack/TGBackpackAPI.h"
+#include "backpack/TGBackpackPage.h"
 
 namespace {
 
@@ -23,7 +25,8 @@ bool isAuthenticationExpiredError(const Error &error)
 
 RavadidoFromBackpackImporter::RavadidoFromBackpackImporter(std::shared_ptr<TGBackpackAPI> backpack,
                                                            WSKOAuthAuthentication authentication)
-    : m_backpack(std::move(backpack)), m_authentication(std::move(authentication))
+    : m_backpack(std::move(backpack)), m_authentication(std::move(authentication)),
+      m_builder(std::make_unique<NoteBuilder>([this] { return isCancelled(); }))
 {
 }
 
@@ -38,7 +41,6 @@ void RavadidoFromBackpackImporter::startImportingPages(const QList<BackpackPageP
 {
     m_pages = pages;
     m_stopImport = false;
-    m_builder = std::make_unique<NoteBuilder>(&m_stopImport);
     m_builder->resetUntitledCount();
     WorkQueue::runInBackground([self = shared_from_this()] { self->run(); });
 }
@@ -72,21 +74,30 @@ void RavadidoFromBackpackImporter::run()
 {
     OptionalError recorded;
     bool failed = false;
+    m_pagesLeftForNotebook.clear();
+    m_earlierNotes.clear();
+    for (const BackpackPagePtr &page : std::as_const(m_pages))
+        ++m_pagesLeftForNotebook[notebookNameForPage(*page)];
     if (setupRavadido(&recorded)) {
         for (const BackpackPagePtr &page : std::as_const(m_pages)) {
             if (isCancelled())
                 break;
             callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterWillImportPage(this, page); });
-            if (!importPage(page, &recorded)) {
+            const bool imported = importPage(page, &recorded);
+            if (imported)
+                callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterDidImportPage(this, page); });
+            // Only the page being imported keeps its document.
+            page->setContents(XmlDocument());
+            if (!imported) {
                 failed = true;
                 break;
             }
-            callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterDidImportPage(this, page); });
         }
     } else {
         failed = true;
     }
     m_ravadido.reset();
+    m_earlierNotes.clear();
 
     if (isCancelled()) {
         callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterWasCancelled(this); });
@@ -113,10 +124,15 @@ bool RavadidoFromBackpackImporter::setupRavadido(OptionalError *error)
     return false;
 }
 
+QString RavadidoFromBackpackImporter::notebookNameForPage(const TGBackpackPage &page)
+{
+    return NoteBuilder::fixupNotebookTitle(page.titleForDisplay());
+}
+
 Ravadido::NotebookPtr RavadidoFromBackpackImporter::createNotebookForPage(const BackpackPagePtr &page,
                                                                           OptionalError *error)
 {
-    const QString name = NoteBuilder::fixupNotebookTitle(page->titleForDisplay());
+    const QString name = notebookNameForPage(*page);
     OptionalError lookup;
     Ravadido::NotebookPtr notebook = m_ravadido->notebookWithName(name, &lookup);
     if (lookup) {
@@ -249,11 +265,16 @@ bool RavadidoFromBackpackImporter::deleteNotes(const std::vector<Ravadido::NoteP
 bool RavadidoFromBackpackImporter::importPageContents(const BackpackPagePtr &page,
                                                       const Ravadido::NotebookPtr &notebook, OptionalError *error)
 {
-    // The earlier import's notes are found first and removed only once the
-    // page has been imported anew, so a failure leaves them in place.
-    const std::optional<std::vector<Ravadido::NotePtr>> oldNotes = m_ravadido->notesInNotebook(notebook, error);
-    if (!oldNotes)
-        return false;
+    // The notebook's notes of an earlier import are found before this import
+    // adds any and removed only once the last page of this import that shares
+    // the notebook is in: a failure or cancel before that leaves them.
+    const std::string notebookGuid = *notebook->guid();
+    if (!m_earlierNotes.count(notebookGuid)) {
+        std::optional<std::vector<Ravadido::NotePtr>> earlier = m_ravadido->notesInNotebook(notebook, error);
+        if (!earlier)
+            return false;
+        m_earlierNotes.emplace(notebookGuid, std::move(*earlier));
+    }
 
     const std::optional<XmlDocument> details = m_backpack->page(page->backpackID());
     if (!details) {
@@ -277,7 +298,12 @@ bool RavadidoFromBackpackImporter::importPageContents(const BackpackPagePtr &pag
             return false;
         callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterDidImportWidget(this, widget, page); });
     }
-    return deleteNotes(*oldNotes);
+    if (--m_pagesLeftForNotebook[notebookNameForPage(*page)] > 0)
+        return true;
+    const auto earlier = m_earlierNotes.find(notebookGuid);
+    const std::vector<Ravadido::NotePtr> notes = std::move(earlier->second);
+    m_earlierNotes.erase(earlier);
+    return deleteNotes(notes);
 }
 
 bool RavadidoFromBackpackImporter::importPage(const BackpackPagePtr &page, OptionalError *error)

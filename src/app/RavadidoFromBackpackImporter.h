@@ -1,25 +1,41 @@
 #pragma once
 
+// Kept light: the windows include it. Everything the steps need is only
+// named here and included by the .cpp.
+
 #include "app/AssetDownloader.h"
-#include "app/Ravadido.h"
-#include "backpack/TGBackpackPage.h"
 #include "foundation/Error.h"
 #include "signin/WSKOAuthAuthentication.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 class NoteBuilder;
+class Ravadido;
 class RavadidoFromBackpackImporter;
 class TGBackpackAPI;
+class TGBackpackPage;
+namespace ravadido {
+class RURUNote;
+class RURUNotebook;
+} // namespace ravadido
+namespace importertest {
+class ImporterSteps;
+} // namespace importertest
 
+// The same record as the page's (backpack/TGBackpackPage.h).
+using WidgetRecord = QVariantMap;
 using BackpackPagePtr = std::shared_ptr<TGBackpackPage>;
 
 // What an import tells the user interface, always on the main thread. Every
@@ -76,26 +92,31 @@ public:
     // Also true once the application is quitting.
     bool isCancelled() const;
 
+private:
+    // Tests drive single steps through it.
+    friend class importertest::ImporterSteps;
+    using NotebookPtr = std::shared_ptr<ravadido::RURUNotebook>;
+    using NotePtr = std::shared_ptr<ravadido::RURUNote>;
+
     // The steps of one import, in the order the worker runs them. Each returns
     // its failure (false or nothing); a cancelled step leaves no error.
     static Error errorWithDescription(const QString &description, const QString &suggestion = {});
     bool setupRavadido(OptionalError *error);
-    Ravadido::NotebookPtr createNotebookForPage(const BackpackPagePtr &page, OptionalError *error);
+    static QString notebookNameForPage(const TGBackpackPage &page);
+    NotebookPtr createNotebookForPage(const BackpackPagePtr &page, OptionalError *error);
     QString downloadAsset(const WidgetRecord &widget, const BackpackPagePtr &page, OptionalError *error);
     std::optional<QStringList> downloadAssetsForWidget(const WidgetRecord &widget, const BackpackPagePtr &page,
                                                        OptionalError *error);
-    bool importWidget(const WidgetRecord &widget, const BackpackPagePtr &page,
-                      const Ravadido::NotebookPtr &notebook, OptionalError *error);
-    bool deleteNotes(const std::vector<Ravadido::NotePtr> &notes);
-    bool importPageContents(const BackpackPagePtr &page, const Ravadido::NotebookPtr &notebook,
-                            OptionalError *error);
+    bool importWidget(const WidgetRecord &widget, const BackpackPagePtr &page, const NotebookPtr &notebook,
+                      OptionalError *error);
+    bool deleteNotes(const std::vector<NotePtr> &notes);
+    bool importPageContents(const BackpackPagePtr &page, const NotebookPtr &notebook, OptionalError *error);
     bool importPage(const BackpackPagePtr &page, OptionalError *error);
 
     // AssetDownloaderDelegate, on the worker thread.
     void assetDownloader(AssetDownloader *downloader, const QString &path) override;
     void assetDownloader(AssetDownloader *downloader, const Error &error) override;
 
-private:
     void run();
     void postStatus(const QString &status, const BackpackPagePtr &page, bool uploading);
     // Runs `call` with the delegate on the main thread and waits; false when
@@ -113,6 +134,11 @@ private:
     // Guids of the notes this import created: never deleted as "old" notes,
     // also when two pages share a notebook.
     std::set<std::string> m_createdNoteGuids;
+    // Pages of this import still to come, by notebook name, and the notes
+    // each notebook held before this import, by notebook guid, until its
+    // last page is in.
+    std::map<QString, int> m_pagesLeftForNotebook;
+    std::map<std::string, std::vector<NotePtr>> m_earlierNotes;
 
     // The download in progress; written by the downloader's callbacks on the
     // worker thread.

@@ -524,8 +524,11 @@ std::optional<XmlDocument> TGBackpackAPI::documentFromResponse(const Request &re
     }
 
     std::optional<XmlDocument> document = XmlDocument::parse(cleanupXML(*text).toUtf8(), &m_error);
-    if (!document)
+    if (!document) {
+        if (m_error && m_error->is(kXMLParserErrorDomain, XmlDocument::kDocumentTypeRefused))
+            m_error = unreadableAnswerError(req.url, m_error->localizedDescription);
         return std::nullopt;
+    }
     xmlNodePtr root = document->root();
     if (xml::name(root) == QLatin1String("response")
         && xml::attribute(root, "success").value_or(QString()) != QLatin1String("true")) {

@@ -18,6 +18,16 @@ void initOnce()
 // messages off stderr.
 void ignoreError(void *, xmlErrorPtr) {}
 
+// Backpack never sends a document type declaration, and one in an answer
+// can define entities that grow to gigabytes when the text is read: the
+// parse stops at the declaration, before its internal subset.
+void refuseDocumentType(void *context, const xmlChar *, const xmlChar *, const xmlChar *)
+{
+    auto *ctxt = static_cast<xmlParserCtxtPtr>(context);
+    *static_cast<bool *>(ctxt->_private) = true;
+    xmlStopParser(ctxt);
+}
+
 Error errorFrom(const xmlError *e, const char *fallback)
 {
     if (!e || e->code == 0)
@@ -41,9 +51,20 @@ std::optional<XmlDocument> XmlDocument::parse(const QByteArray &utf8, OptionalEr
         setErrorSlot(error, Error(kXMLParserErrorDomain, XML_ERR_NO_MEMORY, QStringLiteral("out of memory")));
         return std::nullopt;
     }
+    bool hasDocumentType = false;
+    ctxt->_private = &hasDocumentType;
+    ctxt->sax->internalSubset = &refuseDocumentType;
     // Never XML_PARSE_NOENT or XML_PARSE_DTDLOAD: answers come from the network.
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
     xmlDocPtr doc = xmlCtxtReadMemory(ctxt, utf8.constData(), int(utf8.size()), "answer.xml", "UTF-8", options);
+    if (hasDocumentType) {
+        setErrorSlot(error, Error(kXMLParserErrorDomain, kDocumentTypeRefused,
+                                  QStringLiteral("The document has a document type declaration.")));
+        if (doc)
+            xmlFreeDoc(doc);
+        xmlFreeParserCtxt(ctxt);
+        return std::nullopt;
+    }
     if (!doc || !ctxt->wellFormed) {
         setErrorSlot(error, errorFrom(xmlCtxtGetLastError(ctxt), "The document is not well-formed."));
         if (doc)

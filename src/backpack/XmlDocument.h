@@ -16,11 +16,16 @@ inline const QString kXMLParserErrorDomain = QStringLiteral("NSXMLParserErrorDom
 
 // A parsed XML document, shared by everyone who holds a copy (libxml2
 // underneath). Service answers are untrusted: no network access, no DTD
-// loading, no entity substitution; white-space text nodes are kept.
+// loading, no entity substitution, and a document with a document type
+// declaration is refused; white-space text nodes are kept.
 class XmlDocument
 {
 public:
     XmlDocument() = default;
+
+    // The parse error code (kXMLParserErrorDomain) of a refused document type
+    // declaration; outside libxml2's own codes.
+    static constexpr long kDocumentTypeRefused = 100000;
 
     // Parses UTF-8 text; nothing, with the parser's error in *error, on failure.
     static std::optional<XmlDocument> parse(const QByteArray &utf8, OptionalError *error = nullptr);

@@ -251,8 +251,9 @@ TEST_F(ImporterEndToEnd, ReimportReplacesTheEarlierNotes)
     for (const QJsonValue &note : activeNotesByNotebook().value("Rezepte")) {
         titles << note["title"].toString();
         EXPECT_FALSE(firstGuids.contains(note["guid"].toString()));
-        if (note["title"].toString() == QLatin1String("Suppe"))
+        if (note["title"].toString() == QLatin1String("Suppe")) {
             EXPECT_TRUE(note["content"].toString().contains(QStringLiteral("Pfeffer"))) << note["content"].toString();
+        }
         for (const QJsonValue &resource : note["resources"].toArray())
             EXPECT_EQ(resourceBody(resource), site.assets.value("i1/a.png"));
     }
@@ -261,6 +262,43 @@ TEST_F(ImporterEndToEnd, ReimportReplacesTheEarlierNotes)
     QFile file(AssetDownloader::assetsPath() + QStringLiteral("/i1/a.png"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), site.assets.value("i1/a.png"));
+}
+
+// Memory stays flat over a long import: a page's document is held only while
+// that page is imported.
+TEST_F(ImporterEndToEnd, OnlyThePageBeingImportedKeepsItsDocument)
+{
+    Site site;
+    for (const char *id : {"1", "2", "3"})
+        site.pages << PageBuilder(id, QStringLiteral("Seite %1").arg(id)).note(QStringLiteral("n%1").arg(id), "N", "T");
+    useSite(site);
+    auto api = makeAPI();
+    const QList<BackpackPagePtr> pages = listedPages(*api);
+    RecordingDelegate delegate;
+    QStringList holding;  // per page event: the titles of the pages that hold a document
+    delegate.onEvent = [&](RavadidoFromBackpackImporter *, const QString &event) {
+        if (!event.startsWith(QLatin1String("will ")) && !event.startsWith(QLatin1String("did ")))
+            return;
+        QStringList titles;
+        for (const BackpackPagePtr &page : pages)
+            if (!page->contents().isNull())
+                titles << page->title();
+        holding << event + QStringLiteral(": ") + titles.join(QLatin1Char(','));
+    };
+    runImport(delegate, pages, api);
+    ASSERT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("finish"));
+    EXPECT_EQ(holding, (QStringList{"will Seite 1: ", "did Seite 1: Seite 1", "will Seite 2: ",
+                                    "did Seite 2: Seite 2", "will Seite 3: ", "did Seite 3: Seite 3"}));
+    for (const BackpackPagePtr &page : pages)
+        EXPECT_TRUE(page->contents().isNull()) << page->title();
+
+    // A failed page lets go of its document as well.
+    noteStore->injectFault(QStringLiteral("createNote"), {{"mode", "systemException"}, {"errorCode", 3}});
+    RecordingDelegate failing;
+    runImport(failing, pages, api);
+    ASSERT_EQ(failing.events.value(failing.events.size() - 1), QStringLiteral("fail"));
+    for (const BackpackPagePtr &page : pages)
+        EXPECT_TRUE(page->contents().isNull()) << page->title();
 }
 
 TEST_F(ImporterEndToEnd, EmptyPageListOnlyFinishes)

@@ -92,8 +92,9 @@ TEST_P(ImporterFailure, EndsWithTheStepsError)
     EXPECT_EQ(delegate.error->domain, c.domain) << failureText(delegate);
     EXPECT_EQ(delegate.error->code, c.code) << failureText(delegate);
     EXPECT_EQ(delegate.error->localizedDescription, c.description) << failureText(delegate);
-    if (!c.failureReason.isEmpty())
+    if (!c.failureReason.isEmpty()) {
         EXPECT_EQ(delegate.error->localizedFailureReason, c.failureReason) << failureText(delegate);
+    }
     EXPECT_EQ(isAuthenticationExpiredError(*delegate.error), c.code == 9 && c.domain == kLeafhaulErrorDomain);
 
     // The failing page was begun and never finished; no later page began.
@@ -223,8 +224,9 @@ TEST_P(ImporterCancel, EndsCancelledAndStopsThere)
         EXPECT_FALSE(delegate.events[i].startsWith(QLatin1String("did "))) << delegate.events[i];
     }
     EXPECT_EQ(activeNoteCount(), c.notes);
-    if (!c.absentFile.isEmpty())
+    if (!c.absentFile.isEmpty()) {
         EXPECT_FALSE(QFileInfo::exists(AssetDownloader::assetsPath() + c.absentFile)) << "the cancelled download left its file";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -262,8 +264,9 @@ TEST_F(ImporterTest, OldNotesGoOnlyAfterThePagesNewNotes)
     // The existing notebook is reused where it stands.
     EXPECT_EQ(noteStore->notebooks().size(), 2);
     for (const QJsonValue &nb : noteStore->notebooks())
-        if (nb["name"].toString() == kPageOne)
+        if (nb["name"].toString() == kPageOne) {
             EXPECT_EQ(nb["stack"].toString(), QStringLiteral("Woanders"));
+        }
     QStringList activeTitles;
     for (const QJsonValue &note : activeNotesByNotebook().value(kPageOne))
         activeTitles << note["title"].toString();
@@ -279,8 +282,129 @@ TEST_F(ImporterTest, OldNotesGoOnlyAfterThePagesNewNotes)
         << calls.join(' ');
     EXPECT_EQ(calls.count(QStringLiteral("deleteNote")), 2);
     for (const QJsonValue &note : noteStore->notes())
-        if (old.contains(note["guid"].toString()))
+        if (old.contains(note["guid"].toString())) {
             EXPECT_FALSE(note["active"].toBool());
+        }
+}
+
+// ------------------------------------------------------- shared notebooks
+
+const QString kShared = QStringLiteral("Gemeinsam");
+
+// Pages one and three share a notebook that holds two notes of an earlier
+// import; page two has its own.
+Site sharedNotebookSite()
+{
+    Site site;
+    site.pages << PageBuilder("301", kShared).note("a", "A", "Text");
+    site.pages << PageBuilder("302", QStringLiteral("Andere")).note("b", "B", "Text");
+    site.pages << PageBuilder("303", QStringLiteral(" ") + kShared).note("c1", "C1", "Text").note("c2", "C2", "Text");
+    return site;
+}
+
+struct SharedNotebookCase
+{
+    const char *name;
+    // The event at which `act` runs while the worker waits; none: no action.
+    QString at;
+    std::function<void(RavadidoFromBackpackImporter *, FakeNoteStore &, BackpackFake &)> act;
+    QString end;
+    // Active notes of the shared notebook at the end, sorted.
+    QStringList sharedNotes;
+};
+
+void PrintTo(const SharedNotebookCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ImporterSharedNotebook : public ImporterTest, public ::testing::WithParamInterface<SharedNotebookCase>
+{
+};
+
+// The earlier notes of a shared notebook go only after the last page of the
+// import that maps to it; until then a failure or cancel leaves them.
+TEST_P(ImporterSharedNotebook, KeepsEarlierNotesUntilItsLastPage)
+{
+    const SharedNotebookCase &c = GetParam();
+    useSite(sharedNotebookSite());
+    const QString guid = noteStore->addNotebook(kShared);
+    noteStore->addNotes(guid, {QStringLiteral("alt 1"), QStringLiteral("alt 2")});
+    auto api = makeAPI();
+    RecordingDelegate delegate;
+    delegate.onEvent = [&](RavadidoFromBackpackImporter *importer, const QString &event) {
+        if (event == c.at)
+            c.act(importer, *noteStore, *backpack);
+    };
+    runImport(delegate, listedPages(*api), api);
+
+    ASSERT_EQ(delegate.events.value(delegate.events.size() - 1), c.end) << failureText(delegate);
+    EXPECT_EQ(noteStore->notebooks().size(), 2);
+    QStringList shared;
+    for (const QJsonValue &note : activeNotesByNotebook().value(kShared))
+        shared << note["title"].toString();
+    shared.sort();
+    EXPECT_EQ(shared, c.sharedNotes);
+    EXPECT_EQ(noteStoreCalls().count(QStringLiteral("deleteNote")), c.end == QLatin1String("finish") ? 2 : 0);
+    // The earlier notes are looked up once, before this import adds any.
+    EXPECT_EQ(noteStoreCalls().count(QStringLiteral("findNotes")), 2);
+}
+
+const auto cancel = [](RavadidoFromBackpackImporter *importer, FakeNoteStore &, BackpackFake &) {
+    importer->cancel();
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    EachEnd, ImporterSharedNotebook,
+    ::testing::Values(
+        SharedNotebookCase{"AllPagesIn", {}, {}, "finish", {"A", "C1", "C2"}},
+        SharedNotebookCase{"CancelBeforeTheLastPage", "did Andere", cancel, "cancel", {"A", "alt 1", "alt 2"}},
+        SharedNotebookCase{"CancelWithinTheLastPage", "widget Note c1 [ Gemeinsam]", cancel, "cancel",
+                           {"A", "C1", "alt 1", "alt 2"}},
+        SharedNotebookCase{"LastPagesDetailsFail", "did Andere",
+                           [](RavadidoFromBackpackImporter *, FakeNoteStore &, BackpackFake &bp) {
+                               bp.enqueue(QStringLiteral("ws/page/303"), 500);
+                           },
+                           "fail", {"A", "alt 1", "alt 2"}},
+        SharedNotebookCase{"LastPagesNoteFails", "widget Note c1 [ Gemeinsam]",
+                           [](RavadidoFromBackpackImporter *, FakeNoteStore &ns, BackpackFake &) {
+                               ns.injectFault(QStringLiteral("createNote"),
+                                              {{"mode", "systemException"}, {"errorCode", 3}});
+                           },
+                           "fail", {"A", "C1", "alt 1", "alt 2"}}),
+    [](const ::testing::TestParamInfo<SharedNotebookCase> &info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- building
+
+// A cancel that lands while a note is built, after the builder's last look
+// at the flag: that note is never sent.
+TEST_F(ImporterTest, CancelWhileANoteIsBuiltSendsNoNote)
+{
+    useSite(twoPageSite());
+    auto api = makeAPI();
+    auto importer = std::make_shared<RavadidoFromBackpackImporter>(api, authenticationFor(noteStore->noteStoreUrl()));
+    int checks = 0;
+    // The gallery builder asks once per image; the cancel comes right after
+    // the second (last) answer.
+    ImporterSteps::setBuilderCancellationCheck(*importer, [&checks, raw = importer.get()] {
+        if (++checks == 2)
+            raw->cancel();
+        return false;
+    });
+    RecordingDelegate delegate;
+    importer->setDelegate(&delegate);
+    importer->startImportingPages(listedPages(*api));
+    ASSERT_TRUE(pumpUntil([&] { return delegate.ends > 0; })) << failureText(delegate);
+    ASSERT_TRUE(WorkQueue::waitForBackgroundWork(60000));
+
+    EXPECT_EQ(checks, 2);
+    EXPECT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("cancel")) << failureText(delegate);
+    EXPECT_FALSE(delegate.events.contains(QStringLiteral("widget Gallery g1 [") + kPageOne + "]"));
+    EXPECT_EQ(noteStoreCalls().count(QStringLiteral("createNote")), 1);
+    QStringList titles;
+    for (const QJsonValue &note : noteStore->notes())
+        titles << note["title"].toString();
+    EXPECT_EQ(titles, QStringList{QStringLiteral("Erste Notiz")});
 }
 
 // ---------------------------------------------------------------- downloads
@@ -299,7 +423,7 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
     };
 
     OptionalError error;
-    const QString first = importer->downloadAsset(image("i1", "a.png"), page, &error);
+    const QString first = ImporterSteps::downloadAsset(*importer, image("i1", "a.png"), page, &error);
     ASSERT_FALSE(first.isEmpty()) << (error ? error->toString() : QString());
     EXPECT_FALSE(error);
 
@@ -313,12 +437,13 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
                                Later{"empty identifier", image("", "a.png")}}) {
         SCOPED_TRACE(later.why);
         OptionalError laterError;
-        const QString path = importer->downloadAsset(later.widget, page, &laterError);
+        const QString path = ImporterSteps::downloadAsset(*importer, later.widget, page, &laterError);
         EXPECT_TRUE(path.isEmpty()) << path;
         EXPECT_TRUE(laterError);
     }
     EXPECT_TRUE(QFileInfo::exists(first));
-    EXPECT_EQ(importer->downloadAssetsForWidget(WidgetRecord{{"widgetType", "Note"}}, page, &error), std::nullopt);
+    EXPECT_EQ(ImporterSteps::downloadAssetsForWidget(*importer, WidgetRecord{{"widgetType", "Note"}}, page, &error),
+              std::nullopt);
     EXPECT_EQ(error ? error->localizedDescription : QString(), QStringLiteral("Widget has no assets"));
 }
 

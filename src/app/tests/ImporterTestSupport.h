@@ -9,6 +9,7 @@
 #include "ravadido/tests/FakeNoteStore.h"
 
 #include "app/AssetDownloader.h"
+#include "app/NoteBuilder.h"
 #include "app/RavadidoFromBackpackImporter.h"
 #include "app/WorkQueue.h"
 #include "backpack/TGBackpackAPI.h"
@@ -120,6 +121,29 @@ inline WSKOAuthAuthentication authenticationFor(const QUrl &noteStoreUrl, const 
     auth.setUserEmail(noteStoreUrl.toString());
     return auth;
 }
+
+// Single steps of an import, which the importer keeps private.
+class ImporterSteps
+{
+public:
+    static QString downloadAsset(RavadidoFromBackpackImporter &importer, const WidgetRecord &widget,
+                                 const BackpackPagePtr &page, OptionalError *error)
+    {
+        return importer.downloadAsset(widget, page, error);
+    }
+    static std::optional<QStringList> downloadAssetsForWidget(RavadidoFromBackpackImporter &importer,
+                                                              const WidgetRecord &widget,
+                                                              const BackpackPagePtr &page, OptionalError *error)
+    {
+        return importer.downloadAssetsForWidget(widget, page, error);
+    }
+    // The note builder asks `check` instead of the importer whether the run
+    // was cancelled. Before the start.
+    static void setBuilderCancellationCheck(RavadidoFromBackpackImporter &importer, std::function<bool()> check)
+    {
+        importer.m_builder = std::make_unique<NoteBuilder>(std::move(check));
+    }
+};
 
 // Both fakes for the whole test binary run (ctest runs each case in a
 // process of its own); every test starts from an empty NoteStore, the given

@@ -55,7 +55,7 @@ class NoteBuilderTest : public testing::Test
 protected:
     QTemporaryDir dir;
     std::atomic<bool> stop{false};
-    NoteBuilder builder{&stop};
+    NoteBuilder builder{[this] { return stop.load(); }};
 
     QString writeFile(const QString &name, const QByteArray &bytes)
     {
@@ -130,6 +130,16 @@ TEST_F(NoteBuilderTest, BodiesFollowTheLayoutOfTheirKind)
          {},
          R"(<en-todo checked="true"/> a <strong>b</strong><br/><en-todo checked="false"/> c &amp; d<br/>)"
          R"(<en-todo checked="false"/> e<br/>)"},
+        // Text that only looks like a tag stays text: the service would
+        // refuse an unknown element.
+        {"listItemThatLooksLikeATag",
+         {{"widgetType", "List"}, {"name", "L"}, {"items", QVariantList{item(false, "Buy <adapter> & charger")}}},
+         {},
+         R"(<en-todo checked="false"/> Buy &lt;adapter&gt; &amp; charger<br/>)"},
+        {"noteWithForbiddenMarkup",
+         {{"widgetType", "Note"}, {"title", "T"}, {"text", R"(<form>Name <input type="text"> <b class="k">fett</b></form>)"}},
+         {},
+         "<p>Name  <b>fett</b></p>"},
         {"galleryWithAndWithoutDescription",
          {{"widgetType", "Gallery"},
           {"name", "G"},
@@ -158,7 +168,7 @@ TEST_F(NoteBuilderTest, BodiesFollowTheLayoutOfTheirKind)
         OptionalError error;
         const auto note = builder.createNoteForWidget(row.widget, row.paths, &error);
         ASSERT_TRUE(note) << (error ? error->toString().toStdString() : "");
-        EXPECT_EQ(qs(note->content()), kHead + row.body + QStringLiteral("</en-note>"));
+        EXPECT_EQ(qs(note->content()).toStdString(), (kHead + row.body + QStringLiteral("</en-note>")).toStdString());
         // One resource per media tag; each body sent once, as data, with its
         // own hash and size.
         const auto resources = note->resources().value_or(std::vector<std::shared_ptr<RURUResource>>{});

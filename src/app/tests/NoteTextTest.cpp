@@ -40,6 +40,84 @@ TEST(NoteText, FixupNoteText)
         EXPECT_EQ(fixupNoteText(row.input), row.expected) << row.name;
 }
 
+// Only "&name;", "&#digits;" and "&#xhex;" are references; an ampersand
+// before anything else, "&#;" and "&#x;" included, is bare.
+TEST(NoteText, EntitizeAmpersandsKeepsOnlyCompleteReferences)
+{
+    const Row rows[] = {
+        {"emptyDecimal", "a &#; b", "a &amp;#; b"},
+        {"emptyHex", "a &#x; b", "a &amp;#x; b"},
+        {"capitalEmptyHex", "&#X;", "&amp;#X;"},
+        {"named", "&name; &eacute;", "&name; &eacute;"},
+        {"decimal", "&#123;", "&#123;"},
+        {"hex", "&#x1F; &#X1f;", "&#x1F; &#X1f;"},
+        {"emptyBeforeComplete", "&#;&#123;", "&amp;#;&#123;"},
+    };
+    for (const Row &row : rows) {
+        EXPECT_EQ(entitizeAmpersands(row.input), row.expected) << row.name;
+        EXPECT_EQ(fixupNoteText(row.input), row.expected) << row.name;
+    }
+}
+
+// The service rejects a note with an element or attribute its ENML DTD does
+// not allow.
+TEST(NoteText, EnmlBodyHoldsOnlyWhatTheServiceAllows)
+{
+    const Row rows[] = {
+        {"textThatLooksLikeATag", "Buy <adapter> &amp; charger", "Buy &lt;adapter&gt; &amp; charger"},
+        {"unknownEndTag", "a </adapter> b", "a &lt;/adapter&gt; b"},
+        {"unknownWithAttributes", R"(<x-y z="1">w)", R"(&lt;x-y z="1"&gt;w)"},
+        {"namespaced", "<o:p>x</o:p>", "&lt;o:p&gt;x&lt;/o:p&gt;"},
+        {"builderElementsAreText", R"(<en-todo checked="true"/>x)", R"(&lt;en-todo checked="true"/&gt;x)"},
+        {"strayLess", "a < b <3", "a &lt; b &lt;3"},
+        {"forbiddenElementKeepsItsText", R"(<form action="/x">Name <input type="text"><button>Los</button></form>)",
+         "Name Los"},
+        {"scriptTextStays", "<p>a<script>b()</script></p>", "<p>ab()</p>"},
+        {"documentWrappersGo", "<html><head><title>T</title></head><body><p>x</p></body></html>",
+         "&lt;title&gt;T&lt;/title&gt;<p>x</p>"},
+        {"forbiddenAttributesGo", R"re(<p id="a" class="b" onclick="c()" style="color:red">x</p>)re",
+         R"(<p style="color:red">x</p>)"},
+        {"attributesOfAnotherElementGo", R"(<span href="x" align="left">y</span>)", "<span>y</span>"},
+        {"focusAndDataAttributesGo",
+         R"(<a href="h" accesskey="k" tabindex="1" onmouseover="m">l</a><img src="s" dynsrc="d" data="e"/>)",
+         R"(<a href="h">l</a><img src="s"/>)"},
+        {"capitalTagsLowered", "<B>fett</B><BR/>", "<b>fett</b><br/>"},
+        {"commentsGo", "a<!-- b -->c", "ac"},
+        {"allowedMarkupKeptAsWritten",
+         R"(<p align="center">Grüße <a href="http://x/?a=1&amp;b=2">mehr</a></p><br/><table border="1"><tr><td colspan="2">z</td></tr></table>)",
+         R"(<p align="center">Grüße <a href="http://x/?a=1&amp;b=2">mehr</a></p><br/><table border="1"><tr><td colspan="2">z</td></tr></table>)"},
+    };
+    for (const Row &row : rows) {
+        const QString body = enmlBody(row.input);
+        EXPECT_EQ(body, row.expected) << row.name;
+        EXPECT_TRUE(isWellFormedFragment(body)) << row.name;
+        EXPECT_EQ(firstNonEnmlMarkup(body), QString()) << row.name;
+    }
+}
+
+TEST(NoteText, FirstNonEnmlMarkup)
+{
+    const Row rows[] = {
+        {"allowed", R"(<p>a<en-todo checked="true"/><en-media type="image/png" hash="00"/></p>)", ""},
+        {"forbiddenElement", "<p><form/></p>", "form"},
+        {"unknownElement", "<adapter/>", "adapter"},
+        {"forbiddenAttribute", R"(<p class="x"/>)", "p@class"},
+        {"attributeOfAnotherElement", R"(<en-todo hash="x"/>)", "en-todo@hash"},
+        {"notWellFormed", "<p>", "(not well-formed)"},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(firstNonEnmlMarkup(row.input), row.expected) << row.name;
+    for (const char *forbidden : {"applet", "base", "basefont", "bgsound", "blink", "body", "button", "dir", "embed",
+                                  "fieldset", "form", "frame", "frameset", "head", "html", "iframe", "ilayer",
+                                  "input", "isindex", "label", "layer", "legend", "link", "marquee", "menu", "meta",
+                                  "noframes", "noscript", "object", "optgroup", "option", "param", "plaintext",
+                                  "script", "select", "style", "textarea", "xml"})
+        EXPECT_FALSE(isEnmlElement(QLatin1String(forbidden))) << forbidden;
+    for (const char *attribute : {"id", "class", "onclick", "accesskey", "data", "dynsrc", "tabindex"})
+        for (const char *element : {"a", "p", "img", "td", "en-media"})
+            EXPECT_FALSE(isEnmlAttribute(QLatin1String(element), QLatin1String(attribute))) << element << attribute;
+}
+
 TEST(NoteText, PreprocessNoteTextReducesMailLinks)
 {
     const Row rows[] = {

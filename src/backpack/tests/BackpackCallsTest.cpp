@@ -98,8 +98,9 @@ TEST_F(BackpackTest, CompletedStateIsSetOnlyWhenTheListWasRead)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(fake->reset());
-        if (!c.canned.isEmpty())
+        if (!c.canned.isEmpty()) {
             ASSERT_TRUE(fake->enqueue(c.canned));
+        }
         EXPECT_EQ(api->setCompleted(true, c.item, c.list, "7"), c.result);
         EXPECT_EQ(errorCode(*api), c.errorCode);
         EXPECT_EQ(fake->requests().size(), c.requests);

@@ -104,8 +104,9 @@ TEST_F(BackpackTest, RequestBodiesAreSentByteForByte)
         EXPECT_EQ(r["path"].toString(), c.path);
         EXPECT_EQ(r["body"].toString(), c.body);
         EXPECT_EQ(r["host"].toString(), "acme." + fake->domain());
-        if (!c.body.isEmpty())
+        if (!c.body.isEmpty()) {
             EXPECT_EQ(r["headers"].toObject()["Content-Type"].toString(), c.contentType);
+        }
 
         // The connection, kept open, closes without an answer once the request
         // has arrived: only a read (or the sign-in) is sent again.
@@ -195,8 +196,9 @@ TEST_F(BackpackTest, EveryFailedAnswerLeavesTheNamedError)
         ASSERT_TRUE(api->error());
         const Error &e = *api->error();
         EXPECT_EQ(e.domain, c.domain);
-        if (c.code >= 0)
+        if (c.code >= 0) {
             EXPECT_EQ(e.code, c.code);
+        }
         if (c.domain == bp) {
             EXPECT_EQ(e.localizedDescription, c.description);
             EXPECT_EQ(e.localizedFailureReason, c.reason);
@@ -207,6 +209,24 @@ TEST_F(BackpackTest, EveryFailedAnswerLeavesTheNamedError)
         }
         EXPECT_TRUE(waits.isEmpty());
     }
+}
+
+// Backpack never sends a document type declaration; one that defines a 50 KB
+// entity used 20,000 times must not become a billion characters of text.
+TEST_F(BackpackTest, AnAnswerWithADocumentTypeIsUnreadable)
+{
+    const QString answer = "<?xml version=\"1.0\"?><!DOCTYPE response [<!ENTITY e \"" + QString(50 * 1024, 'a')
+        + "\">]><response success=\"true\"><page id=\"7\" title=\"T\"><notes><note id=\"1\" title=\"t\">"
+        + QStringLiteral("&e;").repeated(20000) + "</note></notes></page></response>";
+    ASSERT_TRUE(fake->enqueue("ws/page/7", 200, answer));
+    auto api = makeAPI();
+    EXPECT_FALSE(api->page("7"));
+    ASSERT_TRUE(api->error());
+    EXPECT_EQ(api->error()->domain, SyncHttp::kURLErrorDomain);
+    EXPECT_EQ(api->error()->code, SyncHttp::URLErrorCannotDecodeRawData);
+    EXPECT_EQ(api->error()->localizedDescription, QStringLiteral("Backpack sent an answer that could not be read."));
+    EXPECT_EQ(api->error()->userInfo.value(SyncHttp::kFailingURLStringKey).toString(),
+              QStringLiteral("https://acme.%1/ws/page/7").arg(fake->domain()));
 }
 
 class RecordingDelegate : public TGBackpackAPIDelegate
@@ -259,10 +279,12 @@ TEST_F(BackpackTest, PutAndDeleteAnswersFollowTheirOwnRules)
         EXPECT_EQ(api->error().has_value(), !c.document);
         if (document) {
             EXPECT_EQ(xml::name(document->root()), c.root);
-            if (c.root == QLatin1String("response"))
+            if (c.root == QLatin1String("response")) {
                 EXPECT_EQ(xml::attribute(document->root(), "success"), QStringLiteral("true"));
-            if (c.root == QLatin1String("x"))
+            }
+            if (c.root == QLatin1String("x")) {
                 EXPECT_EQ(xml::attribute(document->root(), "a"), QStringLiteral("1<2"));
+            }
         } else {
             EXPECT_EQ(api->error()->domain, kXMLParserErrorDomain);
         }
@@ -296,8 +318,9 @@ TEST_F(BackpackTest, RetriesAreCappedAndWaitsBounded)
             EXPECT_EQ(pages->size(), 2);
         else
             EXPECT_EQ(api->error()->localizedFailureReason, QStringLiteral("503 Busy"));
-        if (!c.logLine.isEmpty())
+        if (!c.logLine.isEmpty()) {
             EXPECT_EQ(out, c.logLine.toStdString());
+        }
         EXPECT_EQ(QString::fromStdString(out).count('\n'), c.waits.size());
     }
 }

@@ -280,7 +280,10 @@ TEST(TGTextileConverter, RandomTextNeverPutsMarkupInAttributes)
 TEST(TGTextileConverter, AnyInputConverts)
 {
     const TGTextileConverter converter;
-    const QByteArray invalidUtf8("\xff\xfe\xc3(\xa0\xa1 *x* \xf0\x28\x8c\x28 _y_", 26);
+    // Lengths come from the literals themselves.
+    static constexpr char kInvalidUtf8[] = "\xff\xfe\xc3(\xa0\xa1 *x* \xf0\x28\x8c\x28 _y_";
+    const QByteArray invalidUtf8(kInvalidUtf8, sizeof kInvalidUtf8 - 1);
+    static constexpr char kWithNuls[] = "a\0b *c*\0 www.d.com\0";
     QString loneSurrogates;
     loneSurrogates += QChar(0xD800);
     loneSurrogates += QStringLiteral("_a_ ");
@@ -288,7 +291,7 @@ TEST(TGTextileConverter, AnyInputConverts)
     loneSurrogates += QStringLiteral("!b!");
     const QString inputs[] = {
         QString::fromUtf8(invalidUtf8),
-        QString::fromUtf8("a\0b *c*\0 www.d.com\0", 20),
+        QString::fromUtf8(kWithNuls, sizeof kWithNuls - 1),
         loneSurrogates,
         QStringLiteral("*unclosed _markup \"link ( [note !img %{span"),
         QStringLiteral("|_. |\n|\n| |\n# \n* \n##\n"),
