@@ -292,10 +292,10 @@ TEST_P(FetcherRedirectCookieTest, CookiesAndCredentialsStayWithTheirHost)
 {
     const CookieRedirectCase &c = GetParam();
     WSKHTTPFetcher::staticCookieStorage()->setCookies(
-        cookiesFromSetCookieHeaders({"jar=a", "wide=all; Domain=test"}, QUrl("http://a.test/")));
-    WSKHTTPFetcher::staticCookieStorage()->setCookies(cookiesFromSetCookieHeaders({"jar=b"}, QUrl("http://b.test/")));
+        cookiesFromSetCookieHeaders({"jar=a", "wide=all; Domain=site.test"}, QUrl("http://a.site.test/")));
+    WSKHTTPFetcher::staticCookieStorage()->setCookies(cookiesFromSetCookieHeaders({"jar=b"}, QUrl("http://b.site.test/")));
 
-    HttpRequest request(QStringLiteral("http://a.test/start"));
+    HttpRequest request(QStringLiteral("http://a.site.test/start"));
     request.setHeader(QStringLiteral("Cookie"), QStringLiteral("mine=1"));
     request.setHeader(QStringLiteral("Authorization"), QStringLiteral("OAuth secret"));
     auto fetcher = begin(request);
@@ -314,10 +314,10 @@ TEST_P(FetcherRedirectCookieTest, CookiesAndCredentialsStayWithTheirHost)
 
 INSTANTIATE_TEST_SUITE_P(
     RedirectRule, FetcherRedirectCookieTest,
-    testing::Values(CookieRedirectCase{"sameHost", "http://a.test/next", "mine=1; jar=a; wide=all; fresh=1", true},
-                    CookieRedirectCase{"otherHost", "http://b.test/next", "wide=all; jar=b", false},
-                    CookieRedirectCase{"otherPort", "http://a.test:81/next", "jar=a; wide=all; fresh=1", false},
-                    CookieRedirectCase{"toHttps", "https://a.test/next", "jar=a; wide=all; fresh=1", false},
+    testing::Values(CookieRedirectCase{"sameHost", "http://a.site.test/next", "mine=1; jar=a; wide=all; fresh=1", true},
+                    CookieRedirectCase{"otherHost", "http://b.site.test/next", "wide=all; jar=b", false},
+                    CookieRedirectCase{"otherPort", "http://a.site.test:81/next", "jar=a; wide=all; fresh=1", false},
+                    CookieRedirectCase{"toHttps", "https://a.site.test/next", "jar=a; wide=all; fresh=1", false},
                     CookieRedirectCase{"elsewhere", "http://c.example/next", nullptr, false}),
     [](const testing::TestParamInfo<CookieRedirectCase> &info) { return std::string(info.param.name); });
 

@@ -63,6 +63,7 @@ if __name__ == "__main__":
         tlsfake.serve(Handler)
     else:
         server = tlsfake.Server(("127.0.0.1", 0), Handler)
+        tlsfake.exit_with_parent()
         print("PORT %d" % server.server_address[1], flush=True)
         try:
             server.serve_forever()
