@@ -12,6 +12,8 @@
 #include <QEventLoop>
 #include <QTemporaryDir>
 
+#include <functional>
+
 inline void PrintTo(const QString &text, std::ostream *os)
 {
     *os << '"' << text.toStdString() << '"';
@@ -559,6 +561,58 @@ TEST_F(FetcherTest, StopAndDropInsideTheFinishedCallbackAreSafe)
     EXPECT_TRUE(watch.expired());
     expectBalancedNotifications();
 }
+
+struct EndCase
+{
+    const char *name;
+    std::function<void(FakeConnection &, WSKHTTPFetcher &)> end;
+};
+
+void PrintTo(const EndCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class FetcherEndTest : public FetcherTest, public testing::WithParamInterface<EndCase>
+{
+};
+
+// The connection goes only with a later event; the fetcher must not wait for
+// it, or the two keep each other alive when that event never comes.
+TEST_P(FetcherEndTest, AnEndedFetchLetsItsFetcherGoBeforeItsConnection)
+{
+    auto fetcher = begin();
+    std::weak_ptr<WSKHTTPFetcher> watch = fetcher;
+    GetParam().end(last(), *fetcher);
+    fetcher.reset();
+    EXPECT_TRUE(watch.expired());
+    expectBalancedNotifications();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryEnd, FetcherEndTest,
+    testing::Values(
+        EndCase{"finished", [](FakeConnection &c, WSKHTTPFetcher &) { c.respond(200, "x"); }},
+        EndCase{"statusError", [](FakeConnection &c, WSKHTTPFetcher &) { c.respond(404); }},
+        EndCase{"failed", [](FakeConnection &c, WSKHTTPFetcher &) { c.fail(SyncHttp::URLErrorTimedOut); }},
+        EndCase{"stopped", [](FakeConnection &, WSKHTTPFetcher &f) { f.stopFetching(); }},
+        EndCase{"redirectedThenFinished",
+                [](FakeConnection &c, WSKHTTPFetcher &) {
+                    c.redirect("http://a.test/next");
+                    c.respond(200, "x");
+                }},
+        EndCase{"redirectedThenStopped",
+                [](FakeConnection &c, WSKHTTPFetcher &f) {
+                    c.redirect("http://b.test/next");
+                    f.stopFetching();
+                }},
+        EndCase{"redirectTakenAsTheAnswer",
+                [](FakeConnection &c, WSKHTTPFetcher &) {
+                    c.redirect("http://a.test/next");
+                    c.respond(302, {}, {{"Location", "http://a.test/again"}});
+                }},
+        EndCase{"challengeRefused", [](FakeConnection &c, WSKHTTPFetcher &) { c.challenge(3); }}),
+    [](const testing::TestParamInfo<EndCase> &info) { return std::string(info.param.name); });
 
 TEST_F(FetcherTest, NoCallbackAfterStopEvenWhenTheConnectionGoesOn)
 {
