@@ -118,6 +118,32 @@ TEST_F(FetcherLiveTest, RedirectKeepsCredentialsAndCookiesOnlyOnTheSameHost)
     }
 }
 
+TEST_F(FetcherLiveTest, TwentyRedirectsAreFollowedAndTheTwentyFirstFails)
+{
+    const struct
+    {
+        int redirects;
+        bool arrives;
+    } cases[] = {{19, true}, {20, true}, {21, false}, {40, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.redirects);
+        auto fetcher = WSKHTTPFetcher::fetcherWithURLString(url(QStringLiteral("/hops/%1").arg(c.redirects)));
+        Result result = fetch(fetcher);
+        ASSERT_TRUE(result.finished);
+        if (c.arrives) {
+            ASSERT_FALSE(result.error) << result.error->toString().toStdString();
+            EXPECT_EQ(result.data, QByteArray("arrived"));
+            EXPECT_TRUE(fetcher->mutableRequest()->url.endsWith(QStringLiteral("/hops/0")));
+        } else {
+            ASSERT_TRUE(result.error);
+            EXPECT_TRUE(result.error->is(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorHTTPTooManyRedirects))
+                << result.error->toString().toStdString();
+            // The 21st redirect is refused, not followed.
+            EXPECT_TRUE(fetcher->mutableRequest()->url.endsWith(QStringLiteral("/hops/%1").arg(c.redirects - 20)));
+        }
+    }
+}
+
 TEST_F(FetcherLiveTest, ErrorStatusCarriesItsBody)
 {
     Result result = fetch(WSKHTTPFetcher::fetcherWithURLString(url(QStringLiteral("/status/401?body=denied"))));
