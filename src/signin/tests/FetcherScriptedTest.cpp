@@ -215,8 +215,9 @@ TEST_P(FetcherStatusTest, StatusDecidesTheOutcome)
         EXPECT_EQ(outcome.error->domain, QString::fromLatin1(kWSKHTTPFetcherStatusDomain));
         EXPECT_EQ(outcome.error->code, c.status);
         EXPECT_EQ(outcome.error->userInfo.contains(QStringLiteral("data")), c.hasDataKey);
-        if (c.hasDataKey)
+        if (c.hasDataKey) {
             EXPECT_EQ(outcome.error->userInfo.value(QStringLiteral("data")).toByteArray(), QByteArray(c.body));
+        }
     }
     EXPECT_FALSE(fetcher->isFetching());
     expectBalancedNotifications();
@@ -388,8 +389,9 @@ TEST_F(FetcherTest, RetriesDoubleUntilTheMaximumThenReportTheError)
     for (size_t attempt = 1; outcome.calls == 0 && attempt < 10; ++attempt) {
         ASSERT_TRUE(waitUntil([&] { return connections.size() == attempt; }));
         last().respond(503, "busy");
-        if (outcome.calls == 0)
+        if (outcome.calls == 0) {
             ASSERT_TRUE(waitUntil([&] { return connections.size() == attempt + 1 || outcome.calls > 0; }));
+        }
     }
     // 0.002, 0.004, 0.008; the next (0.016, capped to 0.01) is not below the maximum.
     EXPECT_EQ(fetcher->retryCount(), 3u);
