@@ -86,8 +86,9 @@ struct RunningFetches
 
 RunningFetches &runningFetches()
 {
-    static RunningFetches running;
-    return running;
+    // Never destroyed: a fetcher may outlive the other statics.
+    static RunningFetches *const running = new RunningFetches;
+    return *running;
 }
 
 void unregisterRunningFetch(WSKHTTPFetcher *fetcher)
@@ -149,10 +150,10 @@ public:
 
     void detach()
     {
+        // The fetcher may go with this reference, after the lock is released.
         std::shared_ptr<WSKURLConnectionDelegate> gone;
         QMutexLocker locker(&m_lock);
         gone.swap(m_fetcher);
-        locker.unlock(); // the fetcher may go with the last reference
     }
 
     std::optional<HttpRequest> connectionWillSendRequest(WSKURLConnection *connection, const HttpRequest &request,
