@@ -5,6 +5,11 @@
 #include <QHostAddress>
 #include <QMutexLocker>
 
+#include <libpsl.h>
+
+#include <algorithm>
+#include <memory>
+
 namespace {
 
 bool isComplete(const QNetworkCookie &cookie)
@@ -53,6 +58,34 @@ bool cookieDomainMatchesHost(const QString &cookieDomain, const QString &host)
     return cookieDomain == host;
 }
 
+// RFC 6265 4.1.1: no control character in a name or value; one would be
+// echoed into the Cookie header of every later request.
+bool hasControlCharacter(const QByteArray &bytes)
+{
+    return std::any_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) < 0x20 || uchar(c) == 0x7F; });
+}
+
+bool isSendable(const QNetworkCookie &cookie)
+{
+    return !hasControlCharacter(cookie.name()) && !hasControlCharacter(cookie.value());
+}
+
+// The newest list the system has, else the one built into the library.
+const psl_ctx_t *publicSuffixList()
+{
+    static const std::unique_ptr<psl_ctx_t, void (*)(psl_ctx_t *)> latest(psl_latest(nullptr), psl_free);
+    return latest ? latest.get() : psl_builtin();
+}
+
+// A name no one registers under (com, co.uk, or a top-level name the list
+// does not know): a cookie for it would go to every site below it.
+bool isPublicSuffix(const QString &domain)
+{
+    const psl_ctx_t *list = publicSuffixList();
+    const QByteArray ace = QUrl::toAce(domain);
+    return list && !ace.isEmpty() && psl_is_public_suffix(list, ace.constData());
+}
+
 // RFC 6265 5.1.4 default-path: the path up to, not including, its last "/".
 QString defaultPath(const QUrl &url)
 {
@@ -75,6 +108,8 @@ void WSKCookieStorage::setCookies(const QList<QNetworkCookie> &cookies)
             qWarning().noquote() << "Cookie incomplete:" << cookie.toRawForm();
             continue;
         }
+        if (!isSendable(cookie))
+            continue;
         const qsizetype old = indexOfCookieMatching(cookie);
         if (old >= 0)
             cookies_.removeAt(old);
@@ -169,17 +204,22 @@ QList<QNetworkCookie> cookiesFromSetCookieHeaders(const QList<QByteArray> &setCo
         return result;
     for (const QByteArray &value : setCookieValues) {
         for (QNetworkCookie cookie : QNetworkCookie::parseCookies(value)) {
+            if (!isSendable(cookie))
+                continue;
             QString domain = cookie.domain().toLower();
+            if (domain.startsWith(QLatin1Char('.')))
+                domain.remove(0, 1);
             if (domain.isEmpty()) {
                 domain = host;
-            } else {
-                if (domain.startsWith(QLatin1Char('.')))
-                    domain.remove(0, 1);
-                if (!domainMatches(host, domain))
-                    continue; // a server may not set cookies for another site
-                // localhost takes its own name only, so it has no domain cookies.
-                if (!isIPAddress(domain) && domain != QLatin1String("localhost"))
-                    domain.prepend(QLatin1Char('.'));
+            } else if (!domainMatches(host, domain)) {
+                continue; // a server may not set cookies for another site
+            } else if (isPublicSuffix(domain)) {
+                // RFC 6265 5.3 step 5: only the suffix's own host may name
+                // it, and then the cookie stays with that host.
+                if (domain != host)
+                    continue;
+            } else if (!isIPAddress(domain)) {
+                domain.prepend(QLatin1Char('.'));
             }
             cookie.setDomain(domain);
             if (!cookie.path().startsWith(QLatin1Char('/')))
@@ -194,6 +234,8 @@ QByteArray cookieHeaderForCookies(const QList<QNetworkCookie> &cookies)
 {
     QByteArray header;
     for (const QNetworkCookie &cookie : cookies) {
+        if (!isSendable(cookie))
+            continue;
         if (!header.isEmpty())
             header += "; ";
         header += cookie.name() + '=' + cookie.value();

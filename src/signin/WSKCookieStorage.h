@@ -21,7 +21,8 @@ public:
 // An in-memory cookie jar for the life of the process. A cookie whose domain
 // starts with "." was set with a Domain attribute and goes to that domain and
 // its subdomains; any other cookie is host-only and goes to its own host only.
-// Safe to share between threads.
+// A cookie with a control character in its name or value is never stored or
+// sent. Safe to share between threads.
 class WSKCookieStorage : public WSKCookieStorageProtocol
 {
 public:
@@ -50,8 +51,10 @@ private:
 
 // The cookies of a response's Set-Cookie header values, completed for the
 // response's URL: a missing Domain makes a host-only cookie, a missing Path
-// takes the URL's directory. A cookie whose Domain the URL's host does not
-// belong to is dropped.
+// takes the URL's directory. A cookie is dropped when the URL's host does not
+// belong to its Domain, when that Domain is a public suffix ("com", "co.uk")
+// other than the host itself, or when its name or value holds a control
+// character.
 QList<QNetworkCookie> cookiesFromSetCookieHeaders(const QList<QByteArray> &setCookieValues,
                                                   const QUrl &url);
 

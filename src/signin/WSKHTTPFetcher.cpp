@@ -11,6 +11,7 @@
 #include <QMetaMethod>
 #include <QMutexLocker>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QSysInfo>
 #include <QThread>
 
@@ -75,7 +76,154 @@ QString pointerText(const void *p)
     return QStringLiteral("0x") + QString::number(reinterpret_cast<quintptr>(p), 16);
 }
 
+// The main thread's running fetches, stopped when the application is torn
+// down: nothing would ever end them, and each keeps itself alive.
+struct RunningFetches
+{
+    QMutex lock;
+    QSet<WSKHTTPFetcher *> fetches;
+};
+
+RunningFetches &runningFetches()
+{
+    // Never destroyed: a fetcher may outlive the other statics.
+    static RunningFetches *const running = new RunningFetches;
+    return *running;
+}
+
+void unregisterRunningFetch(WSKHTTPFetcher *fetcher)
+{
+    RunningFetches &running = runningFetches();
+    QMutexLocker locker(&running.lock);
+    running.fetches.remove(fetcher);
+}
+
+bool isApplicationThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+void stopRunningFetches();
+
+void registerRunningFetch(WSKHTTPFetcher *fetcher)
+{
+    if (!isApplicationThread())
+        return;
+    static QPointer<QCoreApplication> routineAddedFor;
+    if (routineAddedFor != QCoreApplication::instance()) {
+        qAddPostRoutine(stopRunningFetches);
+        routineAddedFor = QCoreApplication::instance();
+    }
+    RunningFetches &running = runningFetches();
+    QMutexLocker locker(&running.lock);
+    running.fetches.insert(fetcher);
+}
+
+void stopRunningFetches()
+{
+    std::vector<std::shared_ptr<WSKHTTPFetcher>> fetchers;
+    {
+        RunningFetches &running = runningFetches();
+        QMutexLocker locker(&running.lock);
+        // A running fetch is kept alive by its connection.
+        for (WSKHTTPFetcher *fetcher : std::as_const(running.fetches))
+            if (auto alive = fetcher->weak_from_this().lock())
+                fetchers.push_back(std::move(alive));
+        running.fetches.clear();
+    }
+    for (const auto &fetcher : fetchers)
+        fetcher->stopFetching();
+}
+
 } // namespace
+
+// Forwards a connection's events to the fetcher and, while the fetch runs,
+// keeps the fetcher alive. The fetcher owns its connection, so it detaches
+// the relay as soon as the fetch ends (finished, failed, stopped or
+// retried): the two never keep each other alive, even when the connection
+// itself is only deleted later.
+class WSKHTTPFetcher::ConnectionRelay final : public WSKURLConnectionDelegate
+{
+public:
+    explicit ConnectionRelay(std::shared_ptr<WSKURLConnectionDelegate> fetcher) : m_fetcher(std::move(fetcher)) {}
+
+    void detach()
+    {
+        // The fetcher may go with this reference, after the lock is released.
+        std::shared_ptr<WSKURLConnectionDelegate> gone;
+        QMutexLocker locker(&m_lock);
+        gone.swap(m_fetcher);
+    }
+
+    std::optional<HttpRequest> connectionWillSendRequest(WSKURLConnection *connection, const HttpRequest &request,
+                                                         const WSKURLResponse *redirectResponse) override
+    {
+        const auto fetcher = target();
+        return fetcher ? fetcher->connectionWillSendRequest(connection, request, redirectResponse) : std::nullopt;
+    }
+    void connectionDidReceiveResponse(WSKURLConnection *connection, const WSKURLResponse &response) override
+    {
+        if (const auto fetcher = target())
+            fetcher->connectionDidReceiveResponse(connection, response);
+    }
+    void connectionDidReceiveData(WSKURLConnection *connection, const QByteArray &data) override
+    {
+        if (const auto fetcher = target())
+            fetcher->connectionDidReceiveData(connection, data);
+    }
+    void connectionDidSendBodyData(WSKURLConnection *connection, qint64 bytesWritten, qint64 totalBytesWritten,
+                                   qint64 totalBytesExpectedToWrite) override
+    {
+        if (const auto fetcher = target())
+            fetcher->connectionDidSendBodyData(connection, bytesWritten, totalBytesWritten,
+                                               totalBytesExpectedToWrite);
+    }
+    void connectionDidFinishLoading(WSKURLConnection *connection) override
+    {
+        if (const auto fetcher = target())
+            fetcher->connectionDidFinishLoading(connection);
+    }
+    void connectionDidFailWithError(WSKURLConnection *connection, const Error &error) override
+    {
+        if (const auto fetcher = target())
+            fetcher->connectionDidFailWithError(connection, error);
+    }
+    void connectionDidReceiveAuthenticationChallenge(WSKURLConnection *connection,
+                                                     const WSKAuthenticationChallenge &challenge) override
+    {
+        if (const auto fetcher = target())
+            fetcher->connectionDidReceiveAuthenticationChallenge(connection, challenge);
+    }
+
+private:
+    std::shared_ptr<WSKURLConnectionDelegate> target()
+    {
+        QMutexLocker locker(&m_lock);
+        return m_fetcher;
+    }
+
+    QMutex m_lock;
+    std::shared_ptr<WSKURLConnectionDelegate> m_fetcher;
+};
+
+void WSKHTTPFetcher::LaterDeleter::operator()(QObject *object) const
+{
+    if (QCoreApplication::closingDown() && object->thread() == QThread::currentThread())
+        delete object;
+    else
+        object->deleteLater();
+}
+
+void WSKHTTPFetcher::releaseConnection()
+{
+    unregisterRunningFetch(this);
+    if (relay_) {
+        relay_->detach();
+        relay_.reset();
+    }
+    connection_.reset();
+}
 
 // --- Notifier ------------------------------------------------------------------
 
@@ -123,6 +271,7 @@ WSKHTTPFetcher::WSKHTTPFetcher(Passkey, std::optional<HttpRequest> request) : re
 
 WSKHTTPFetcher::~WSKHTTPFetcher()
 {
+    unregisterRunningFetch(this);
     if (isStopNotificationNeeded_) {
         const QString url = request_ ? request_->url : QString();
         qWarning().noquote() << "unbalanced fetcher notification for" << url;
@@ -248,9 +397,11 @@ bool WSKHTTPFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize)
 
     WSKConnectionRequest connectionRequest{*request_, bodyStream,
                                            cookieStorageMethod_ == cookieStorageMethodSystemDefault};
-    connection_.reset(connectionClass.create(connectionRequest, asConnectionDelegate()));
+    relay_ = std::make_shared<ConnectionRelay>(asConnectionDelegate());
+    connection_.reset(connectionClass.create(connectionRequest, relay_));
     hasConnectionEnded_ = false;
     if (!connection_) {
+        releaseConnection();
         qWarning("beginFetchWithDelegate could not create a connection");
         return failToBeginFetchWithError(std::nullopt);
     }
@@ -259,6 +410,7 @@ bool WSKHTTPFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize)
     if (!downloadFileHandle_)
         downloadedData_ = QByteArray("");
 
+    registerRunningFetch(this);
     isStopNotificationNeeded_ = true;
     WSKHTTPFetcherNotifier::instance()->post(kWSKHTTPFetcherStartedNotification, this);
     connection_->start();
@@ -634,6 +786,7 @@ void WSKHTTPFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallbacks)
         const std::unique_ptr<WSKURLConnection, LaterDeleter> old = std::move(connection_);
         if (!hasConnectionEnded_)
             old->cancel();
+        releaseConnection();
     }
     sendStopNotificationIfNeeded();
     if (authorizer_)

@@ -91,7 +91,8 @@ public:
 //
 // Fetchers are shared objects: a running fetch keeps its fetcher alive, and
 // a caller may drop its reference or call stopFetching() inside any callback.
-// After stopFetching() no callback runs. Status 0 to 299 is success (0 for a
+// After stopFetching() no callback runs. Fetches still running on the main
+// thread when the application is torn down are stopped then. Status 0 to 299 is success (0 for a
 // response that is not HTTP); any other status is an error of
 // kWSKHTTPFetcherStatusDomain with the body under "data"; a failure to reach
 // the server is an error of the URL-loading domain.
@@ -298,14 +299,20 @@ private:
     void connectionDidReceiveAuthenticationChallenge(WSKURLConnection *connection,
                                                      const WSKAuthenticationChallenge &challenge) override;
 
+    // Not from inside the connection's own events; at once while the
+    // application is being torn down, when no event would delete it.
     struct LaterDeleter
     {
-        void operator()(QObject *object) const { object->deleteLater(); }
+        void operator()(QObject *object) const;
     };
+    // Stands between a connection and the fetcher; see the .cpp.
+    class ConnectionRelay;
+    void releaseConnection();
 
     mutable QRecursiveMutex lock_;
     std::optional<HttpRequest> request_;
     std::unique_ptr<WSKURLConnection, LaterDeleter> connection_;
+    std::shared_ptr<ConnectionRelay> relay_;
     QByteArray downloadedData_;
     QString downloadPath_;
     QString temporaryDownloadPath_;

@@ -2,6 +2,10 @@
 
 #include <QDeadlineTimer>
 
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 LocalService::~LocalService()
 {
     stop();
@@ -28,6 +32,12 @@ bool LocalService::startPython(const QString &script, const QStringList &args, i
 bool LocalService::start(const QString &program, const QStringList &args, int timeoutMs)
 {
     stop();
+    // A test that crashes or is killed must not leave its fake behind.
+    m_process.setChildProcessModifier([parent = ::getpid()] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) // gone before the line above took hold
+            ::_exit(127);
+    });
     m_process.setProgram(program);
     m_process.setArguments(args);
     m_process.start();

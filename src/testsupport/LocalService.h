@@ -6,7 +6,9 @@
 
 // A fake service run as a child process on 127.0.0.1 for the length of a test.
 // The script prints "PORT <n>" on its first line once it listens; stop() or the
-// destructor ends it.
+// destructor ends it. It also ends (SIGTERM) when the test process dies, even
+// by SIGKILL, or when the thread that started it ends: start it from one that
+// outlives it.
 class LocalService
 {
 public:
@@ -23,6 +25,7 @@ public:
     void stop();
 
     int port() const { return m_port; }
+    qint64 processId() const { return m_process.processId(); }
     QString errorString() const { return m_error; }
     // Everything the service wrote to stderr so far, for failure messages.
     QString log();

@@ -8,7 +8,8 @@ one thread per connection, until it is terminated. Other command-line
 arguments are left in server.args (handlers see self.server.args).
 
 LocalService::startPython puts this folder on PYTHONPATH, so a script does
-"import tlsfake".
+"import tlsfake". serve() ends the fake when the process that started it is
+gone; a fake with a loop of its own calls exit_with_parent() itself.
 """
 
 import argparse
@@ -16,6 +17,8 @@ import http.server
 import os
 import ssl
 import sys
+import threading
+import time
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -58,6 +61,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
             sys.stderr.write("%s\n" % (fmt % args))
 
 
+def exit_with_parent(poll_seconds=0.5):
+    """Ends this process once its parent is gone, so that a test that dies
+    leaves no fake behind (LocalService also asks the kernel for a signal;
+    this covers fakes started any other way)."""
+    parent = os.getppid()
+
+    def watch():
+        while os.getppid() == parent:
+            time.sleep(poll_seconds)
+        os._exit(0)
+
+    if parent > 1:
+        threading.Thread(target=watch, name="exit-with-parent", daemon=True).start()
+
+
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
@@ -76,6 +94,7 @@ def serve(handler_class, argv=None, setup=None):
     parser.add_argument("--cert", required=True)
     parser.add_argument("--key", required=True)
     known, rest = parser.parse_known_args(sys.argv[1:] if argv is None else argv)
+    exit_with_parent()
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(known.cert, known.key)
     server = Server(("127.0.0.1", 0), handler_class)

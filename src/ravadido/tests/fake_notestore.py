@@ -511,6 +511,9 @@ def resource_json(r):
 
 
 def main():
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testsupport"))
+    import tlsfake
+    tlsfake.exit_with_parent()
     server = Server(("127.0.0.1", 0), RequestHandler)
     if options.cert:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)

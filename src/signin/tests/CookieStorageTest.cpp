@@ -192,6 +192,48 @@ INSTANTIATE_TEST_SUITE_P(
                     SetCookieCase{"a=1; Domain=0.0.1", "http://127.0.0.1/", nullptr, nullptr},
                     SetCookieCase{"a=1", "file:///tmp/x", nullptr, nullptr}));
 
+// A public suffix as Domain would send the cookie to every site under it.
+INSTANTIATE_TEST_SUITE_P(
+    PublicSuffixRule, SetCookieTest,
+    testing::Values(SetCookieCase{"a=1; Domain=.com", "http://example.com/", nullptr, nullptr},
+                    SetCookieCase{"a=1; Domain=com", "http://www.example.com/", nullptr, nullptr},
+                    SetCookieCase{"a=1; Domain=co.uk", "http://shop.co.uk/", nullptr, nullptr},
+                    SetCookieCase{"a=1; Domain=.CO.UK", "http://www.shop.co.uk/", nullptr, nullptr},
+                    SetCookieCase{"a=1; Domain=github.io", "http://someone.github.io/", nullptr, nullptr},
+                    // Unknown top-level names count as suffixes too.
+                    SetCookieCase{"a=1; Domain=test", "http://h.test/", nullptr, nullptr},
+                    SetCookieCase{"a=1; Domain=localhost", "http://a.localhost/", nullptr, nullptr},
+                    // One level below the suffix is a site of its own.
+                    SetCookieCase{"a=1; Domain=shop.co.uk", "http://www.shop.co.uk/", ".shop.co.uk", "/"},
+                    SetCookieCase{"a=1; Domain=someone.github.io", "http://x.someone.github.io/",
+                                  ".someone.github.io", "/"},
+                    SetCookieCase{"a=1; Domain=h.test", "http://h.test/", ".h.test", "/"},
+                    // A suffix's own host keeps the cookie to itself.
+                    SetCookieCase{"a=1; Domain=co.uk", "http://co.uk/", "co.uk", "/"}));
+
+// RFC 6265 4.1.1: a control character in a name or value drops the cookie.
+INSTANTIATE_TEST_SUITE_P(
+    ControlCharacterRule, SetCookieTest,
+    testing::Values(SetCookieCase{"a=1\r2", "http://h.test/", nullptr, nullptr},
+                    SetCookieCase{"a=1\rSet-Cookie: evil=1", "http://h.test/", nullptr, nullptr},
+                    SetCookieCase{"a\rb=1", "http://h.test/", nullptr, nullptr},
+                    SetCookieCase{"a=x\x01y", "http://h.test/", nullptr, nullptr},
+                    SetCookieCase{"a=x\x7fy", "http://h.test/", nullptr, nullptr},
+                    SetCookieCase{"a=x\ty", "http://h.test/", nullptr, nullptr},
+                    SetCookieCase{"a=\"x\x1by\"", "http://h.test/", nullptr, nullptr},
+                    // Attributes are not the name or value.
+                    SetCookieCase{"a=1; Path=/p", "http://h.test/", "h.test", "/p"}));
+
+TEST(CookieStoreRule, ControlCharactersNeverReachTheCookieHeader)
+{
+    WSKCookieStorage jar;
+    jar.setCookies({makeCookie("a", "h.test", "/", "1\r\nX: y"), makeCookie("b\x7f", "h.test"),
+                    makeCookie("ok", "h.test", "/", "1")});
+    EXPECT_EQ(namesFor(jar, "http://h.test/"), QStringList{"ok"});
+    // Cookies that never went through a jar are filtered too.
+    EXPECT_EQ(cookieHeaderForCookies({makeCookie("a", "h.test", "/", "1\n2"), makeCookie("ok", "h.test")}), "ok=v");
+}
+
 TEST(SetCookieRule, EveryLineOfEveryHeaderCountsAndMaxAgeExpires)
 {
     const QList<QNetworkCookie> cookies = cookiesFromSetCookieHeaders(

@@ -118,6 +118,32 @@ TEST_F(FetcherLiveTest, RedirectKeepsCredentialsAndCookiesOnlyOnTheSameHost)
     }
 }
 
+TEST_F(FetcherLiveTest, TwentyRedirectsAreFollowedAndTheTwentyFirstFails)
+{
+    const struct
+    {
+        int redirects;
+        bool arrives;
+    } cases[] = {{19, true}, {20, true}, {21, false}, {40, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.redirects);
+        auto fetcher = WSKHTTPFetcher::fetcherWithURLString(url(QStringLiteral("/hops/%1").arg(c.redirects)));
+        Result result = fetch(fetcher);
+        ASSERT_TRUE(result.finished);
+        if (c.arrives) {
+            ASSERT_FALSE(result.error) << result.error->toString().toStdString();
+            EXPECT_EQ(result.data, QByteArray("arrived"));
+            EXPECT_TRUE(fetcher->mutableRequest()->url.endsWith(QStringLiteral("/hops/0")));
+        } else {
+            ASSERT_TRUE(result.error);
+            EXPECT_TRUE(result.error->is(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorHTTPTooManyRedirects))
+                << result.error->toString().toStdString();
+            // The 21st redirect is refused, not followed.
+            EXPECT_TRUE(fetcher->mutableRequest()->url.endsWith(QStringLiteral("/hops/%1").arg(c.redirects - 20)));
+        }
+    }
+}
+
 TEST_F(FetcherLiveTest, ErrorStatusCarriesItsBody)
 {
     Result result = fetch(WSKHTTPFetcher::fetcherWithURLString(url(QStringLiteral("/status/401?body=denied"))));
@@ -279,7 +305,12 @@ TEST(FetcherExitTest, NothingOfTheNetworkOutlivesTheApplication)
     ASSERT_EQ(probe.exitCode(), 0) << err.toStdString();
     // A manager left open keeps its network thread, and closing its TLS
     // sockets after the application has gone makes Qt complain.
-    EXPECT_EQ(out.trimmed().toStdString(), "threads left 0");
+    const QStringList lines = out.trimmed().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2) << out.toStdString();
+    EXPECT_EQ(lines.at(0).toStdString(), "threads left 0");
+    // The fetch under way ended with the application, and its connection no
+    // longer holds the fetcher.
+    EXPECT_EQ(lines.at(1).toStdString(), "still fetching 0, other holders 0");
     EXPECT_FALSE(err.contains(QStringLiteral("QObject::connect"))) << err.toStdString();
 }
 

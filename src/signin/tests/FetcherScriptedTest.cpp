@@ -12,6 +12,8 @@
 #include <QEventLoop>
 #include <QTemporaryDir>
 
+#include <functional>
+
 inline void PrintTo(const QString &text, std::ostream *os)
 {
     *os << '"' << text.toStdString() << '"';
@@ -213,8 +215,9 @@ TEST_P(FetcherStatusTest, StatusDecidesTheOutcome)
         EXPECT_EQ(outcome.error->domain, QString::fromLatin1(kWSKHTTPFetcherStatusDomain));
         EXPECT_EQ(outcome.error->code, c.status);
         EXPECT_EQ(outcome.error->userInfo.contains(QStringLiteral("data")), c.hasDataKey);
-        if (c.hasDataKey)
+        if (c.hasDataKey) {
             EXPECT_EQ(outcome.error->userInfo.value(QStringLiteral("data")).toByteArray(), QByteArray(c.body));
+        }
     }
     EXPECT_FALSE(fetcher->isFetching());
     expectBalancedNotifications();
@@ -292,10 +295,10 @@ TEST_P(FetcherRedirectCookieTest, CookiesAndCredentialsStayWithTheirHost)
 {
     const CookieRedirectCase &c = GetParam();
     WSKHTTPFetcher::staticCookieStorage()->setCookies(
-        cookiesFromSetCookieHeaders({"jar=a", "wide=all; Domain=test"}, QUrl("http://a.test/")));
-    WSKHTTPFetcher::staticCookieStorage()->setCookies(cookiesFromSetCookieHeaders({"jar=b"}, QUrl("http://b.test/")));
+        cookiesFromSetCookieHeaders({"jar=a", "wide=all; Domain=site.test"}, QUrl("http://a.site.test/")));
+    WSKHTTPFetcher::staticCookieStorage()->setCookies(cookiesFromSetCookieHeaders({"jar=b"}, QUrl("http://b.site.test/")));
 
-    HttpRequest request(QStringLiteral("http://a.test/start"));
+    HttpRequest request(QStringLiteral("http://a.site.test/start"));
     request.setHeader(QStringLiteral("Cookie"), QStringLiteral("mine=1"));
     request.setHeader(QStringLiteral("Authorization"), QStringLiteral("OAuth secret"));
     auto fetcher = begin(request);
@@ -314,10 +317,10 @@ TEST_P(FetcherRedirectCookieTest, CookiesAndCredentialsStayWithTheirHost)
 
 INSTANTIATE_TEST_SUITE_P(
     RedirectRule, FetcherRedirectCookieTest,
-    testing::Values(CookieRedirectCase{"sameHost", "http://a.test/next", "mine=1; jar=a; wide=all; fresh=1", true},
-                    CookieRedirectCase{"otherHost", "http://b.test/next", "wide=all; jar=b", false},
-                    CookieRedirectCase{"otherPort", "http://a.test:81/next", "jar=a; wide=all; fresh=1", false},
-                    CookieRedirectCase{"toHttps", "https://a.test/next", "jar=a; wide=all; fresh=1", false},
+    testing::Values(CookieRedirectCase{"sameHost", "http://a.site.test/next", "mine=1; jar=a; wide=all; fresh=1", true},
+                    CookieRedirectCase{"otherHost", "http://b.site.test/next", "wide=all; jar=b", false},
+                    CookieRedirectCase{"otherPort", "http://a.site.test:81/next", "jar=a; wide=all; fresh=1", false},
+                    CookieRedirectCase{"toHttps", "https://a.site.test/next", "jar=a; wide=all; fresh=1", false},
                     CookieRedirectCase{"elsewhere", "http://c.example/next", nullptr, false}),
     [](const testing::TestParamInfo<CookieRedirectCase> &info) { return std::string(info.param.name); });
 
@@ -386,8 +389,9 @@ TEST_F(FetcherTest, RetriesDoubleUntilTheMaximumThenReportTheError)
     for (size_t attempt = 1; outcome.calls == 0 && attempt < 10; ++attempt) {
         ASSERT_TRUE(waitUntil([&] { return connections.size() == attempt; }));
         last().respond(503, "busy");
-        if (outcome.calls == 0)
+        if (outcome.calls == 0) {
             ASSERT_TRUE(waitUntil([&] { return connections.size() == attempt + 1 || outcome.calls > 0; }));
+        }
     }
     // 0.002, 0.004, 0.008; the next (0.016, capped to 0.01) is not below the maximum.
     EXPECT_EQ(fetcher->retryCount(), 3u);
@@ -559,6 +563,58 @@ TEST_F(FetcherTest, StopAndDropInsideTheFinishedCallbackAreSafe)
     EXPECT_TRUE(watch.expired());
     expectBalancedNotifications();
 }
+
+struct EndCase
+{
+    const char *name;
+    std::function<void(FakeConnection &, WSKHTTPFetcher &)> end;
+};
+
+void PrintTo(const EndCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class FetcherEndTest : public FetcherTest, public testing::WithParamInterface<EndCase>
+{
+};
+
+// The connection goes only with a later event; the fetcher must not wait for
+// it, or the two keep each other alive when that event never comes.
+TEST_P(FetcherEndTest, AnEndedFetchLetsItsFetcherGoBeforeItsConnection)
+{
+    auto fetcher = begin();
+    std::weak_ptr<WSKHTTPFetcher> watch = fetcher;
+    GetParam().end(last(), *fetcher);
+    fetcher.reset();
+    EXPECT_TRUE(watch.expired());
+    expectBalancedNotifications();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryEnd, FetcherEndTest,
+    testing::Values(
+        EndCase{"finished", [](FakeConnection &c, WSKHTTPFetcher &) { c.respond(200, "x"); }},
+        EndCase{"statusError", [](FakeConnection &c, WSKHTTPFetcher &) { c.respond(404); }},
+        EndCase{"failed", [](FakeConnection &c, WSKHTTPFetcher &) { c.fail(SyncHttp::URLErrorTimedOut); }},
+        EndCase{"stopped", [](FakeConnection &, WSKHTTPFetcher &f) { f.stopFetching(); }},
+        EndCase{"redirectedThenFinished",
+                [](FakeConnection &c, WSKHTTPFetcher &) {
+                    c.redirect("http://a.test/next");
+                    c.respond(200, "x");
+                }},
+        EndCase{"redirectedThenStopped",
+                [](FakeConnection &c, WSKHTTPFetcher &f) {
+                    c.redirect("http://b.test/next");
+                    f.stopFetching();
+                }},
+        EndCase{"redirectTakenAsTheAnswer",
+                [](FakeConnection &c, WSKHTTPFetcher &) {
+                    c.redirect("http://a.test/next");
+                    c.respond(302, {}, {{"Location", "http://a.test/again"}});
+                }},
+        EndCase{"challengeRefused", [](FakeConnection &c, WSKHTTPFetcher &) { c.challenge(3); }}),
+    [](const testing::TestParamInfo<EndCase> &info) { return std::string(info.param.name); });
 
 TEST_F(FetcherTest, NoCallbackAfterStopEvenWhenTheConnectionGoesOn)
 {

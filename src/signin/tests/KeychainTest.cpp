@@ -213,6 +213,7 @@ struct ProbeLine
 {
     bool result = false;
     long code = 0;
+    qint64 milliseconds = -1; // how long the call took
 };
 
 // Runs the probe program with `environment`, optionally under `wrapper`
@@ -238,8 +239,8 @@ QMap<QString, ProbeLine> runProbe(const QProcessEnvironment &environment, const 
     QMap<QString, ProbeLine> lines;
     for (const QString &line : text.split('\n', Qt::SkipEmptyParts)) {
         const QStringList words = line.split(' ');
-        if (words.size() >= 3)
-            lines.insert(words[0], {words[1] == "1", words[2].toLong()});
+        if (words.size() >= 4)
+            lines.insert(words[0], {words[1] == "1", words[2].toLong(), words[3].toLongLong()});
     }
     return lines;
 }
@@ -352,4 +353,7 @@ TEST(KeychainWithoutService, ServiceThatNeverAnswersIsGivenUp)
     ASSERT_EQ(lines.size(), 1) << output.toStdString();
     EXPECT_FALSE(lines.value("fetch").result);
     EXPECT_EQ(lines.value("fetch").code, kVKKeychainStatusNotAvailable);
+    // Given up at the call's deadline of 15 s, not long after it.
+    EXPECT_GE(lines.value("fetch").milliseconds, 0);
+    EXPECT_LT(lines.value("fetch").milliseconds, 30000) << "the call was given up too late";
 }

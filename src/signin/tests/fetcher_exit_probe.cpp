@@ -1,6 +1,7 @@
 // Fetches from the URL given and lets the application end at once, one fetch
 // finished and one still under way; then prints how many threads the network
-// layer left behind. Arguments: URL, CA certificate file to trust.
+// layer left behind, and whether the fetch under way was stopped and let go
+// by its connection. Arguments: URL, CA certificate file to trust.
 #include "signin/WSKHTTPFetcher.h"
 
 #include <QCoreApplication>
@@ -52,5 +53,6 @@ int main(int argc, char **argv)
     while (threadCount() > threadsBefore && elapsed.elapsed() < 5000)
         QThread::msleep(1);
     std::printf("threads left %lld\n", static_cast<long long>(threadCount() - threadsBefore));
+    std::printf("still fetching %d, other holders %ld\n", pending->isFetching() ? 1 : 0, pending.use_count() - 1);
     return 0;
 }

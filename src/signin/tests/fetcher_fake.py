@@ -3,6 +3,7 @@ started with "--cert FILE --key FILE". Paths:
 /echo                 JSON of method, path, headers and body
 /status/<n>?body=<t>  answers status n with body t
 /redirect?to=<url>    302 to <url>
+/hops/<n>             302 to /hops/<n-1> while n > 0; then 200 "arrived"
 /setcookie?<n>=<v>    sets the cookie n=v (path /)
 /basic                wants Basic credentials user:pw, else 401 with a challenge
 /bytes/<n>            n bytes of a repeating pattern
@@ -31,6 +32,12 @@ class Handler(tlsfake.Handler):
             self.reply(int(parts[1]), dict(query).get("body", ""), content_type="text/plain")
         elif parts[0] == "redirect":
             self.reply(302, "moved", headers={"Location": dict(query)["to"]}, content_type="text/plain")
+        elif parts[0] == "hops":
+            n = int(parts[1])
+            if n > 0:
+                self.reply(302, "", headers={"Location": "/hops/%d" % (n - 1)}, content_type="text/plain")
+            else:
+                self.reply(200, "arrived", content_type="text/plain")
         elif parts[0] == "setcookie":
             cookies = [("Set-Cookie", "%s=%s; Path=/" % (k, v)) for k, v in query]
             self.reply(200, "ok", headers=cookies, content_type="text/plain")
@@ -63,6 +70,7 @@ if __name__ == "__main__":
         tlsfake.serve(Handler)
     else:
         server = tlsfake.Server(("127.0.0.1", 0), Handler)
+        tlsfake.exit_with_parent()
         print("PORT %d" % server.server_address[1], flush=True)
         try:
             server.serve_forever()

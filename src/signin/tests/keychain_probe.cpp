@@ -1,5 +1,6 @@
 // Runs the keychain calls named on the command line (the four item calls by
-// default) and prints "<call> <result> <error code> <description>" per line,
+// default) and prints "<call> <result> <error code> <milliseconds taken>
+// <description>" per line,
 // so that a test can run it where the keyring service is missing or locked.
 // "storeSave" stores a token through the token store; "storeRemove" removes
 // it with its settings flag set and prints 1 in place of the error code when
@@ -9,6 +10,7 @@
 #include "signin/WSKOAuthKeychainStore.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSettings>
 #include <QTextStream>
 
@@ -19,8 +21,9 @@ int main(int argc, char **argv)
     QTextStream out(stdout);
     const QString service = QStringLiteral("Leafhaul probe");
     const QString account = QStringLiteral("probe");
+    QElapsedTimer taken;
     auto line = [&](const char *call, bool result, const OptionalError &error) {
-        out << call << ' ' << (result ? 1 : 0) << ' ' << (error ? error->code : 0) << ' '
+        out << call << ' ' << (result ? 1 : 0) << ' ' << (error ? error->code : 0) << ' ' << taken.elapsed() << ' '
             << (error ? error->localizedDescription : QString()) << '\n';
         out.flush();
     };
@@ -29,6 +32,7 @@ int main(int argc, char **argv)
         calls = {"save", "fetch", "delete", "fetchAll"};
     for (const QString &call : calls) {
         OptionalError error;
+        taken.start();
         if (call == u"save") {
             line("save", VKKeychain::setPassword(QStringLiteral("secret"), service, account, &error), error);
         } else if (call == u"fetch") {
@@ -48,7 +52,8 @@ int main(int argc, char **argv)
             const QString flag = WSKOAuthKeychainStore::prefsKeyForName(service);
             QSettings().setValue(flag, true);
             const bool removed = WSKOAuthKeychainStore::removeParamsFromKeychainForName(service);
-            out << "storeRemove " << (removed ? 1 : 0) << ' ' << (QSettings().contains(flag) ? 1 : 0) << '\n';
+            out << "storeRemove " << (removed ? 1 : 0) << ' ' << (QSettings().contains(flag) ? 1 : 0) << ' '
+                << taken.elapsed() << '\n';
             out.flush();
         } else {
             return 2;
