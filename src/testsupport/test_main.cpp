@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #ifdef LEAFHAUL_TEST_GUI
 #include <QApplication>
 using TestApplication = QApplication;
@@ -13,10 +11,10 @@ using TestApplication = QCoreApplication;
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    // Listing tests must work without a display.
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--gtest_list_tests") == 0)
-            return RUN_ALL_TESTS();
+    // Listing tests must work without a display. InitGoogleTest has taken
+    // the flag out of argv by now: ask gtest.
+    if (GTEST_FLAG_GET(list_tests))
+        return RUN_ALL_TESTS();
     TestApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }
