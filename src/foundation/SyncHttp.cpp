@@ -134,7 +134,11 @@ public:
     ~PooledHandle()
     {
         // Its options point into the finished request (error buffer, header
-        // list, callbacks' data); the connections stay.
+        // list, callbacks' data); the connections stay. The reset forgets,
+        // without freeing, the cookie file list libcurl keeps: clear it first
+        // (the cookies themselves live in the share).
+        if (m_cookies)
+            curl_easy_setopt(curl, CURLOPT_COOKIEFILE, nullptr);
         curl_easy_reset(curl);
         curl_slist_free_all(headers);
         Global &g = global();

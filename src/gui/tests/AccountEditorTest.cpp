@@ -138,7 +138,7 @@ TEST_F(AccountEditorTest, AnEditChangesTheRecordAndTheListResortsWhenTheEditEnds
         << "the list stays put while the user types";
     fields[0]->setFocus();
     press(fields[0], Qt::Key_Tab);
-    EXPECT_TRUE(fields[1]->hasFocus());
+    EXPECT_EQ(editor->focusWidget(), fields[1]);  // the window itself may not be active under load
     EXPECT_EQ(shownNames(), (QStringList{QStringLiteral("alpha"), QStringLiteral("kilo")}));
     EXPECT_EQ(fields[0]->text(), QStringLiteral("alpha")) << "the edited record stays selected";
 
@@ -187,7 +187,7 @@ TEST_F(AccountEditorTest, AddedRecordsHoldOnlyTheUnnamedSiteName)
 {
     open({});
     editor->addNewAccount();
-    EXPECT_TRUE(fields[0]->hasFocus());
+    EXPECT_EQ(editor->focusWidget(), fields[0]);  // the window itself may not be active under load
     EXPECT_EQ(fields[0]->text(), QStringLiteral("unnamed"));
     editor->findChild<QPushButton *>(QStringLiteral("addButton"))->click();
     EXPECT_FALSE(editor->undoStack()->canUndo()) << "adding is not undoable";

@@ -33,6 +33,20 @@ void *operator new[](std::size_t size)
 {
     return operator new(size);
 }
+// Qt allocates with the nothrow forms; they must come from the same heap as
+// the replaced delete.
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept
+{
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept
+{
+    return operator new(size, tag);
+}
 void operator delete(void *p) noexcept
 {
     std::free(p);
