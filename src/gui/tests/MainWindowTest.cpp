@@ -78,6 +78,8 @@ TEST_F(MainWindow, PickerFollowsTheStoredRecords)
         {"the saved name is selected", {accountRecord("b"), accountRecord("a")}, QStringLiteral("a"), {"b", "a"},
          true, "a", kUser},
         {"twins: the first record", {accountRecord(), twinB}, kSite, {kSite, kSite}, true, kSite, kUser},
+        {"the saved name, capitals included", {accountRecord("Alpha"), accountRecord("alpha")}, QStringLiteral("alpha"),
+         {"Alpha", "alpha"}, true, "alpha", kUser},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
