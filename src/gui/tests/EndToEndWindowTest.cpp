@@ -159,7 +159,7 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
                       .gallery("g1", "Photos", {{"im1", "lake.png", "The lake"}});
     site.pages << PageBuilder("203", "Unmarked").note("n3", "Stays", "not imported");
     site.assets.insert("im1/lake.png", bytesFor("lake", 40000));
-    useSite(site);
+    useSite({}, site);
     auto provider = startProvider(QStringLiteral("token-one"));
     launch();
 
@@ -221,7 +221,7 @@ TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
     Site site;
     site.pages << PageBuilder("301", "Archive").attachment("a1", "big.bin");
     site.assets.insert("a1/big.bin", big);
-    useSite(site);
+    useSite({}, site);
 
     for (const int signal : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signal);
@@ -277,7 +277,7 @@ TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
 // import starts; the sheet closed by the user says nothing.
 TEST_F(EndToEnd, SignInWithoutANoteStoreIsShownAndImportsNothing)
 {
-    useSite(siteWithTitles({"Only page"}));
+    useSite({"Only page"});
     FakeProvider provider({QStringLiteral("access-no-store")});
     provider.setNoteStoreUrl({});
     ASSERT_TRUE(provider.start()) << provider.errorString();

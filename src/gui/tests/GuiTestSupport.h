@@ -23,6 +23,7 @@
 #include <QSettings>
 #include <QTableView>
 #include <QWebEnginePage>
+#include <QWebEngineView>
 #include <QWindow>
 
 namespace gui_test {
@@ -69,10 +70,10 @@ inline void saveScreenshot(QWidget *widget, const QString &name, int paintMs = 8
 
 inline void press(QWidget *widget, int key, const QString &text = {})
 {
-    QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, text);
-    QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier, text);
-    QApplication::sendEvent(widget, &down);
-    QApplication::sendEvent(widget, &up);
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+        QKeyEvent event(type, key, Qt::NoModifier, text);
+        QApplication::sendEvent(widget, &event);
+    }
 }
 
 inline void type(QWidget *widget, const QString &text)
@@ -87,14 +88,6 @@ inline QVariantMap accountRecord(const QString &site = kSite, const QString &use
             {QLatin1String(SettingsKeys::kUserName), user},
             {QLatin1String(SettingsKeys::kPassword), kPassword},
             {QLatin1String(SettingsKeys::kAPIKey), kToken}};
-}
-
-inline QStringList siteNames(const QList<QVariantMap> &accounts)
-{
-    QStringList names;
-    for (const QVariantMap &account : accounts)
-        names << account.value(QLatin1String(SettingsKeys::kSiteName)).toString();
-    return names;
 }
 
 // A table's column as shown.
@@ -170,17 +163,14 @@ protected:
         QFile::remove(AccountStore::settingsFilePath());
     }
 
-    void useSite(const Site &site) { ASSERT_TRUE(backpack->setSite(site.json())) << backpack->errorString(); }
-
-    static Site siteWithTitles(const QStringList &titles)
+    // Pages 101, 102, ... with one note each.
+    void useSite(const QStringList &titles, Site site = {})
     {
-        Site site;
-        int id = 100;
         for (const QString &title : titles) {
-            const QString pageID = QString::number(++id);
-            site.pages << PageBuilder(pageID, title).note("n" + pageID, "Note", "text");
+            const QString id = QString::number(101 + site.pages.size());
+            site.pages << PageBuilder(id, title).note("n" + id, "Note", "text");
         }
-        return site;
+        ASSERT_TRUE(backpack->setSite(site.json())) << backpack->errorString();
     }
 
     void launch()
@@ -200,6 +190,11 @@ protected:
     bool waitForPages()
     {
         return waitFor([&] { return !exportView()->isLoadingPages(); });
+    }
+    bool waitForPreview(const QString &path)
+    {
+        QWebEnginePage *page = exportView()->webView()->page();
+        return waitFor([=] { return page->url().path() == path && !page->isLoading(); });
     }
 
     int pageListRequests()

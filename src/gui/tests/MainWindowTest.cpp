@@ -85,11 +85,12 @@ TEST_F(MainWindow, PickerFollowsTheStoredRecords)
 
 TEST_F(MainWindow, ShowsSortedPagesAndAPreviewWithoutItsSidebar)
 {
-    Site site = siteWithTitles({"Banana", "apple", "cherry", "Äpfel", "Tom &amp; Jerry"});
-    site.pages[3] = PageBuilder("104", "Äpfel")
-                        .note("n1", "Harvest", "Boskoop and Elstar are ready in the second week of October.")
-                        .note("n2", "Storage", "Cool cellar, one layer per crate, checked every Sunday.");
-    useSite(site);
+    // The first in table order, with the notes the preview shows.
+    Site site;
+    site.pages << PageBuilder("101", "Äpfel")
+                      .note("n1", "Harvest", "Boskoop and Elstar are ready in the second week of October.")
+                      .note("n2", "Storage", "Cool cellar, one layer per crate, checked every Sunday.");
+    useSite({"Banana", "apple", "cherry", "Tom &amp; Jerry"}, site);
     ASSERT_TRUE(AccountStore::setAccounts({accountRecord()}));
     launch();
     ASSERT_TRUE(waitFor([&] { return table()->model()->rowCount() == 5; }));
@@ -101,8 +102,7 @@ TEST_F(MainWindow, ShowsSortedPagesAndAPreviewWithoutItsSidebar)
     // The first row is previewed at its address on the account's site,
     // sidebar hidden, nothing selectable.
     QWebEnginePage *page = exportView()->webView()->page();
-    auto showing = [&](const QString &path) { return page->url().path() == path && !page->isLoading(); };
-    ASSERT_TRUE(waitFor([&] { return showing(QStringLiteral("/pages/104")); }));
+    ASSERT_TRUE(waitForPreview(QStringLiteral("/pages/101")));
     ASSERT_TRUE(waitFor([&] {
         return evaluate(page, QStringLiteral("getComputedStyle(document.getElementById('Sidebar')).display"))
                == QStringLiteral("none");
@@ -113,10 +113,10 @@ TEST_F(MainWindow, ShowsSortedPagesAndAPreviewWithoutItsSidebar)
 
     // Another row: its page; a link the page follows by itself is not taken.
     table()->selectRow(2);
-    ASSERT_TRUE(waitFor([&] { return showing(QStringLiteral("/pages/101")); }));
+    ASSERT_TRUE(waitForPreview(QStringLiteral("/pages/102")));
     evaluate(page, QStringLiteral("document.getElementById('away').click(); true"));
     settle(500);
-    EXPECT_EQ(page->url().path(), QStringLiteral("/pages/101"));
+    EXPECT_EQ(page->url().path(), QStringLiteral("/pages/102"));
 
     // Two rows marked: imported in table order whatever the order of marking.
     auto *model = table()->model();
@@ -128,7 +128,7 @@ TEST_F(MainWindow, ShowsSortedPagesAndAPreviewWithoutItsSidebar)
         toImport << p->titleForDisplay();
     EXPECT_EQ(toImport, (QStringList{"Äpfel", "cherry"}));
     table()->selectRow(0);
-    ASSERT_TRUE(waitFor([&] { return showing(QStringLiteral("/pages/104")); }));
+    ASSERT_TRUE(waitForPreview(QStringLiteral("/pages/101")));
     saveScreenshot(delegate->window(), QStringLiteral("main-window-pages"));
     exportView()->selectNoneForImport();
     EXPECT_EQ(exportView()->pagesToImport().size(), 5) << "no marks: every page";
@@ -143,7 +143,7 @@ TEST_F(MainWindow, ShowsSortedPagesAndAPreviewWithoutItsSidebar)
 // must not replace the second account's pages.
 TEST_F(MainWindow, OnlyTheLatestPageListIsShown)
 {
-    useSite(siteWithTitles({"Second account's page"}));
+    useSite({"Second account's page"});
     ASSERT_TRUE(backpack->enqueue(QJsonObject{
         {"path", "ws/pages/all"},
         {"status", 200},
@@ -333,12 +333,12 @@ TEST_F(MainWindow, PreviewTrustsOnlyTheAuthorityGiven)
     QSslConfiguration systemOnly = QSslConfiguration::defaultConfiguration();
     systemOnly.setCaCertificates(QSslConfiguration::systemCaCertificates());
     QSslConfiguration::setDefaultConfiguration(systemOnly);
-    useSite(siteWithTitles({"Only page"}));
+    useSite({"Only page"});
     ASSERT_TRUE(AccountStore::setAccounts({accountRecord()}));
     launch();
-    QWebEnginePage *page = exportView()->webView()->page();
-    ASSERT_TRUE(waitFor([&] { return page->url().path() == QStringLiteral("/pages/101") && !page->isLoading(); }));
+    ASSERT_TRUE(waitForPreview(QStringLiteral("/pages/101")));
     settle(300);
+    QWebEnginePage *page = exportView()->webView()->page();
     EXPECT_TRUE(evaluate(page, QStringLiteral("document.getElementById('Sidebar') === null")).toBool());
     ASSERT_TRUE(waitFor([&] { return !delegate->statusLabel()->isVisible(); })) << "a failed load ends the status";
 }
