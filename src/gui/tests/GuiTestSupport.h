@@ -103,9 +103,8 @@ inline QList<QMessageBox *> openAlerts()
 {
     QList<QMessageBox *> boxes;
     for (QWidget *top : QApplication::topLevelWidgets())
-        for (QMessageBox *box : top->findChildren<QMessageBox *>())
-            if (box->isVisible())
-                boxes << box;
+        if (auto *box = qobject_cast<QMessageBox *>(top); box && box->isVisible())
+            boxes << box;
     return boxes;
 }
 
@@ -197,12 +196,11 @@ protected:
         return waitFor([=] { return page->url().path() == path && !page->isLoading(); });
     }
 
-    int pageListRequests()
+    qsizetype pageListRequests()
     {
-        int n = 0;
-        for (const QJsonValue &request : backpack->requests())
-            n += request[QStringLiteral("path")].toString() == QStringLiteral("ws/pages/all");
-        return n;
+        const QJsonArray requests = backpack->requests();
+        return std::count_if(requests.begin(), requests.end(),
+                             [](const QJsonValue &request) { return request["path"] == "ws/pages/all"; });
     }
 
     std::unique_ptr<LeafhaulAppDelegate> delegate;

@@ -30,8 +30,8 @@ TEST_F(MainWindow, WithoutAccountsOffersNothingToImport)
     EXPECT_FALSE(delegate->importAction()->isEnabled());
     EXPECT_FALSE(delegate->toolBar()->isMovable());
     EXPECT_FALSE(AccountStore::selectedAccountName());
-    ASSERT_TRUE(waitForPages());
     EXPECT_FALSE(delegate->statusLabel()->isVisible());
+    ASSERT_TRUE(waitForPages());
     EXPECT_EQ(pageListRequests(), 0);
     QWebEnginePage *page = exportView()->webView()->page();
     ASSERT_TRUE(waitFor([&] { return page->url().scheme() == QStringLiteral("qrc") && !page->isLoading(); }));
@@ -278,7 +278,8 @@ TEST_F(MainWindow, MouseOverThePreviewIsDropped)
 }
 
 // The settings hold Backpack passwords: the file is the user's alone after
-// every save, and a save replaces it whole.
+// every save, also one from elsewhere (the sign-in's token flag), and a save
+// replaces it whole.
 TEST_F(MainWindow, SettingsFileStaysPrivate)
 {
     const QString path = AccountStore::settingsFilePath();
@@ -289,33 +290,29 @@ TEST_F(MainWindow, SettingsFileStaysPrivate)
     };
     // Readable by others beforehand, as an older version left it.
     ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
+    QFile(path).open(QIODevice::WriteOnly);
     ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
 
+    QSettings elsewhere;
     const std::function<bool()> saves[] = {
         [] { return AccountStore::setAccounts({accountRecord()}); },
         [] { return AccountStore::setSelectedAccountName(kSite); },
-        // A write from elsewhere (the sign-in's token flag) keeps the mode.
-        [] {
-            QSettings settings;
-            settings.setValue(SettingsKeys::oauthTokenFlag(QStringLiteral("test")), true);
-            settings.sync();
-            return settings.status() == QSettings::NoError;
+        [&] {
+            elsewhere.setValue(SettingsKeys::oauthTokenFlag(QStringLiteral("test")), true);
+            elsewhere.sync();
+            return elsewhere.status() == QSettings::NoError;
         },
     };
     ino_t lastInode = stated(path).st_ino;
-    for (size_t i = 0; i < std::size(saves); ++i) {
-        SCOPED_TRACE(i);
-        ASSERT_TRUE(saves[i]());
+    for (const auto &save : saves) {
+        ASSERT_TRUE(save());
         const struct stat after = stated(path);
         EXPECT_EQ(after.st_mode & 07777, 0600u);
         EXPECT_NE(after.st_ino, std::exchange(lastInode, after.st_ino)) << "written in place, not replaced";
         EXPECT_EQ(stated(QFileInfo(path).absolutePath()).st_mode & 077, 0u);
     }
     const QString name = QFileInfo(path).fileName();
-    EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList({name + QLatin1Char('*')}, QDir::Files | QDir::Hidden),
+    EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList({name + '*'}, QDir::Files | QDir::Hidden),
               QStringList{name})
         << "a temporary file was left";
 }
