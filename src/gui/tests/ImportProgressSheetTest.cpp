@@ -26,11 +26,11 @@ protected:
         if (IsSkipped())
             return;
         sheet = new ImportProgressSheet(&window);
-        status = sheet->findChild<QLabel *>(QStringLiteral("importStatusLabel"));
-        bar = sheet->findChild<QProgressBar *>(QStringLiteral("importProgress"));
-        spinner = sheet->findChild<Spinner *>(QStringLiteral("importDetailProgress"));
-        detail = sheet->findChild<QLabel *>(QStringLiteral("importDetailStatusLabel"));
-        stop = sheet->findChild<QPushButton *>(QStringLiteral("stopButton"));
+        status = sheet->findChild<QLabel *>("importStatusLabel");
+        bar = sheet->findChild<QProgressBar *>("importProgress");
+        spinner = sheet->findChild<Spinner *>("importDetailProgress");
+        detail = sheet->findChild<QLabel *>("importDetailStatusLabel");
+        stop = sheet->findChild<QPushButton *>("stopButton");
         ASSERT_TRUE(status && bar && spinner && detail && stop);
         QObject::connect(sheet, &ImportProgressSheet::stopRequested, sheet, [this] { ++stopRequests; });
         QObject::connect(sheet, &ImportProgressSheet::authenticationExpired, sheet, [this] { ++reauthorisations; });
