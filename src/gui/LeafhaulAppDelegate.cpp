@@ -219,7 +219,8 @@ void LeafhaulAppDelegate::saveSelectedAccount()
 void LeafhaulAppDelegate::loadSelectedAccount()
 {
     const std::optional<QString> saved = AccountStore::selectedAccountName();
-    const int index = saved ? m_accountsPopup->findText(*saved, Qt::MatchExactly) : -1;
+    // The title as saved, capitals included (findText's default).
+    const int index = saved ? m_accountsPopup->findText(*saved) : -1;
     if (index >= 0)
         m_accountsPopup->setCurrentIndex(index);
     else if (!AccountStore::accounts().isEmpty())

@@ -1,140 +1,93 @@
 // The import confirmation: its three paragraphs, the stack named as the
 // importer names it, its fixed height, and the answer it gives.
 
-#include "SheetTestSupport.h"
+#include "GuiTestSupport.h"
 
 #include "gui/ImportBackpackSheet.h"
 
-#include <QLabel>
 #include <QPushButton>
 
 #include <functional>
 
 namespace {
 
-using namespace sheet_test;
+using namespace gui_test;
 
 const QString kAllPages = QStringLiteral("Leafhaul will import all the Backpack pages into Ravadido.");
 const QString kSelectedPages = QStringLiteral("Leafhaul will import the selected Backpack pages into Ravadido.");
-const QString kNotebooks = QStringLiteral(
-    "Leafhaul will create a notebook for each page with the same name as the page. Each note, list, etc. on the "
-    "page will become a note in Ravadido and placed in the new notebook.");
 
-QString stackSentence(const QString &stack)
+void present(ImportBackpackSheet &sheet, const QString &account, bool selected)
 {
-    return QStringLiteral("In addition, all the new notebooks will be placed in an Ravadido stack named ") + stack
-           + QLatin1Char('.');
+    sheet.setAccountName(account);
+    sheet.setNotesAreSelected(selected);
+    sheet.beginImportBackpackSheet();
+    settle(50);
 }
 
-class ImportBackpackSheetTest : public SheetTest
+TEST_F(SheetTest, ConfirmationHasThreeParagraphsNamingTheStackAsTheImporterDoes)
 {
-protected:
-    struct Answer
-    {
-        int count = 0;
-        int result = -1;
-        bool hiddenWhenTold = false;
-    };
-
-    void present(ImportBackpackSheet &sheet, const QString &account, bool selected)
-    {
-        sheet.setAccountName(account);
-        sheet.setNotesAreSelected(selected);
-        sheet.beginImportBackpackSheet();
-        settle();
-    }
-
-    void listen(ImportBackpackSheet &sheet)
-    {
-        QObject::connect(&sheet, &ImportBackpackSheet::importBackpackSheetDidEnd, &sheet,
-                         [this](ImportBackpackSheet *s, int result) {
-                             ++answer.count;
-                             answer.result = result;
-                             answer.hiddenWhenTold = !s->isVisible();
-                         });
-    }
-
-    Answer answer;
-};
-
-TEST_F(ImportBackpackSheetTest, ThreeParagraphsNamingTheStackAsTheImporterDoes)
-{
-    struct Case
+    const struct
     {
         QString account;
         bool selected;
         QString opening;
         QString stack;  // as the importer creates it
-    };
-    const Case cases[] = {
+    } cases[] = {
         {QStringLiteral("acme"), false, kAllPages, QStringLiteral("acme Backpack Account")},
-        {QStringLiteral("acme"), true, kSelectedPages, QStringLiteral("acme Backpack Account")},
-        // The importer trims the site name; a '%' or a placeholder in it is
-        // the user's text, not a format.
         {QStringLiteral(" acme\n"), true, kSelectedPages, QStringLiteral("acme Backpack Account")},
-        {QStringLiteral("100%-%1-%2"), false, kAllPages, QStringLiteral("100%-%1-%2 Backpack Account")},
-        {QStringLiteral("<b>bold</b>"), false, kAllPages, QStringLiteral("<b>bold</b> Backpack Account")},
+        // The user's text, not a format and not markup.
+        {QStringLiteral("100%-%1-<b>"), false, kAllPages, QStringLiteral("100%-%1-<b> Backpack Account")},
+        // A long text changes nothing of the height.
+        {QString(80, QLatin1Char('w')), true, kSelectedPages, QString(80, QLatin1Char('w')) + " Backpack Account"},
     };
     ImportBackpackSheet sheet(&window);
     auto *label = sheet.findChild<QLabel *>(QStringLiteral("explanation"));
     ASSERT_TRUE(label);
-    for (const Case &c : cases) {
+    int width = 0;
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.account.toStdString());
         present(sheet, c.account, c.selected);
-        const QString expected = c.opening + QStringLiteral("\n\n") + kNotebooks + QStringLiteral("\n\n")
-                                 + stackSentence(c.stack);
-        EXPECT_EQ(sheet.labelText(), expected);
-        EXPECT_EQ(label->text(), expected);
+        EXPECT_EQ(label->text(),
+                  c.opening
+                      + QStringLiteral("\n\nLeafhaul will create a notebook for each page with the same name as the "
+                                       "page. Each note, list, etc. on the page will become a note in Ravadido and "
+                                       "placed in the new notebook.\n\nIn addition, all the new notebooks will be "
+                                       "placed in an Ravadido stack named ")
+                      + c.stack + QLatin1Char('.'));
         EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        EXPECT_EQ(sheet.windowModality(), Qt::WindowModal);
+        EXPECT_EQ(sheet.height(), 375);
+        EXPECT_EQ(sheet.width(), width ? width : (width = sheet.width()));
+        if (c.account == QStringLiteral("acme"))
+            saveScreenshot(&sheet, QStringLiteral("import-confirmation-sheet"), 50);
         sheet.done(ImportBackpackSheet::kCancel);
     }
 }
 
-TEST_F(ImportBackpackSheetTest, WindowModalAnd375TallAtEveryShowingWhateverTheText)
+TEST_F(SheetTest, ConfirmationAnswersOnceAfterItIsHiddenEachWayItCloses)
 {
-    ImportBackpackSheet sheet(&window);
-    present(sheet, QStringLiteral("acme"), true);
-    saveScreenshot(&sheet, QStringLiteral("import-confirmation-sheet"));
-    EXPECT_TRUE(sheet.isVisible());
-    EXPECT_EQ(sheet.windowModality(), Qt::WindowModal);
-    EXPECT_EQ(sheet.parentWidget(), &window);
-    EXPECT_EQ(sheet.height(), ImportBackpackSheet::kHeight);
-    const int width = sheet.width();
-    sheet.done(ImportBackpackSheet::kCancel);
-
-    present(sheet, QString(300, QLatin1Char('w')), false);
-    EXPECT_EQ(sheet.height(), 375);
-    EXPECT_EQ(sheet.width(), width);
-    sheet.done(ImportBackpackSheet::kCancel);
-}
-
-TEST_F(ImportBackpackSheetTest, EachWayOfClosingAnswersOnceAfterTheSheetIsHidden)
-{
-    struct Case
+    const struct
     {
         const char *how;
         std::function<void(ImportBackpackSheet &)> close;
         int result;
-    };
-    const Case cases[] = {
-        {"Import", [](ImportBackpackSheet &s) { s.findChild<QPushButton *>(QStringLiteral("importButton"))->click(); },
-         ImportBackpackSheet::kImport},
-        {"Cancel", [](ImportBackpackSheet &s) { s.findChild<QPushButton *>(QStringLiteral("cancelButton"))->click(); },
-         ImportBackpackSheet::kCancel},
-        {"Escape", [](ImportBackpackSheet &s) { press(&s, Qt::Key_Escape); }, ImportBackpackSheet::kCancel},
-        {"Return", [](ImportBackpackSheet &s) { press(&s, Qt::Key_Return); }, ImportBackpackSheet::kImport},
+    } cases[] = {
+        {"Import", [](ImportBackpackSheet &s) { s.findChild<QPushButton *>("importButton")->click(); }, 1},
+        {"Cancel", [](ImportBackpackSheet &s) { s.findChild<QPushButton *>("cancelButton")->click(); }, 0},
+        {"Escape", [](ImportBackpackSheet &s) { press(&s, Qt::Key_Escape); }, 0},
+        {"Return", [](ImportBackpackSheet &s) { press(&s, Qt::Key_Return); }, 1},
     };
     ImportBackpackSheet sheet(&window);
-    listen(sheet);
-    for (const Case &c : cases) {
+    QList<std::pair<int, bool>> answers;  // result, hidden when told
+    QObject::connect(&sheet, &ImportBackpackSheet::importBackpackSheetDidEnd, &sheet,
+                     [&](ImportBackpackSheet *s, int result) { answers.append({result, !s->isVisible()}); });
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.how);
-        answer = {};
+        answers.clear();
         present(sheet, QStringLiteral("acme"), false);
         c.close(sheet);
-        settle();
-        EXPECT_EQ(answer.count, 1);
-        EXPECT_EQ(answer.result, c.result);
-        EXPECT_TRUE(answer.hiddenWhenTold);
+        settle(50);
+        EXPECT_EQ(answers, (QList<std::pair<int, bool>>{{c.result, true}}));
     }
 }
 
