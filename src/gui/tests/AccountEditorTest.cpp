@@ -133,23 +133,6 @@ TEST_F(AccountEditorTest, EveryWayOfClosingStoresTheListSortedBeforeTellingTheDe
     }
 }
 
-<<<<<<< HEAD
-TEST_F(AccountEditorTest, AddedRecordsHoldOnlyTheUnnamedSiteName)
-{
-    open({});
-    editor->addNewAccount();
-    EXPECT_EQ(editor->focusWidget(), fields[0]);  // the window itself may not be active under load
-    EXPECT_EQ(fields[0]->text(), QStringLiteral("unnamed"));
-    editor->findChild<QPushButton *>(QStringLiteral("addButton"))->click();
-    EXPECT_FALSE(editor->undoStack()->canUndo()) << "adding is not undoable";
-    closeWithDone();
-    settle();
-    const QVariantMap unnamed{{QLatin1String(SettingsKeys::kSiteName), QStringLiteral("unnamed")}};
-    EXPECT_EQ(AccountStore::accounts(), (QList<QVariantMap>{unnamed, unnamed}));
-}
-
-=======
->>>>>>> r1
 TEST_F(AccountEditorTest, UndoOfARemovalBringsBackEveryRemovedRecordAndRedoRemovesThemAgain)
 {
     const QList<QVariantMap> stored = accounts({"a", "b", "c", "d"});
