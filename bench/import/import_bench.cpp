@@ -306,9 +306,11 @@ double curlBaseline(Fakes &fakes, const std::shared_ptr<TGBackpackAPI> &api, con
                              QStringLiteral("%1:%2:127.0.0.1").arg(host).arg(fakes.backpack.port())};
     QStringList download = common;
     download << QStringLiteral("--cookie") << QStringLiteral("bp_session=ok");
-    QList<QStringList> galleries;
+    // No digests: the builder takes them from the files, as it would from
+    // files it did not download.
+    QList<QList<DownloadedAsset>> galleries;
     for (int p = 0; p < kPages; ++p) {
-        QStringList paths;
+        QList<DownloadedAsset> paths;
         for (int i = 0; i < kImagesPerGallery; ++i) {
             const QString path = dir.filePath(imageID(p, i) + QStringLiteral(".jpg"));
             const WidgetRecord widget{{"widgetType", "Image"}, {"backpackID", imageID(p, i)}, {"filename", imageName(i)}};
@@ -355,7 +357,7 @@ double curlBaseline(Fakes &fakes, const std::shared_ptr<TGBackpackAPI> &api, con
         return true;
     };
     NoteBuilder builder;
-    for (const QStringList &paths : galleries)
+    for (const QList<DownloadedAsset> &paths : galleries)
         if (!addRequest(builder.createNoteForGallery(WidgetRecord{{"name", "Galerie"}}, paths)))
             return -1;
     if (!addRequest(builder.createNoteForAttachment(WidgetRecord{{"filename", kLargeName}}, {large})))
