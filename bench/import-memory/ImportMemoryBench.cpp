@@ -8,15 +8,14 @@
 // to that of the single page.
 
 #include "BackpackPageBuilder.h"
+#include "ImportBenchSupport.h"
 #include "ravadido/tests/FakeNoteStore.h"
 
 #include "app/RavadidoFromBackpackImporter.h"
-#include "app/WorkQueue.h"
 #include "backpack/TGBackpackAPI.h"
 #include "signin/WSKOAuthAuthentication.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -113,32 +112,15 @@ Site siteOf(int pages)
     return site;
 }
 
-class Recorder : public RavadidoImporterDelegate
+class Recorder : public ImportRun
 {
 public:
-    explicit Recorder(QEventLoop *loop) : m_loop(loop) {}
-    bool finished = false;
-    OptionalError error;
     QList<double> residentAfterPage;
 
     void ravadidoImporterDidImportPage(RavadidoFromBackpackImporter *, const BackpackPagePtr &) override
     {
         residentAfterPage << residentMegabytes();
     }
-    void ravadidoImporterDidFinish(RavadidoFromBackpackImporter *) override
-    {
-        finished = true;
-        m_loop->quit();
-    }
-    void ravadidoImporterDidFailWithError(RavadidoFromBackpackImporter *, const Error &e) override
-    {
-        error = e;
-        m_loop->quit();
-    }
-    void ravadidoImporterWasCancelled(RavadidoFromBackpackImporter *) override { m_loop->quit(); }
-
-private:
-    QEventLoop *m_loop;
 };
 
 struct Fakes
@@ -179,15 +161,11 @@ void BM_ImportMemory(benchmark::State &state)
     double before = 0, peak = 0;
     QList<double> afterPage;
     for (auto _ : state) {
-        QEventLoop loop;
-        Recorder recorder(&loop);
+        Recorder recorder;
         auto importer = std::make_shared<RavadidoFromBackpackImporter>(api, auth);
-        importer->setDelegate(&recorder);
         before = residentMegabytes();
         PeakSampler sampler;
-        importer->startImportingPages(*pages);
-        loop.exec();
-        WorkQueue::waitForBackgroundWork();
+        recorder.runToEnd(*importer, *pages);
         peak = sampler.stop();
         afterPage = recorder.residentAfterPage;
         if (!recorder.finished) {

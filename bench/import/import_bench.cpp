@@ -19,10 +19,10 @@
 // largest asset + 100 MB.
 
 #include "BackpackPageBuilder.h"
+#include "ImportBenchSupport.h"
 
 #include "app/NoteBuilder.h"
 #include "app/RavadidoFromBackpackImporter.h"
-#include "app/WorkQueue.h"
 #include "backpack/TGBackpackAPI.h"
 #include "foundation/SyncHttp.h"
 #include "ravadido/NoteStoreClient.h"
@@ -33,7 +33,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
@@ -150,12 +149,9 @@ QJsonObject benchmarkSite(bool assetsOnly, bool tinyAssets = false)
                        {"password", kPassword}, {"pages", pages}, {"generated", generated}};
 }
 
-class Recorder : public RavadidoImporterDelegate
+class Recorder : public ImportRun
 {
 public:
-    explicit Recorder(QEventLoop *loop) : m_loop(loop) {}
-    OptionalError error;
-    bool finished = false;
     int widgets = 0;
 
     void ravadidoImporterDidImportWidget(RavadidoFromBackpackImporter *, const WidgetRecord &,
@@ -163,20 +159,6 @@ public:
     {
         ++widgets;
     }
-    void ravadidoImporterDidFinish(RavadidoFromBackpackImporter *) override
-    {
-        finished = true;
-        m_loop->quit();
-    }
-    void ravadidoImporterDidFailWithError(RavadidoFromBackpackImporter *, const Error &e) override
-    {
-        error = e;
-        m_loop->quit();
-    }
-    void ravadidoImporterWasCancelled(RavadidoFromBackpackImporter *) override { m_loop->quit(); }
-
-private:
-    QEventLoop *m_loop;
 };
 
 // What the fakes counted on their side of the link.
@@ -260,16 +242,12 @@ Run importAll(Fakes &fakes, const std::shared_ptr<TGBackpackAPI> &api, const WSK
         run.error = Error(QStringLiteral("bench"), 1, QStringLiteral("the page list did not arrive"));
         return run;
     }
-    QEventLoop loop;
-    Recorder recorder(&loop);
+    Recorder recorder;
     auto importer = std::make_shared<RavadidoFromBackpackImporter>(api, auth);
-    importer->setDelegate(&recorder);
     const double cpuBefore = cpuSeconds();
     QElapsedTimer timer;
     timer.start();
-    importer->startImportingPages(*pages);
-    loop.exec();
-    WorkQueue::waitForBackgroundWork();
+    recorder.runToEnd(*importer, *pages);
     run.wall = timer.nsecsElapsed() / 1e9;
     run.cpu = cpuSeconds() - cpuBefore;
     run.widgets = recorder.widgets;
@@ -306,9 +284,11 @@ double curlBaseline(Fakes &fakes, const std::shared_ptr<TGBackpackAPI> &api, con
                              QStringLiteral("%1:%2:127.0.0.1").arg(host).arg(fakes.backpack.port())};
     QStringList download = common;
     download << QStringLiteral("--cookie") << QStringLiteral("bp_session=ok");
-    QList<QStringList> galleries;
+    // No digests: the builder takes them from the files, as it would from
+    // files it did not download.
+    QList<QList<DownloadedAsset>> galleries;
     for (int p = 0; p < kPages; ++p) {
-        QStringList paths;
+        QList<DownloadedAsset> paths;
         for (int i = 0; i < kImagesPerGallery; ++i) {
             const QString path = dir.filePath(imageID(p, i) + QStringLiteral(".jpg"));
             const WidgetRecord widget{{"widgetType", "Image"}, {"backpackID", imageID(p, i)}, {"filename", imageName(i)}};
@@ -355,7 +335,7 @@ double curlBaseline(Fakes &fakes, const std::shared_ptr<TGBackpackAPI> &api, con
         return true;
     };
     NoteBuilder builder;
-    for (const QStringList &paths : galleries)
+    for (const QList<DownloadedAsset> &paths : galleries)
         if (!addRequest(builder.createNoteForGallery(WidgetRecord{{"name", "Galerie"}}, paths)))
             return -1;
     if (!addRequest(builder.createNoteForAttachment(WidgetRecord{{"filename", kLargeName}}, {large})))

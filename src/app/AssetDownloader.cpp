@@ -1,19 +1,20 @@
 #include "app/AssetDownloader.h"
 
+#include "app/NoteBuilder.h"
 #include "backpack/BackpackSettings.h"
 #include "backpack/TGBackpackAPI.h"
+#include "foundation/SyncHttp.h"
 #include "foundation/SystemLog.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QStandardPaths>
 
 #include <sys/stat.h>
 
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -27,16 +28,6 @@ std::pair<QString, QString> accountKey(const TGBackpackAPI &backpack)
 {
     return {backpack.sitename(), backpack.username()};
 }
-
-// MD5s of finished downloads, until the note builder takes them.
-struct DownloadedFile
-{
-    qint64 size;
-    QDateTime modified;
-    QByteArray md5;
-};
-std::mutex gHashMutex;
-QHash<QString, DownloadedFile> gDownloadedFiles;
 
 Error urlError(long code, const QString &description, const QUrl &url)
 {
@@ -113,20 +104,6 @@ void AssetDownloader::ensurePath(const QString &path)
     if (!SyncHttp::makePrivateFolder(path))
         systemLog(QStringLiteral("Unable to create %1\nError: %2")
                       .arg(path, localizedString("The folder could not be created.")));
-}
-
-std::optional<QByteArray> AssetDownloader::takeDownloadedMd5(const QString &path, qint64 size)
-{
-    std::lock_guard lock(gHashMutex);
-    const auto it = gDownloadedFiles.constFind(path);
-    if (it == gDownloadedFiles.cend())
-        return std::nullopt;
-    const DownloadedFile file = *it;
-    gDownloadedFiles.erase(it);
-    const QFileInfo info(path);
-    if (file.size != size || info.size() != size || info.lastModified() != file.modified)
-        return std::nullopt;
-    return file.md5;
 }
 
 QString AssetDownloader::applicationSupportPath()
@@ -228,20 +205,15 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
         downloadDidFail(e);
         return true;
     }
-    {
-        std::lock_guard lock(gHashMutex);
-        gDownloadedFiles.insert(m_destinationPath, {response->bodySize, QFileInfo(m_destinationPath).lastModified(),
-                                                    response->md5});
-    }
-    downloadDidFinish();
+    downloadDidFinish(DownloadedAsset(m_destinationPath, response->md5, response->bodySize));
     return true;
 }
 
-void AssetDownloader::downloadDidFinish()
+void AssetDownloader::downloadDidFinish(const DownloadedAsset &asset)
 {
-    systemLog(QStringLiteral("Downloaded %1").arg(m_destinationPath));
+    systemLog(QStringLiteral("Downloaded %1").arg(asset.path));
     if (m_delegate)
-        m_delegate->assetDownloader(this, m_destinationPath);
+        m_delegate->assetDownloader(this, asset);
 }
 
 void AssetDownloader::downloadDidFail(const Error &error)

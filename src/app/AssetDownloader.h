@@ -1,7 +1,6 @@
 #pragma once
 
 #include "foundation/Error.h"
-#include "foundation/SyncHttp.h"
 
 #include <QString>
 #include <QUrl>
@@ -9,10 +8,13 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <optional>
 
 class AssetDownloader;
 class TGBackpackAPI;
+struct DownloadedAsset;
+namespace SyncHttp {
+struct Request;
+} // namespace SyncHttp
 
 // Told how a download ended, on the thread that ran it. Exactly one of the two
 // is called for a download that started, unless it was cancelled.
@@ -20,8 +22,9 @@ class AssetDownloaderDelegate
 {
 public:
     virtual ~AssetDownloaderDelegate() = default;
-    // The file is complete at `path`.
-    virtual void assetDownloader(AssetDownloader *downloader, const QString &path) = 0;
+    // The file is complete at `asset.path`, with the MD5 taken while it
+    // arrived.
+    virtual void assetDownloader(AssetDownloader *downloader, const DownloadedAsset &asset) = 0;
     virtual void assetDownloader(AssetDownloader *downloader, const Error &error) = 0;
 };
 
@@ -63,16 +66,12 @@ public:
     // before it is read.
     static constexpr qint64 kMaxAssetBytes = 52428800;
 
-    // The MD5 taken while `path` downloaded, when the file is still the one
-    // that arrived (`size` bytes); each is handed out once.
-    static std::optional<QByteArray> takeDownloadedMd5(const QString &path, qint64 size);
-
     // One safe path component from a name taken off a URL or a server:
     // separators and control characters become "_"; "", "." and ".." give "".
     static QString safePathComponent(const QString &name);
 
 private:
-    void downloadDidFinish();
+    void downloadDidFinish(const DownloadedAsset &asset);
     void downloadDidFail(const Error &error);
 
     std::shared_ptr<TGBackpackAPI> m_backpack;

@@ -1,6 +1,5 @@
 #include "app/NoteBuilder.h"
 
-#include "app/AssetDownloader.h"
 #include "app/NoteText.h"
 #include "foundation/RegExConvenience.h"
 #include "foundation/TGTextileConverter.h"
@@ -64,10 +63,10 @@ QString mediaTag(const RURUResource &resource)
 }
 
 // `md5`: the digest when it is already known (taken during the download).
-std::shared_ptr<RURUData> dataWithBytes(std::string bytes, std::optional<QByteArray> md5 = std::nullopt)
+std::shared_ptr<RURUData> dataWithBytes(std::string bytes, const QByteArray &md5 = {})
 {
     auto data = std::make_shared<RURUData>();
-    const QByteArray digest = md5 ? *md5
+    const QByteArray digest = !md5.isEmpty() ? md5
         : QCryptographicHash::hash(QByteArrayView(bytes.data(), qsizetype(bytes.size())),
                                    QCryptographicHash::Md5);
     data->setSize(std::int32_t(bytes.size()));
@@ -96,9 +95,10 @@ void NoteBuilder::endNoteContent(QString &content)
     content += QStringLiteral("</en-note>");
 }
 
-std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithContentsOfFile(const QString &path,
+std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithContentsOfFile(const DownloadedAsset &asset,
                                                                       OptionalError *error)
 {
+    const QString &path = asset.path;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         setErrorSlot(error, Error(kErrorDomain, 0,
@@ -130,7 +130,8 @@ std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithContentsOfFile(const QStr
                                   file.errorString()));
         return nullptr;
     }
-    return dataWithBytes(std::move(bytes), AssetDownloader::takeDownloadedMd5(path, size));
+    // A file that changed size since its download gets a digest of its own.
+    return dataWithBytes(std::move(bytes), size == asset.size ? asset.md5 : QByteArray());
 }
 
 std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithString(const QString &text)
@@ -165,16 +166,16 @@ QString NoteBuilder::mimeTypeForPath(const QString &path, OptionalError *error)
     return type.name();
 }
 
-std::shared_ptr<RURUResource> NoteBuilder::resourceForFile(const QString &path,
+std::shared_ptr<RURUResource> NoteBuilder::resourceForFile(const DownloadedAsset &file,
                                                            OptionalError *error)
 {
-    std::shared_ptr<RURUData> data = ravadidoDataWithContentsOfFile(path, error);
+    std::shared_ptr<RURUData> data = ravadidoDataWithContentsOfFile(file, error);
     if (!data)
         return nullptr;
     auto resource = std::make_shared<RURUResource>();
     // The body goes once, as data: a recognition copy would double the upload.
     resource->setData(std::move(data));
-    resource->setMime(utf8(mimeTypeForPath(path)));
+    resource->setMime(utf8(mimeTypeForPath(file.path)));
     return resource;
 }
 
@@ -187,16 +188,16 @@ QString NoteBuilder::noteTitle(const QString &title)
 }
 
 std::shared_ptr<RURUNote> NoteBuilder::createNoteForAttachment(const QVariantMap &widget,
-                                                               const QStringList &paths,
+                                                               const QList<DownloadedAsset> &files,
                                                                OptionalError *error)
 {
-    if (paths.isEmpty()) {
+    if (files.isEmpty()) {
         setErrorSlot(error, Error(kErrorDomain, 0,
                                   localizedString("The file %1 was not downloaded.")
                                       .arg(stringValue(widget, "filename"))));
         return nullptr;
     }
-    std::shared_ptr<RURUResource> resource = resourceForFile(paths.first(), error);
+    std::shared_ptr<RURUResource> resource = resourceForFile(files.first(), error);
     if (!resource)
         return nullptr;
     auto note = std::make_shared<RURUNote>();
@@ -209,7 +210,7 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForAttachment(const QVariantMap
 }
 
 std::shared_ptr<RURUNote> NoteBuilder::createNoteForGallery(const QVariantMap &widget,
-                                                            const QStringList &paths,
+                                                            const QList<DownloadedAsset> &files,
                                                             OptionalError *error)
 {
     auto note = std::make_shared<RURUNote>();
@@ -219,10 +220,10 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForGallery(const QVariantMap &w
     std::vector<std::shared_ptr<RURUResource>> resources;
     QString content = beginningContentForNote();
     qsizetype index = 0;
-    for (const QString &path : paths) {
+    for (const DownloadedAsset &file : files) {
         if (stopped())
             return nullptr;
-        std::shared_ptr<RURUResource> resource = resourceForFile(path, error);
+        std::shared_ptr<RURUResource> resource = resourceForFile(file, error);
         if (!resource)
             return nullptr;
         content += mediaTag(*resource);
@@ -308,16 +309,16 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForNote(const QVariantMap &widg
 }
 
 std::shared_ptr<RURUNote> NoteBuilder::createNoteForWidget(const QVariantMap &widget,
-                                                           const QStringList &paths,
+                                                           const QList<DownloadedAsset> &files,
                                                            OptionalError *error)
 {
     const QString type = stringValue(widget, "widgetType");
     if (type == QLatin1String("Asset"))
-        return createNoteForAttachment(widget, paths, error);
+        return createNoteForAttachment(widget, files, error);
     if (type == QLatin1String("Email"))
         return createNoteForEmail(widget);
     if (type == QLatin1String("Gallery"))
-        return createNoteForGallery(widget, paths, error);
+        return createNoteForGallery(widget, files, error);
     if (type == QLatin1String("List"))
         return createNoteForList(widget);
     if (type == QLatin1String("Note"))

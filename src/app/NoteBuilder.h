@@ -3,14 +3,31 @@
 #include "foundation/Error.h"
 #include "ravadido/Types.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
-#include <QStringList>
 #include <QUrl>
 #include <QVariantMap>
 
 #include <functional>
 #include <memory>
 #include <string_view>
+#include <utility>
+
+// A local file to attach, with the MD5 of its first `size` bytes when that is
+// already known (taken while it downloaded). Without a digest, or when the
+// file no longer has that size, the builder computes it.
+struct DownloadedAsset
+{
+    DownloadedAsset(QString path = {}, QByteArray md5 = {}, qint64 size = -1)
+        : path(std::move(path)), md5(std::move(md5)), size(size)
+    {
+    }
+
+    QString path;
+    QByteArray md5;
+    qint64 size;
+};
 
 // Turns Backpack widget records into Ravadido notes: ENML content, resources
 // for the element's downloaded files, titles the service accepts. One builder
@@ -30,10 +47,11 @@ public:
     static QString beginningContentForNote();
     static void endNoteContent(QString &content);
 
-    // The file's whole bytes with their size and MD5; nullptr with the error
-    // when it cannot be read or is too large for one resource.
+    // The file's whole bytes with their size and MD5 (the asset's own when it
+    // matches); nullptr with the error when it cannot be read or is too large
+    // for one resource.
     static std::shared_ptr<ravadido::RURUData> ravadidoDataWithContentsOfFile(
-        const QString &path, OptionalError *error = nullptr);
+        const DownloadedAsset &file, OptionalError *error = nullptr);
     static std::shared_ptr<ravadido::RURUData> ravadidoDataWithString(const QString &text);
     // Lower-case hexadecimal, two digits per byte.
     static QString dataToHex(std::string_view bytes);
@@ -41,19 +59,19 @@ public:
     // The slot receives an error only when the file cannot be read.
     static QString mimeTypeForPath(const QString &path, OptionalError *error = nullptr);
 
-    // Builders. The ones with paths take the local files of the element, in
+    // Builders. The ones with files take the local files of the element, in
     // the order of its images for a gallery. nullptr without an error means
     // cancelled; nullptr with an error means a file could not be attached or
     // the element type has no builder.
     std::shared_ptr<ravadido::RURUNote> createNoteForAttachment(
-        const QVariantMap &widget, const QStringList &paths, OptionalError *error = nullptr);
+        const QVariantMap &widget, const QList<DownloadedAsset> &files, OptionalError *error = nullptr);
     std::shared_ptr<ravadido::RURUNote> createNoteForGallery(
-        const QVariantMap &widget, const QStringList &paths, OptionalError *error = nullptr);
+        const QVariantMap &widget, const QList<DownloadedAsset> &files, OptionalError *error = nullptr);
     std::shared_ptr<ravadido::RURUNote> createNoteForEmail(const QVariantMap &widget);
     std::shared_ptr<ravadido::RURUNote> createNoteForList(const QVariantMap &widget);
     std::shared_ptr<ravadido::RURUNote> createNoteForNote(const QVariantMap &widget);
     std::shared_ptr<ravadido::RURUNote> createNoteForWidget(
-        const QVariantMap &widget, const QStringList &paths = {}, OptionalError *error = nullptr);
+        const QVariantMap &widget, const QList<DownloadedAsset> &files = {}, OptionalError *error = nullptr);
 
     // "Asset", "Gallery" and "Image" records have files to download.
     static bool isAsset(const QVariantMap &widget);
@@ -75,6 +93,6 @@ private:
     qint64 untitledCount_ = 0;
 
     bool stopped() const { return isCancelled_ && isCancelled_(); }
-    std::shared_ptr<ravadido::RURUResource> resourceForFile(const QString &path,
+    std::shared_ptr<ravadido::RURUResource> resourceForFile(const DownloadedAsset &file,
                                                             OptionalError *error);
 };

@@ -149,73 +149,75 @@ Ravadido::NotebookPtr RavadidoFromBackpackImporter::createNotebookForPage(const 
     return notebook;
 }
 
-QString RavadidoFromBackpackImporter::downloadAsset(const WidgetRecord &widget, const BackpackPagePtr &page,
-                                                    OptionalError *error)
+std::optional<DownloadedAsset> RavadidoFromBackpackImporter::downloadAsset(const WidgetRecord &widget,
+                                                                           const BackpackPagePtr &page,
+                                                                           OptionalError *error)
 {
     postStatus(localizedString("downloading %1…").arg(widget.value(QStringLiteral("filename")).toString()), page,
                true);
     // Nothing of an earlier download may stand in for this one.
     m_downloading = true;
     m_downloadError.reset();
-    m_downloadPath.clear();
+    m_downloaded.reset();
 
     AssetDownloader downloader(m_backpack, this);
     downloader.setCancellationCheck([this] { return isCancelled(); });
     const QUrl url = NoteBuilder::assetURLForWidget(widget, m_backpack->accountURL());
     if (!downloader.startDownloadingFile(url, error))
-        return {};
+        return std::nullopt;
     if (isCancelled()) {
         downloader.cancelDownload();
-        return {};
+        return std::nullopt;
     }
     if (m_downloading) {
         setErrorSlot(error, errorWithDescription(localizedString("The download of %1 ended without a result.")
                                                      .arg(widget.value(QStringLiteral("filename")).toString())));
-        return {};
+        return std::nullopt;
     }
-    if (m_downloadError) {
-        setErrorSlot(error, *m_downloadError);
-        return {};
+    if (m_downloadError || !m_downloaded) {
+        if (m_downloadError)
+            setErrorSlot(error, *m_downloadError);
+        return std::nullopt;
     }
-    return m_downloadPath;
+    const std::unique_ptr<DownloadedAsset> downloaded = std::move(m_downloaded);
+    return std::move(*downloaded);
 }
 
-void RavadidoFromBackpackImporter::assetDownloader(AssetDownloader *, const QString &path)
+void RavadidoFromBackpackImporter::assetDownloader(AssetDownloader *, const DownloadedAsset &asset)
 {
     m_downloadError.reset();
-    m_downloadPath = path;
+    m_downloaded = std::make_unique<DownloadedAsset>(asset);
     m_downloading = false;
 }
 
 void RavadidoFromBackpackImporter::assetDownloader(AssetDownloader *, const Error &error)
 {
-    m_downloadPath.clear();
+    m_downloaded.reset();
     m_downloadError = error;
     m_downloading = false;
 }
 
-std::optional<QStringList> RavadidoFromBackpackImporter::downloadAssetsForWidget(const WidgetRecord &widget,
-                                                                                 const BackpackPagePtr &page,
-                                                                                 OptionalError *error)
+std::optional<QList<DownloadedAsset>> RavadidoFromBackpackImporter::downloadAssetsForWidget(
+    const WidgetRecord &widget, const BackpackPagePtr &page, OptionalError *error)
 {
     const QString type = widget.value(kWidgetType).toString();
     if (type == QLatin1String("Asset")) {
-        const QString path = downloadAsset(widget, page, error);
-        if (path.isEmpty())
+        std::optional<DownloadedAsset> asset = downloadAsset(widget, page, error);
+        if (!asset)
             return std::nullopt;
-        return QStringList{path};
+        return QList<DownloadedAsset>{std::move(*asset)};
     }
     if (type == QLatin1String("Gallery")) {
-        QStringList paths;
+        QList<DownloadedAsset> assets;
         for (const QVariant &image : widget.value(QStringLiteral("images")).toList()) {
             if (isCancelled())
                 return std::nullopt;
-            const QString path = downloadAsset(image.toMap(), page, error);
-            if (path.isEmpty())
+            std::optional<DownloadedAsset> asset = downloadAsset(image.toMap(), page, error);
+            if (!asset)
                 return std::nullopt;
-            paths << path;
+            assets << std::move(*asset);
         }
-        return paths;
+        return assets;
     }
     setErrorSlot(error, errorWithDescription(localizedString("Widget has no assets")));
     return std::nullopt;
@@ -226,14 +228,14 @@ bool RavadidoFromBackpackImporter::importWidget(const WidgetRecord &widget, cons
 {
     if (isCancelled())
         return false;
-    QStringList paths;
+    QList<DownloadedAsset> assets;
     if (NoteBuilder::isAsset(widget)) {
-        std::optional<QStringList> downloaded = downloadAssetsForWidget(widget, page, error);
+        std::optional<QList<DownloadedAsset>> downloaded = downloadAssetsForWidget(widget, page, error);
         if (!downloaded)
             return false;
-        paths = *downloaded;
+        assets = std::move(*downloaded);
     }
-    Ravadido::NotePtr note = m_builder->createNoteForWidget(widget, paths, error);
+    Ravadido::NotePtr note = m_builder->createNoteForWidget(widget, assets, error);
     if (!note)
         return false;
     note->setNotebookGuid(*notebook->guid());

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+struct DownloadedAsset;
 class NoteBuilder;
 class Ravadido;
 class RavadidoFromBackpackImporter;
@@ -104,9 +105,11 @@ private:
     bool setupRavadido(OptionalError *error);
     static QString notebookNameForPage(const TGBackpackPage &page);
     NotebookPtr createNotebookForPage(const BackpackPagePtr &page, OptionalError *error);
-    QString downloadAsset(const WidgetRecord &widget, const BackpackPagePtr &page, OptionalError *error);
-    std::optional<QStringList> downloadAssetsForWidget(const WidgetRecord &widget, const BackpackPagePtr &page,
-                                                       OptionalError *error);
+    // What the download step hands on to the note: the files with their MD5s.
+    std::optional<DownloadedAsset> downloadAsset(const WidgetRecord &widget, const BackpackPagePtr &page,
+                                                 OptionalError *error);
+    std::optional<QList<DownloadedAsset>> downloadAssetsForWidget(const WidgetRecord &widget,
+                                                                  const BackpackPagePtr &page, OptionalError *error);
     bool importWidget(const WidgetRecord &widget, const BackpackPagePtr &page, const NotebookPtr &notebook,
                       OptionalError *error);
     bool deleteNotes(const std::vector<NotePtr> &notes);
@@ -114,7 +117,7 @@ private:
     bool importPage(const BackpackPagePtr &page, OptionalError *error);
 
     // AssetDownloaderDelegate, on the worker thread.
-    void assetDownloader(AssetDownloader *downloader, const QString &path) override;
+    void assetDownloader(AssetDownloader *downloader, const DownloadedAsset &asset) override;
     void assetDownloader(AssetDownloader *downloader, const Error &error) override;
 
     void run();
@@ -144,5 +147,5 @@ private:
     // worker thread.
     std::atomic<bool> m_downloading{false};
     OptionalError m_downloadError;
-    QString m_downloadPath;
+    std::unique_ptr<DownloadedAsset> m_downloaded;
 };

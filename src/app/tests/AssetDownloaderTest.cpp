@@ -19,9 +19,9 @@ namespace {
 // Keeps what the downloader reported.
 struct Outcome : AssetDownloaderDelegate
 {
-    QStringList paths;
+    QList<DownloadedAsset> assets;
     QList<Error> errors;
-    void assetDownloader(AssetDownloader *, const QString &path) override { paths << path; }
+    void assetDownloader(AssetDownloader *, const DownloadedAsset &asset) override { assets << asset; }
     void assetDownloader(AssetDownloader *, const Error &error) override { errors << error; }
 };
 
@@ -62,7 +62,7 @@ TEST_F(AssetDownloads, ErrorAnswersAreNotAssets)
                           status ? 1 : 2);
         Outcome outcome;
         EXPECT_TRUE(AssetDownloader(api, &outcome).startDownloadingFile(assetURL("bild.png", api)));
-        EXPECT_TRUE(outcome.paths.isEmpty()) << outcome.paths.join(' ');
+        EXPECT_TRUE(outcome.assets.isEmpty()) << outcome.assets.value(0).path;
         ASSERT_EQ(outcome.errors.size(), 1);
         EXPECT_EQ(outcome.errors[0].domain, SyncHttp::kURLErrorDomain);
         if (status) {
@@ -89,7 +89,7 @@ TEST_F(AssetDownloads, SignInOncePerAccount)
         auto api = makeAPI(as, password);
         Outcome outcome;
         const bool started = AssetDownloader(api, &outcome).startDownloadingFile(assetURL("a.txt", api));
-        return started && outcome.errors.isEmpty() && outcome.paths.size() == 1;
+        return started && outcome.errors.isEmpty() && outcome.assets.size() == 1;
     };
     const QString bea = QStringLiteral("bea");
     EXPECT_TRUE(download(kUser, kUser));
@@ -137,7 +137,7 @@ TEST_F(AssetDownloads, RedirectsAndTheSignInPageAreNotAssets)
         backpack->enqueue(QStringLiteral("assets/x1/as/bild.png"), row.status, QString(), row.headers);
         Outcome outcome;
         EXPECT_TRUE(AssetDownloader(api, &outcome).startDownloadingFile(assetURL("bild.png", api)));
-        EXPECT_TRUE(outcome.paths.isEmpty());
+        EXPECT_TRUE(outcome.assets.isEmpty());
         ASSERT_EQ(outcome.errors.size(), 1);
         EXPECT_EQ(outcome.errors[0].code, SyncHttp::URLErrorBadServerResponse);
         EXPECT_EQ(outcome.errors[0].userInfo.value(QStringLiteral("status")).toInt(), row.status);
@@ -170,14 +170,18 @@ TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
         WidgetRecord{{"widgetType", "Image"}, {"backpackID", "x2"}, {"filename", "bild.png"}}, api->accountURL());
     Outcome outcome;
     ASSERT_TRUE(AssetDownloader(api, &outcome).startDownloadingFile(url));
-    ASSERT_EQ(outcome.paths.size(), 1);
+    ASSERT_EQ(outcome.assets.size(), 1);
+    // The digest taken on the way, of the bytes that arrived.
+    EXPECT_EQ(outcome.assets[0].size, 4096);
+    EXPECT_EQ(outcome.assets[0].md5.toHex(),
+              QCryptographicHash::hash(bytesFor("bild", 4096), QCryptographicHash::Md5).toHex());
     EXPECT_FALSE(QFileInfo::exists(outside));
-    EXPECT_FALSE(QFileInfo(outcome.paths[0]).isSymLink());
+    EXPECT_FALSE(QFileInfo(outcome.assets[0].path).isSymLink());
     const auto mode = [](const QString &p) {
         struct stat st{};
         return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? st.st_mode & 0777 : 0u;
     };
-    EXPECT_EQ(mode(outcome.paths[0]), 0600u);
+    EXPECT_EQ(mode(outcome.assets[0].path), 0600u);
     for (const QString &f : {AssetDownloader::applicationSupportPath(), AssetDownloader::assetsPath(), folder})
         EXPECT_EQ(mode(f), 0700u) << f.toStdString();
 
@@ -185,7 +189,7 @@ TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
     AssetDownloader downloader(api, &cancelled);
     downloader.setCancellationCheck([] { return true; });
     EXPECT_TRUE(downloader.startDownloadingFile(url));
-    EXPECT_TRUE(cancelled.paths.isEmpty());
+    EXPECT_TRUE(cancelled.assets.isEmpty());
     EXPECT_TRUE(cancelled.errors.isEmpty());
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).isEmpty());
 }

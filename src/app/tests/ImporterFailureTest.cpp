@@ -5,6 +5,7 @@
 
 #include "app/Ravadido.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 using namespace importertest;
@@ -410,7 +411,7 @@ TEST_F(ImporterTest, CancelWhileANoteIsBuiltSendsNoNote)
 // ---------------------------------------------------------------- downloads
 
 // Each download stands alone: a failed one never hands back the file of the
-// one before it.
+// one before it. A good one hands on the MD5 of the bytes it wrote.
 TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
 {
     Site site = twoPageSite();
@@ -423,9 +424,15 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
     };
 
     OptionalError error;
-    const QString first = ImporterSteps::downloadAsset(*importer, image("i1", "a.png"), page, &error);
-    ASSERT_FALSE(first.isEmpty()) << (error ? error->toString() : QString());
+    const std::optional<DownloadedAsset> first =
+        ImporterSteps::downloadAsset(*importer, image("i1", "a.png"), page, &error);
+    ASSERT_TRUE(first) << (error ? error->toString() : QString());
     EXPECT_FALSE(error);
+    QFile written(first->path);
+    ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+    const QByteArray bytes = written.readAll();
+    EXPECT_EQ(first->size, bytes.size());
+    EXPECT_EQ(first->md5.toHex(), QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
 
     struct Later
     {
@@ -437,13 +444,14 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
                                Later{"empty identifier", image("", "a.png")}}) {
         SCOPED_TRACE(later.why);
         OptionalError laterError;
-        const QString path = ImporterSteps::downloadAsset(*importer, later.widget, page, &laterError);
-        EXPECT_TRUE(path.isEmpty()) << path;
+        const std::optional<DownloadedAsset> asset =
+            ImporterSteps::downloadAsset(*importer, later.widget, page, &laterError);
+        EXPECT_FALSE(asset) << asset->path;
         EXPECT_TRUE(laterError);
     }
-    EXPECT_TRUE(QFileInfo::exists(first));
-    EXPECT_EQ(ImporterSteps::downloadAssetsForWidget(*importer, WidgetRecord{{"widgetType", "Note"}}, page, &error),
-              std::nullopt);
+    EXPECT_TRUE(QFileInfo::exists(first->path));
+    EXPECT_FALSE(
+        ImporterSteps::downloadAssetsForWidget(*importer, WidgetRecord{{"widgetType", "Note"}}, page, &error));
     EXPECT_EQ(error ? error->localizedDescription : QString(), QStringLiteral("Widget has no assets"));
 }
 

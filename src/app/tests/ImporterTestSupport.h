@@ -126,14 +126,16 @@ inline WSKOAuthAuthentication authenticationFor(const QUrl &noteStoreUrl, const 
 class ImporterSteps
 {
 public:
-    static QString downloadAsset(RavadidoFromBackpackImporter &importer, const WidgetRecord &widget,
-                                 const BackpackPagePtr &page, OptionalError *error)
+    static std::optional<DownloadedAsset> downloadAsset(RavadidoFromBackpackImporter &importer,
+                                                        const WidgetRecord &widget, const BackpackPagePtr &page,
+                                                        OptionalError *error)
     {
         return importer.downloadAsset(widget, page, error);
     }
-    static std::optional<QStringList> downloadAssetsForWidget(RavadidoFromBackpackImporter &importer,
-                                                              const WidgetRecord &widget,
-                                                              const BackpackPagePtr &page, OptionalError *error)
+    static std::optional<QList<DownloadedAsset>> downloadAssetsForWidget(RavadidoFromBackpackImporter &importer,
+                                                                         const WidgetRecord &widget,
+                                                                         const BackpackPagePtr &page,
+                                                                         OptionalError *error)
     {
         return importer.downloadAssetsForWidget(widget, page, error);
     }

@@ -120,7 +120,7 @@ TEST_F(NoteBuilderTest, BodiesFollowTheLayoutOfTheirKind)
     {
         const char *name;
         QVariantMap widget;
-        QStringList paths;
+        QList<DownloadedAsset> files;
         QString body;
     } rows[] = {
         {"list",
@@ -166,7 +166,7 @@ TEST_F(NoteBuilderTest, BodiesFollowTheLayoutOfTheirKind)
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         OptionalError error;
-        const auto note = builder.createNoteForWidget(row.widget, row.paths, &error);
+        const auto note = builder.createNoteForWidget(row.widget, row.files, &error);
         ASSERT_TRUE(note) << (error ? error->toString().toStdString() : "");
         EXPECT_EQ(qs(note->content()).toStdString(), (kHead + row.body + QStringLiteral("</en-note>")).toStdString());
         // One resource per media tag; each body sent once, as data, with its
@@ -219,6 +219,35 @@ TEST_F(NoteBuilderTest, NoteTitleLinkLeadsTheText)
     const qsizetype link = enml.text.indexOf(QLatin1String("http://example.org/wiki"));
     ASSERT_GE(link, 0);
     EXPECT_GT(enml.text.indexOf(QLatin1String("Eintrag")), link);
+}
+
+// A digest handed on with the file is taken as it is, never computed again;
+// one that no longer fits the file's size is not trusted.
+TEST_F(NoteBuilderTest, KnownDigestIsUsedWhileItFitsTheFile)
+{
+    const QByteArray bytes = png('k');
+    const QString path = writeFile("k.png", bytes);
+    const QByteArray real = QCryptographicHash::hash(bytes, QCryptographicHash::Md5);
+    // Not the file's digest: only taken over, never computed, can it arrive.
+    const QByteArray known(16, '\x5a');
+    const struct
+    {
+        const char *name;
+        DownloadedAsset file;
+        QByteArray hash;
+    } rows[] = {
+        {"known", {path, known, bytes.size()}, known},
+        {"sizeChanged", {path, known, bytes.size() - 1}, real},
+        {"none", {path}, real},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto data = NoteBuilder::ravadidoDataWithContentsOfFile(row.file);
+        ASSERT_TRUE(data);
+        EXPECT_EQ(data->body()->view(), bytes.toStdString());
+        const std::string_view hash = data->bodyHash()->view();
+        EXPECT_EQ(QByteArray(hash.data(), qsizetype(hash.size())).toHex(), row.hash.toHex());
+    }
 }
 
 TEST_F(NoteBuilderTest, CancelledGalleryGivesNoNoteAndNoError)

@@ -56,7 +56,7 @@ TEST(NoteServiceAcceptance, HostileContentIsAccepted)
     {
         const char *name;
         QVariantMap widget;
-        QStringList paths;
+        QList<DownloadedAsset> files;
     } rows[] = {
         {"longTitleWithBreaks",
          {{"widgetType", "Note"}, {"createdAt", date},
@@ -92,7 +92,7 @@ TEST(NoteServiceAcceptance, HostileContentIsAccepted)
     int sent = 0;
     for (const auto &row : rows) {
         OptionalError error;
-        std::shared_ptr<RURUNote> note = builder.createNoteForWidget(row.widget, row.paths, &error);
+        std::shared_ptr<RURUNote> note = builder.createNoteForWidget(row.widget, row.files, &error);
         ASSERT_TRUE(note) << row.name;
         note->setNotebookGuid(*created->guid());
         try {
