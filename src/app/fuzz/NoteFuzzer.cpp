@@ -17,7 +17,8 @@
 
 namespace {
 
-// The issue's own list, kept apart from the rule's table so that the check
+// What the service's ENML DTD forbids, written out again apart from the rule's
+// table so that the check
 // does not lean on the code it checks.
 const char *const kForbiddenElements[] = {
     "applet", "base", "basefont", "bgsound", "blink", "body", "button", "dir", "embed", "fieldset", "form",
