@@ -17,9 +17,8 @@
 
 namespace {
 
-// What the service's ENML DTD forbids, written out again apart from the rule's
-// table so that the check
-// does not lean on the code it checks.
+// What the service's ENML DTD forbids, written out again apart from the
+// rule's table so that the check does not lean on the code it checks.
 const char *const kForbiddenElements[] = {
     "applet", "base", "basefont", "bgsound", "blink", "body", "button", "dir", "embed", "fieldset", "form",
     "frame", "frameset", "head", "html", "iframe", "ilayer", "input", "isindex", "label", "layer", "legend",
