@@ -50,3 +50,48 @@ endfunction()
 # where the kernel allows that.
 set(LEAFHAUL_FUZZ_LAUNCHER sh -c
     "setarch -R true 2>/dev/null && exec setarch -R \"$@\" || exec \"$@\"" fuzz)
+
+# leafhaul_add_fuzzer(<target> TEST <name> RUNS <n> MAX_LEN <n>
+#                     SOURCES ... [LIBS ...] [SEEDS <folder> | SEED_WRITER <target>]
+#                     [FLAGS <libFuzzer flag>...] [SANITIZERS <flag>...] [UBSAN_SUPPRESSIONS <file>])
+# A libFuzzer target (clang only) and its ctest run of RUNS inputs from seed 1,
+# started from an empty corpus: <TEST>.EmptyCorpus empties it first, or
+# <TEST>.WriteSeeds runs SEED_WRITER with the seed and corpus folders.
+function(leafhaul_add_fuzzer target)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    return()
+  endif()
+  cmake_parse_arguments(F "" "TEST;RUNS;MAX_LEN;SEEDS;SEED_WRITER;UBSAN_SUPPRESSIONS"
+                        "SOURCES;LIBS;FLAGS;SANITIZERS" ${ARGN})
+  if(NOT F_SANITIZERS)
+    set(F_SANITIZERS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
+  endif()
+  add_executable(${target} ${F_SOURCES})
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${target} PRIVATE ${F_LIBS})
+  target_compile_options(${target} PRIVATE ${F_SANITIZERS})
+  target_link_options(${target} PRIVATE ${F_SANITIZERS})
+
+  set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${target}-corpus)
+  if(F_SEED_WRITER)
+    set(seeds ${CMAKE_CURRENT_BINARY_DIR}/${target}-seeds)
+    add_test(NAME ${F_TEST}.WriteSeeds COMMAND ${F_SEED_WRITER} ${seeds} ${corpus})
+    set(setup ${F_TEST}.WriteSeeds)
+  else()
+    set(seeds ${F_SEEDS})
+    add_test(NAME ${F_TEST}.EmptyCorpus COMMAND ${CMAKE_COMMAND} -E rm -rf ${corpus})
+    set(setup ${F_TEST}.EmptyCorpus)
+  endif()
+  add_test(NAME ${F_TEST}.Run
+    COMMAND ${LEAFHAUL_FUZZ_LAUNCHER} $<TARGET_FILE:${target}> -seed=1 -runs=${F_RUNS}
+            -reload=0 -create_missing_dirs=1 -max_len=${F_MAX_LEN} -rss_limit_mb=1024 ${F_FLAGS}
+            -print_final_stats=1 -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/${target}-
+            ${corpus} ${seeds})
+  set(ubsan halt_on_error=1:print_stacktrace=1)
+  if(F_UBSAN_SUPPRESSIONS)
+    set(ubsan ${ubsan}:suppressions=${F_UBSAN_SUPPRESSIONS})
+  endif()
+  set_tests_properties(${setup} PROPERTIES FIXTURES_SETUP ${target}_corpus)
+  set_tests_properties(${F_TEST}.Run PROPERTIES FIXTURES_REQUIRED ${target}_corpus TIMEOUT 120
+    ENVIRONMENT "UBSAN_OPTIONS=${ubsan}")
+endfunction()

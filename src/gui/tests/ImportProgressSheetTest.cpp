@@ -71,7 +71,6 @@ TEST_F(ImportProgressSheetTest, ShowsEachStepOfAnImportOfSeveralPages)
     EXPECT_EQ(detail->text(), QStringLiteral("downloading plan 100%.pdf…"));
     EXPECT_TRUE(spinner->isAnimating());
     EXPECT_EQ(detail->geometry(), resting.translated(spinner->x() + spinner->width() + 5 - resting.x(), 0));
-    saveScreenshot(sheet, QStringLiteral("import-progress-sheet"), 50);
     sheet->detailStatus(QStringLiteral("creating note Shopping…"), false);
     EXPECT_FALSE(spinner->isAnimating());
     EXPECT_EQ(detail->geometry(), resting.translated(spinner->x() - resting.x(), 0));
@@ -83,6 +82,9 @@ TEST_F(ImportProgressSheetTest, ShowsEachStepOfAnImportOfSeveralPages)
     EXPECT_EQ(sheet->progressMaximum(), 3);
     EXPECT_FALSE(detail->isVisible());
     EXPECT_NEAR(drawn(), 1.0 / 3.0, 0.001);
+    // Mid-import, as a user sees it: a page done, a file on its way.
+    sheet->detailStatus(QStringLiteral("downloading plan 100%.pdf…"), true);
+    saveScreenshot(sheet, QStringLiteral("import-progress-sheet"), 50);
 
     sheet->didFinish();
     EXPECT_EQ(drawn(), 1.0);
