@@ -451,6 +451,19 @@ TEST(SyncHttpFolders, DownloadFoldersArePrivate)
         EXPECT_EQ(st.st_mode & 0777, 0700u) << folder.toStdString();
     }
     EXPECT_TRUE(makePrivateFolder(deep));
+
+    // Below a root, a link is replaced by a folder, never followed; a file
+    // in the way is refused.
+    QTemporaryDir elsewhere;
+    const QString root = dir.filePath(QStringLiteral("Leafhaul/Assets"));
+    ASSERT_TRUE(QFile::link(elsewhere.path(), root + QStringLiteral("/x2")));
+    EXPECT_TRUE(makePrivateFolder(root + QStringLiteral("/x2/inner"), root));
+    EXPECT_FALSE(QFileInfo(root + QStringLiteral("/x2")).isSymLink());
+    EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
+    QFile plain(root + QStringLiteral("/x3"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    EXPECT_FALSE(makePrivateFolder(root + QStringLiteral("/x3/inner"), root));
+    EXPECT_FALSE(makePrivateFolder(dir.filePath(QStringLiteral("other")), root));
 }
 
 }  // namespace
