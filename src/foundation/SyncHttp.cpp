@@ -277,7 +277,8 @@ private:
     // rest go. One locked by a download of another process stays.
     void takeUp(const QByteArray &path)
     {
-        const int fd = ::open(path.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+        // Non-blocking: a FIFO planted under the name must not hold the open.
+        const int fd = ::open(path.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             if (errno == ELOOP)
                 ::unlink(path.constData());

@@ -205,10 +205,13 @@ TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
     QFile::remove(folder + QStringLiteral("/.other.png.partial-Ab12Cd"));
 
     // Downloaded again, shorter: the same file holds the new bytes alone.
+    // Held open, the old file's number cannot go to a new one.
     const auto inode = [](const QString &p) {
         struct stat st{};
         return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? st.st_ino : 0;
     };
+    QFile old(outcome.assets[0].path);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
     const auto before = inode(outcome.assets[0].path);
     site.assets.insert("x2/bild.png", bytesFor("neu", 1000));
     useSite(site);
