@@ -874,7 +874,8 @@ bool makePrivateFolder(const QString &path, const QString &root)
     if (!root.isEmpty()) {
         const QString top = QDir::cleanPath(QDir().absoluteFilePath(root));
         const QString below = QDir(top).relativeFilePath(QDir::cleanPath(QDir().absoluteFilePath(path)));
-        if (below.startsWith(QLatin1String("..")) || QDir::isAbsolutePath(below) || !makePrivateFolder(top))
+        if (below == QLatin1String("..") || below.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(below)
+            || !makePrivateFolder(top))
             return false;
         QByteArray at = QFile::encodeName(top);
         for (const QString &level : below.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
