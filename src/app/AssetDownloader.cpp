@@ -1,6 +1,6 @@
 #include "app/AssetDownloader.h"
 
-#include "app/NoteBuilder.h"
+#include "app/DownloadedAsset.h"
 #include "backpack/BackpackSettings.h"
 #include "backpack/TGBackpackAPI.h"
 #include "foundation/SyncHttp.h"
@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <sys/stat.h>
@@ -101,7 +100,11 @@ void AssetDownloader::ensurePath(const QString &path)
     struct stat st{};
     if (::lstat(application.constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 077))
         ::chmod(application.constData(), 0700);
-    if (!SyncHttp::makePrivateFolder(path))
+    // Below the asset folder nothing is followed: a link there would send
+    // the download elsewhere.
+    const QString root = assetsPath();
+    const bool below = path.startsWith(root + QLatin1Char('/'));
+    if (!SyncHttp::makePrivateFolder(path, below ? root : QString()))
         systemLog(QStringLiteral("Unable to create %1\nError: %2")
                       .arg(path, localizedString("The folder could not be created.")));
 }
@@ -146,10 +149,16 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
 
     const QString folder = assetsPath() + QLatin1Char('/') + identifier;
     ensurePath(folder);
+    struct stat st{};
+    if (::lstat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        setErrorSlot(error, Error(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorCannotCreateFile,
+                                  localizedString("The folder “%1” could not be created.").arg(folder)));
+        return false;
+    }
     setDestinationPath(folder + QLatin1Char('/') + filename);
-    // A link (dangling or not) is removed, never written through.
-    const QFileInfo existing(m_destinationPath);
-    if ((existing.exists() || existing.isSymLink()) && !QFile::remove(m_destinationPath)) {
+    // The earlier copy leaves its name now; its blocks take the new one. A
+    // link (dangling or not) is removed, never written through.
+    if (!SyncHttp::setAsideForDownload(m_destinationPath)) {
         setErrorSlot(error, Error(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorCannotWriteToFile,
                                   localizedString("The file “%1” could not be removed.").arg(m_destinationPath)));
         return false;

@@ -9,6 +9,13 @@
 #include <QFile>
 #include <QMimeDatabase>
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <limits>
 
 using ravadido::Bytes;
@@ -20,10 +27,8 @@ namespace {
 
 const QString kErrorDomain = QStringLiteral("com.tallgrove.leafhaul");
 
-// The service's limits on note titles, notebook names and stack names.
+// The service's limit on note titles.
 constexpr int kNoteTitleLengthMax = 255;
-constexpr int kNotebookNameLengthMax = 100;
-constexpr int kNotebookStackLengthMax = 100;
 
 const char kEnmlHead[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
                          "<!DOCTYPE en-note SYSTEM \"http://xml.ravadido.com/pub/enml2.dtd\">"
@@ -63,15 +68,16 @@ QString mediaTag(const RURUResource &resource)
 }
 
 // `md5`: the digest when it is already known (taken during the download).
-std::shared_ptr<RURUData> dataWithBytes(std::string bytes, const QByteArray &md5 = {})
+std::shared_ptr<RURUData> dataWithBytes(Bytes bytes, const QByteArray &md5 = {})
 {
     auto data = std::make_shared<RURUData>();
+    const std::string_view view = bytes.view();
     const QByteArray digest = !md5.isEmpty() ? md5
-        : QCryptographicHash::hash(QByteArrayView(bytes.data(), qsizetype(bytes.size())),
+        : QCryptographicHash::hash(QByteArrayView(view.data(), qsizetype(view.size())),
                                    QCryptographicHash::Md5);
-    data->setSize(std::int32_t(bytes.size()));
+    data->setSize(std::int32_t(view.size()));
     data->setBodyHash(Bytes(digest.constData(), std::size_t(digest.size())));
-    data->setBody(Bytes(std::move(bytes)));
+    data->setBody(std::move(bytes));
     return data;
 }
 
@@ -99,44 +105,52 @@ std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithContentsOfFile(const Down
                                                                       OptionalError *error)
 {
     const QString &path = asset.path;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const auto unreadable = [&](int errnum) {
         setErrorSlot(error, Error(kErrorDomain, 0,
-                                  localizedString("Unable to read the downloaded file %1.")
-                                      .arg(path),
-                                  file.errorString()));
+                                  localizedString("Unable to read the downloaded file %1.").arg(path),
+                                  QString::fromLocal8Bit(std::strerror(errnum))));
         return nullptr;
+    };
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return unreadable(errno);
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int errnum = errno ? errno : EINVAL;
+        ::close(fd);
+        return unreadable(errnum);
     }
-    const qint64 size = file.size();
-    if (size > std::numeric_limits<std::int32_t>::max()) {
+    if (st.st_size > std::numeric_limits<std::int32_t>::max()) {
+        ::close(fd);
         setErrorSlot(error, Error(kErrorDomain, 0,
                                   localizedString("The file %1 is too large to attach.")
                                       .arg(path)));
         return nullptr;
     }
-    // Straight into the string the record keeps: a body is never copied.
-    std::string bytes(std::size_t(size), '\0');
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 got = file.read(bytes.data() + done, size - done);
-        if (got <= 0)
-            break;
-        done += got;
-    }
-    if (done != size || !file.atEnd()) {
-        setErrorSlot(error, Error(kErrorDomain, 0,
-                                  localizedString("Unable to read the downloaded file %1.")
-                                      .arg(path),
-                                  file.errorString()));
-        return nullptr;
+    const std::size_t size = std::size_t(st.st_size);
+    Bytes body;
+    if (size) {
+        // Mapped, not read: the upload takes the body from the page cache,
+        // without a copy of the whole file in between. Populated at once, so
+        // that the upload does not fault page by page.
+        void *mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        const int errnum = errno;
+        ::close(fd);
+        if (mapped == MAP_FAILED)
+            return unreadable(errnum);
+        ::madvise(mapped, size, MADV_SEQUENTIAL);
+        std::shared_ptr<const void> owner(mapped, [size](const void *p) { ::munmap(const_cast<void *>(p), size); });
+        body = Bytes(std::move(owner), std::string_view(static_cast<const char *>(mapped), size));
+    } else {
+        ::close(fd);
     }
     // A file that changed size since its download gets a digest of its own.
-    return dataWithBytes(std::move(bytes), size == asset.size ? asset.md5 : QByteArray());
+    return dataWithBytes(std::move(body), qint64(size) == asset.size ? asset.md5 : QByteArray());
 }
 
 std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithString(const QString &text)
 {
-    return dataWithBytes(text.toStdString());
+    return dataWithBytes(Bytes(text.toStdString()));
 }
 
 QString NoteBuilder::dataToHex(std::string_view bytes)
@@ -351,16 +365,4 @@ QUrl NoteBuilder::assetURLForWidget(const QVariantMap &widget, const QUrl &accou
     return QUrl::fromEncoded(base + "/assets/" + segment(stringValue(widget, "backpackID"))
                                  + "/as/" + segment(stringValue(widget, "filename")),
                              QUrl::StrictMode);
-}
-
-QString NoteBuilder::fixupNotebookTitle(const QString &title)
-{
-    const QString fitted = NoteText::fitToLimit(title, kNotebookNameLengthMax);
-    return fitted.isEmpty() ? localizedString("Untitled Notebook") : fitted;
-}
-
-QString NoteBuilder::notebookStackName(const QString &sitename)
-{
-    return NoteText::fitToLimit(localizedString("%1 Backpack Account").arg(sitename.trimmed()),
-                                kNotebookStackLengthMax);
 }

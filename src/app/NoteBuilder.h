@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/DownloadedAsset.h"
+#include "app/NotebookNames.h"
 #include "foundation/Error.h"
 #include "ravadido/Types.h"
 
@@ -12,22 +14,6 @@
 #include <functional>
 #include <memory>
 #include <string_view>
-#include <utility>
-
-// A local file to attach, with the MD5 of its first `size` bytes when that is
-// already known (taken while it downloaded). Without a digest, or when the
-// file no longer has that size, the builder computes it.
-struct DownloadedAsset
-{
-    DownloadedAsset(QString path = {}, QByteArray md5 = {}, qint64 size = -1)
-        : path(std::move(path)), md5(std::move(md5)), size(size)
-    {
-    }
-
-    QString path;
-    QByteArray md5;
-    qint64 size;
-};
 
 // Turns Backpack widget records into Ravadido notes: ENML content, resources
 // for the element's downloaded files, titles the service accepts. One builder
@@ -48,8 +34,9 @@ public:
     static void endNoteContent(QString &content);
 
     // The file's whole bytes with their size and MD5 (the asset's own when it
-    // matches); nullptr with the error when it cannot be read or is too large
-    // for one resource.
+    // matches), mapped rather than read: the file must stay as it is while
+    // the record lives. nullptr with the error when it cannot be read or is
+    // too large for one resource.
     static std::shared_ptr<ravadido::RURUData> ravadidoDataWithContentsOfFile(
         const DownloadedAsset &file, OptionalError *error = nullptr);
     static std::shared_ptr<ravadido::RURUData> ravadidoDataWithString(const QString &text);
@@ -79,10 +66,9 @@ public:
     // name each escaped as one path segment; empty for records without files.
     static QUrl assetURLForWidget(const QVariantMap &widget, const QUrl &accountURL);
 
-    // The notebook name for a page's display title and the stack name for a
-    // site, both within the service's limits.
-    static QString fixupNotebookTitle(const QString &title);
-    static QString notebookStackName(const QString &sitename);
+    // NotebookNames' own, for the importer's callers.
+    static QString fixupNotebookTitle(const QString &title) { return NotebookNames::fixupNotebookTitle(title); }
+    static QString notebookStackName(const QString &sitename) { return NotebookNames::notebookStackName(sitename); }
 
     // A note title within the service's limits; an empty one becomes the
     // next "Untitled Note - %d".

@@ -74,7 +74,9 @@ QString TGBackpackAssetDownloader::assetsPath()
 
 void TGBackpackAssetDownloader::ensurePath(const QString &path)
 {
-    if (!SyncHttp::makePrivateFolder(path))
+    // A link below the asset folder is never followed.
+    const QString root = assetsPath();
+    if (!SyncHttp::makePrivateFolder(path, path.startsWith(root + QLatin1Char('/')) ? root : QString()))
         systemLog(QStringLiteral("Unable to create %1\nError: %2")
                       .arg(path, localizedString("The folder could not be created.")));
 }

@@ -10,21 +10,20 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
-#include <thread>
 
 namespace SyncHttp {
 
@@ -57,6 +56,8 @@ struct Global
 
     std::mutex partialMutex;
     std::set<QByteArray> partialFiles;
+    // Earlier copies set aside for the next download of their name.
+    std::set<QByteArray> spareFiles;
 
     Global()
     {
@@ -167,26 +168,57 @@ QByteArray originOf(const QUrl &url)
         + QByteArray::number(url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80));
 }
 
+QByteArray partialPrefix(const QFileInfo &destination)
+{
+    return "." + QFile::encodeName(destination.fileName()).left(64) + ".partial-";
+}
+
+// A regular file of this user's with no other name: safe to write over.
+bool isOwnPlainFile(const struct stat &st)
+{
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1;
+}
+
 // The partial file of a download: beside the destination, 0600, renamed over
 // the destination (or a link that stands there) once complete; removed
-// otherwise. Never synced: a download can be fetched again.
+// otherwise. Never synced: a download can be fetched again. Partial files of
+// the same name that no download holds (left by a crash, a kill or an
+// earlier copy set aside) are taken up: one is written over, its blocks
+// reused, and the others removed. A live one is locked.
 class PartialFile
 {
 public:
     explicit PartialFile(const QString &destination) : m_destination(QFile::encodeName(destination))
     {
         const QFileInfo info(destination);
-        QByteArray pattern = QFile::encodeName(info.absolutePath()) + "/." + QFile::encodeName(info.fileName()).left(64)
-            + ".partial-XXXXXX";
+        const QByteArray folder = QFile::encodeName(info.absolutePath());
+        const QByteArray prefix = partialPrefix(info);
         Global &g = global();
         std::lock_guard lock(g.partialMutex);
-        m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);  // mode 0600
-        if (m_fd >= 0) {
-            m_path = pattern;
-            g.partialFiles.insert(m_path);
-        } else {
-            m_errno = errno;
+        if (DIR *dir = ::opendir(folder.constData())) {
+            while (const dirent *entry = ::readdir(dir)) {
+                const QByteArray name(entry->d_name);
+                if (!name.startsWith(prefix) || name.size() != prefix.size() + 6)
+                    continue;
+                const QByteArray path = folder + '/' + name;
+                if (g.partialFiles.count(path))
+                    continue;
+                takeUp(path);
+            }
+            ::closedir(dir);
         }
+        if (m_fd < 0) {
+            QByteArray pattern = folder + '/' + prefix + "XXXXXX";
+            m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);  // mode 0600
+            if (m_fd < 0) {
+                m_errno = errno;
+                return;
+            }
+            ::flock(m_fd, LOCK_EX | LOCK_NB);
+            m_path = pattern;
+        }
+        g.partialFiles.insert(m_path);
+        g.spareFiles.erase(m_path);
     }
     ~PartialFile() { discard(); }
     PartialFile(const PartialFile &) = delete;
@@ -207,14 +239,21 @@ public:
             }
             data += n;
             size -= size_t(n);
+            m_written += n;
         }
         return true;
     }
 
     bool commit()
     {
+        // A file taken up may be longer than this body.
+        const bool cut = !m_reused || ::ftruncate(m_fd, m_written) == 0;
+        if (!cut)
+            m_errno = errno;
         const bool closed = ::close(m_fd) == 0;
         m_fd = -1;
+        if (!cut)
+            return false;
         if (!closed || ::rename(m_path.constData(), m_destination.constData()) != 0) {
             m_errno = errno;
             return false;
@@ -225,15 +264,42 @@ public:
 
     void discard()
     {
+        if (!m_path.isEmpty())
+            ::unlink(m_path.constData());
         if (m_fd >= 0)
             ::close(m_fd);
         m_fd = -1;
-        if (!m_path.isEmpty())
-            ::unlink(m_path.constData());
         forget();
     }
 
 private:
+    // A partial file no download holds: the first becomes this one, the
+    // rest go. One locked by a download of another process stays.
+    void takeUp(const QByteArray &path)
+    {
+        // Non-blocking: a FIFO planted under the name must not hold the open.
+        const int fd = ::open(path.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ELOOP)
+                ::unlink(path.constData());
+            return;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            return;
+        }
+        struct stat st{};
+        if (m_fd >= 0 || ::fstat(fd, &st) != 0 || !isOwnPlainFile(st) || ::fchmod(fd, 0600) != 0) {
+            ::unlink(path.constData());
+            ::close(fd);
+            global().spareFiles.erase(path);
+            return;
+        }
+        m_fd = fd;
+        m_path = path;
+        m_reused = true;
+    }
+
     void forget()
     {
         if (m_path.isEmpty())
@@ -248,6 +314,8 @@ private:
     QByteArray m_path;
     int m_fd = -1;
     int m_errno = 0;
+    off_t m_written = 0;
+    bool m_reused = false;
 };
 
 QString systemBundlePath()
@@ -364,87 +432,27 @@ int seekBody(void *user, curl_off_t offset, int origin)
     return CURL_SEEKFUNC_OK;
 }
 
-// The MD5 of a body, taken on a thread of its own so that hashing overlaps
-// receiving instead of holding the socket up. At most kMaxQueued bytes wait.
+// The MD5 of a body, taken on the receiving thread from the bytes where
+// they landed: no copy, and no slower than a thread of its own.
 class BodyHasher
 {
 public:
-    BodyHasher() : m_context(EVP_MD_CTX_new())
-    {
-        EVP_DigestInit_ex(m_context, EVP_md5(), nullptr);
-        m_thread = std::thread([this] { run(); });
-    }
-    ~BodyHasher()
-    {
-        finish();
-        EVP_MD_CTX_free(m_context);
-    }
+    BodyHasher() : m_context(EVP_MD_CTX_new()) { EVP_DigestInit_ex(m_context, EVP_md5(), nullptr); }
+    ~BodyHasher() { EVP_MD_CTX_free(m_context); }
     BodyHasher(const BodyHasher &) = delete;
     BodyHasher &operator=(const BodyHasher &) = delete;
 
-    void add(const char *data, size_t size)
-    {
-        std::unique_lock lock(m_mutex);
-        m_space.wait(lock, [&] { return m_queued < kMaxQueued; });
-        std::vector<char> chunk;
-        if (!m_spare.empty()) {
-            chunk = std::move(m_spare.back());
-            m_spare.pop_back();
-        }
-        chunk.assign(data, data + size);
-        m_queued += size;
-        m_chunks.push_back(std::move(chunk));
-        m_work.notify_one();
-    }
-
+    void add(const char *data, size_t size) { EVP_DigestUpdate(m_context, data, size); }
     QByteArray finish()
     {
-        if (m_thread.joinable()) {
-            {
-                std::lock_guard lock(m_mutex);
-                m_done = true;
-            }
-            m_work.notify_one();
-            m_thread.join();
-            unsigned char digest[EVP_MAX_MD_SIZE];
-            unsigned int length = 0;
-            EVP_DigestFinal_ex(m_context, digest, &length);
-            m_digest = QByteArray(reinterpret_cast<const char *>(digest), int(length));
-        }
-        return m_digest;
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        EVP_DigestFinal_ex(m_context, digest, &length);
+        return QByteArray(reinterpret_cast<const char *>(digest), int(length));
     }
 
 private:
-    static constexpr size_t kMaxQueued = 8 * 1024 * 1024;
-
-    void run()
-    {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_work.wait(lock, [&] { return m_done || !m_chunks.empty(); });
-            if (m_chunks.empty())
-                return;
-            std::vector<char> chunk = std::move(m_chunks.front());
-            m_chunks.pop_front();
-            lock.unlock();
-            EVP_DigestUpdate(m_context, chunk.data(), chunk.size());
-            lock.lock();
-            m_queued -= chunk.size();
-            if (m_spare.size() < 8)
-                m_spare.push_back(std::move(chunk));
-            m_space.notify_one();
-        }
-    }
-
     EVP_MD_CTX *m_context;
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::condition_variable m_work, m_space;
-    std::deque<std::vector<char>> m_chunks;
-    std::vector<std::vector<char>> m_spare;
-    size_t m_queued = 0;
-    bool m_done = false;
-    QByteArray m_digest;
 };
 
 struct Transfer
@@ -832,10 +840,58 @@ void removePartialDownloads()
     for (const QByteArray &path : g.partialFiles)
         ::unlink(path.constData());
     g.partialFiles.clear();
+    for (const QByteArray &path : g.spareFiles)
+        ::unlink(path.constData());
+    g.spareFiles.clear();
 }
 
-bool makePrivateFolder(const QString &path)
+bool setAsideForDownload(const QString &path)
 {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st{};
+    if (::lstat(name.constData(), &st) != 0)
+        return errno == ENOENT;
+    if (!isOwnPlainFile(st))
+        return ::unlink(name.constData()) == 0;
+    Global &g = global();
+    std::lock_guard lock(g.partialMutex);
+    QByteArray spare = QFile::encodeName(QFileInfo(path).absolutePath()) + '/' + partialPrefix(QFileInfo(path))
+        + "XXXXXX";
+    const int fd = ::mkostemp(spare.data(), O_CLOEXEC);
+    if (fd < 0)
+        return ::unlink(name.constData()) == 0;
+    ::close(fd);
+    if (::rename(name.constData(), spare.constData()) != 0) {
+        ::unlink(spare.constData());
+        return ::unlink(name.constData()) == 0;
+    }
+    g.spareFiles.insert(spare);
+    return true;
+}
+
+bool makePrivateFolder(const QString &path, const QString &root)
+{
+    if (!root.isEmpty()) {
+        const QString top = QDir::cleanPath(QDir().absoluteFilePath(root));
+        const QString below = QDir(top).relativeFilePath(QDir::cleanPath(QDir().absoluteFilePath(path)));
+        if (below == QLatin1String("..") || below.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(below)
+            || !makePrivateFolder(top))
+            return false;
+        QByteArray at = QFile::encodeName(top);
+        for (const QString &level : below.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+            if (level == QLatin1String("."))
+                continue;
+            at += '/' + QFile::encodeName(level);
+            struct stat st{};
+            if (::lstat(at.constData(), &st) == 0 && S_ISLNK(st.st_mode) && ::unlink(at.constData()) != 0)
+                return false;
+            if (::mkdir(at.constData(), 0700) != 0 && errno != EEXIST)
+                return false;
+            if (::lstat(at.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+                return false;
+        }
+        return true;
+    }
     if (QFileInfo(path).isDir())
         return true;
     const QString absolute = QDir::cleanPath(QDir().absoluteFilePath(path));

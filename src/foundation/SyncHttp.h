@@ -66,11 +66,14 @@ struct Request
     int timeoutSeconds = 60;
     bool followRedirects = true;
     bool useCookies = true;
-    // When set, the answer's body goes to this file (created 0600) instead of
-    // into memory; the file, or a symbolic link in its place, is replaced
-    // only once the whole body has arrived. The partial file is removed when
-    // the exchange fails or is cancelled, and at the exit of the process. The
-    // file is not synced to disk: a download can be fetched again.
+    // When set, the answer's body goes to this file (0600) instead of into
+    // memory; the file, or a symbolic link in its place, is replaced only
+    // once the whole body has arrived. The body lands in a partial file
+    // beside it (".<name>.partial-XXXXXX"), which is removed when the
+    // exchange fails or is cancelled, and at the exit of the process; one
+    // left over with that name (a crash, a kill, setAsideForDownload) is
+    // written over instead of a new one, the others are removed. The file is
+    // not synced to disk: a download can be fetched again.
     QString downloadPath;
     // Computes Response::md5 of the body while it arrives.
     bool hashBody = false;
@@ -153,12 +156,22 @@ enum URLError : long {
     URLErrorCannotWriteToFile = -3003,
 };
 
-// Removes the partial files of the downloads under way (also done at exit).
+// Removes the partial files of the downloads under way, and the copies set
+// aside (also done at exit).
 void removePartialDownloads();
 
+// Takes the file at `path` off its name before a download to it: a plain
+// file of the user's becomes the partial file the download writes over (its
+// blocks reused), anything else but a folder is removed. True when nothing
+// is left at the path.
+bool setAsideForDownload(const QString &path);
+
 // Creates a download folder and its missing parents, each new one 0700 from
-// the start; true when the folder exists afterwards.
-bool makePrivateFolder(const QString &path);
+// the start; true when the folder exists afterwards. With `root` (a folder
+// above `path`), every level below the root must be a folder of its own: a
+// symbolic link there is replaced by a new folder, never followed, and
+// anything else that is not a folder fails.
+bool makePrivateFolder(const QString &path, const QString &root = {});
 
 // The Error for a libcurl result code (and the errno of the failed connect,
 // 0 when none). Exposed so the mapping can be checked without a network.

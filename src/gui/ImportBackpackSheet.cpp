@@ -1,6 +1,6 @@
 #include "gui/ImportBackpackSheet.h"
 
-#include "app/NoteBuilder.h"
+#include "app/NotebookNames.h"
 #include "foundation/Error.h"
 
 #include <QDialogButtonBox>
@@ -66,7 +66,7 @@ QString ImportBackpackSheet::labelText() const
     text += QStringLiteral("\n\n");
     // One arg(): the stack name goes in as it is, a '%' in it included.
     text += localizedString("In addition, all the new notebooks will be placed in an Ravadido stack named %1.")
-                .arg(NoteBuilder::notebookStackName(m_accountName));
+                .arg(NotebookNames::notebookStackName(m_accountName));
     return text;
 }
 

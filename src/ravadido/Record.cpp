@@ -281,7 +281,7 @@ namespace {
 constexpr const char *kKeptKey = "keptFields";
 
 // The kept fields on a binary protocol of their own.
-std::shared_ptr<TMemoryBuffer> keptBuffer(const std::string &kept)
+std::shared_ptr<TMemoryBuffer> keptBuffer(std::string_view kept)
 {
     return std::make_shared<TMemoryBuffer>(reinterpret_cast<std::uint8_t *>(const_cast<char *>(kept.data())),
                                            static_cast<std::uint32_t>(kept.size()), TMemoryBuffer::OBSERVE);
@@ -331,7 +331,7 @@ const KeptFields OpaqueRecord::keeping{
             return;
         // Only what reads as whole fields is taken: a damaged archive must
         // not make the record write a broken struct.
-        const std::string &bytes = std::get<Bytes>(a->value).storage();
+        const std::string_view bytes = std::get<Bytes>(a->value).view();
         try {
             auto buffer = keptBuffer(bytes);
             TBinaryProtocol in(buffer, static_cast<std::int32_t>(bytes.size()), 0, false, false);
@@ -500,6 +500,20 @@ void appendQuoted(std::string &out, std::string_view s)
 }
 
 // Hex digits in angle brackets, a space after every four bytes.
+void writeLent(TProtocol &out, std::string_view bytes)
+{
+    if (!speaksBinary(out)) {
+        out.writeBinary(std::string(bytes));
+        return;
+    }
+    if (bytes.size() > std::size_t(std::numeric_limits<std::int32_t>::max()))
+        throw apache::thrift::protocol::TProtocolException(apache::thrift::protocol::TProtocolException::SIZE_LIMIT);
+    out.writeI32(static_cast<std::int32_t>(bytes.size()));
+    if (!bytes.empty())
+        TransportOf::of(out)->write(reinterpret_cast<const std::uint8_t *>(bytes.data()),
+                                    static_cast<std::uint32_t>(bytes.size()));
+}
+
 void appendHex(std::string &out, const Bytes &b)
 {
     static constexpr char digits[] = "0123456789abcdef";

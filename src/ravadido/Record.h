@@ -258,6 +258,9 @@ void appendInteger(std::string &out, std::int64_t v);
 void appendDouble(std::string &out, double v);
 void appendQuoted(std::string &out, std::string_view s);
 void appendHex(std::string &out, const Bytes &b);
+// A binary value from where it lies, without a string of its own in between
+// on the binary protocols.
+void writeLent(TProtocol &out, std::string_view bytes);
 
 // Closes the all-fields constructor's parameter list, so that the macro
 // can put a comma after every field.
@@ -456,7 +459,15 @@ struct Binary : Nullable<Binary, Bytes>
     template<typename P>
     static void readElement(P &in, Bytes &v) { in.readBinary(v.storage()); }
     template<typename P>
-    static void writeElement(P &out, const Bytes &v) { out.writeBinary(v.storage()); }
+    static void writeElement(P &out, const Bytes &v)
+    {
+        if constexpr (requires { out.writeString(v.view()); })
+            out.writeString(v.view());
+        else if (v.isLent())
+            detail::writeLent(out, v.view());
+        else
+            out.writeBinary(v.storage());
+    }
     static void describeElement(std::string &s, const Bytes &v)
     {
         s += '"';

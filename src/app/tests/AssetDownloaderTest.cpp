@@ -152,12 +152,14 @@ TEST_F(AssetDownloads, RedirectsAndTheSignInPageAreNotAssets)
 }
 
 // The folders are the user's alone, and so are the files; a link at a
-// file's place is replaced, never written through. A cancelled download
-// leaves nothing behind.
+// file's or a folder's place is replaced, never written through. Partial
+// files a crash left go; a new copy is written over the old one. A
+// cancelled download leaves nothing behind.
 TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
 {
     Site site;
     site.assets.insert("x2/bild.png", bytesFor("bild", 4096));
+    site.assets.insert("x3/bild.png", bytesFor("bild", 10));
     useSite(site);
     auto api = makeAPI();
     const QString folder = AssetDownloader::assetsPath() + QStringLiteral("/x2");
@@ -165,6 +167,20 @@ TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
     const QString outside = elsewhere.filePath(QStringLiteral("planted"));
     AssetDownloader::ensurePath(folder);
     ASSERT_TRUE(QFile::link(outside, folder + QStringLiteral("/bild.png")));
+    const auto plant = [](const QString &path) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(QByteArray(8000, 'p')) == 8000;
+    };
+    for (const char *left : {"/.bild.png.partial-Ab12Cd", "/.bild.png.partial-zzzzzz", "/.other.png.partial-Ab12Cd"})
+        ASSERT_TRUE(plant(folder + QLatin1String(left)));
+    // An asset folder that is a link to a folder elsewhere.
+    ASSERT_TRUE(QFile::link(elsewhere.path(), AssetDownloader::assetsPath() + QStringLiteral("/x3")));
+    Outcome linked;
+    ASSERT_TRUE(AssetDownloader(api, &linked).startDownloadingFile(NoteBuilder::assetURLForWidget(
+        WidgetRecord{{"widgetType", "Image"}, {"backpackID", "x3"}, {"filename", "bild.png"}}, api->accountURL())));
+    ASSERT_EQ(linked.assets.size(), 1);
+    EXPECT_EQ(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_FALSE(QFileInfo(AssetDownloader::assetsPath() + QStringLiteral("/x3")).isSymLink());
 
     const QUrl url = NoteBuilder::assetURLForWidget(
         WidgetRecord{{"widgetType", "Image"}, {"backpackID", "x2"}, {"filename", "bild.png"}}, api->accountURL());
@@ -184,6 +200,29 @@ TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
     EXPECT_EQ(mode(outcome.assets[0].path), 0600u);
     for (const QString &f : {AssetDownloader::applicationSupportPath(), AssetDownloader::assetsPath(), folder})
         EXPECT_EQ(mode(f), 0700u) << f.toStdString();
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{QStringLiteral(".other.png.partial-Ab12Cd"), QStringLiteral("bild.png")}));
+    QFile::remove(folder + QStringLiteral("/.other.png.partial-Ab12Cd"));
+
+    // Downloaded again, shorter: the same file holds the new bytes alone.
+    // Held open, the old file's number cannot go to a new one.
+    const auto inode = [](const QString &p) {
+        struct stat st{};
+        return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? st.st_ino : 0;
+    };
+    QFile old(outcome.assets[0].path);
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    const auto before = inode(outcome.assets[0].path);
+    site.assets.insert("x2/bild.png", bytesFor("neu", 1000));
+    useSite(site);
+    Outcome again;
+    ASSERT_TRUE(AssetDownloader(api, &again).startDownloadingFile(url));
+    ASSERT_EQ(again.assets.size(), 1);
+    QFile reloaded(again.assets[0].path);
+    ASSERT_TRUE(reloaded.open(QIODevice::ReadOnly));
+    EXPECT_EQ(reloaded.readAll(), bytesFor("neu", 1000));
+    EXPECT_EQ(inode(again.assets[0].path), before);
+    EXPECT_EQ(mode(again.assets[0].path), 0600u);
 
     Outcome cancelled;
     AssetDownloader downloader(api, &cancelled);

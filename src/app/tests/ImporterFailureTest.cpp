@@ -5,6 +5,7 @@
 
 #include "app/Ravadido.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -113,6 +114,8 @@ TEST_P(ImporterFailure, EndsWithTheStepsError)
     // download leaves no file behind. Nothing is deleted after a failure, so
     // the notes of an earlier import stay.
     EXPECT_FALSE(QFileInfo::exists(AssetDownloader::assetsPath() + QStringLiteral("/i1/a.png")));
+    EXPECT_EQ(QDir(AssetDownloader::assetsPath() + QStringLiteral("/i1")).entryList(QDir::Files | QDir::Hidden),
+              QStringList());
     EXPECT_EQ(activeNoteCount(), c.notesLeft);
     EXPECT_FALSE(noteStoreCalls().contains(QStringLiteral("deleteNote")));
 }
@@ -145,6 +148,13 @@ INSTANTIATE_TEST_SUITE_P(
                     [](FakeNoteStore &, Site &site) { site.assets.remove(QStringLiteral("i1/a.png")); },
                     SyncHttp::kURLErrorDomain, SyncHttp::URLErrorBadServerResponse,
                     QStringLiteral("Backpack returned error code 404."), {}, kPageOne, 1},
+        // One byte over the largest file a note may hold.
+        FailureCase{"DownloadTooLarge",
+                    [](FakeNoteStore &, Site &site) {
+                        site.assets.insert(QStringLiteral("i1/a.png"), QByteArray(AssetDownloader::kMaxAssetBytes + 1, 'a'));
+                    },
+                    SyncHttp::kURLErrorDomain, SyncHttp::URLErrorBadServerResponse,
+                    QStringLiteral("The file a.png is larger than the 50 MB a note can hold."), {}, kPageOne, 1},
         FailureCase{"CreateNoteBadField",
                     [](FakeNoteStore &ns, Site &) {
                         ns.injectFault(QStringLiteral("createNote"),

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
+#include <cstdio>
+
 
 using ravadido::RURUNote;
 using ravadido::RURUResource;
@@ -248,6 +250,19 @@ TEST_F(NoteBuilderTest, KnownDigestIsUsedWhileItFitsTheFile)
         const std::string_view hash = data->bodyHash()->view();
         EXPECT_EQ(QByteArray(hash.data(), qsizetype(hash.size())).toHex(), row.hash.toHex());
     }
+
+    // The record keeps the bytes it was made from when a new copy is
+    // renamed over the file; an empty file gives an empty body.
+    const auto data = NoteBuilder::ravadidoDataWithContentsOfFile({path});
+    ASSERT_TRUE(data);
+    const QString empty = writeFile("leer.png", QByteArray());
+    ASSERT_EQ(std::rename(QFile::encodeName(empty).constData(), QFile::encodeName(path).constData()), 0);
+    EXPECT_EQ(data->body()->view(), bytes.toStdString());
+    const auto none = NoteBuilder::ravadidoDataWithContentsOfFile({path});
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->size(), 0);
+    EXPECT_EQ(none->bodyHash()->size(), 16u);
+    EXPECT_TRUE(none->body()->empty());
 }
 
 TEST_F(NoteBuilderTest, CancelledGalleryGivesNoNoteAndNoError)

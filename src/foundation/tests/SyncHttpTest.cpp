@@ -5,6 +5,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -440,6 +441,48 @@ TEST_F(SyncHttpTest, DownloadsArePrivateAndNeverWriteThroughALink)
               QStringList{QStringLiteral("asset.bin")});
 }
 
+// What stands at a download's name before it starts: a copy set aside is
+// written over, whatever its length; leftovers of that name go, a FIFO
+// among them included; a file with a second name is never written over;
+// a copy never taken up is removed with the partial files.
+TEST_F(SyncHttpTest, EarlierCopiesAreWrittenOverNotBeside)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("asset.bin"));
+    const QString twin = dir.filePath(QStringLiteral("twin.bin"));
+    const auto write = [](const QString &p, const QByteArray &bytes) {
+        QFile f(p);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    };
+    const auto read = [](const QString &p) {
+        QFile f(p);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+    };
+    const QByteArray old(700000, 'o');
+    ASSERT_TRUE(write(path, old));
+    ASSERT_TRUE(write(dir.filePath(QStringLiteral(".asset.bin.partial-left01")), old));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral(".asset.bin.partial-fifo01"))).constData(), 0600), 0);
+    ASSERT_TRUE(setAsideForDownload(path));
+    EXPECT_FALSE(QFileInfo::exists(path));
+    Request r = get(QStringLiteral("/bytes/1000"));
+    r.downloadPath = path;
+    ASSERT_TRUE(send(r));
+    EXPECT_EQ(read(path).size(), 1000);
+    const QStringList listed = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
+    EXPECT_TRUE(listed == QStringList{"asset.bin"} || listed == (QStringList{".asset.bin.partial-fifo01", "asset.bin"}))
+        << listed.join(' ').toStdString();
+
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(twin).constData()), 0);
+    const QByteArray kept = read(twin);
+    ASSERT_TRUE(setAsideForDownload(path));
+    ASSERT_TRUE(send(r));
+    EXPECT_EQ(read(twin), kept);
+
+    ASSERT_TRUE(setAsideForDownload(path));
+    removePartialDownloads();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"twin.bin"});
+}
+
 TEST(SyncHttpFolders, DownloadFoldersArePrivate)
 {
     QTemporaryDir dir;
@@ -451,6 +494,19 @@ TEST(SyncHttpFolders, DownloadFoldersArePrivate)
         EXPECT_EQ(st.st_mode & 0777, 0700u) << folder.toStdString();
     }
     EXPECT_TRUE(makePrivateFolder(deep));
+
+    // Below a root, a link is replaced by a folder, never followed; a file
+    // in the way is refused.
+    QTemporaryDir elsewhere;
+    const QString root = dir.filePath(QStringLiteral("Leafhaul/Assets"));
+    ASSERT_TRUE(QFile::link(elsewhere.path(), root + QStringLiteral("/x2")));
+    EXPECT_TRUE(makePrivateFolder(root + QStringLiteral("/x2/inner"), root));
+    EXPECT_FALSE(QFileInfo(root + QStringLiteral("/x2")).isSymLink());
+    EXPECT_TRUE(QDir(elsewhere.path()).isEmpty());
+    QFile plain(root + QStringLiteral("/x3"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    EXPECT_FALSE(makePrivateFolder(root + QStringLiteral("/x3/inner"), root));
+    EXPECT_FALSE(makePrivateFolder(dir.filePath(QStringLiteral("other")), root));
 }
 
 }  // namespace

@@ -399,6 +399,42 @@ TEST(RecordEngine, BufferedDirectAndVirtualProtocolRoadsAgree)
     }
 }
 
+// A body lent by its owner (a mapped file) goes out on every road as the
+// same bytes as an owned one, reads back owned, and a change to a copy
+// leaves the lender alone.
+TEST(RecordEngine, LentBodiesWriteAsOwnedOnes)
+{
+    struct DerivedProtocol : TBinaryProtocol
+    {
+        using TBinaryProtocol::TBinaryProtocol;
+    };
+    auto lender = std::make_shared<const std::string>(std::string(70000, '\x5a') + std::string(1, '\0') + "end");
+    RURUData owned(std::nullopt, 70004, Bytes(*lender));
+    RURUData lent(std::nullopt, 70004, Bytes(lender, *lender));
+    ASSERT_TRUE(lent.body()->isLent());
+    const std::string bytes = bytesOf(owned);
+    for (int road = 0; road < 3; ++road) {
+        SCOPED_TRACE(road);
+        auto buffer = std::make_shared<TMemoryBuffer>();
+        std::unique_ptr<TBinaryProtocol> out;
+        if (road == 0)
+            out = std::make_unique<TBinaryProtocol>(buffer, 0, 0, false, false);
+        else if (road == 1)
+            out = std::make_unique<TBinaryProtocol>(std::make_shared<Unbuffered>(buffer), 0, 0, false, false);
+        else
+            out = std::make_unique<DerivedProtocol>(buffer, 0, 0, false, false);
+        lent.write(*out);
+        EXPECT_EQ(buffer->getBufferAsString(), bytes);
+    }
+    auto reread = readBytes<RURUData>(bytes);
+    EXPECT_FALSE(reread->body()->isLent());
+    EXPECT_EQ(*reread->body(), *lent.body());
+    Bytes copy = *lent.body();
+    copy.storage().back() = '!';
+    EXPECT_EQ(lent.body()->view(), *lender);
+    EXPECT_NE(copy, *lent.body());
+}
+
 // Whatever struct an opaque record reads, it writes back byte for byte,
 // through either protocol road, and keeps through its archive.
 TEST(RecordEngine, OpaqueRecordKeepsTheStructItRead)
