@@ -39,7 +39,10 @@ function(leafhaul_add_test name)
   if(asan)
     list(APPEND more ENVIRONMENT_MODIFICATION "ASAN_OPTIONS=string_append:${asan}")
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+  # NO_PRETTY_VALUES: a parameterised case's ctest name is its gtest name,
+  # without the printed parameter (a record prints as its bytes, pointers
+  # included), so that a failing case can be run again by that name.
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST NO_PRETTY_VALUES
     PROPERTIES TIMEOUT 300 ENVIRONMENT "LEAFHAUL_PYTHON=${LEAFHAUL_PYTHON}" ${more})
 endfunction()
 
