@@ -105,7 +105,7 @@ std::optional<QString> decodeAscii(const QByteArray &bytes)
 bool isXMLCharacter(char32_t c)
 {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)
-        || (c >= 0x10000 && c <= 0x10FFFF);
+           || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
 // The character a reference ("&#65;", "&#x41;") at `at` stands for, with its
@@ -619,7 +619,8 @@ std::optional<XmlDocument> TGBackpackAPI::documentFromResponse(const Request &re
         }
     }
 
-    std::optional<XmlDocument> document = XmlDocument::parse(replaceForbiddenXMLCharacters(cleanupXML(*text)).toUtf8(), &m_error);
+    std::optional<XmlDocument> document = XmlDocument::parse(replaceForbiddenXMLCharacters(cleanupXML(*text)).toUtf8(),
+                                                             &m_error);
     if (!document) {
         if (m_error && m_error->is(kXMLParserErrorDomain, XmlDocument::kDocumentTypeRefused))
             m_error = unreadableAnswerError(req.url, m_error->localizedDescription);

@@ -135,8 +135,7 @@ protected:
         else if constexpr (std::is_same_v<E, RURUSystemException>)
             return std::pair{&CallResultExceptions::systemException_, &CallResultExceptions::systemExceptionIsSet_};
         else
-            return std::pair{&CallResultExceptions::notFoundException_,
-                             &CallResultExceptions::notFoundExceptionIsSet_};
+            return std::pair{&CallResultExceptions::notFoundException_, &CallResultExceptions::notFoundExceptionIsSet_};
     }
 
     std::shared_ptr<RURUUserException> userException_;
