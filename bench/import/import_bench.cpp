@@ -218,7 +218,7 @@ struct Fakes
     }
     QUrl noteStoreUrl() const
     {
-        return QUrl(QStringLiteral("https://127.0.0.1:%1/shard/s1/notestore").arg(noteStore.port()));
+        return QUrl(QStringLiteral("https://127.0.0.1:%1/ruru/notestore").arg(noteStore.port()));
     }
 };
 

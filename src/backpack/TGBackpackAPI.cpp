@@ -102,6 +102,62 @@ std::optional<QString> decodeAscii(const QByteArray &bytes)
     return QString::fromLatin1(bytes);
 }
 
+bool isXMLCharacter(char32_t c)
+{
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)
+           || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// The character a reference ("&#65;", "&#x41;") at `at` stands for, with its
+// length; nothing when there is no well-formed reference there. Values past
+// Unicode saturate, so they stay forbidden.
+std::optional<std::pair<char32_t, qsizetype>> characterReference(QStringView s, qsizetype at)
+{
+    if (!s.mid(at).startsWith(QLatin1String("&#")))
+        return std::nullopt;
+    qsizetype i = at + 2;
+    const bool hex = i < s.size() && s[i] == QLatin1Char('x');
+    if (hex)
+        ++i;
+    const qsizetype digits = i;
+    char32_t value = 0;
+    for (; i < s.size(); ++i) {
+        const char16_t u = s[i].unicode();
+        int digit = -1;
+        if (u >= '0' && u <= '9')
+            digit = u - '0';
+        else if (hex && u >= 'a' && u <= 'f')
+            digit = u - 'a' + 10;
+        else if (hex && u >= 'A' && u <= 'F')
+            digit = u - 'A' + 10;
+        if (digit < 0)
+            break;
+        value = std::min<char32_t>(value * (hex ? 16 : 10) + char32_t(digit), 0x110000);
+    }
+    if (i == digits || i >= s.size() || s[i] != QLatin1Char(';'))
+        return std::nullopt;
+    return std::make_pair(value, i + 1 - at);
+}
+
+const QChar kReplacementCharacter(0xFFFD);
+
+// Copies s[from, to) into `out`, forbidden characters (a lone surrogate
+// among them) replaced.
+void appendRaw(QString &out, QStringView s, qsizetype from, qsizetype to)
+{
+    for (qsizetype i = from; i < to; ++i) {
+        const QChar c = s[i];
+        if (c.isHighSurrogate() && i + 1 < to && s[i + 1].isLowSurrogate()) {
+            out += c;
+            out += s[++i];
+        } else if (c.isSurrogate() || !isXMLCharacter(c.unicode())) {
+            out += kReplacementCharacter;
+        } else {
+            out += c;
+        }
+    }
+}
+
 }  // namespace
 
 TGBackpackAPI::TGBackpackAPI(const QString &sitename, const QString &token, const QString &username,
@@ -288,6 +344,46 @@ QString TGBackpackAPI::cleanupXML(const QString &text)
         }
     }
     return s;
+}
+
+QString TGBackpackAPI::replaceForbiddenXMLCharacters(const QString &text)
+{
+    // Sections whose "&#" is text, not a reference.
+    static const std::pair<QLatin1String, QLatin1String> verbatim[] = {
+        {QLatin1String("<![CDATA["), QLatin1String("]]>")}, {QLatin1String("<!--"), QLatin1String("-->")}};
+    const QStringView s(text);
+    QString out;
+    out.reserve(text.size());
+    qsizetype done = 0;
+    qsizetype i = 0;
+    while (i < s.size()) {
+        const QChar c = s[i];
+        if (c == QLatin1Char('<')) {
+            bool skipped = false;
+            for (const auto &[open, close] : verbatim) {
+                if (s.mid(i).startsWith(open)) {
+                    const qsizetype end = s.indexOf(close, i + open.size());
+                    i = end < 0 ? s.size() : end + close.size();
+                    skipped = true;
+                    break;
+                }
+            }
+            if (!skipped)
+                ++i;
+        } else if (c == QLatin1Char('&')) {
+            const auto reference = characterReference(s, i);
+            if (reference && !isXMLCharacter(reference->first)) {
+                appendRaw(out, s, done, i);
+                out += kReplacementCharacter;
+                done = i + reference->second;
+            }
+            i += reference ? reference->second : 1;
+        } else {
+            ++i;
+        }
+    }
+    appendRaw(out, s, done, s.size());
+    return out;
 }
 
 TextRange TGBackpackAPI::rangeOfAttributeValueFromString(const QString &text, qsizetype start)
@@ -523,7 +619,8 @@ std::optional<XmlDocument> TGBackpackAPI::documentFromResponse(const Request &re
         }
     }
 
-    std::optional<XmlDocument> document = XmlDocument::parse(cleanupXML(*text).toUtf8(), &m_error);
+    std::optional<XmlDocument> document = XmlDocument::parse(replaceForbiddenXMLCharacters(cleanupXML(*text)).toUtf8(),
+                                                             &m_error);
     if (!document) {
         if (m_error && m_error->is(kXMLParserErrorDomain, XmlDocument::kDocumentTypeRefused))
             m_error = unreadableAnswerError(req.url, m_error->localizedDescription);

@@ -91,6 +91,10 @@ public:
     static bool wasUpdate(const SyncHttp::Request &request);
     static bool wasDelete(const SyncHttp::Request &request);
     static QString cleanupXML(const QString &text);
+    // The text with every character XML 1.0 forbids, raw or as a character
+    // reference, turned into U+FFFD; CDATA sections and comments keep their
+    // references as text.
+    static QString replaceForbiddenXMLCharacters(const QString &text);
     static int cleanupXMLAttrInString(QString &text, TextRange range);
     static QString escapeXMLCharacters(const QString &text);
     static TextRange rangeOfAttributeValueFromString(const QString &text, qsizetype start);

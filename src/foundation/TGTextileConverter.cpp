@@ -184,10 +184,10 @@ struct LinePass
         if (!handled)
             handled = listItem(line, QLatin1Char('*'), bulletedFind(), bulletedRule(), QStringLiteral("ul"));
         if (!handled && line.contains(QLatin1Char('|'))) {
-            if (const auto cells = textile::tableCells(line, true)) {
+            if (const auto headerCells = textile::tableCells(line, true)) {
                 tableOpen = true;
                 line = QStringLiteral("<table><tr><th>")
-                       + TGFoundation::stringByTrimmingWhitespace(line.mid(cells->location, cells->length))
+                       + TGFoundation::stringByTrimmingWhitespace(line.mid(headerCells->location, headerCells->length))
                        + QStringLiteral("</th></tr>");
                 line = textile::tableSeparators(line, true);
                 handled = true;

@@ -116,11 +116,61 @@ constexpr int indexOf()
     return -1;
 }
 
+// The slots of a result record live in these bases rather than in
+// CallResult itself, so that a row's code depends only on the exception and
+// its id, or on the success codec: the 76 results share a few dozen rows
+// instead of building some 300 of their own.
+class CallResultExceptions : public Record
+{
+protected:
+    CallResultExceptions() = default;
+    CallResultExceptions(const CallResultExceptions &) = default;
+    CallResultExceptions &operator=(const CallResultExceptions &) = default;
+
+    template<typename E>
+    static constexpr auto member()
+    {
+        if constexpr (std::is_same_v<E, RURUUserException>)
+            return std::pair{&CallResultExceptions::userException_, &CallResultExceptions::userExceptionIsSet_};
+        else if constexpr (std::is_same_v<E, RURUSystemException>)
+            return std::pair{&CallResultExceptions::systemException_, &CallResultExceptions::systemExceptionIsSet_};
+        else
+            return std::pair{&CallResultExceptions::notFoundException_, &CallResultExceptions::notFoundExceptionIsSet_};
+    }
+
+    std::shared_ptr<RURUUserException> userException_;
+    bool userExceptionIsSet_ = false;
+    std::shared_ptr<RURUSystemException> systemException_;
+    bool systemExceptionIsSet_ = false;
+    std::shared_ptr<RURUNotFoundException> notFoundException_;
+    bool notFoundExceptionIsSet_ = false;
+};
+
+template<typename SuccessCodec>
+class CallResultSuccess : public CallResultExceptions
+{
+protected:
+    CallResultSuccess() = default;
+    CallResultSuccess(const CallResultSuccess &) = default;
+    CallResultSuccess &operator=(const CallResultSuccess &) = default;
+
+    static constexpr auto member()
+    {
+        return std::pair{&CallResultSuccess::success_, &CallResultSuccess::successIsSet_};
+    }
+
+    typename SuccessCodec::Value success_{};
+    bool successIsSet_ = false;
+};
+
 } // namespace detail
 
 template<FixedString WireName, typename SuccessCodec, typename... Exceptions>
-class CallResult final : public Record
+class CallResult final : public detail::CallResultSuccess<SuccessCodec>
 {
+    using Slots = detail::CallResultSuccess<SuccessCodec>;
+    using ExceptionSlots = detail::CallResultExceptions;
+
     static_assert(sizeof...(Exceptions) >= 1 && sizeof...(Exceptions) <= 3);
 
     template<typename E>
@@ -137,8 +187,9 @@ public:
     // Every field set, nil values included; one argument per field in id order.
     explicit CallResult(SuccessValue success, std::shared_ptr<Exceptions>... exceptions)
         requires hasSuccess
-        : success_(std::move(success)), successIsSet_(true)
     {
+        success_ = std::move(success);
+        successIsSet_ = true;
         (setException(std::move(exceptions)), ...);
     }
     explicit CallResult(std::shared_ptr<Exceptions>... exceptions)
@@ -146,7 +197,7 @@ public:
     {
         (setException(std::move(exceptions)), ...);
     }
-    explicit CallResult(const KeyedArchive &coder) { decodeFields(recordLayout, coder); }
+    explicit CallResult(const KeyedArchive &coder) { this->decodeFields(recordLayout, coder); }
 
     typename SuccessCodec::Getter success() const requires hasSuccess { return success_; }
     void setSuccess(SuccessValue value) requires hasSuccess
@@ -247,17 +298,6 @@ public:
 
 private:
     template<typename E>
-    static constexpr auto member()
-    {
-        if constexpr (std::is_same_v<E, RURUUserException>)
-            return std::pair{&CallResult::userException_, &CallResult::userExceptionIsSet_};
-        else if constexpr (std::is_same_v<E, RURUSystemException>)
-            return std::pair{&CallResult::systemException_, &CallResult::systemExceptionIsSet_};
-        else
-            return std::pair{&CallResult::notFoundException_, &CallResult::notFoundExceptionIsSet_};
-    }
-
-    template<typename E>
     static constexpr auto fieldName()
     {
         if constexpr (std::is_same_v<E, RURUUserException>)
@@ -271,7 +311,7 @@ private:
     template<typename E>
     void setException(std::shared_ptr<E> e)
     {
-        constexpr auto m = member<E>();
+        constexpr auto m = ExceptionSlots::template member<E>();
         this->*(m.first) = std::move(e);
         this->*(m.second) = true;
     }
@@ -279,7 +319,7 @@ private:
     template<typename E>
     void throwIfSet() const
     {
-        constexpr auto m = member<E>();
+        constexpr auto m = ExceptionSlots::template member<E>();
         if (this->*(m.second) && this->*(m.first))
             throw E(*(this->*(m.first)));
     }
@@ -287,30 +327,30 @@ private:
     template<typename E>
     static FieldInfo exceptionField()
     {
-        constexpr auto m = member<E>();
+        constexpr auto m = ExceptionSlots::template member<E>();
         constexpr auto id = static_cast<std::int16_t>(detail::indexOf<E, Exceptions...>() + 1);
-        return detail::callResultField<codec::Struct<E>, CallResult, m.first, m.second,
-                                       fieldName<E>(), id>();
+        return detail::callResultField<codec::Struct<E>, ExceptionSlots, m.first, m.second, fieldName<E>(), id>();
     }
 
     static std::vector<FieldInfo> fieldTable()
     {
         std::vector<FieldInfo> rows;
-        if constexpr (hasSuccess)
-            rows.push_back(detail::callResultField<SuccessCodec, CallResult, &CallResult::success_,
-                                                   &CallResult::successIsSet_, "success", 0>());
+        if constexpr (hasSuccess) {
+            constexpr auto m = Slots::member();
+            rows.push_back(detail::callResultField<SuccessCodec, Slots, m.first, m.second, "success", 0>());
+        }
         (rows.push_back(exceptionField<Exceptions>()), ...);
         return rows;
     }
 
-    SuccessValue success_{};
-    bool successIsSet_ = false;
-    std::shared_ptr<RURUUserException> userException_;
-    bool userExceptionIsSet_ = false;
-    std::shared_ptr<RURUSystemException> systemException_;
-    bool systemExceptionIsSet_ = false;
-    std::shared_ptr<RURUNotFoundException> notFoundException_;
-    bool notFoundExceptionIsSet_ = false;
+    using Slots::success_;
+    using Slots::successIsSet_;
+    using ExceptionSlots::userException_;
+    using ExceptionSlots::userExceptionIsSet_;
+    using ExceptionSlots::systemException_;
+    using ExceptionSlots::systemExceptionIsSet_;
+    using ExceptionSlots::notFoundException_;
+    using ExceptionSlots::notFoundExceptionIsSet_;
 };
 
 template<FixedString WireName, typename SuccessCodec, typename... Exceptions>

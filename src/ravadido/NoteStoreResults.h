@@ -15,6 +15,12 @@
 namespace ravadido {
 
 #define RURU_NOTE_STORE_RESULTS(R)                                                                 \
+    RURU_NOTE_STORE_SYNC_RESULTS(R)                                                                \
+    RURU_NOTE_STORE_NOTE_RESULTS(R)                                                                \
+    RURU_NOTE_STORE_RESOURCE_RESULTS(R)                                                            \
+    RURU_NOTE_STORE_SHARING_RESULTS(R)
+
+#define RURU_NOTE_STORE_SYNC_RESULTS(R)                                                            \
     R(GetSyncState, codec::Struct<RURUSyncState>, RURUUserException, RURUSystemException)          \
     R(GetSyncStateWithMetrics, codec::Struct<RURUSyncState>,                                       \
       RURUUserException, RURUSystemException)                                                      \
@@ -48,7 +54,9 @@ namespace ravadido {
       RURUUserException, RURUSystemException, RURUNotFoundException)                               \
     R(CreateSearch, codec::Struct<RURUSavedSearch>, RURUUserException, RURUSystemException)        \
     R(UpdateSearch, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)     \
-    R(ExpungeSearch, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)    \
+    R(ExpungeSearch, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)
+
+#define RURU_NOTE_STORE_NOTE_RESULTS(R)                                                            \
     R(FindNotes, codec::Struct<RURUNoteList>,                                                      \
       RURUUserException, RURUSystemException, RURUNotFoundException)                               \
     R(FindNoteOffset, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)   \
@@ -87,7 +95,9 @@ namespace ravadido {
     R(ListNoteVersions, codec::StructList<RURUNoteVersionId>,                                      \
       RURUUserException, RURUSystemException, RURUNotFoundException)                               \
     R(GetNoteVersion, codec::Struct<RURUNote>,                                                     \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
+      RURUUserException, RURUSystemException, RURUNotFoundException)
+
+#define RURU_NOTE_STORE_RESOURCE_RESULTS(R)                                                        \
     R(GetResource, codec::Struct<RURUResource>,                                                    \
       RURUUserException, RURUSystemException, RURUNotFoundException)                               \
     R(GetResourceApplicationData, codec::Struct<RURULazyMap>,                                      \
@@ -111,7 +121,9 @@ namespace ravadido {
       RURUUserException, RURUSystemException, RURUNotFoundException)                               \
     R(GetAccountSize, codec::I64, RURUUserException, RURUSystemException)                          \
     R(GetAds, codec::StructList<RURUAd>, RURUUserException, RURUSystemException)                   \
-    R(GetRandomAd, codec::Struct<RURUAd>, RURUUserException, RURUSystemException)                  \
+    R(GetRandomAd, codec::Struct<RURUAd>, RURUUserException, RURUSystemException)
+
+#define RURU_NOTE_STORE_SHARING_RESULTS(R)                                                         \
     R(GetPublicNotebook, codec::Struct<RURUNotebook>,                                              \
       RURUSystemException, RURUNotFoundException)                                                  \
     R(CreateSharedNotebook, codec::Struct<RURUSharedNotebook>,                                     \
@@ -143,12 +155,15 @@ namespace ravadido {
     R(FindRelated, codec::Struct<RURURelatedResult>,                                               \
       RURUUserException, RURUSystemException, RURUNotFoundException)
 
+#define RAVADIDO_DEFINE_CALL_RESULT(Name, ...) template class CallResult<#Name "_result", __VA_ARGS__>;
+
 #define RAVADIDO_DECLARE_CALL_RESULT(Name, ...)                                                   \
     using RURU##Name##_result = CallResult<#Name "_result", __VA_ARGS__>;                         \
     extern template class CallResult<#Name "_result", __VA_ARGS__>;
 
-// Each record is instantiated once, in NoteStoreResults.cpp: 76 tables are
-// too many to build again in every file that includes this one.
+// Each record is instantiated once, in the NoteStoreResults*.cpp files: 76
+// tables are too many to build again in every file that includes this one,
+// and too many for one file.
 RURU_NOTE_STORE_RESULTS(RAVADIDO_DECLARE_CALL_RESULT)
 
 } // namespace ravadido

@@ -20,7 +20,7 @@ inline const QString kSite = QStringLiteral("acme");
 inline const QString kToken = QStringLiteral("api-Tök&en");
 inline const QString kUser = QStringLiteral("ann");
 inline const QString kPassword = QStringLiteral("pä&ss=w+rd% x");
-inline const QString kAccessToken = QStringLiteral("S=s1:U=1:E=ffff:A=leafhaul:H=abc");
+inline const QString kAccessToken = QStringLiteral("tok=1:user=1:exp=ffff:app=leafhaul:sig=abc");
 
 // Deterministic bytes that no text codec mistakes for text.
 inline QByteArray bytesFor(const QString &seed, int size)

@@ -303,11 +303,12 @@ TEST_F(ImporterTest, OldNotesGoOnlyAfterThePagesNewNotes)
 const QString kShared = QStringLiteral("Gemeinsam");
 
 // Pages one and three share a notebook that holds two notes of an earlier
-// import; page two has its own.
+// import; page two has its own. Neither title is the notebook's name: they
+// differ from it, and from each other, by the blanks the name drops.
 Site sharedNotebookSite()
 {
     Site site;
-    site.pages << PageBuilder("301", kShared).note("a", "A", "Text");
+    site.pages << PageBuilder("301", kShared + QStringLiteral(" ")).note("a", "A", "Text");
     site.pages << PageBuilder("302", QStringLiteral("Andere")).note("b", "B", "Text");
     site.pages << PageBuilder("303", QStringLiteral(" ") + kShared).note("c1", "C1", "Text").note("c2", "C2", "Text");
     return site;

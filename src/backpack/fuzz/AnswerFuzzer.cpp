@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     const QString text = QString::fromUtf8(bytes);
-    const QString cleaned = TGBackpackAPI::cleanupXML(text);
+    const QString cleaned = TGBackpackAPI::replaceForbiddenXMLCharacters(TGBackpackAPI::cleanupXML(text));
     TGBackpackAPI::escapeXMLCharacters(text);
     TGBackpackAPI::cdata(text);
     for (qsizetype i = 0; i < text.size() && i < 64; ++i)

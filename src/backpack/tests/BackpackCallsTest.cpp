@@ -13,6 +13,8 @@ TEST_F(BackpackTest, PageListReadsEveryPageInOrder)
         {"compact", true, defaultSite()["pages"].toArray(), {"7|Home &amp; Away|private", "8|Second|public"}},
         {"missing title and scope", false, QJsonArray{QJsonObject{{"id", "3"}}}, {"3|<null>|<null>"}},
         {"no pages", false, QJsonArray{}, {}},
+        {"characters XML forbids", false, QJsonArray{QJsonObject{{"id", "4"}, {"title", "a\u0001b\u001f"}}},
+         {"4|a\uFFFDb\uFFFD|<null>"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

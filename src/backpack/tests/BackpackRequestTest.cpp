@@ -26,6 +26,24 @@ TEST(BackpackText, CleanupEscapesAngleBracketsInsideDoubleQuotedValuesOnly)
         EXPECT_EQ(TGBackpackAPI::cleanupXML(c.in), c.out) << c.in;
 }
 
+TEST(BackpackText, CharactersXMLForbidsBecomeReplacementCharacters)
+{
+    const QString r(QChar(0xFFFD));
+    const std::pair<QString, QString> cases[] = {
+        {QString::fromUtf8("<a t=\"\x01\">x\x1f\x7f\t\n\r</a>"), "<a t=\"" + r + "\">x" + r + "\x7f\t\n\r</a>"},
+        {"&#1;&#x1F;&#x1f;&#0031;&#0;", r.repeated(5)},
+        {"&#xD800;&#xFFFE;&#1114112;&#99999999999999999999;", r.repeated(4)},
+        {"&#9;&#65;&#x10FFFF;&#xFFFD;&amp;#1;", "&#9;&#65;&#x10FFFF;&#xFFFD;&amp;#1;"},
+        {"&#x;&#1a;&# 1;&#X1;&#1", "&#x;&#1a;&# 1;&#X1;&#1"},
+        {"<![CDATA[&#1;\x02]]>&#2;<!-- &#3; -->&#4;", "<![CDATA[&#1;" + r + "]]>" + r + "<!-- &#3; -->" + r},
+        {"<![CDATA[&#1;", "<![CDATA[&#1;"},
+        {QString(QChar(0xD800)) + "x" + QChar(0xDC00) + QChar(0xFFFF) + QString::fromUtf8("\U0001F600"),
+         r + "x" + r + r + QString::fromUtf8("\U0001F600")},
+    };
+    for (const auto &[in, out] : cases)
+        EXPECT_EQ(TGBackpackAPI::replaceForbiddenXMLCharacters(in), out) << in;
+}
+
 TEST(BackpackText, EscapingKeepsTheFivePredefinedEntities)
 {
     const std::pair<QString, QString> cases[] = {

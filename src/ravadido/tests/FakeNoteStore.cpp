@@ -31,7 +31,7 @@ bool FakeNoteStore::start(const Options &options)
 
 QUrl FakeNoteStore::noteStoreUrl() const
 {
-    return QUrl(QStringLiteral("%1://127.0.0.1:%2/shard/s1/notestore")
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2/ruru/notestore")
                     .arg(tls_ ? QStringLiteral("https") : QStringLiteral("http"))
                     .arg(service_.port()));
 }

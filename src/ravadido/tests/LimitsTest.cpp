@@ -50,6 +50,8 @@ TEST(Limits, ExpressionsCompileAndDrawTheirLines)
         {"full name", L::RURU_USER_NAME_REGEX(), "Jo Bloggs", ""},
         {"tag", L::RURU_TAG_NAME_REGEX(), "a b", "a,b"},
         {"note title", L::RURU_NOTE_TITLE_REGEX(), "T" + repeated("x", 254), " T"},
+        {"note title of 256 characters", L::RURU_NOTE_TITLE_REGEX(), "T" + repeated("x", 254),
+         "T" + repeated("x", 255)},
         {"application data name", L::RURU_APPLICATIONDATA_NAME_REGEX(), "a.b", "ab"},
         {"application data value", L::RURU_APPLICATIONDATA_VALUE_REGEX(), repeated("v", 4092), repeated("v", 4093)},
         {"notebook", L::RURU_NOTEBOOK_NAME_REGEX(), "Backpack, pages", "Pa\u2028ge"},

@@ -140,7 +140,7 @@ TEST(NoteStoreFraming, HttpCarriesEachCallAsOnePostOfExactlyThoseBytes)
         SCOPED_TRACE(sendCases()[i].what);
         const QJsonObject request = requests[i].toObject();
         EXPECT_EQ(request.value("contentType").toString(), "application/x-thrift");
-        EXPECT_EQ(request.value("path").toString(), "/shard/s1/notestore");
+        EXPECT_EQ(request.value("path").toString(), "/ruru/notestore");
         EXPECT_EQ(hex(QByteArray::fromHex(request.value("body").toString().toLatin1()).toStdString()),
                   hex(expected[i]));
     }

@@ -438,7 +438,7 @@ TEST_F(NoteStoreOverHttp, AnAnnouncedValueLongerThanTheReplyFailsBeforeItIsAlloc
 TEST(NoteStoreTransport, PlainHttpOnlyToThisMachine)
 {
     struct Case { const char *url; bool refused; };
-    for (const Case &c : {Case{"http://notes.example.invalid/shard/s1/notestore", true},
+    for (const Case &c : {Case{"http://notes.example.invalid/ruru/notestore", true},
                           Case{"http://10.0.0.1:1/notestore", true},
                           Case{"http://127.0.0.1.example.invalid/notestore", true},
                           Case{"http://127.0.0.1:1/notestore", false},

@@ -467,10 +467,14 @@ TEST(RecordEngine, OpaqueRecordKeepsTheStructItRead)
     KeyedArchive archive;
     result->encodeWithCoder(archive);
     EXPECT_EQ(hexOf(RURUAuthenticationResult(archive)), fields + " 00");
-    // Archived bytes that are not whole fields are not taken.
-    KeyedArchive damaged;
-    damaged.encodeObject("keptFields", ArchiveValue::bytes(Bytes(unhex("0B 00 02 00 00 00 09 41"))));
-    EXPECT_EQ(hexOf(RURUAuthenticationResult(damaged)), "00");
+    // Archived bytes that are not whole fields, or that stop before their
+    // last field, are not taken.
+    for (const char *damagedFields : {"0B 00 02 00 00 00 09 41",
+                                      "0A 00 01 00 00 00 00 00 00 00 2A 00 0A 00 02 00 00 00 00 00 00 00 2B"}) {
+        KeyedArchive damaged;
+        damaged.encodeObject("keptFields", ArchiveValue::bytes(Bytes(unhex(damagedFields))));
+        EXPECT_EQ(hexOf(RURUAuthenticationResult(damaged)), "00") << damagedFields;
+    }
 
     EXPECT_EQ(hexOf(RURUAuthenticationResult()), "00");
     EXPECT_EQ(RURUAuthenticationResult().description(), "AuthenticationResult(<>)");

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     auth.setKeysForResponseData(reply); // the access-token reply
     auth.setHasAccessToken(true);
-    HttpRequest resource(QStringLiteral("https://h.test/edam/note/x?a=1"), QStringLiteral("POST"));
+    HttpRequest resource(QStringLiteral("https://h.test/ruru/notestore?a=1"), QStringLiteral("POST"));
     if (auth.authorizeRequest(resource) && hasControlCharacter(resource.header(QStringLiteral("Authorization"))))
         abort();
 

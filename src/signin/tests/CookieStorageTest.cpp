@@ -1,5 +1,7 @@
 #include "signin/WSKCookieStorage.h"
 
+#include "CaseName.h"
+
 #include <gtest/gtest.h>
 
 #include <QDateTime>
@@ -35,6 +37,12 @@ struct MatchCase
 void PrintTo(const MatchCase &c, std::ostream *os)
 {
     *os << c.cookieDomain << c.cookiePath << (c.secure ? " secure" : "") << " -> " << c.url;
+}
+
+std::string matchCaseName(const testing::TestParamInfo<MatchCase> &info)
+{
+    const MatchCase &c = info.param;
+    return caseName({c.cookieDomain, c.cookiePath, c.secure ? "secure" : "plain", c.url, c.sent ? "sent" : "withheld"});
 }
 
 class CookieMatchTest : public testing::TestWithParam<MatchCase>
@@ -75,7 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"localhost.local", "/", false, "http://localhost:99/x", true},
         MatchCase{".example.com", "/", false, "http://localhost/", false},
         // Nothing without a host.
-        MatchCase{"localhost", "/", false, "file:///tmp/x", false}));
+        MatchCase{"localhost", "/", false, "file:///tmp/x", false}),
+    matchCaseName);
 
 INSTANTIATE_TEST_SUITE_P(
     PathRule, CookieMatchTest,
@@ -86,12 +95,14 @@ INSTANTIATE_TEST_SUITE_P(
                     MatchCase{"h.test", "/foo/", false, "http://h.test/foo/bar", true},
                     MatchCase{"h.test", "/foo", false, "http://h.test/foobar", false},
                     MatchCase{"h.test", "/foo", false, "http://h.test", false},
-                    MatchCase{"h.test", "/foo/bar", false, "http://h.test/foo", false}));
+                    MatchCase{"h.test", "/foo/bar", false, "http://h.test/foo", false}),
+    matchCaseName);
 
 INSTANTIATE_TEST_SUITE_P(SecureRule, CookieMatchTest,
                          testing::Values(MatchCase{"h.test", "/", true, "https://h.test/", true},
                                          MatchCase{"h.test", "/", true, "http://h.test/", false},
-                                         MatchCase{"h.test", "/", false, "https://h.test/", true}));
+                                         MatchCase{"h.test", "/", false, "https://h.test/", true}),
+                         matchCaseName);
 
 TEST(CookieStoreRule, ReplacingByNameDomainAndPathMovesTheCookieLast)
 {
@@ -157,6 +168,11 @@ struct SetCookieCase
     const char *path;
 };
 
+std::string setCookieCaseName(const testing::TestParamInfo<SetCookieCase> &info)
+{
+    return caseName({info.param.header, info.param.responseURL});
+}
+
 class SetCookieTest : public testing::TestWithParam<SetCookieCase>
 {
 };
@@ -190,7 +206,8 @@ INSTANTIATE_TEST_SUITE_P(
                     SetCookieCase{"a=1; Domain=www.example.com", "http://example.com/", nullptr, nullptr},
                     SetCookieCase{"a=1; Domain=ample.com", "http://example.com/", nullptr, nullptr},
                     SetCookieCase{"a=1; Domain=0.0.1", "http://127.0.0.1/", nullptr, nullptr},
-                    SetCookieCase{"a=1", "file:///tmp/x", nullptr, nullptr}));
+                    SetCookieCase{"a=1", "file:///tmp/x", nullptr, nullptr}),
+    setCookieCaseName);
 
 // A public suffix as Domain would send the cookie to every site under it.
 INSTANTIATE_TEST_SUITE_P(
@@ -209,7 +226,8 @@ INSTANTIATE_TEST_SUITE_P(
                                   ".someone.github.io", "/"},
                     SetCookieCase{"a=1; Domain=h.test", "http://h.test/", ".h.test", "/"},
                     // A suffix's own host keeps the cookie to itself.
-                    SetCookieCase{"a=1; Domain=co.uk", "http://co.uk/", "co.uk", "/"}));
+                    SetCookieCase{"a=1; Domain=co.uk", "http://co.uk/", "co.uk", "/"}),
+    setCookieCaseName);
 
 // RFC 6265 4.1.1: a control character in a name or value drops the cookie.
 INSTANTIATE_TEST_SUITE_P(
@@ -222,7 +240,8 @@ INSTANTIATE_TEST_SUITE_P(
                     SetCookieCase{"a=x\ty", "http://h.test/", nullptr, nullptr},
                     SetCookieCase{"a=\"x\x1by\"", "http://h.test/", nullptr, nullptr},
                     // Attributes are not the name or value.
-                    SetCookieCase{"a=1; Path=/p", "http://h.test/", "h.test", "/p"}));
+                    SetCookieCase{"a=1; Path=/p", "http://h.test/", "h.test", "/p"}),
+    setCookieCaseName);
 
 TEST(CookieStoreRule, ControlCharactersNeverReachTheCookieHeader)
 {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace {
 
 HttpRequest get(const char *url)
@@ -120,7 +122,10 @@ TEST_P(CacheReservationTest, PruneSkipsRecentReservations)
 }
 
 INSTANTIATE_TEST_SUITE_P(ReservationRule, CacheReservationTest,
-                         testing::Values(ReservationCase{59, true}, ReservationCase{61, false}));
+                         testing::Values(ReservationCase{59, true}, ReservationCase{61, false}),
+                         [](const testing::TestParamInfo<ReservationCase> &info) {
+                             return "reserved" + std::to_string(info.param.reservedSecondsAgo) + "SecondsAgo";
+                         });
 
 TEST(CacheReservationRule, OnlyReservedEntriesLeftMayExceedTheCapacity)
 {

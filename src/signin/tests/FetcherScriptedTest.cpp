@@ -2,6 +2,7 @@
 // scripted connection: each test plays the network's events by hand.
 #include "signin/WSKHTTPFetcher.h"
 
+#include "CaseName.h"
 #include "foundation/SyncHttp.h"
 
 #include <gtest/gtest.h>
@@ -197,6 +198,12 @@ struct StatusCase
     bool hasDataKey;
 };
 
+std::string statusCaseName(const testing::TestParamInfo<StatusCase> &info)
+{
+    const StatusCase &c = info.param;
+    return caseName({std::to_string(c.status).c_str(), c.httpResponse ? "http" : "notHttp", c.body});
+}
+
 class FetcherStatusTest : public FetcherTest, public testing::WithParamInterface<StatusCase>
 {
 };
@@ -229,7 +236,8 @@ INSTANTIATE_TEST_SUITE_P(StatusRule, FetcherStatusTest,
                                          StatusCase{0, false, "file body", false, false},
                                          StatusCase{300, true, "", true, false},
                                          StatusCase{401, true, "who are you", true, true},
-                                         StatusCase{-3, true, "odd", true, true}));
+                                         StatusCase{-3, true, "odd", true, true}),
+                         statusCaseName);
 
 // --- Redirect rule ---------------------------------------------------------------
 
@@ -259,7 +267,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(SchemeCase{"http://a.test/x", "https://b.test/y?q=1", "https://b.test/y?q=1"},
                     SchemeCase{"https://a.test/x", "http://b.test/y?q=1", "https://b.test/y?q=1"},
                     SchemeCase{"http://a.test/x", "http://a.test:8080/z", "http://a.test:8080/z"},
-                    SchemeCase{"HTTP://a.test/x", "HTTPS://b.test/", "https://b.test/"}));
+                    SchemeCase{"HTTP://a.test/x", "HTTPS://b.test/", "https://b.test/"}),
+    [](const testing::TestParamInfo<SchemeCase> &info) { return caseName({info.param.from, info.param.location}); });
 
 TEST_F(FetcherTest, RedirectKeepsMethodBodyAndHeadersAndTakesTheRedirectsValues)
 {
@@ -542,7 +551,10 @@ TEST_P(FetcherMethodTest, PostDataTurnsAGetIntoAPost)
 
 INSTANTIATE_TEST_SUITE_P(BeginRule, FetcherMethodTest,
                          testing::Values(MethodCase{"GET", nullptr, "POST"}, MethodCase{"PUT", nullptr, "PUT"},
-                                         MethodCase{"GET", "PUT", "GET"}, MethodCase{"", "GET", "POST"}));
+                                         MethodCase{"GET", "PUT", "GET"}, MethodCase{"", "GET", "POST"}),
+                         [](const testing::TestParamInfo<MethodCase> &info) {
+                             return caseName({info.param.method, info.param.override, info.param.sentMethod});
+                         });
 
 TEST_F(FetcherTest, StopAndDropInsideTheFinishedCallbackAreSafe)
 {

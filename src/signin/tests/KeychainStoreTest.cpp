@@ -29,7 +29,7 @@ WSKOAuthAuthentication signedIn(const QString &token)
     WSKOAuthAuthentication auth = freshAuth();
     auth.setAccessToken(token);
     auth.setTokenSecret(QStringLiteral("s3cr=t"));
-    auth.setUserEmail(QStringLiteral("https://host.example/shard/s1/notestore"));
+    auth.setUserEmail(QStringLiteral("https://host.example/ruru/notestore"));
     return auth;
 }
 
@@ -66,19 +66,19 @@ TEST_F(KeychainStore, PrefsKeyIsOAuthColonName)
 
 TEST_F(KeychainStore, SavedTokenComesBackIntoANewRecord)
 {
-    ASSERT_TRUE(Store::saveParamsToKeychainForName(name, signedIn(QStringLiteral("S=s1:first"))));
+    ASSERT_TRUE(Store::saveParamsToKeychainForName(name, signedIn(QStringLiteral("tok=1:first"))));
     EXPECT_TRUE(flag());
     EXPECT_FALSE(storedItem().isEmpty());
 
     // Saving again replaces the token.
-    ASSERT_TRUE(Store::saveParamsToKeychainForName(name, signedIn(QStringLiteral("S=s1:second é"))));
+    ASSERT_TRUE(Store::saveParamsToKeychainForName(name, signedIn(QStringLiteral("tok=1:second é"))));
 
     WSKOAuthAuthentication auth = freshAuth();
     ASSERT_TRUE(Store::authorizeFromKeychainForName(name, auth));
     EXPECT_TRUE(auth.canAuthorize());
-    EXPECT_EQ(auth.accessToken(), QStringLiteral("S=s1:second é"));
+    EXPECT_EQ(auth.accessToken(), QStringLiteral("tok=1:second é"));
     EXPECT_EQ(auth.tokenSecret(), QStringLiteral("s3cr=t"));
-    EXPECT_EQ(auth.userEmail(), QStringLiteral("https://host.example/shard/s1/notestore"));
+    EXPECT_EQ(auth.userEmail(), QStringLiteral("https://host.example/ruru/notestore"));
     // The consumer values are the application's, never the store's.
     EXPECT_EQ(auth.consumerKey(), QString::fromLatin1(RavadidoSignInValues::kConsumerKey));
     EXPECT_EQ(auth.privateKey(), QString::fromLatin1(RavadidoSignInValues::kConsumerSecret));
@@ -87,7 +87,7 @@ TEST_F(KeychainStore, SavedTokenComesBackIntoANewRecord)
 TEST_F(KeychainStore, SavingARecordWithoutAccessTokenOrRemovingDeletesItemAndFlag)
 {
     for (const bool byRemove : {false, true}) {
-        ASSERT_TRUE(Store::saveParamsToKeychainForName(name, signedIn(QStringLiteral("S=s1:tok"))));
+        ASSERT_TRUE(Store::saveParamsToKeychainForName(name, signedIn(QStringLiteral("tok=1:tok"))));
         if (byRemove) {
             EXPECT_TRUE(Store::removeParamsFromKeychainForName(name));
         } else {
@@ -114,7 +114,7 @@ TEST_F(KeychainStore, LoadMissesAndClearsTheToken)
          }},
         {"item with the flag off",
          [this] {
-             ASSERT_TRUE(Store::saveParamsToKeychainForName(name, signedIn(QStringLiteral("S=s1:tok"))));
+             ASSERT_TRUE(Store::saveParamsToKeychainForName(name, signedIn(QStringLiteral("tok=1:tok"))));
              QSettings().setValue(Store::prefsKeyForName(name), false);
          }},
         {"stored string without a token",
@@ -129,7 +129,7 @@ TEST_F(KeychainStore, LoadMissesAndClearsTheToken)
         SCOPED_TRACE(what);
         TearDown();
         setUp();
-        WSKOAuthAuthentication auth = signedIn(QStringLiteral("S=s1:in-memory"));
+        WSKOAuthAuthentication auth = signedIn(QStringLiteral("tok=1:in-memory"));
         EXPECT_FALSE(Store::authorizeFromKeychainForName(name, auth));
         EXPECT_TRUE(auth.token().isNull());
         EXPECT_FALSE(auth.hasAccessToken());

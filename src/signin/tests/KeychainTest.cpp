@@ -124,7 +124,7 @@ TEST_F(KeychainTest, SecretsRoundTripByteForByte)
     const QString texts[] = {
         QString::fromUtf8("p\xC3\xA4sswort \xE2\x82\xAC \xF0\x9F\x94\x91"),
         "", // an empty secret is still a secret
-        "S=s1:U=2&oauth_token_secret=%2B",
+        "tok=1:user=2&oauth_token_secret=%2B",
     };
     for (const QString &text : texts) {
         ASSERT_TRUE(VKKeychain::setPassword(text, service, "alice"));

@@ -193,10 +193,10 @@ TEST(OAuthSigning, ParsesSignedQueriesWithPlusAsSpace)
 TEST(OAuthSigning, ParsesRepliesWithPlusKept)
 {
     const auto reply = WSKOAuthAuthentication::dictionaryWithResponseString(
-        "oauth_token=a+b&=ignored&&flag&x=1&x=2&bad=%C3&ruru_noteStoreUrl=https%3A%2F%2Fh%2Fshard");
+        "oauth_token=a+b&=ignored&&flag&x=1&x=2&bad=%C3&ruru_noteStoreUrl=https%3A%2F%2Fh%2Fruru");
     ASSERT_TRUE(reply.has_value());
     const OAuthResponseDictionary expected = {
-        {"oauth_token", "a+b"}, {"flag", ""}, {"x", "2"}, {"ruru_noteStoreUrl", "https://h/shard"},
+        {"oauth_token", "a+b"}, {"flag", ""}, {"x", "2"}, {"ruru_noteStoreUrl", "https://h/ruru"},
     };
     EXPECT_EQ(*reply, expected);
 
@@ -355,13 +355,13 @@ TEST(OAuthSigning, AccessTokenFlagAndReset)
 TEST(OAuthSigning, PersistedStringRoundTripsAndNeedsAToken)
 {
     WSKOAuthAuthentication auth = makeAuth();
-    auth.setAccessToken(QString::fromUtf8("S=1:U=2&\xC3\xA9"));
+    auth.setAccessToken(QString::fromUtf8("tok=1:user=2&\xC3\xA9"));
     auth.setTokenSecret("");
     auth.setServiceProvider("Ravadido");
-    auth.setUserEmail("https://n.example/shard/s1/notestore");
+    auth.setUserEmail("https://n.example/ruru/notestore");
     const QString persisted = auth.persistenceResponseString();
-    EXPECT_EQ(persisted, "oauth_token=S%3D1%3AU%3D2%26%C3%A9&serviceProvider=Ravadido&"
-                         "ruru_noteStoreUrl=https%3A%2F%2Fn.example%2Fshard%2Fs1%2Fnotestore");
+    EXPECT_EQ(persisted, "oauth_token=tok%3D1%3Auser%3D2%26%C3%A9&serviceProvider=Ravadido&"
+                         "ruru_noteStoreUrl=https%3A%2F%2Fn.example%2Fruru%2Fnotestore");
 
     WSKOAuthAuthentication loaded = makeAuth();
     EXPECT_TRUE(loaded.setKeysForPersistenceResponseString(persisted));

@@ -158,10 +158,10 @@ TEST_P(SignInFlow, EndsOnceWithTheRightOutcome)
     if (c.domain.isEmpty()) {
         ASSERT_FALSE(flow.page.error) << flow.page.error->toString().toStdString();
         EXPECT_TRUE(flow.auth->canAuthorize());
-        EXPECT_TRUE(flow.auth->accessToken().startsWith(QStringLiteral("S=s1:")));
+        EXPECT_TRUE(flow.auth->accessToken().startsWith(QStringLiteral("tok=1:")));
         if (c.requiresUserEmail)
             EXPECT_EQ(flow.auth->userEmail(),
-                      QStringLiteral("https://%1/shard/s1/notestore").arg(flow.provider.host()));
+                      QStringLiteral("https://%1/ruru/notestore").arg(flow.provider.host()));
         EXPECT_EQ(flow.events, (QStringList{"kWSKOAuthFetchStarted request", "kWSKOAuthFetchStopped request",
                                             "kWSKOAuthUserWillSignIn", "kWSKOAuthUserHasSignedIn",
                                             "kWSKOAuthFetchStarted access", "kWSKOAuthFetchStopped access"}));

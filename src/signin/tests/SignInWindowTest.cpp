@@ -155,7 +155,7 @@ TEST_F(SignInWindow, FullSignInThroughThePageKeepsTheTokenInTheSecretService)
     ASSERT_FALSE(error) << error->toString().toStdString();
     EXPECT_EQ(finishedAuth, auth);
     EXPECT_TRUE(auth->canAuthorize());
-    EXPECT_EQ(auth->userEmail(), QStringLiteral("https://%1/shard/s1/notestore").arg(provider.host()));
+    EXPECT_EQ(auth->userEmail(), QStringLiteral("https://%1/ruru/notestore").arg(provider.host()));
     EXPECT_FALSE(callbackWasLoaded(provider));
     EXPECT_EQ(provider.requests(QStringLiteral("approve")).size(), 1);
     // The controller went away with the sign-in.
@@ -206,7 +206,7 @@ TEST_F(SignInWindow, KeychainBoxOffOrNoServiceName)
         FakeProvider provider;
         ASSERT_TRUE(provider.start()) << provider.errorString().toStdString();
         WSKOAuthAuthentication stored = *applicationAuth();
-        stored.setAccessToken(QStringLiteral("S=s1:older"));
+        stored.setAccessToken(QStringLiteral("tok=1:older"));
         ASSERT_TRUE(WSKOAuthKeychainStore::saveParamsToKeychainForName(serviceName, stored));
 
         finished = 0;
@@ -223,7 +223,7 @@ TEST_F(SignInWindow, KeychainBoxOffOrNoServiceName)
         std::shared_ptr<WSKOAuthAuthentication> restored = applicationAuth();
         EXPECT_EQ(WSKOAuthKeychainStore::authorizeFromKeychainForName(serviceName, *restored), !withServiceName);
         if (!withServiceName)
-            EXPECT_EQ(restored->accessToken(), QStringLiteral("S=s1:older"));
+            EXPECT_EQ(restored->accessToken(), QStringLiteral("tok=1:older"));
         WSKOAuthKeychainStore::removeParamsFromKeychainForName(serviceName);
     }
 }
@@ -243,7 +243,7 @@ TEST_F(SignInWindow, UserClosingTheWindowEndsOnceWithMinus1000)
         FakeProvider provider;
         ASSERT_TRUE(provider.start()) << provider.errorString().toStdString();
         WSKOAuthAuthentication stored = *applicationAuth();
-        stored.setAccessToken(QStringLiteral("S=s1:kept"));
+        stored.setAccessToken(QStringLiteral("tok=1:kept"));
         ASSERT_TRUE(WSKOAuthKeychainStore::saveParamsToKeychainForName(serviceName, stored));
 
         finished = 0;

@@ -37,7 +37,7 @@ from oauthlib.oauth1.rfc5849 import errors, signature
 from oauthlib.oauth1.rfc5849.endpoints.base import BaseEndpoint
 from oauthlib.oauth1.rfc5849.request_validator import RequestValidator
 
-NOTE_STORE_PATH = "/shard/s1/notestore"
+NOTE_STORE_PATH = "/ruru/notestore"
 COOKIE = "fakesession"
 
 
@@ -247,7 +247,7 @@ class Handler(tlsfake.Handler):
             if "%s=%s" % (COOKIE, request.resource_owner_key) not in (self.headers.get("Cookie") or ""):
                 self.reply(401, "oauth_problem=session_cookie_missing")
                 return
-        token, secret = self.state.args.access_token or "S=s1:U=1a2b:" + secrets.token_hex(8), ""
+        token, secret = self.state.args.access_token or "tok=1:user=1a2b:" + secrets.token_hex(8), ""
         store = self.state.args.note_store or "https://%s%s" % (self.headers.get("Host"), NOTE_STORE_PATH)
         pairs = []
         if not self.has_fault("access-no-token"):
@@ -255,7 +255,7 @@ class Handler(tlsfake.Handler):
         pairs.append(("oauth_token_secret", secret))
         if not self.has_fault("access-no-store"):
             pairs.append(("ruru_noteStoreUrl", store))
-        pairs.append(("edam_userId", "161"))
+        pairs.append(("ruru_userId", "161"))
         self.reply(200, "&".join("%s=%s" % (k, urllib.parse.quote(v, safe="")) for k, v in pairs))
 
 
