@@ -60,6 +60,34 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if os.environ.get("TLSFAKE_VERBOSE"):
             sys.stderr.write("%s\n" % (fmt % args))
 
+    def trickle(self, where, every):
+        trickle(self, where, every)
+
+
+def trickle(handler, where, every, length=100000):
+    """Answers 200 at a trickle, `every` seconds a piece, until the client
+    goes away: header lines without end (where == "headers"), or a body of
+    `length` bytes announced and sent one byte at a time (where == "body").
+    Works with any BaseHTTPRequestHandler."""
+    handler.close_connection = True
+    handler.send_response_only(200)
+    try:
+        if where == "headers":
+            n = 0
+            while True:
+                handler.send_header("X-Wait", str(n))
+                handler.flush_headers()
+                n += 1
+                time.sleep(every)
+        handler.send_header("Content-Length", str(length))
+        handler.end_headers()
+        for _ in range(length):
+            handler.wfile.write(b"x")
+            handler.wfile.flush()
+            time.sleep(every)
+    except OSError:
+        pass  # the client gave up
+
 
 def exit_with_parent(poll_seconds=0.5):
     """Ends this process once its parent is gone, so that a test that dies

@@ -42,6 +42,8 @@ QJsonValue FakeNoteStore::control(const QByteArray &method, const QString &what,
     request.method = method;
     request.url = noteStoreUrl().resolved(QUrl(QStringLiteral("/control/") + what));
     request.useCookies = false;
+    // The request log holds each request's body, long ones included.
+    request.maxReplyBytes = qint64(1) << 30;
     if (method == "POST") {
         request.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
         request.headers = {{"Content-Type", "application/json"}};

@@ -16,8 +16,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string_view>
+#include <thread>
 
 using namespace ravadido;
 using namespace ravadido::test;
@@ -340,14 +342,20 @@ TEST(NoteStoreTransport, HttpsIsVerifiedAgainstTheTrustedAuthority)
 
 // A call that changes data is never sent again when its kept connection
 // closes without an answer (the service may have acted on it); a read is.
+// Also when the close shows first while the body goes out: the body is
+// too long for the socket, and the server reads no more of it.
 TEST_F(NoteStoreOverHttp, OnlyReadsAreSentAgainOnAClosedConnection)
 {
     const std::string notebook = fake->addNotebook("N").toStdString();
+    const std::string longText(16 << 20, 'x');
+    auto longFilter = std::make_shared<RURUNoteFilter>();
+    longFilter->setWords(longText);
     struct Case
     {
         const char *call;
         std::function<void()> run;
         bool read;
+        const char *mode = "close";
     };
     const std::vector<Case> cases = {
         {"createNote", [&] { client.createNote("t", noteWithAttachment(notebook, "bytes", md5Hex("bytes"))); }, false},
@@ -355,12 +363,15 @@ TEST_F(NoteStoreOverHttp, OnlyReadsAreSentAgainOnAClosedConnection)
         {"deleteNote", [&] { client.deleteNote("t", "g"); }, false},
         {"listNotebooks", [&] { client.listNotebooks("t"); }, true},
         {"findNotes", [&] { client.findNotes("t", std::make_shared<RURUNoteFilter>(), 0, 10); }, true},
+        {"createNote", [&] { client.createNote("t", noteWithAttachment(notebook, longText, md5Hex(longText))); },
+         false, "closeBeforeBody"},
+        {"findNotes", [&] { client.findNotes("t", longFilter, 0, 10); }, true, "closeBeforeBody"},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.call);
+        SCOPED_TRACE(std::string(c.call) + " " + c.mode);
         client.listNotebooks("t");  // the connection is open and kept
         fake->reset();
-        fake->injectFault(QString::fromLatin1(c.call), {{"mode", "close"}});
+        fake->injectFault(QString::fromLatin1(c.call), {{"mode", c.mode}});
         if (c.read)
             EXPECT_NO_THROW(c.run());
         else
@@ -370,6 +381,79 @@ TEST_F(NoteStoreOverHttp, OnlyReadsAreSentAgainOnAClosedConnection)
             sent += request["call"].toString() == QLatin1String(c.call);
         EXPECT_EQ(sent, c.read ? 2 : 1);
         EXPECT_TRUE(fake->notes().isEmpty());
+    }
+}
+
+// The reply may be as long as the largest note and room around it; one
+// byte more is refused before it is read.
+TEST_F(NoteStoreOverHttp, RepliesUpToTheCapAreRead)
+{
+    for (const qint64 size : {ThriftHttpTransport::kMaxReplyBytes, ThriftHttpTransport::kMaxReplyBytes + 1}) {
+        SCOPED_TRACE(size);
+        fake->injectFault("listNotebooks", {{"mode", "sized"}, {"size", size}});
+        if (size > ThriftHttpTransport::kMaxReplyBytes) {
+            throws<TTransportException>([&](const TTransportException &e) {
+                EXPECT_NE(std::string(e.what()).find(std::to_string(ThriftHttpTransport::kMaxReplyBytes)),
+                          std::string::npos) << e.what();
+            })([&] { client.listNotebooks("t"); });
+            continue;
+        }
+        const auto notebooks = client.listNotebooks("t");
+        ASSERT_EQ(notebooks.size(), 1u);
+        const std::string &name = *notebooks[0]->name();
+        EXPECT_GT(name.size(), std::size_t(size - 100));
+        EXPECT_EQ(name.find_first_not_of('x'), std::string::npos);
+    }
+}
+
+// A reply that trickles or never comes ends with a time-out, however long
+// the trickle would last; a cancel ends it at once, and nothing after it
+// goes out.
+TEST_F(NoteStoreOverHttp, ExchangesThatDragOnEnd)
+{
+    struct Case
+    {
+        const char *what;
+        QJsonObject fault;
+        TTransportException::TTransportExceptionType type;
+        bool cancelled = false;
+    };
+    const QJsonObject trickledHeaders{{"mode", "trickle"}, {"in", "headers"}, {"every", 0.2}};
+    const QJsonObject trickledBody{{"mode", "trickle"}, {"in", "body"}, {"every", 0.2}};
+    const QJsonObject silent{{"mode", "silent"}, {"seconds", 30}};
+    const Case cases[] = {
+        {"trickled headers", trickledHeaders, TTransportException::TIMED_OUT},
+        {"a trickled body", trickledBody, TTransportException::TIMED_OUT},
+        {"silence", silent, TTransportException::TIMED_OUT},
+        {"a cancel during trickled headers", trickledHeaders, TTransportException::INTERRUPTED, true},
+        {"a cancel during silence", silent, TTransportException::INTERRUPTED, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        fake->reset();
+        fake->injectFault("listNotebooks", c.fault);
+        auto transport = std::make_shared<ThriftHttpTransport>(fake->noteStoreUrl());
+        // Only the floor or the cancel can end a trickle; only the idle
+        // time-out or the cancel, the silence.
+        transport->setTimeouts(c.cancelled ? 60 : 1, c.cancelled ? 60 : 1);
+        std::atomic<bool> cancel{false};
+        transport->setCancellationCheck([&] { return cancel.load(); });
+        RURUNoteStoreClient slow(std::make_shared<apache::thrift::protocol::TBinaryProtocol>(transport, 0, 0, false, false));
+        std::thread canceller;
+        if (c.cancelled)
+            canceller = std::thread([&] {
+                while (fake->requests().isEmpty())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                cancel = true;
+            });
+        throws<TTransportException>([&](const TTransportException &e) { EXPECT_EQ(e.getType(), c.type) << e.what(); })(
+            [&] { slow.listNotebooks("t"); });
+        if (canceller.joinable())
+            canceller.join();
+        if (c.cancelled) {
+            EXPECT_THROW(slow.listNotebooks("t"), TTransportException);
+            EXPECT_EQ(fake->requests().size(), 1);
+        }
     }
 }
 
