@@ -740,8 +740,10 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     t.idleLimit = std::chrono::seconds(timeout);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, long(std::max(1, request.lowSpeedSeconds)));
+    // libcurl compares whole seconds with ">": a limit of n keeps a
+    // connection idle for up to n + 1 seconds.
     if (request.sendAtMostOnce)
-        curl_easy_setopt(c, CURLOPT_MAXAGE_CONN, long(kAtMostOnceIdleSeconds));
+        curl_easy_setopt(c, CURLOPT_MAXAGE_CONN, long(kAtMostOnceIdleSeconds - 1));
 
     curl_easy_setopt(c, CURLOPT_SHARE, g.share);
     if (request.useCookies)

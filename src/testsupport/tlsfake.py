@@ -14,6 +14,7 @@ gone; a fake with a loop of its own calls exit_with_parent() itself.
 
 import argparse
 import http.server
+import itertools
 import os
 import ssl
 import sys
@@ -60,30 +61,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if os.environ.get("TLSFAKE_VERBOSE"):
             sys.stderr.write("%s\n" % (fmt % args))
 
-    def trickle(self, where, every):
-        trickle(self, where, every)
-
 
 def trickle(handler, where, every, length=100000):
-    """Answers 200 at a trickle, `every` seconds a piece, until the client
-    goes away: header lines without end (where == "headers"), or a body of
-    `length` bytes announced and sent one byte at a time (where == "body").
-    Works with any BaseHTTPRequestHandler."""
+    """Answers 200 at a trickle, one piece every `every` seconds, until the
+    client goes away: header lines without end (where == "headers"), or a
+    body of `length` bytes, one byte a piece (where == "body")."""
     handler.close_connection = True
     handler.send_response_only(200)
-    try:
-        if where == "headers":
-            n = 0
-            while True:
-                handler.send_header("X-Wait", str(n))
-                handler.flush_headers()
-                n += 1
-                time.sleep(every)
+    if where == "body":
         handler.send_header("Content-Length", str(length))
         handler.end_headers()
-        for _ in range(length):
-            handler.wfile.write(b"x")
-            handler.wfile.flush()
+    try:
+        for n in range(length) if where == "body" else itertools.count():
+            if where == "body":
+                handler.wfile.write(b"x")
+            else:
+                handler.send_header("X-Wait", str(n))
+                handler.flush_headers()
             time.sleep(every)
     except OSError:
         pass  # the client gave up

@@ -124,7 +124,7 @@ class Handler(tlsfake.Handler):
         if entry.get("delay"):
             time.sleep(float(entry["delay"]))
         if entry.get("trickle"):
-            return self.trickle(entry["trickle"]["in"], float(entry["trickle"].get("every", 0.2)))
+            return tlsfake.trickle(self, entry["trickle"]["in"], float(entry["trickle"].get("every", 0.2)))
         status = int(entry.get("status", 200))
         if status == 0:
             self.close_connection = True

@@ -89,7 +89,7 @@ class Handler(tlsfake.Handler):
             time.sleep(float(dict(query).get("delay", "0")))
             self.reply(200, str(self.client_address[1]), content_type="text/plain")
         elif parts[0] == "trickle":
-            self.trickle(parts[1], float(dict(query).get("every", "0.2")))
+            tlsfake.trickle(self, parts[1], float(dict(query).get("every", "0.2")))
         elif parts[0] == "arm-drop":
             with LOCK:
                 STATE["armed"] = True

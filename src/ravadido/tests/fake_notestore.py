@@ -463,10 +463,7 @@ class RequestHandler(http.server.BaseHTTPRequestHandler):
         if mode == "trickle":
             return lambda: tlsfake.trickle(self, fault.get("in", "body"), float(fault.get("every", 0.2)))
         if mode == "silent":
-            def silence():
-                time.sleep(float(fault.get("seconds", 60)))
-                self.close_now()
-            return silence
+            return lambda: time.sleep(float(fault.get("seconds", 60)))
         if mode == "sized":
             self.send_body(200, sized_reply(body, int(fault["size"])), "application/x-thrift")
             return None
