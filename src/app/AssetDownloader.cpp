@@ -71,7 +71,9 @@ bool AssetDownloader::login(OptionalError *error)
             return true;
     }
     OptionalError failure;
-    const std::optional<SyncHttp::Response> response = SyncHttp::send(createURLRequestForLogin(), &failure);
+    SyncHttp::Request request = createURLRequestForLogin();
+    request.isCancelled = [this] { return m_cancelled || (m_cancellationCheck && m_cancellationCheck()); };
+    const std::optional<SyncHttp::Response> response = SyncHttp::send(request, &failure);
     if (!failure && response && response->status != 200) {
         Error e(SyncHttp::kURLErrorDomain, response->status,
                 localizedString("Backpack returned error code %1.").arg(response->status));

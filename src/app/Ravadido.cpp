@@ -53,7 +53,7 @@ void Ravadido::setupNoteStore()
     if (!url.isValid() || url.host().isEmpty()
         || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
         return;
-    noteStore_ = std::make_unique<RURUNoteStoreClient>(httpBinaryProtocol(url));
+    noteStore_ = std::make_unique<RURUNoteStoreClient>(httpBinaryProtocol(url, isCancelled_));
 }
 
 Ravadido::ExceptionText Ravadido::describeException(const std::exception_ptr &exception)

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -32,6 +33,9 @@ public:
     // the access token. No traffic; returns false when the authentication
     // holds no access token or no usable NoteStore URL.
     bool connectWithAuthentication(const WSKOAuthAuthentication &authentication);
+    // Ends the call under way, and fails the later ones, once it answers
+    // true (any thread may flip what it reads). Set before connecting.
+    void setCancellationCheck(std::function<bool()> isCancelled) { isCancelled_ = std::move(isCancelled); }
 
     const std::optional<WSKOAuthAuthentication> &authentication() const { return authentication_; }
     QString authToken() const { return QString::fromStdString(authToken_); }
@@ -73,5 +77,6 @@ private:
 
     std::optional<WSKOAuthAuthentication> authentication_;
     std::string authToken_;
+    std::function<bool()> isCancelled_;
     std::unique_ptr<ravadido::RURUNoteStoreClient> noteStore_;
 };

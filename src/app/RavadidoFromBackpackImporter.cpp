@@ -16,6 +16,19 @@ bool isNeverImported(const QString &type)
            || type == QLatin1String("WriteboardLink");
 }
 
+// A cancelled client stays cancelled; the window's one lists pages and
+// starts the next import after a stopped one.
+std::shared_ptr<TGBackpackAPI> clientOfItsOwn(const std::shared_ptr<TGBackpackAPI> &backpack)
+{
+    if (!backpack)
+        return nullptr;
+    auto own = std::make_shared<TGBackpackAPI>(backpack->sitename(), backpack->token(), backpack->username(),
+                                               backpack->password());
+    own->setRetryPolicy(backpack->retryPolicy());
+    own->setDelegate(backpack->delegate());
+    return own;
+}
+
 } // namespace
 
 bool isAuthenticationExpiredError(const Error &error)
@@ -25,12 +38,19 @@ bool isAuthenticationExpiredError(const Error &error)
 
 RavadidoFromBackpackImporter::RavadidoFromBackpackImporter(std::shared_ptr<TGBackpackAPI> backpack,
                                                            WSKOAuthAuthentication authentication)
-    : m_backpack(std::move(backpack)), m_authentication(std::move(authentication)),
+    : m_backpack(clientOfItsOwn(backpack)), m_authentication(std::move(authentication)),
       m_builder(std::make_unique<NoteBuilder>([this] { return isCancelled(); }))
 {
 }
 
 RavadidoFromBackpackImporter::~RavadidoFromBackpackImporter() = default;
+
+void RavadidoFromBackpackImporter::cancel()
+{
+    m_stopImport = true;
+    if (m_backpack)
+        m_backpack->cancel();
+}
 
 bool RavadidoFromBackpackImporter::isCancelled() const
 {
@@ -115,6 +135,7 @@ void RavadidoFromBackpackImporter::run()
 bool RavadidoFromBackpackImporter::setupRavadido(OptionalError *error)
 {
     m_ravadido = std::make_unique<Ravadido>();
+    m_ravadido->setCancellationCheck([this] { return isCancelled(); });
     if (m_ravadido->connectWithAuthentication(m_authentication))
         return true;
     setErrorSlot(error, errorWithDescription(

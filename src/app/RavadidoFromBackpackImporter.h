@@ -80,6 +80,8 @@ public:
     void setDelegate(RavadidoImporterDelegate *delegate) { m_delegate = delegate; }
     RavadidoImporterDelegate *delegate() const { return m_delegate; }
 
+    // The import's own client of the account given at the start: a cancel
+    // ends its requests for good, never those of the caller's client.
     const std::shared_ptr<TGBackpackAPI> &backpack() const { return m_backpack; }
     const WSKOAuthAuthentication &authentication() const { return m_authentication; }
     QList<BackpackPagePtr> backpackPagesToImport() const { return m_pages; }
@@ -87,9 +89,10 @@ public:
     // Starts the import of `pages`, in order, on a background worker and
     // returns at once. Main thread.
     void startImportingPages(const QList<BackpackPagePtr> &pages);
-    // Asks the worker to stop at its next check point; it then ends with
-    // ravadidoImporterWasCancelled. Any thread.
-    void cancel() { m_stopImport = true; }
+    // Stops the worker: the Backpack or NoteStore request under way ends at
+    // once and none follows; it then ends with ravadidoImporterWasCancelled.
+    // Any thread.
+    void cancel();
     // Also true once the application is quitting.
     bool isCancelled() const;
 

@@ -262,6 +262,7 @@ Request TGBackpackAPI::URLRequestForPath(const QString &path, const QString &ext
             r.url = url;
     }
     r.timeoutSeconds = m_policy.requestTimeoutSeconds;
+    r.lowSpeedSeconds = m_policy.requestLowSpeedSeconds;
     r.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray(path == kSessionCreate ? "application/x-www-form-urlencoded"
                                                                : "application/xml")));
     r.method = method.isEmpty() ? QByteArray("POST") : method.toUtf8();

@@ -67,6 +67,8 @@ public:
         int maxRetries = 3;
         int maxWaitSeconds = 60;
         int requestTimeoutSeconds = 60;
+        // The speed floor's span (SyncHttp::Request::lowSpeedSeconds).
+        int requestLowSpeedSeconds = 60;
         // Waits the given seconds; answers false when the wait was cut short
         // by cancel(). The default sleeps on a condition variable.
         std::function<bool(int seconds)> sleeper;
@@ -163,7 +165,6 @@ public:
 private:
     bool writeSucceeded(const std::optional<XmlDocument> &document);
     bool waitBeforeRetry(int seconds);
-    std::optional<SyncHttp::Response> sendOnce(const SyncHttp::Request &request);
     std::optional<XmlDocument> documentFromResponse(const SyncHttp::Request &request,
                                                     const SyncHttp::Response &response);
 

@@ -472,6 +472,8 @@ struct Transfer
     std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
     curl_off_t lastDown = 0, lastUp = 0;
     bool timedOut = false;
+    // Some of an answer arrived: the server saw the request.
+    bool answered = false;
 };
 
 size_t onHeader(char *data, size_t size, size_t count, void *user)
@@ -479,6 +481,7 @@ size_t onHeader(char *data, size_t size, size_t count, void *user)
     auto *t = static_cast<Transfer *>(user);
     const size_t n = size * count;
     t->lastActivity = std::chrono::steady_clock::now();
+    t->answered = true;
     const QByteArray line = QByteArray(data, qsizetype(n)).trimmed();
     if (line.startsWith("HTTP/")) {
         // A new answer (redirect or interim): only the last one's headers count.
@@ -683,6 +686,9 @@ std::optional<Response> send(const Request &request, OptionalError *error)
         return fail(transportError(CURLE_URL_MALFORMAT, 0, request.url));
     if (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
         return fail(transportError(CURLE_UNSUPPORTED_PROTOCOL, 0, request.url));
+    // Nothing goes out after a cancel, not even the first bytes.
+    if (request.isCancelled && request.isCancelled())
+        return fail(transportError(CURLE_ABORTED_BY_CALLBACK, 0, request.url));
 
     std::unique_ptr<PartialFile> file;
     if (!request.downloadPath.isEmpty()) {
@@ -740,8 +746,12 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     const long timeout = std::max(1, request.timeoutSeconds);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout);
     t.idleLimit = std::chrono::seconds(timeout);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, long(std::max(1, request.lowSpeedSeconds)));
+    // libcurl compares whole seconds with ">": a limit of n keeps a
+    // connection idle for up to n + 1 seconds.
     if (request.sendAtMostOnce)
-        curl_easy_setopt(c, CURLOPT_MAXAGE_CONN, long(kAtMostOnceIdleSeconds));
+        curl_easy_setopt(c, CURLOPT_MAXAGE_CONN, long(kAtMostOnceIdleSeconds - 1));
 
     curl_easy_setopt(c, CURLOPT_SHARE, g.share);
     if (request.useCookies)
@@ -797,6 +807,20 @@ std::optional<Response> send(const Request &request, OptionalError *error)
 
     t.lastActivity = std::chrono::steady_clock::now();
     CURLcode result = curl_easy_perform(c);
+    // libcurl sends a request again when its kept connection closed before
+    // the answer, but not when the close shows first while the body goes
+    // out ("Send failure"). A request that may go out twice does, once, on a
+    // new connection.
+    long newConnections = 0;
+    if (result == CURLE_SEND_ERROR && !request.sendAtMostOnce && !t.answered
+        && curl_easy_getinfo(c, CURLINFO_NUM_CONNECTS, &newConnections) == CURLE_OK && newConnections == 0) {
+        body.piece = 0;
+        body.offset = 0;
+        errorText[0] = 0;
+        curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 1L);
+        t.lastActivity = std::chrono::steady_clock::now();
+        result = curl_easy_perform(c);
+    }
     if (result == CURLE_ABORTED_BY_CALLBACK && t.timedOut)
         result = CURLE_OPERATION_TIMEDOUT;
     if (result == CURLE_WRITE_ERROR && t.tooLarge)

@@ -26,12 +26,16 @@
 //
 // Connections stay open between requests: a request to a host that was talked
 // to before goes out on the same connection, and a new one resumes the
-// earlier TLS session. libcurl answers a reused connection that closed
-// without an answer by sending the request again on a new one; a request
-// marked sendAtMostOnce is never sent again, it fails with
-// URLErrorNetworkConnectionLost instead (and to keep that rare it takes no
-// connection that has been idle longer than kAtMostOnceIdleSeconds; one
+// earlier TLS session. A kept connection that the server closes while a
+// request goes out on it, before any answer, gets the request sent again on
+// a new one; a request marked sendAtMostOnce is never sent again, it fails
+// with URLErrorNetworkConnectionLost instead (and to keep that rare it takes
+// no connection that has been idle longer than kAtMostOnceIdleSeconds; one
 // without a body takes a new connection).
+//
+// No exchange lasts without bound: besides the idle time-out, one that moves
+// less than kLowSpeedBytesPerSecond for lowSpeedSeconds ends with
+// URLErrorTimedOut, however steadily its bytes trickle in.
 //
 // An HTTP status is never an error here: any answer that arrived is returned,
 // whatever its status. Only transport failures (no answer) give an Error in
@@ -42,6 +46,7 @@ namespace SyncHttp {
 
 inline constexpr int kMaxRedirects = 16;
 inline constexpr int kAtMostOnceIdleSeconds = 2;
+inline constexpr long kLowSpeedBytesPerSecond = 1024;
 // The reply limit of a request that sets none.
 inline constexpr qint64 kDefaultMaxReplyBytes = 8 * 1024 * 1024;
 
@@ -64,6 +69,9 @@ struct Request
     // Idle time-out: the connection attempt, and any stretch without data,
     // may last this long (the whole exchange may last longer).
     int timeoutSeconds = 60;
+    // Speed floor: the exchange may stay below kLowSpeedBytesPerSecond for
+    // this long (averaged over a few seconds).
+    int lowSpeedSeconds = 60;
     bool followRedirects = true;
     bool useCookies = true;
     // When set, the answer's body goes to this file (0600) instead of into
@@ -77,7 +85,8 @@ struct Request
     QString downloadPath;
     // Computes Response::md5 of the body while it arrives.
     bool hashBody = false;
-    // Polled during the exchange; answering true ends it with URLErrorCancelled.
+    // Asked before the exchange and polled during it (at least once a
+    // second); answering true ends it with URLErrorCancelled.
     std::function<bool()> isCancelled;
 };
 

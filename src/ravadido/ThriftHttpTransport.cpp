@@ -119,6 +119,9 @@ void ThriftHttpTransport::flush()
     // to another host.
     request.followRedirects = false;
     request.useCookies = false;
+    request.timeoutSeconds = idleSeconds_;
+    request.lowSpeedSeconds = lowSpeedSeconds_;
+    request.isCancelled = isCancelled_;
     setReply({});
 
     struct ClearOnExit
@@ -135,9 +138,10 @@ void ThriftHttpTransport::flush()
     OptionalError error;
     std::optional<SyncHttp::Response> response = SyncHttp::send(request, &error);
     if (!response) {
-        const auto type = error && error->code == SyncHttp::URLErrorTimedOut
-                              ? TTransportException::TIMED_OUT
-                              : TTransportException::NOT_OPEN;
+        const long code = error ? error->code : SyncHttp::URLErrorUnknown;
+        const auto type = code == SyncHttp::URLErrorTimedOut   ? TTransportException::TIMED_OUT
+                          : code == SyncHttp::URLErrorCancelled ? TTransportException::INTERRUPTED
+                                                                : TTransportException::NOT_OPEN;
         throw TTransportException(type, failureText(error));
     }
     if (response->status != 200)
@@ -183,9 +187,11 @@ void ThriftHttpTransport::consume(std::uint32_t len)
     setRemainingMessageSize(static_cast<long>(replyBytesLeft()));
 }
 
-std::shared_ptr<apache::thrift::protocol::TProtocol> httpBinaryProtocol(const QUrl &url)
+std::shared_ptr<apache::thrift::protocol::TProtocol> httpBinaryProtocol(const QUrl &url,
+                                                                        std::function<bool()> isCancelled)
 {
     auto transport = std::make_shared<ThriftHttpTransport>(url);
+    transport->setCancellationCheck(std::move(isCancelled));
     return std::make_shared<apache::thrift::protocol::TBinaryProtocol>(transport, 0, 0, false, false);
 }
 

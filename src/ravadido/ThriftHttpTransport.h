@@ -8,6 +8,7 @@
 #include <thrift/protocol/TProtocol.h>
 #include <thrift/transport/TVirtualTransport.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,6 +30,8 @@ namespace ravadido {
 // that changes data (any but the get, list and find calls) is sent at most
 // once, never again on a new connection. A URL with plain http to anything
 // but a loopback address is refused: the token would travel in the clear.
+// A POST that a cancellation check ends throws TTransportException
+// INTERRUPTED; one that stalls or trickles, TIMED_OUT.
 class ThriftHttpTransport
     : public apache::thrift::transport::TVirtualTransport<ThriftHttpTransport>,
       public RequestBuffer
@@ -42,6 +45,15 @@ public:
     static constexpr std::uint32_t kBorrowedPieceBytes = 64 * 1024;
 
     const QUrl &url() const { return url_; }
+
+    // Asked before each POST and polled while it runs.
+    void setCancellationCheck(std::function<bool()> isCancelled) { isCancelled_ = std::move(isCancelled); }
+    // The idle time-out and the speed floor's span of each POST (60 s each).
+    void setTimeouts(int idleSeconds, int lowSpeedSeconds)
+    {
+        idleSeconds_ = idleSeconds;
+        lowSpeedSeconds_ = lowSpeedSeconds;
+    }
 
     bool isOpen() const override { return true; }
     bool peek() override { return replyOffset_ < reply_.size(); }
@@ -70,6 +82,9 @@ private:
     void clearRequest();
 
     QUrl url_;
+    std::function<bool()> isCancelled_;
+    int idleSeconds_ = 60;
+    int lowSpeedSeconds_ = 60;
     // The request: owned runs of small writes and borrowed large ones, in
     // order; each piece is (owned, index into ownedRuns_) or a borrowed view.
     struct Piece
@@ -84,7 +99,9 @@ private:
 };
 
 // The protocol the NoteStore speaks: binary, strict read and strict write off
-// (the old-style message header), over a ThriftHttpTransport on `url`.
-std::shared_ptr<apache::thrift::protocol::TProtocol> httpBinaryProtocol(const QUrl &url);
+// (the old-style message header), over a ThriftHttpTransport on `url` with
+// the given cancellation check.
+std::shared_ptr<apache::thrift::protocol::TProtocol> httpBinaryProtocol(const QUrl &url,
+                                                                        std::function<bool()> isCancelled = {});
 
 } // namespace ravadido

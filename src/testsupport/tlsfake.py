@@ -14,6 +14,7 @@ gone; a fake with a loop of its own calls exit_with_parent() itself.
 
 import argparse
 import http.server
+import itertools
 import os
 import ssl
 import sys
@@ -59,6 +60,27 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, fmt, *args):
         if os.environ.get("TLSFAKE_VERBOSE"):
             sys.stderr.write("%s\n" % (fmt % args))
+
+
+def trickle(handler, where, every, length=100000):
+    """Answers 200 at a trickle, one piece every `every` seconds, until the
+    client goes away: header lines without end (where == "headers"), or a
+    body of `length` bytes, one byte a piece (where == "body")."""
+    handler.close_connection = True
+    handler.send_response_only(200)
+    if where == "body":
+        handler.send_header("Content-Length", str(length))
+        handler.end_headers()
+    try:
+        for n in range(length) if where == "body" else itertools.count():
+            if where == "body":
+                handler.wfile.write(b"x")
+            else:
+                handler.send_header("X-Wait", str(n))
+                handler.flush_headers()
+            time.sleep(every)
+    except OSError:
+        pass  # the client gave up
 
 
 def exit_with_parent(poll_seconds=0.5):

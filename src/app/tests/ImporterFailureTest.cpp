@@ -6,6 +6,7 @@
 #include "app/Ravadido.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -260,6 +261,94 @@ INSTANTIATE_TEST_SUITE_P(
                        ns.injectFault(QStringLiteral("listNotebooks"), {{"mode", "status"}, {"status", 500}});
                    }}),
     [](const ::testing::TestParamInfo<CancelCase> &info) { return std::string(info.param.name); });
+
+// ------------------------------------------------ Stop, whatever the server
+
+// Stop reaches the request under way, however the server drags it out, and
+// the import ends at once; no retry follows, and the caller's own client
+// still serves the next page list.
+struct StopCase
+{
+    const char *name;
+    std::function<void(BackpackFake &, FakeNoteStore &)> arrange;
+    // The request under way at the Stop: a Backpack path, else a NoteStore call.
+    QString backpackPath;
+    QString noteStoreCall = {};
+};
+
+void PrintTo(const StopCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ImporterStop : public ImporterTest, public ::testing::WithParamInterface<StopCase>
+{
+};
+
+TEST_P(ImporterStop, EndsTheRequestUnderWay)
+{
+    const StopCase &c = GetParam();
+    useSite(twoPageSite());
+    c.arrange(*backpack, *noteStore);
+    auto api = makeAPI();
+    TGBackpackAPI::RetryPolicy policy;  // retries, and waits for real
+    api->setRetryPolicy(policy);
+    const QList<BackpackPagePtr> pages = listedPages(*api);
+    const auto sent = [&] {
+        if (c.backpackPath.isEmpty())
+            return int(noteStoreCalls().count(c.noteStoreCall));
+        int n = 0;
+        for (const QJsonValue &request : backpack->requests())
+            n += request["path"].toString() == c.backpackPath;
+        return n;
+    };
+    RecordingDelegate delegate;
+    auto importer = std::make_shared<RavadidoFromBackpackImporter>(api, authenticationFor(noteStore->noteStoreUrl()));
+    importer->setDelegate(&delegate);
+    importer->startImportingPages(pages);
+    ASSERT_TRUE(pumpUntil([&] { return sent() > 0 || delegate.ends > 0; }));
+    ASSERT_EQ(delegate.ends, 0) << failureText(delegate);
+
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    importer->cancel();
+    ASSERT_TRUE(pumpUntil([&] { return delegate.ends > 0; }));
+    EXPECT_LT(sinceStop.elapsed(), 2000);
+    EXPECT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("cancel")) << failureText(delegate);
+    ASSERT_TRUE(WorkQueue::waitForBackgroundWork(60000));
+    EXPECT_EQ(sent(), 1);
+    EXPECT_TRUE(api->pages()) << (api->error() ? api->error()->toString() : QString());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachServer, ImporterStop,
+    ::testing::Values(
+        StopCase{"TricklingPageDetails",
+                 [](BackpackFake &bp, FakeNoteStore &) {
+                     bp.enqueue(QJsonObject{{"path", "ws/page/201"}, {"trickle", QJsonObject{{"in", "body"}}}});
+                 },
+                 QStringLiteral("ws/page/201")},
+        StopCase{"SilentPageDetails",
+                 [](BackpackFake &bp, FakeNoteStore &) {
+                     bp.enqueue(QJsonObject{{"path", "ws/page/201"}, {"status", 200}, {"delay", 250}});
+                 },
+                 QStringLiteral("ws/page/201")},
+        StopCase{"SilentSignIn",
+                 [](BackpackFake &bp, FakeNoteStore &) {
+                     bp.enqueue(QJsonObject{{"path", "authenticate"}, {"status", 200}, {"delay", 250}});
+                 },
+                 QStringLiteral("authenticate")},
+        StopCase{"TricklingNoteStore",
+                 [](BackpackFake &, FakeNoteStore &ns) {
+                     ns.injectFault(QStringLiteral("createNote"), {{"mode", "trickle"}, {"in", "headers"}});
+                 },
+                 {}, QStringLiteral("createNote")},
+        StopCase{"SilentNoteStore",
+                 [](BackpackFake &, FakeNoteStore &ns) {
+                     ns.injectFault(QStringLiteral("listNotebooks"), {{"mode", "silent"}, {"seconds", 250}});
+                 },
+                 {}, QStringLiteral("listNotebooks")}),
+    [](const ::testing::TestParamInfo<StopCase> &info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------- old notes
 

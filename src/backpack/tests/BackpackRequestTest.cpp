@@ -2,6 +2,8 @@
 
 #include "backpack/BackpackSettings.h"
 
+#include <QJsonDocument>
+
 #include <functional>
 #include <string_view>
 #include <thread>
@@ -343,23 +345,36 @@ TEST_F(BackpackTest, RetriesAreCappedAndWaitsBounded)
     }
 }
 
+// A silent server and one that trickles (too slowly for the speed floor)
+// alike: each try times out, and the call gives up after three retries.
 TEST_F(BackpackTest, TimeOutsAreRetriedThreeTimesThenReported)
 {
-    ASSERT_TRUE(fake->enqueue(QJsonObject{{"path", "ws/pages/all"}, {"status", 200}, {"delay", 4}, {"times", 10}}));
-    auto api = makeAPI();
-    auto policy = api->retryPolicy();
-    policy.requestTimeoutSeconds = 1;
-    api->setRetryPolicy(policy);
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(api->pages());
-    const QString out = QString::fromStdString(testing::internal::GetCapturedStdout());
-    ASSERT_EQ(errorCode(*api), SyncHttp::URLErrorTimedOut);
-    EXPECT_EQ(api->error()->domain, SyncHttp::kURLErrorDomain);
-    EXPECT_EQ(waits, (QList<int>{1, 1, 1}));
-    EXPECT_EQ(fake->requests().size(), 4);
-    EXPECT_EQ(out.count(QStringLiteral("Received timeout for https://acme.") + fake->domain()
-                        + QStringLiteral("/ws/pages/all. Waiting and retrying\n")),
-              3);
+    const QJsonObject cases[] = {
+        {{"path", "ws/pages/all"}, {"status", 200}, {"delay", 4}, {"times", 10}},
+        {{"path", "ws/pages/all"}, {"trickle", QJsonObject{{"in", "headers"}}}, {"times", 10}},
+        {{"path", "ws/pages/all"}, {"trickle", QJsonObject{{"in", "body"}}}, {"times", 10}},
+    };
+    for (const QJsonObject &canned : cases) {
+        SCOPED_TRACE(QJsonDocument(canned).toJson().toStdString());
+        waits.clear();
+        ASSERT_TRUE(fake->reset());
+        ASSERT_TRUE(fake->enqueue(canned));
+        auto api = makeAPI();
+        auto policy = api->retryPolicy();
+        policy.requestTimeoutSeconds = canned.contains("trickle") ? 60 : 1;
+        policy.requestLowSpeedSeconds = canned.contains("trickle") ? 1 : 60;
+        api->setRetryPolicy(policy);
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(api->pages());
+        const QString out = QString::fromStdString(testing::internal::GetCapturedStdout());
+        ASSERT_EQ(errorCode(*api), SyncHttp::URLErrorTimedOut);
+        EXPECT_EQ(api->error()->domain, SyncHttp::kURLErrorDomain);
+        EXPECT_EQ(waits, (QList<int>{1, 1, 1}));
+        EXPECT_EQ(fake->requests().size(), 4);
+        EXPECT_EQ(out.count(QStringLiteral("Received timeout for https://acme.") + fake->domain()
+                            + QStringLiteral("/ws/pages/all. Waiting and retrying\n")),
+                  3);
+    }
 }
 
 TEST_F(BackpackTest, CancelEndsWaitsAndRequestsFromAnotherThread)
@@ -367,9 +382,10 @@ TEST_F(BackpackTest, CancelEndsWaitsAndRequestsFromAnotherThread)
     const QJsonObject cases[] = {
         {{"path", "ws/pages/all"}, {"status", 503}, {"headers", QJsonObject{{"Retry-After", "30"}}}, {"times", 5}},
         {{"path", "ws/pages/all"}, {"status", 200}, {"delay", 20}},
+        {{"path", "ws/pages/all"}, {"trickle", QJsonObject{{"in", "body"}}}, {"times", 5}},
     };
     for (const QJsonObject &canned : cases) {
-        SCOPED_TRACE(canned["status"].toInt());
+        SCOPED_TRACE(QJsonDocument(canned).toJson().toStdString());
         ASSERT_TRUE(fake->reset());
         ASSERT_TRUE(fake->enqueue(canned));
         TGBackpackAPI api(QStringLiteral("acme"), QString::fromUtf8(kToken), {}, {});  // really waits

@@ -24,13 +24,16 @@ Control (any host, paths under /_fake/, not logged):
   POST /_fake/site      body: a site description; replaces the site
   POST /_fake/enqueue   body: {"path", "method"?, "status", "headers"?,
                         "body"? | "body_base64"?, "delay"?, "stall"?,
-                        "times"?}: a
+                        "trickle"?, "times"?}: a
                         canned answer used (before the site) by the next
                         "times" (default 1) requests whose path (without the
                         leading slash and query) equals "path" ("*": any);
                         "delay" seconds pass before answering; status 0
                         closes the connection without an answer; "stall"
-                        seconds pass after the first half of the body
+                        seconds pass after the first half of the body;
+                        "trickle" {"in": "headers" | "body", "every"}
+                        answers 200 a piece every so many seconds, without
+                        end (tlsfake.trickle)
   GET  /_fake/requests  every other request so far: [{"method", "host",
                         "path", "headers", "body"}]
   POST /_fake/reset     forgets the requests and the queue
@@ -120,6 +123,8 @@ class Handler(tlsfake.Handler):
     def answer_canned(self, entry):
         if entry.get("delay"):
             time.sleep(float(entry["delay"]))
+        if entry.get("trickle"):
+            return tlsfake.trickle(self, entry["trickle"]["in"], float(entry["trickle"].get("every", 0.2)))
         status = int(entry.get("status", 200))
         if status == 0:
             self.close_connection = True

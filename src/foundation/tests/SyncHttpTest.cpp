@@ -175,6 +175,11 @@ TEST_F(SyncHttpTest, TransportFailuresBecomeUrlErrors)
     struct Case { QString name; Request request; long code; };
     const Case cases[] = {
         {"time-out", with("/slow", [](Request &r) { r.timeoutSeconds = 1; }), URLErrorTimedOut},
+        // Bytes keep coming, too slowly: only the speed floor ends them.
+        {"trickled headers", with("/trickle/headers?every=0.2", [](Request &r) { r.lowSpeedSeconds = 1; }),
+         URLErrorTimedOut},
+        {"trickled body", with("/trickle/body?every=0.2", [](Request &r) { r.lowSpeedSeconds = 1; }),
+         URLErrorTimedOut},
         {"refused", with("/echo", [&](Request &r) { r.url.setPort(deadPort); }), URLErrorCannotConnectToHost},
         {"closed without answer", get(QStringLiteral("/close")), URLErrorNetworkConnectionLost},
         {"unsupported scheme", with("/echo", [](Request &r) { r.url.setScheme("ftp"); }), URLErrorUnsupportedURL},
@@ -327,6 +332,22 @@ TEST_F(SyncHttpTest, KeepsConnectionsBetweenRequests)
     QByteArray fromThread;
     std::thread([&] { fromThread = port(get(QStringLiteral("/conn"))); }).join();
     EXPECT_EQ(fromThread, first);
+
+    // Host A, then B while A's request still runs, then A again: A's
+    // connection is taken, though B's was the last one used.
+    auto at = [&](const QString &host, const char *delay) {
+        Request r = get(QStringLiteral("/conn?delay=") + QLatin1String(delay));
+        r.url.setHost(host);
+        return port(r);
+    };
+    QByteArray a, b;
+    std::thread toA([&] { a = at(QStringLiteral("127.0.0.1"), "0.5"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::thread toB([&] { b = at(QStringLiteral("localhost"), "1"); });
+    toA.join();
+    toB.join();
+    EXPECT_NE(a, b);
+    EXPECT_EQ(at(QStringLiteral("127.0.0.1"), "0"), a);
 }
 
 // The server reads a request on a kept-alive connection, acts on it and
@@ -334,12 +355,16 @@ TEST_F(SyncHttpTest, KeepsConnectionsBetweenRequests)
 // connection; a request sent at most once fails instead.
 TEST_F(SyncHttpTest, ARequestSentAtMostOnceIsNeverSentAgain)
 {
-    struct Case { bool atMostOnce; QByteArray method; QByteArray body; bool answered; int created; };
+    struct Case { bool atMostOnce; QByteArray method; QByteArray body; bool answered; int created; int idleMs = 0; };
     int key = 0;
     for (const Case &c : {Case{false, "POST", "<note/>", true, 2}, Case{true, "POST", "<note/>", false, 1},
                           // Without a body there is nothing to refuse to rewind:
                           // it goes out on a new connection, which is not dropped.
-                          Case{true, "DELETE", "", true, 1}}) {
+                          Case{true, "DELETE", "", true, 1},
+                          // A server closes idle connections after some
+                          // seconds, maybe just as the request goes out: one
+                          // idle that long is not taken.
+                          Case{true, "POST", "<note/>", true, 1, 2500}}) {
         SCOPED_TRACE(c.atMostOnce);
         SCOPED_TRACE(c.method.toStdString());
         const QString name = QStringLiteral("note%1").arg(++key);
@@ -347,6 +372,7 @@ TEST_F(SyncHttpTest, ARequestSentAtMostOnceIsNeverSentAgain)
         Request arm = get(QStringLiteral("/arm-drop"));
         arm.method = "POST";
         ASSERT_TRUE(send(arm));
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.idleMs));
         Request create = get(QStringLiteral("/create/") + name);
         create.method = c.method;
         create.body = c.body;

@@ -9,10 +9,12 @@
 /disposition?cd=<v>   answers with that Content-Disposition
 /chain/<n>            n redirects in a row, then 200
 /chunked/<n>          n bytes in chunks, no Content-Length
-/conn                 the client's port (one per connection)
-/arm-drop             the next /create on a connection that already served
-                      a request is counted and then dropped without an answer:
-                      a kept-alive connection closing at the worst moment
+/conn?delay=<s>        the client's port (one per connection), after s seconds
+/trickle/<where>?every=<s>  200 at a trickle (tlsfake.trickle): "headers" or "body"
+/arm-drop             the next /create, when it comes on a connection that
+                      already served a request, is counted and then dropped
+                      without an answer: a kept-alive connection closing at
+                      the worst moment
 /create/<key>         counts a creation of <key>; /count/<key> tells how many
 """
 
@@ -84,7 +86,10 @@ class Handler(tlsfake.Handler):
                 left -= piece
             self.wfile.write(b"0\r\n\r\n")
         elif parts[0] == "conn":
+            time.sleep(float(dict(query).get("delay", "0")))
             self.reply(200, str(self.client_address[1]), content_type="text/plain")
+        elif parts[0] == "trickle":
+            tlsfake.trickle(self, parts[1], float(dict(query).get("every", "0.2")))
         elif parts[0] == "arm-drop":
             with LOCK:
                 STATE["armed"] = True
@@ -93,8 +98,7 @@ class Handler(tlsfake.Handler):
             with LOCK:
                 STATE["created"][parts[1]] = STATE["created"].get(parts[1], 0) + 1
                 drop = STATE["armed"] and self.served > 0
-                if drop:
-                    STATE["armed"] = False
+                STATE["armed"] = False
             if drop:
                 self.close_connection = True
             else:

@@ -42,8 +42,8 @@ QJsonValue FakeNoteStore::control(const QByteArray &method, const QString &what,
     request.method = method;
     request.url = noteStoreUrl().resolved(QUrl(QStringLiteral("/control/") + what));
     request.useCookies = false;
-    // The state carries every resource body, the largest a note may hold included.
-    request.maxReplyBytes = 256 * 1024 * 1024;
+    // The state and the request log carry every body, the largest a note may hold included.
+    request.maxReplyBytes = qint64(1) << 30;
     if (method == "POST") {
         request.body = QJsonDocument(body).toJson(QJsonDocument::Compact);
         request.headers = {{"Content-Type", "application/json"}};

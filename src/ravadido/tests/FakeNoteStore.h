@@ -68,7 +68,8 @@ public:
     //   message}, notFoundException {identifier, key}, applicationException
     //   {type, message}, status {status, body}, close, closeAfterReply,
     //   truncate {keep}, hostileCount, hostileLength, raw {status, body
-    //   (hex), contentType}.
+    //   (hex), contentType}, sized {size}, closeBeforeBody, trickle {in,
+    //   every}, silent {seconds} (see fake_notestore.py).
     void injectFault(const QString &call, QJsonObject fault, int times = 1);
 
     // The token every call must carry; an empty one accepts any.

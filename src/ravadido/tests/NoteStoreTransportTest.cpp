@@ -10,6 +10,7 @@
 #include "testsupport/TestCertificateAuthority.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 
 #include <thrift/protocol/TProtocolException.h>
 #include <thrift/transport/TTransportException.h>
@@ -340,14 +341,20 @@ TEST(NoteStoreTransport, HttpsIsVerifiedAgainstTheTrustedAuthority)
 
 // A call that changes data is never sent again when its kept connection
 // closes without an answer (the service may have acted on it); a read is.
+// Also when the close shows first while the body goes out: the body is
+// too long for the socket, and the server reads no more of it.
 TEST_F(NoteStoreOverHttp, OnlyReadsAreSentAgainOnAClosedConnection)
 {
     const std::string notebook = fake->addNotebook("N").toStdString();
+    const std::string longText(16 << 20, 'x');
+    auto longFilter = std::make_shared<RURUNoteFilter>();
+    longFilter->setWords(longText);
     struct Case
     {
         const char *call;
         std::function<void()> run;
         bool read;
+        const char *mode = "close";
     };
     const std::vector<Case> cases = {
         {"createNote", [&] { client.createNote("t", noteWithAttachment(notebook, "bytes", md5Hex("bytes"))); }, false},
@@ -355,12 +362,15 @@ TEST_F(NoteStoreOverHttp, OnlyReadsAreSentAgainOnAClosedConnection)
         {"deleteNote", [&] { client.deleteNote("t", "g"); }, false},
         {"listNotebooks", [&] { client.listNotebooks("t"); }, true},
         {"findNotes", [&] { client.findNotes("t", std::make_shared<RURUNoteFilter>(), 0, 10); }, true},
+        {"createNote", [&] { client.createNote("t", noteWithAttachment(notebook, longText, md5Hex(longText))); },
+         false, "closeBeforeBody"},
+        {"findNotes", [&] { client.findNotes("t", longFilter, 0, 10); }, true, "closeBeforeBody"},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.call);
+        SCOPED_TRACE(std::string(c.call) + " " + c.mode);
         client.listNotebooks("t");  // the connection is open and kept
         fake->reset();
-        fake->injectFault(QString::fromLatin1(c.call), {{"mode", "close"}});
+        fake->injectFault(QString::fromLatin1(c.call), {{"mode", c.mode}});
         if (c.read)
             EXPECT_NO_THROW(c.run());
         else
@@ -370,6 +380,56 @@ TEST_F(NoteStoreOverHttp, OnlyReadsAreSentAgainOnAClosedConnection)
             sent += request["call"].toString() == QLatin1String(c.call);
         EXPECT_EQ(sent, c.read ? 2 : 1);
         EXPECT_TRUE(fake->notes().isEmpty());
+    }
+}
+
+// The reply may be as long as the largest note and room around it; one
+// byte more is refused before it is read.
+TEST_F(NoteStoreOverHttp, RepliesUpToTheCapAreRead)
+{
+    for (const qint64 size : {ThriftHttpTransport::kMaxReplyBytes, ThriftHttpTransport::kMaxReplyBytes + 1}) {
+        SCOPED_TRACE(size);
+        fake->injectFault("listNotebooks", {{"mode", "sized"}, {"size", size}});
+        if (size > ThriftHttpTransport::kMaxReplyBytes) {
+            throws<TTransportException>([&](const TTransportException &e) {
+                EXPECT_NE(std::string(e.what()).find(std::to_string(ThriftHttpTransport::kMaxReplyBytes)),
+                          std::string::npos) << e.what();
+            })([&] { client.listNotebooks("t"); });
+            continue;
+        }
+        const auto notebooks = client.listNotebooks("t");
+        ASSERT_EQ(notebooks.size(), 1u);
+        const std::string &name = *notebooks[0]->name();
+        EXPECT_GT(name.size(), std::size_t(size - 100));
+        EXPECT_EQ(name.find_first_not_of('x'), std::string::npos);
+    }
+}
+
+// A reply that trickles, too slowly for the speed floor, ends with a
+// time-out; a cancel ends it at once, and nothing goes out after.
+TEST_F(NoteStoreOverHttp, ExchangesThatDragOnEnd)
+{
+    struct Case { const char *what; QJsonObject fault; TTransportException::TTransportExceptionType type; bool cancel; };
+    const Case cases[] = {
+        {"a trickle", {{"mode", "trickle"}, {"in", "headers"}}, TTransportException::TIMED_OUT, false},
+        {"a cancel", {{"mode", "trickle"}, {"in", "body"}}, TTransportException::INTERRUPTED, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        fake->reset();
+        fake->injectFault("listNotebooks", c.fault);
+        auto transport = std::make_shared<ThriftHttpTransport>(fake->noteStoreUrl());
+        transport->setTimeouts(c.cancel ? 60 : 1, c.cancel ? 60 : 1);
+        QElapsedTimer clock;
+        clock.start();
+        transport->setCancellationCheck([&] { return c.cancel && clock.elapsed() > 300; });
+        RURUNoteStoreClient slow(std::make_shared<apache::thrift::protocol::TBinaryProtocol>(transport, 0, 0, false, false));
+        throws<TTransportException>([&](const TTransportException &e) { EXPECT_EQ(e.getType(), c.type) << e.what(); })(
+            [&] { slow.listNotebooks("t"); });
+        if (c.cancel) {
+            EXPECT_THROW(slow.listNotebooks("t"), TTransportException);
+            EXPECT_EQ(fake->requests().size(), 1);
+        }
     }
 }
 

@@ -27,7 +27,12 @@ message}, status {status, body}, close (drop the connection, no answer),
 closeAfterReply (answer, then drop the connection), truncate {keep} (the
 reply cut to `keep` bytes, half by default, with a matching Content-Length),
 hostileCount (a list announcing 2^31-1 elements), hostileLength (a string
-announcing 2^31-16 bytes), raw {status, body (hex), contentType}.
+announcing 2^31-16 bytes), raw {status, body (hex), contentType}, sized
+{size} (a good reply of exactly `size` bytes: one notebook whose name fills
+it), closeBeforeBody (drop the connection once the call's name is read, the
+rest of the body unread), trickle {in: "headers" | "body", every} (200 a
+piece every so many seconds, without end), silent {seconds} (no answer for
+that long, 60 by default).
 """
 
 import argparse
@@ -51,6 +56,8 @@ import uuid
 import xml.etree.ElementTree as ElementTree
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "testsupport"))
+import tlsfake  # noqa: E402
 
 # Service error codes the fake uses; the client treats them as opaque numbers
 # except for the expired token.
@@ -324,6 +331,25 @@ def hostile_reply(call, what):
     return buf.getvalue()
 
 
+def sized_reply(body, size):
+    """The call's reply as a list of one notebook whose name makes it
+    exactly `size` bytes long."""
+    class OneNotebook:
+        def __init__(self, name):
+            self.name = name
+
+        def __getattr__(self, call):
+            return lambda *args: [T.Notebook(name=self.name)]
+
+    def reply(name):
+        out = TTransport.TMemoryBuffer()
+        NoteStore.Processor(OneNotebook(name)).process(
+            OldStyleTolerantProtocol(TTransport.TMemoryBuffer(body)), TBinaryProtocol.TBinaryProtocol(out))
+        return out.getvalue()
+
+    return reply("x" * (size - len(reply(""))))
+
+
 # --------------------------------------------------------------- HTTP server
 
 class Server(http.server.ThreadingHTTPServer):
@@ -363,13 +389,26 @@ class RequestHandler(http.server.BaseHTTPRequestHandler):
                 self.send_body(404, b"not found", "text/plain")
 
     def do_POST(self):
-        body = self.read_body()
         if self.path.startswith("/control/"):
+            body = self.read_body()
             with lock:
                 self.control(self.path[len("/control/"):], json.loads(body or b"{}"))
             return
+        length = int(self.headers.get("Content-Length") or 0)
+        head = self.rfile.read(min(length, 256))
         with lock:
-            self.notestore(body)
+            fault = self.take_fault(peek_call_name(head), before_body=True)
+            if fault:
+                self.log_request_of(head)
+        if fault:
+            self.close_now()
+            return
+        body = head + self.rfile.read(length - len(head))
+        with lock:
+            slow = self.notestore(body)
+        # Outside the lock: the control requests go on meanwhile.
+        if slow:
+            slow()
 
     def control(self, what, arg):
         if what == "reset":
@@ -394,25 +433,40 @@ class RequestHandler(http.server.BaseHTTPRequestHandler):
         else:
             self.send_body(404, b"unknown control", "text/plain")
 
-    def take_fault(self, call):
+    def take_fault(self, call, before_body=False):
         for fault in state["faults"]:
             if fault["call"] in ("*", call):
+                if (fault["mode"] == "closeBeforeBody") != before_body:
+                    return None
                 fault["times"] -= 1
                 if fault["times"] <= 0:
                     state["faults"].remove(fault)
                 return fault
         return None
 
-    def notestore(self, body):
+    def log_request_of(self, body):
         call = peek_call_name(body)
         state["requests"].append({"path": self.path, "call": call,
                                   "contentType": self.headers.get("Content-Type"),
                                   "body": body.hex()})
+        return call
+
+    def notestore(self, body):
+        """Answers a call; returns what is left to do once the lock is
+        released, if anything."""
+        call = self.log_request_of(body)
         fault = self.take_fault(call)
         mode = fault["mode"] if fault else None
         if mode == "close":
             self.close_now()
-            return
+            return None
+        if mode == "trickle":
+            return lambda: tlsfake.trickle(self, fault.get("in", "body"), float(fault.get("every", 0.2)))
+        if mode == "silent":
+            return lambda: time.sleep(float(fault.get("seconds", 60)))
+        if mode == "sized":
+            self.send_body(200, sized_reply(body, int(fault["size"])), "application/x-thrift")
+            return None
         if mode == "status":
             page = fault.get("body", "<html><body><h1>Service Unavailable</h1></body></html>")
             self.send_body(int(fault.get("status", 503)), page.encode("utf-8"), "text/html")
@@ -511,8 +565,6 @@ def resource_json(r):
 
 
 def main():
-    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testsupport"))
-    import tlsfake
     tlsfake.exit_with_parent()
     server = Server(("127.0.0.1", 0), RequestHandler)
     if options.cert:
