@@ -1,14 +1,9 @@
 // The program's own run (runLeafhaul) with an import started by itself as
 // soon as the stored account's pages are listed, so that a test can end it
-// in the middle of a download: by a signal, or by a line on standard input
-// that closes the main window ("close") or the progress sheet ("close-sheet")
-// as the window manager's close button does, or chooses Quit ("quit").
-// Argument: the NoteStore URL. Prints IMPORTING, and ENDED when the import
-// has ended.
+// in the middle of a download: by a signal, or by "close" (the main window)
+// or "quit" on standard input. Argument: the NoteStore URL.
 
 #include "gui/ExportViewController.h"
-#include "gui/ImportController.h"
-#include "gui/ImportProgressSheet.h"
 #include "gui/LeafhaulAppDelegate.h"
 #include "gui/PageTableModel.h"
 
@@ -19,33 +14,9 @@
 #include <QMainWindow>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <QWindow>
 
 #include <cstdio>
 #include <unistd.h>
-
-namespace {
-
-void say(const char *line)
-{
-    std::printf("%s\n", line);
-    std::fflush(stdout);
-}
-
-// As from the title bar, which Qt ignores on a window that a modal one
-// blocks.
-void closeFromTheWindowManager(QWidget *widget)
-{
-    QWidget *modal = QApplication::activeModalWidget();
-    if (modal && modal != widget) {
-        say("BLOCKED");
-        return;
-    }
-    if (widget)
-        widget->close();
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -65,26 +36,20 @@ int main(int argc, char **argv)
         if (!view || !view->pagesLoaded())
             return;
         poll.stop();
-        QObject::connect(view->importController(), &ImportController::importEnded, [] { say("ENDED"); });
         view->beginImportWithAuthentication(auth);
-        say("IMPORTING");
+        std::printf("IMPORTING\n");
+        std::fflush(stdout);
     });
     poll.start(20);
-
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char line[64] = {};
-        const ssize_t got = ::read(STDIN_FILENO, line, sizeof line - 1);
-        if (got <= 0) {
+        char command[16] = {};
+        if (::read(STDIN_FILENO, command, sizeof command - 1) <= 0)
             input.setEnabled(false);
-            return;
-        }
-        const QByteArray command = QByteArray(line).trimmed();
-        if (command == "close")
-            closeFromTheWindowManager(delegate.window());
-        else if (command == "close-sheet")
-            closeFromTheWindowManager(delegate.exportViewController()->importController()->progressSheet());
-        else if (command == "quit")
+        // As the title bar's button does, which a modal window blocks.
+        else if (qstrncmp(command, "close", 5) == 0 && !QApplication::activeModalWidget())
+            delegate.window()->close();
+        else if (qstrncmp(command, "quit", 4) == 0)
             delegate.quitAction()->trigger();
     });
     return runLeafhaul(app, delegate);
