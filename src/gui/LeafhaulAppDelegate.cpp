@@ -26,8 +26,8 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
-#include <QScreen>
 #include <QProgressBar>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QSslCertificate>
 #include <QSslConfiguration>
