@@ -155,9 +155,7 @@ TEST_F(AccountEditorTest, UndoOfARemovalBringsBackEveryRemovedRecordAndOffersNoR
 
     editor->undoStack()->undo();
     EXPECT_EQ(editor->accounts(), stored) << "every record back, values and order included";
-    EXPECT_FALSE(editor->undoStack()->canRedo());
-    QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(editor->accounts(), stored) << "a redo was offered";
+    EXPECT_FALSE(editor->undoStack()->canRedo()) << "a redo is offered";
 
     // Delete in the list is "−", undoable too; in a field it is the field's.
     selectRows({1});

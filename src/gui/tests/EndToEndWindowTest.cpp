@@ -167,9 +167,8 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
         return evaluate(preview, "getComputedStyle(document.getElementById('Sidebar')).display") == "none";
     }));
 
-    // Two marks, Import, confirm, sign in, watch to the end. The screen, as
-    // a window manager shows it, holds the window and the sheet's page, not a
-    // black rectangle (a grab would look right either way).
+    // Two marks, Import, confirm, sign in, watch to the end. The screen holds
+    // the window and the sheet's page, not a black rectangle (unlike a grab).
     auto *model = table()->model();
     model->setData(model->index(1, PageTableModel::ImportColumn), Qt::Checked, Qt::CheckStateRole);
     model->setData(model->index(0, PageTableModel::ImportColumn), Qt::Checked, Qt::CheckStateRole);

@@ -69,9 +69,8 @@ inline void saveScreenshot(QWidget *widget, const QString &name, int paintMs = 8
     EXPECT_TRUE(widget->grab().save(dir + QStringLiteral("/") + name + QStringLiteral(".png")));
 }
 
-// The screen as the X server holds it (not a new rendering of a widget):
-// `frame` of it goes to the artefacts as `name`.png; returns the lightness
-// of `area`'s mean colour, about 0 where it is black.
+// The screen as the X server holds it (not a widget drawn anew): `frame` goes
+// to the artefacts as `name`.png; returns `area`'s mean lightness (0: black).
 inline int captureScreen(const char *name, const QRect &frame, const QRect &area)
 {
     const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();

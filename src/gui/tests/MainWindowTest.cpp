@@ -147,8 +147,7 @@ TEST_F(MainWindow, KeyboardReachesEveryCommand)
     ASSERT_TRUE(waitFor([&] { return table()->model()->rowCount() == 3; }) && waitForPages());
     QMainWindow *main = delegate->window();
     EXPECT_FALSE(main->windowIcon().isNull()) << "the SVG icon did not load";
-    main->activateWindow();
-    ASSERT_TRUE(waitFor([&] { return main->isActiveWindow(); }));
+    ASSERT_TRUE(waitFor([&] { return main->activateWindow(), main->isActiveWindow(); }));
     QStringList items;
     for (QAction *menu : main->menuBar()->actions())
         for (QAction *item : menu->menu()->actions())
@@ -158,8 +157,7 @@ TEST_F(MainWindow, KeyboardReachesEveryCommand)
                                   "Select None for Import Ctrl+Shift+A", "Help F1"}));
     EXPECT_EQ(delegate->toolBar()->actions().count(delegate->importAction()), 1) << "not the toolbar's own";
 
-    // Marks: all, none, Space from the title's cell; one marked page is
-    // "the selected Backpack pages".
+    // Marks: all, none, Space from the title's cell; one is "the selected".
     auto *model = table()->model();
     const std::pair<QKeyCombination, int> keys[] = {{Qt::CTRL | Qt::Key_A, 3}, {Qt::CTRL | Qt::SHIFT | Qt::Key_A, 0},
                                                     {Qt::Key_Space, 1}};
@@ -185,7 +183,6 @@ TEST_F(MainWindow, KeyboardReachesEveryCommand)
     QTest::keyClick(main, Qt::Key_F1);
     EXPECT_TRUE(waitFor([&] { return exportView()->webView()->url().scheme() == QStringLiteral("qrc"); }));
 
-    // The first size fits the room the screen has.
     EXPECT_EQ(LeafhaulAppDelegate::initialWindowSize({640, 400}), QSize(608, 352));
     EXPECT_TRUE(main->screen()->availableGeometry().contains(main->frameGeometry()));
 }

@@ -1,7 +1,6 @@
 // The program's own run (runLeafhaul) with an import started by itself as
-// soon as the stored account's pages are listed, so that a test can end it
-// in the middle of a download: by a signal, or by "close" (the main window)
-// or "quit" on standard input. Argument: the NoteStore URL.
+// soon as the stored account's pages are listed, so that a test can end it mid-
+// download: by a signal, or "close" or "quit" on stdin. Argument: the NoteStore URL.
 
 #include "gui/ExportViewController.h"
 #include "gui/LeafhaulAppDelegate.h"
