@@ -431,10 +431,10 @@ QString TGBackpackAPI::escapeXMLCharacters(const QString &text)
 Error TGBackpackAPI::createLoginError()
 {
     return Error(kTGBackpackErrorDomain, TGBackpackLoginError,
-                 localizedString("StowBird cannot login to Backpack."), {},
-                 localizedString("Make sure your Backpack site name and API key are correct in the Stowbird "
-                                 "preferences. Also make sure you can access Backpack normally via a web "
-                                 "browser."));
+                 localizedString("Leafhaul cannot login to Backpack."), {},
+                 localizedString("Make sure your Backpack site name and API key are correct in Leafhaul's "
+                                 "account editor (Edit Accounts). Also make sure you can access Backpack "
+                                 "normally via a web browser."));
 }
 
 Error TGBackpackAPI::createFutureDateError()

@@ -44,8 +44,8 @@ constexpr FormField kFormFields[] = {
 
 namespace account_editor_detail {
 
-// The records being edited, each with an identity that survives removal and
-// undo, so that a redo removes the very records the removal took.
+// The records being edited, each with an identity that survives edits, so
+// that a removal takes the very records that were selected.
 class AccountListModel : public QAbstractTableModel
 {
 public:
@@ -151,6 +151,8 @@ public:
         // followed it.
         for (const auto &[row, account] : m_removed)
             m_model->insert(row, account);
+        // Undone is gone: the stack drops it, so there is nothing to redo.
+        setObsolete(true);
     }
 
 private:
@@ -237,6 +239,9 @@ AccountEditor::AccountEditor(QWidget *window)
     auto *buttons = new QDialogButtonBox;
     QPushButton *done = buttons->addButton(localizedString("Done"), QDialogButtonBox::AcceptRole);
     done->setObjectName(QStringLiteral("doneButton"));
+    // Default for good: an auto-default button hands the default on as
+    // focus passes over it, and Return would then close nothing.
+    done->setAutoDefault(false);
     done->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
@@ -244,16 +249,18 @@ AccountEditor::AccountEditor(QWidget *window)
     layout->addLayout(body);
     layout->addWidget(buttons);
 
-    // The sheet's undo and redo act on the editor's own stack.
+    // The sheet's undo acts on the editor's own stack.
     QAction *undo = m_undoStack->createUndoAction(this, localizedString("Undo"));
     undo->setShortcut(QKeySequence::Undo);
-    QAction *redo = m_undoStack->createRedoAction(this, localizedString("Redo"));
-    redo->setShortcut(QKeySequence::Redo);
     addAction(undo);
-    addAction(redo);
+    // Delete in the list is "−"; in a field it stays the field's own key.
+    auto *remove = new QAction(localizedString("Remove Account"), m_accountsTableView);
+    remove->setShortcuts({QKeySequence::Delete, QKeySequence(Qt::Key_Backspace)});
+    remove->setShortcutContext(Qt::WidgetShortcut);
+    connect(remove, &QAction::triggered, this, &AccountEditor::removeSelectedAccount);
     m_accountsTableView->setContextMenuPolicy(Qt::ActionsContextMenu);
     m_accountsTableView->addAction(undo);
-    m_accountsTableView->addAction(redo);
+    m_accountsTableView->addAction(remove);
     connect(m_undoStack, &QUndoStack::indexChanged, this, &AccountEditor::rearrange);
 
     connect(m_accountsTableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,

@@ -18,7 +18,7 @@ class AccountListModel;
 // stored records with a form for the selected one, add, and an undoable
 // remove. It reads "Accounts" when it is made and writes the whole list back,
 // sorted by site name, whichever way the sheet closes; it neither checks nor
-// completes records. Removals can be undone and redone; additions and edits
+// completes records. Removals can be undone, not redone; additions and edits
 // are not on the undo stack. One editor per opening: it deletes itself once
 // it has told its delegate.
 class AccountEditor : public QDialog

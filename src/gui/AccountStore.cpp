@@ -1,5 +1,6 @@
 #include "gui/AccountStore.h"
 
+#include "foundation/Error.h"
 #include "signin/SettingsKeys.h"
 
 #include <QDir>
@@ -23,9 +24,9 @@ bool sync(QSettings &settings, QString *error)
     const bool written = settings.status() == QSettings::NoError;
     const bool secured = secureSettingsFile();
     if (error && !written)
-        *error = QObject::tr("The settings file %1 could not be written.").arg(settings.fileName());
+        *error = localizedString("The settings file %1 could not be written.").arg(settings.fileName());
     else if (error && !secured)
-        *error = QObject::tr("The settings file %1 could not be made private.").arg(settings.fileName());
+        *error = localizedString("The settings file %1 could not be made private.").arg(settings.fileName());
     return written && secured;
 }
 

@@ -41,6 +41,17 @@ QString fillIn(const char *format, const QString &text)
     return localizedString(format).arg(text);
 }
 
+// A description that ends its own sentence takes the full stop that the
+// text puts after it away: each sentence ends once.
+QString endingOnce(QString format, const QString &description)
+{
+    static const QString kEnds = QStringLiteral(".!?\u2026");
+    const QString trimmed = description.trimmed();
+    if (!trimmed.isEmpty() && kEnds.contains(trimmed.back()))
+        format.replace(QLatin1String("%1."), QLatin1String("%1"));
+    return format;
+}
+
 }  // namespace
 
 namespace Alerts {
@@ -53,7 +64,8 @@ QString title(Kind kind)
 QString message(Kind kind, const Error &error)
 {
     const AlertText &text = textOf(kind);
-    QString result = fillIn(text.message, error.localizedDescription);
+    QString result = endingOnce(localizedString(text.message), error.localizedDescription)
+                         .arg(error.localizedDescription);
     if (text.withRecoverySuggestion && !error.localizedRecoverySuggestion.isEmpty())
         result += fillIn("\n\n%1", error.localizedRecoverySuggestion);
     return result;
@@ -66,7 +78,8 @@ QMessageBox *show(QWidget *window, Kind kind, const Error &error)
 
 QMessageBox *showCritical(QWidget *window, const QString &title, const QString &message)
 {
-    auto *box = new QMessageBox(QMessageBox::Critical, QString(), title, QMessageBox::Ok,
+    // The title is the window's too: a screen reader announces that first.
+    auto *box = new QMessageBox(QMessageBox::Critical, title, title, QMessageBox::Ok,
                                 window ? window->window() : nullptr);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTextFormat(Qt::PlainText);

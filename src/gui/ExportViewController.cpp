@@ -8,9 +8,11 @@
 #include "app/WorkQueue.h"
 #include "backpack/TGBackpackAPI.h"
 #include "backpack/TGBackpackPage.h"
+#include "foundation/Error.h"
 #include "signin/SettingsKeys.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QResizeEvent>
 #include <QSplitter>
@@ -72,7 +74,7 @@ ExportViewController::ExportViewController(QWidget *parent)
     m_sorted->setSourceModel(m_pages);
     m_sorted->sort(PageTableModel::TitleColumn, Qt::AscendingOrder);
     m_pagesTableView->setModel(m_sorted);
-    m_pagesTableView->setAccessibleName(tr("Pages"));
+    m_pagesTableView->setAccessibleName(localizedString("Pages"));
     m_pagesTableView->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_pagesTableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_pagesTableView->setShowGrid(false);
@@ -86,12 +88,15 @@ ExportViewController::ExportViewController(QWidget *parent)
                                                             PageTableModel::ImportColumn));
     m_pagesTableView->horizontalHeader()->setStretchLastSection(true);
     m_pagesTableView->setMinimumWidth(kMinimumTableWidth);
+    // Tab leaves the table for the preview; the arrows move between rows.
+    m_pagesTableView->setTabKeyNavigation(false);
+    m_pagesTableView->installEventFilter(this);
     connect(m_pagesTableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ExportViewController::tableViewSelectionDidChange);
     connect(m_pages, &PageTableModel::marksChanged, this, &ExportViewController::pagesChanged);
 
     m_webView->setPage(m_page);
-    m_webView->setAccessibleName(tr("Page preview"));
+    m_webView->setAccessibleName(localizedString("Page preview"));
     m_webView->setContextMenuPolicy(Qt::NoContextMenu);
     m_webView->setMinimumWidth(kMinimumTableWidth);
     new WebViewEventKillingWindow(m_webView);
@@ -99,6 +104,7 @@ ExportViewController::ExportViewController(QWidget *parent)
 
     m_splitter->addWidget(m_pagesTableView);
     m_splitter->addWidget(m_webView);
+    setTabOrder(m_pagesTableView, m_webView);
     m_splitter->setChildrenCollapsible(false);
     m_splitter->setCollapsible(0, false);
     m_splitter->setCollapsible(1, false);
@@ -175,7 +181,7 @@ void ExportViewController::tableViewSelectionDidChange()
     }
     const QModelIndex first = *std::min_element(rows.begin(), rows.end());
     const auto &page = m_pages->rows().at(m_sorted->mapToSource(first).row()).page;
-    emit showProgress(tr("Loading page…"));
+    emit showProgress(localizedString("Loading page…"));
     m_loadingInitialPage = false;
     m_page->load(m_backpack->URLForPage(page->backpackID()));
 }
@@ -197,6 +203,24 @@ void ExportViewController::previewLoadEnded()
         m_loadingInitialPage = false;
     else
         emit hideProgress();
+}
+
+bool ExportViewController::eventFilter(QObject *watched, QEvent *event)
+{
+    // Space marks or unmarks the current row from any of its cells, not
+    // only from the check box's.
+    if (watched == m_pagesTableView && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const QModelIndex current = m_pagesTableView->currentIndex();
+        if ((key->key() == Qt::Key_Space || key->key() == Qt::Key_Select) && key->modifiers() == Qt::NoModifier
+            && current.isValid()) {
+            const QModelIndex mark = current.siblingAtColumn(PageTableModel::ImportColumn);
+            const bool marked = mark.data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked;
+            m_sorted->setData(mark, marked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 bool ExportViewController::pagesLoaded() const

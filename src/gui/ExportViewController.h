@@ -69,6 +69,9 @@ signals:
     // An import ended because the Ravadido token has expired.
     void reauthorizeAndRestartImport();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     struct LoadResult;
     void publish(quint64 generation, LoadResult &result);

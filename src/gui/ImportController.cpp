@@ -94,6 +94,7 @@ void ImportController::beginImport(const std::shared_ptr<TGBackpackAPI> &backpac
     m_importer = std::make_shared<RavadidoFromBackpackImporter>(backpack, auth);
     m_importer->setDelegate(m_callbacks.get());
     m_importing = true;
+    emit importStarted();
     m_importer->startImportingPages(pages);
 }
 

@@ -37,6 +37,7 @@ public:
 signals:
     // The import ended because the Ravadido token has expired.
     void reauthorizeAndRestartImport();
+    void importStarted();
     // Any end: finished, failed or cancelled.
     void importEnded();
 

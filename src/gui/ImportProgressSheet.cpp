@@ -6,6 +6,7 @@
 #include "gui/Alerts.h"
 #include "gui/Spinner.h"
 
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -35,7 +36,7 @@ ImportProgressSheet::ImportProgressSheet(QWidget *window)
       m_stopButton(new QPushButton(localizedString("Stop")))
 {
     setWindowTitle(localizedString("Importing into Ravadido"));
-    setWindowModality(Qt::WindowModal);
+    setWindowModality(Qt::NonModal);
 
     // Page titles and detail texts are the service's: plain text only, and
     // a long one must not widen the sheet.
@@ -84,7 +85,10 @@ void ImportProgressSheet::beginImport(qsizetype pageCount)
     m_stopButton->setEnabled(true);
     m_importDetailProgress->stopAnimation();
     m_importDetailStatusLabel->setText(QString());
-    open();
+    // Not open(): that would make it window-modal again.
+    show();
+    raise();
+    activateWindow();
     m_pageCount = pageCount;
     setProgress(0, double(pageCount));
 }
@@ -146,6 +150,13 @@ void ImportProgressSheet::cancelImport()
     m_importStatusLabel->setText(localizedString("Stopping Import. Please wait for the current operation to finish…"));
     m_stopButton->setEnabled(false);
     emit stopRequested();
+}
+
+void ImportProgressSheet::closeEvent(QCloseEvent *event)
+{
+    event->ignore();
+    if (m_stopButton->isEnabled())
+        cancelImport();
 }
 
 void ImportProgressSheet::setProgress(double value, double maximum)

@@ -13,14 +13,16 @@ struct Error;
 // with its spinner, and Stop. It turns each importer event into what the
 // user sees; whoever owns the importer calls the event methods, in the
 // order the importer reports, and cancels the importer on stopRequested().
-// The sheet stays open until the import has ended.
+// The sheet stays open until the import has ended. It does not block the
+// parent window, so that the window can still be closed (its owner keeps
+// the window's controls disabled meanwhile).
 class ImportProgressSheet : public QDialog
 {
     Q_OBJECT
 public:
     explicit ImportProgressSheet(QWidget *window);
 
-    // Opens the sheet, window-modal on the parent window, for an import of
+    // Opens the sheet on the parent window for an import of
     // `pageCount` pages: "Starting import…", Stop enabled, the detail line
     // emptied and its spinner stopped, the bar at 0 of `pageCount`.
     void beginImport(qsizetype pageCount);
@@ -54,8 +56,10 @@ signals:
     void authenticationExpired();
 
 protected:
-    // Escape and the close button do not end a running import; Stop does.
+    // Escape does not end a running import; Stop does, and so does the
+    // window's close button, which then waits like Stop for the end.
     void reject() override {}
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void setProgress(double value, double maximum);

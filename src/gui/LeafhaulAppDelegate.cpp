@@ -6,8 +6,10 @@
 #include "gui/ExportViewController.h"
 #include "gui/ImportBackpackSheet.h"
 #include "gui/ImportController.h"
+#include "gui/ImportProgressSheet.h"
 
 #include "app/WorkQueue.h"
+#include "foundation/Error.h"
 #include "foundation/SyncHttp.h"
 #include "foundation/SystemLog.h"
 #include "signin/RavadidoSignInValues.h"
@@ -19,16 +21,20 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <QProgressBar>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <csignal>
 #include <cstdio>
@@ -44,6 +50,8 @@ constexpr char kCAFileVariable[] = "LEAFHAUL_CA_FILE";
 constexpr char kOldPasswordService[] = "Leafhaul";
 // How long the way out waits for a cancelled import to clean up.
 constexpr int kQuitGraceMs = 4000;
+// The first size, where the screen has room for it.
+constexpr QSize kInitialSize(960, 640);
 
 QString keychainName()
 {
@@ -58,27 +66,53 @@ LeafhaulAppDelegate::LeafhaulAppDelegate(QObject *parent)
 {
     m_window->setWindowTitle(QStringLiteral("Leafhaul"));
     m_window->setWindowIcon(QIcon(QStringLiteral(":/leafhaul/leafhaul.svg")));
-    m_window->resize(960, 640);
+    m_window->resize(kInitialSize);
+    m_window->installEventFilter(this);
 
-    m_toolBar = m_window->addToolBar(tr("Toolbar"));
+    // One action per command, shared by the toolbar and the menus: each menu
+    // item is enabled exactly when its toolbar button is.
+    m_importAction = new QAction(localizedString("Import"), this);
+    m_importAction->setEnabled(false);
+    connect(m_importAction, &QAction::triggered, this, &LeafhaulAppDelegate::presentImportSheet);
+    m_editAccountsAction = new QAction(localizedString("Edit Accounts"), this);
+    connect(m_editAccountsAction, &QAction::triggered, this, &LeafhaulAppDelegate::editAccounts);
+    m_helpAction = new QAction(localizedString("Help"), this);
+    m_helpAction->setShortcut(QKeySequence::HelpContents);
+    connect(m_helpAction, &QAction::triggered, this, &LeafhaulAppDelegate::showHelp);
+    m_quitAction = new QAction(localizedString("Quit"), this);
+    m_quitAction->setShortcut(QKeySequence::Quit);
+    // Also from the progress sheet, which leaves the window unblocked.
+    m_quitAction->setShortcutContext(Qt::ApplicationShortcut);
+    m_quitAction->setMenuRole(QAction::QuitRole);
+    connect(m_quitAction, &QAction::triggered, this, &LeafhaulAppDelegate::quit);
+    m_selectAllAction = new QAction(localizedString("Select All for Import"), this);
+    m_selectAllAction->setShortcut(QKeySequence::SelectAll);
+    m_selectNoneAction = new QAction(localizedString("Select None for Import"), this);
+    m_selectNoneAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
+    for (QAction *action : {m_importAction, m_editAccountsAction, m_helpAction, m_quitAction, m_selectAllAction,
+                            m_selectNoneAction})
+        m_window->addAction(action);
+
+    m_toolBar = m_window->addToolBar(localizedString("Toolbar"));
     m_toolBar->setObjectName(QStringLiteral("toolbar"));
     m_toolBar->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    m_importAction = m_toolBar->addAction(tr("Import"), this, &LeafhaulAppDelegate::presentImportSheet);
-    m_importAction->setEnabled(false);
+    m_toolBar->addAction(m_importAction);
     m_accountsPopup = new QComboBox;
-    m_accountsPopup->setAccessibleName(tr("Account"));
+    m_accountsPopup->setAccessibleName(localizedString("Account"));
     m_accountsPopup->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_accountsPopup->setMinimumContentsLength(12);
     m_toolBar->addWidget(m_accountsPopup);
     connect(m_accountsPopup, &QComboBox::activated, this, &LeafhaulAppDelegate::currentAccountChanged);
-    m_editAccountsAction = m_toolBar->addAction(tr("Edit Accounts"), this, &LeafhaulAppDelegate::editAccounts);
-    m_helpAction = m_toolBar->addAction(tr("Help"), this, &LeafhaulAppDelegate::showHelp);
+    m_toolBar->addAction(m_editAccountsAction);
+    m_toolBar->addAction(m_helpAction);
+    if (auto *more = m_toolBar->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(localizedString("More Toolbar Items"));
 
     m_progressIndicator = new QProgressBar;
     m_progressIndicator->setRange(0, 0); // indeterminate
     m_progressIndicator->setTextVisible(false);
     m_progressIndicator->setFixedSize(64, 12);
-    m_progressIndicator->setAccessibleName(tr("Activity"));
+    m_progressIndicator->setAccessibleName(localizedString("Activity"));
     m_progressIndicator->hide();
     m_statusLabel = new QLabel;
     m_statusLabel->hide();
@@ -131,9 +165,76 @@ void LeafhaulAppDelegate::applicationDidFinishLaunching()
     reloadAccountPicker();
     loadSelectedAccount();
     createExportView();
+    setupMenus();
     updateExportView();
+    fitIntoScreen();
     m_window->show();
     m_exportViewController->pagesTableView()->setFocus();
+}
+
+void LeafhaulAppDelegate::setupMenus()
+{
+    QMenuBar *bar = m_window->menuBar();
+    QMenu *file = bar->addMenu(localizedString("&File"));
+    file->addAction(m_importAction);
+    file->addAction(m_editAccountsAction);
+    file->addSeparator();
+    file->addAction(m_quitAction);
+    QMenu *edit = bar->addMenu(localizedString("&Edit"));
+    edit->addAction(m_selectAllAction);
+    edit->addAction(m_selectNoneAction);
+    QMenu *help = bar->addMenu(localizedString("&Help"));
+    help->addAction(m_helpAction);
+    connect(m_selectAllAction, &QAction::triggered, m_exportViewController,
+            &ExportViewController::selectAllForImport);
+    connect(m_selectNoneAction, &QAction::triggered, m_exportViewController,
+            &ExportViewController::selectNoneForImport);
+}
+
+QSize LeafhaulAppDelegate::initialWindowSize(const QSize &available)
+{
+    // The title bar and borders a window manager adds are not known before
+    // the window is shown: leave them a margin.
+    return kInitialSize.boundedTo(available - QSize(32, 48));
+}
+
+void LeafhaulAppDelegate::fitIntoScreen()
+{
+    if (const QScreen *screen = m_window->screen())
+        m_window->resize(initialWindowSize(screen->availableGeometry().size())
+                             .expandedTo(m_window->minimumSizeHint()));
+}
+
+void LeafhaulAppDelegate::quit()
+{
+    if (isImporting()) {
+        if (ImportProgressSheet *sheet = m_exportViewController->importController()->progressSheet())
+            sheet->cancelImport();
+    }
+    // Not QCoreApplication::quit(): that asks every window to close first,
+    // and the progress sheet stays until its import has ended.
+    QCoreApplication::exit(0);
+}
+
+bool LeafhaulAppDelegate::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_window && event->type() == QEvent::Close && isImporting()) {
+        event->accept();
+        m_window->hide();
+        quit();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void LeafhaulAppDelegate::importStateChanged()
+{
+    // The progress sheet leaves the window unblocked, so that it can still
+    // be closed; the list and its marks stay as they are under an import.
+    const bool importing = isImporting();
+    m_exportViewController->setEnabled(!importing);
+    m_toolBar->setEnabled(!importing);
+    validateToolbarItems();
 }
 
 void LeafhaulAppDelegate::applicationWillTerminate()
@@ -167,6 +268,9 @@ void LeafhaulAppDelegate::createExportView()
             &LeafhaulAppDelegate::validateToolbarItems);
     connect(m_exportViewController, &ExportViewController::reauthorizeAndRestartImport, this,
             &LeafhaulAppDelegate::reauthorizeAndRestartImport);
+    ImportController *import = m_exportViewController->importController();
+    connect(import, &ImportController::importStarted, this, &LeafhaulAppDelegate::importStateChanged);
+    connect(import, &ImportController::importEnded, this, &LeafhaulAppDelegate::importStateChanged);
     m_exportViewController->pagesTableView()->setFocus();
 }
 
@@ -193,7 +297,7 @@ void LeafhaulAppDelegate::reloadAccountPicker()
             if (AccountStore::isValid(account))
                 m_accountsPopup->addItem(account.value(QLatin1String(SettingsKeys::kSiteName)).toString());
     } else {
-        m_accountsPopup->addItem(tr("No Accounts"));
+        m_accountsPopup->addItem(localizedString("No Accounts"));
     }
     m_accountsPopup->setEnabled(!accounts.isEmpty());
     validateToolbarItems();
@@ -241,7 +345,7 @@ void LeafhaulAppDelegate::updateExportView()
         return;
     const std::optional<QVariantMap> account = selectedAccount();
     if (account)
-        showProgress(tr("Loading pages…"));
+        showProgress(localizedString("Loading pages…"));
     m_exportViewController->loadAccount(account);
     validateToolbarItems();
 }
@@ -250,9 +354,12 @@ void LeafhaulAppDelegate::validateToolbarItems()
 {
     // Not while a list is on its way: the listed pages would be another
     // account's than the picker names.
-    m_importAction->setEnabled(selectedAccount() && m_exportViewController
+    const bool idle = !isImporting();
+    m_importAction->setEnabled(idle && selectedAccount() && m_exportViewController
                                && m_exportViewController->pagesLoaded()
                                && !m_exportViewController->isLoadingPages());
+    for (QAction *action : {m_editAccountsAction, m_helpAction, m_selectAllAction, m_selectNoneAction})
+        action->setEnabled(idle);
 }
 
 void LeafhaulAppDelegate::editAccounts()

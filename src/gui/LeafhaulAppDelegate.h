@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <QVariantMap>
 
@@ -35,10 +36,16 @@ public:
     // trust. False, with the reason, when the file cannot be used.
     static bool trustCertificateAuthorityFromEnvironment(QString *error);
 
+    // The main window's first size on a screen with `available` room.
+    static QSize initialWindowSize(const QSize &available);
+
     // Makes and shows the main window and loads the selected account's pages.
     void applicationDidFinishLaunching();
     // Saves the selection and asks a running import to stop, without waiting.
     void applicationWillTerminate();
+    // Quit, and closing the main window: a running import is stopped as Stop
+    // does, and the event loop ends (runLeafhaul then waits for the import).
+    void quit();
 
     // Actions.
     void editAccounts();
@@ -68,6 +75,9 @@ public:
     QAction *importAction() const { return m_importAction; }
     QAction *editAccountsAction() const { return m_editAccountsAction; }
     QAction *helpAction() const { return m_helpAction; }
+    QAction *quitAction() const { return m_quitAction; }
+    QAction *selectAllForImportAction() const { return m_selectAllAction; }
+    QAction *selectNoneForImportAction() const { return m_selectNoneAction; }
     QProgressBar *progressIndicator() const { return m_progressIndicator; }
     QLabel *statusLabel() const { return m_statusLabel; }
     ExportViewController *exportViewController() const { return m_exportViewController; }
@@ -78,8 +88,14 @@ public:
     // The Ravadido record with the program's sign-in values; new every call.
     static std::shared_ptr<WSKOAuthAuthentication> ravadidoAuth();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void setupMenus();
     void setupToolbar();
+    void fitIntoScreen();
+    void importStateChanged();
     void createExportView();
     void validateToolbarItems();
     void authenticate();
@@ -92,6 +108,9 @@ private:
     QAction *m_importAction = nullptr;
     QAction *m_editAccountsAction = nullptr;
     QAction *m_helpAction = nullptr;
+    QAction *m_quitAction = nullptr;
+    QAction *m_selectAllAction = nullptr;
+    QAction *m_selectNoneAction = nullptr;
     QProgressBar *m_progressIndicator = nullptr;
     QLabel *m_statusLabel = nullptr;
     ExportViewController *m_exportViewController = nullptr;

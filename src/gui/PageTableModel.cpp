@@ -1,6 +1,7 @@
 #include "gui/PageTableModel.h"
 
 #include "backpack/TGBackpackPage.h"
+#include "foundation/Error.h"
 
 #include <QCollator>
 #include <QLocale>
@@ -60,6 +61,9 @@ QVariant PageTableModel::data(const QModelIndex &index, int role) const
         return {};
     if (index.column() == ImportColumn && role == Qt::CheckStateRole)
         return m_list.rows[index.row()].import ? Qt::Checked : Qt::Unchecked;
+    // A screen reader names each check box after its page.
+    if (index.column() == ImportColumn && role == Qt::AccessibleTextRole)
+        return m_list.titles[index.row()];
     if (index.column() == TitleColumn && (role == Qt::DisplayRole || role == Qt::ToolTipRole))
         return m_list.titles[index.row()];
     return {};
@@ -87,7 +91,7 @@ QVariant PageTableModel::headerData(int section, Qt::Orientation orientation, in
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
-    return section == ImportColumn ? tr("Import") : tr("Page");
+    return section == ImportColumn ? localizedString("Import") : localizedString("Page");
 }
 
 bool PageSortProxy::lessThan(const QModelIndex &left, const QModelIndex &right) const

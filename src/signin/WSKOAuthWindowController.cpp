@@ -230,8 +230,10 @@ void WSKOAuthWindowController::makeWindow()
     layout->addWidget(m_webView, 1);
     layout->addLayout(buttons);
 
-    if (!m_initialHTMLString.isEmpty())
-        m_page->setHtml(m_initialHTMLString);
+    // The page must hold something before the sheet is shown: one whose
+    // first content arrives later stays black on screen under a window
+    // manager (a grab of the sheet still looks right).
+    m_page->setHtml(m_initialHTMLString);
     const qint64 now = m_clock();
     if (now > kEarliestPlausibleTime) {
         QTimer::singleShot(10, this, &WSKOAuthWindowController::loadInitialPage);

@@ -177,8 +177,9 @@ TEST_F(BackpackTest, SiteNamesThatAreNotOneLabelSendNothing)
 TEST_F(BackpackTest, EveryFailedAnswerLeavesTheNamedError)
 {
     const QString bp = kTGBackpackErrorDomain;
-    const QString login = TGBackpackAPI::createLoginError().localizedDescription;
-    const QString loginHint = TGBackpackAPI::createLoginError().localizedRecoverySuggestion;
+    const QString login = QStringLiteral("Leafhaul cannot login to Backpack.");
+    const QString loginHint = QStringLiteral("Make sure your Backpack site name and API key are correct in Leafhaul's "
+        "account editor (Edit Accounts). Also make sure you can access Backpack normally via a web browser.");
     const QString pageUrl = QStringLiteral("https://acme.%1/ws/pages/all").arg(fake->domain());
     auto answer = [](int status, const QString &body, const QJsonObject &headers = {}) {
         return QJsonObject{{"path", "ws/pages/all"}, {"status", status}, {"body", body}, {"headers", headers}};

@@ -22,6 +22,7 @@ TEST_F(SheetTest, EachAlertIsCriticalWindowModalWithOneOkAndTheTextsAsWritten)
 {
     const Error withSuggestion(QStringLiteral("test"), 7, kDescription, QStringLiteral("reason"), kSuggestion);
     const Error plain(QStringLiteral("test"), 7, kDescription);
+    const Error fullStop(QStringLiteral("test"), 7, QStringLiteral("The server said no."));
     const struct
     {
         Kind kind;
@@ -41,6 +42,10 @@ TEST_F(SheetTest, EachAlertIsCriticalWindowModalWithOneOkAndTheTextsAsWritten)
          QStringLiteral("Leafhaul could not download the Backpack pages for the current account because of the "
                         "error: ")
              + kDescription + QStringLiteral(".\n\nMake sure the account credentials are correct.")},
+        // A description with its own full stop ends the sentence once.
+        {Kind::PagesNotDownloaded, nullptr, fullStop, QStringLiteral("Could Not Download Backpack Pages"),
+         QStringLiteral("Leafhaul could not download the Backpack pages for the current account because of the "
+                        "error: The server said no.\n\nMake sure the account credentials are correct.")},
         {Kind::SignInFailed, "sign-in-failed", withSuggestion,
          QStringLiteral("Leafhaul couldn't authenticate you with Ravadido."), kDescription},
         {Kind::AccountsNotSaved, "accounts-not-saved", plain, QStringLiteral("Could Not Save Backpack Accounts"),
@@ -53,6 +58,7 @@ TEST_F(SheetTest, EachAlertIsCriticalWindowModalWithOneOkAndTheTextsAsWritten)
         EXPECT_EQ(box->parentWidget(), &window);
         EXPECT_EQ(box->windowModality(), Qt::WindowModal);
         EXPECT_EQ(box->icon(), QMessageBox::Critical);
+        EXPECT_EQ(box->windowTitle(), c.title) << "a screen reader announces the window's title";
         ASSERT_EQ(box->buttons().size(), 1);
         EXPECT_EQ(box->standardButton(box->buttons().first()), QMessageBox::Ok);
         // On the screen: plain labels holding the texts unchanged.

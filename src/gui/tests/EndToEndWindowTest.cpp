@@ -92,14 +92,20 @@ protected:
         return delegate->signInController();
     }
 
-    // Approves on the sign-in sheet's page as a person would.
-    void approveSignIn()
+    // Approves on the sign-in sheet's page as a person would, after
+    // capturing `frame` of the screen and the sheet when given one.
+    void approveSignIn(const QRect &frame = {})
     {
         WSKOAuthWindowController *controller = waitForSignInSheet();
         ASSERT_TRUE(controller);
         EXPECT_EQ(controller->window()->parentWidget(), delegate->window());
         QWebEnginePage *page = controller->webView()->page();
         ASSERT_TRUE(waitFor([&] { return evaluate(page, "!!document.getElementById('authorise')").toBool(); }));
+        if (const QWidget *sheet = controller->window(); frame.isValid()) {
+            settle(800);
+            EXPECT_GT(captureScreen("sign-in-sheet-screen", frame | sheet->frameGeometry(), sheet->geometry()), 100)
+                << "the sign-in sheet is black on screen";
+        }
         evaluate(page, QStringLiteral("document.getElementById('authorise').click(); true"));
     }
 
@@ -161,12 +167,17 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
         return evaluate(preview, "getComputedStyle(document.getElementById('Sidebar')).display") == "none";
     }));
 
-    // Two marks, Import, confirm, sign in, watch to the end.
+    // Two marks, Import, confirm, sign in, watch to the end. The screen holds
+    // the window and the sheet's page, not a black rectangle (unlike a grab).
     auto *model = table()->model();
     model->setData(model->index(1, PageTableModel::ImportColumn), Qt::Checked, Qt::CheckStateRole);
     model->setData(model->index(0, PageTableModel::ImportColumn), Qt::Checked, Qt::CheckStateRole);
+    const QRect frame = delegate->window()->frameGeometry();
+    ASSERT_NE(frame, delegate->window()->geometry()) << "no window manager";
+    settle(800);
+    EXPECT_GT(captureScreen("main-window-screen", frame, delegate->window()->geometry()), 100);
     importThroughTheSheets();
-    approveSignIn();
+    approveSignIn(frame);
     watchTheProgressSheet(QStringLiteral("end-to-end-progress-sheet"));
 
     // The NoteStore: one notebook per marked page in the account's stack,
@@ -189,19 +200,20 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
     EXPECT_EQ(signIns, 1);
 }
 
-// SIGTERM or SIGINT in the middle of a download: the program quits as from
-// its window, the import is cancelled, the half-written file goes, and the
-// process is gone within a few seconds.
+// SIGTERM, SIGINT, closing the main window or Quit in the middle of a
+// download: the import is cancelled, the half-written file goes, the pages
+// before it are whole, and the process is gone within a few seconds.
 TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
 {
     const QByteArray big = bytesFor("big", 2 * 1024 * 1024);
     Site site;
+    site.pages << PageBuilder("300", "A first").note("n1", "Alpha", "one").list("l1", "Chores", {{"Sweep", false}});
     site.pages << PageBuilder("301", "Archive").attachment("a1", "big.bin");
     site.assets.insert("a1/big.bin", big);
     useSite({}, site);
 
-    for (const int signal : {SIGTERM, SIGINT}) {
-        SCOPED_TRACE(signal);
+    for (const char *end : {"SIGTERM", "SIGINT", "close", "quit"}) {
+        SCOPED_TRACE(end);
         ASSERT_TRUE(backpack->enqueue(QJsonObject{{"path", "assets/a1/as/big.bin"},
                                                   {"status", 200},
                                                   {"body_base64", QString::fromLatin1(big.toBase64())},
@@ -237,7 +249,11 @@ TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
 
         QElapsedTimer quitting;
         quitting.start();
-        ASSERT_EQ(::kill(pid_t(probe.processId()), signal), 0);
+        const int signal = QByteArray(end) == "SIGTERM" ? SIGTERM : QByteArray(end) == "SIGINT" ? SIGINT : 0;
+        if (signal)
+            ASSERT_EQ(::kill(pid_t(probe.processId()), signal), 0);
+        else
+            probe.write(QByteArray(end) + '\n');
         ASSERT_TRUE(probe.waitForFinished(10000)) << "still running after 10 s";
         // Well within the grace the way out gives a cancelled import: the
         // cancel reached the download.
@@ -246,6 +262,7 @@ TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
         EXPECT_EQ(probe.exitCode(), 0);
         QDirIterator left(assets, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         EXPECT_FALSE(left.hasNext()) << "a partial download was left: " << left.next();
+        EXPECT_EQ(noteStoreContents(), (QStringList{"A first: " + kStack, "Alpha", "Archive: " + kStack, "Chores"}));
         ASSERT_TRUE(backpack->reset());
     }
 }

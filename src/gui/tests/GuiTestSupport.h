@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSettings>
 #include <QTableView>
 #include <QWebEnginePage>
@@ -66,6 +67,15 @@ inline void saveScreenshot(QWidget *widget, const QString &name, int paintMs = 8
     QDir().mkpath(dir);
     settle(paintMs);
     EXPECT_TRUE(widget->grab().save(dir + QStringLiteral("/") + name + QStringLiteral(".png")));
+}
+
+// The screen as the X server holds it (not a widget drawn anew): `frame` goes
+// to the artefacts as `name`.png; returns `area`'s mean lightness (0: black).
+inline int captureScreen(const char *name, const QRect &frame, const QRect &area)
+{
+    const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+    EXPECT_TRUE(screen.copy(frame).save(qEnvironmentVariable("LEAFHAUL_TEST_ARTIFACTS") + '/' + name + ".png"));
+    return screen.copy(area).scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixelColor(0, 0).lightness();
 }
 
 inline void press(QWidget *widget, int key, const QString &text = {})

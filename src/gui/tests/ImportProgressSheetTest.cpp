@@ -54,7 +54,8 @@ TEST_F(ImportProgressSheetTest, ShowsEachStepOfAnImportOfSeveralPages)
     sheet->beginImport(3);
     settle(50);
     EXPECT_TRUE(sheet->isVisible());
-    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+    // Not modal: the main window must still take its close button and Quit.
+    EXPECT_EQ(sheet->windowModality(), Qt::NonModal);
     EXPECT_EQ(status->text(), QStringLiteral("Starting import…"));
     EXPECT_TRUE(stop->isEnabled());
     EXPECT_EQ(sheet->progressMaximum(), 3);
@@ -131,8 +132,10 @@ TEST_F(ImportProgressSheetTest, StopWaitsForTheImporterAndANewImportStartsAfresh
     settle(50);
     press(sheet, Qt::Key_Escape);
     EXPECT_TRUE(sheet->isVisible()) << "Escape does not end a running import";
+    EXPECT_EQ(stopRequests, 0);
 
-    stop->click();
+    sheet->close(); // the window's close button is Stop
+    stop->click();  // which is then disabled
     EXPECT_EQ(status->text(), QStringLiteral("Stopping Import. Please wait for the current operation to finish…"));
     EXPECT_FALSE(stop->isEnabled());
     EXPECT_EQ(stopRequests, 1);

@@ -8,12 +8,17 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QSplitter>
 #include <QSslConfiguration>
 #include <QToolBar>
+#include <QTest>
 #include <QWebEngineView>
+
+#include "gui/ImportBackpackSheet.h"
 
 #include <sys/stat.h>
 
@@ -130,6 +135,56 @@ TEST_F(MainWindow, ShowsSortedPagesAndAPreviewWithoutItsSidebar)
     delegate->showHelp();
     ASSERT_TRUE(waitFor([&] { return page->url().scheme() == QStringLiteral("qrc") && !page->isLoading(); }));
     EXPECT_FALSE(delegate->statusLabel()->isVisible());
+}
+
+// From launch the keyboard reaches every command through the menus, whose
+// items are the toolbar's own; Tab leaves the table, Space marks the row.
+TEST_F(MainWindow, KeyboardReachesEveryCommand)
+{
+    useSite({"apple", "Banana", "cherry"});
+    ASSERT_TRUE(AccountStore::setAccounts({accountRecord()}));
+    launch();
+    ASSERT_TRUE(waitFor([&] { return table()->model()->rowCount() == 3; }) && waitForPages());
+    QMainWindow *main = delegate->window();
+    EXPECT_FALSE(main->windowIcon().isNull()) << "the SVG icon did not load";
+    ASSERT_TRUE(waitFor([&] { return main->activateWindow(), main->isActiveWindow(); }));
+    QStringList items;
+    for (QAction *menu : main->menuBar()->actions())
+        for (QAction *item : menu->menu()->actions())
+            if (!item->isSeparator())
+                items << item->text() + ' ' + item->shortcut().toString();
+    EXPECT_EQ(items, (QStringList{"Import ", "Edit Accounts ", "Quit Ctrl+Q", "Select All for Import Ctrl+A",
+                                  "Select None for Import Ctrl+Shift+A", "Help F1"}));
+    EXPECT_EQ(delegate->toolBar()->actions().count(delegate->importAction()), 1) << "not the toolbar's own";
+
+    // Marks: all, none, Space from the title's cell; one is "the selected".
+    auto *model = table()->model();
+    const std::pair<QKeyCombination, int> keys[] = {{Qt::CTRL | Qt::Key_A, 3}, {Qt::CTRL | Qt::SHIFT | Qt::Key_A, 0},
+                                                    {Qt::Key_Space, 1}};
+    table()->setCurrentIndex(model->index(1, PageTableModel::TitleColumn));
+    for (const auto &[key, marked] : keys) {
+        QTest::keyClick(table(), key.key(), key.keyboardModifiers());
+        EXPECT_EQ(exportView()->selectedForImportCount(), marked) << QKeySequence(key).toString().toStdString();
+    }
+    EXPECT_EQ(model->index(1, PageTableModel::ImportColumn).data(Qt::AccessibleTextRole), "Banana");
+    delegate->importAction()->trigger();
+    ASSERT_TRUE(delegate->importSheet() && waitFor([&] { return delegate->importSheet()->isVisible(); }));
+    EXPECT_TRUE(delegate->importSheet()->labelText().startsWith("Leafhaul will import the selected Backpack pages"));
+    delegate->importSheet()->reject();
+
+    // Tab on to the preview, back-tab to the picker; F1 is Help.
+    const std::pair<int, QWidget *> tabs[] = {{Qt::Key_Tab, exportView()->webView()->focusProxy()},
+                                              {Qt::Key_Backtab, delegate->accountsPopup()}};
+    for (const auto &[key, next] : tabs) {
+        table()->setFocus();
+        QTest::keyClick(table(), Qt::Key(key));
+        EXPECT_EQ(main->focusWidget(), next) << key;
+    }
+    QTest::keyClick(main, Qt::Key_F1);
+    EXPECT_TRUE(waitFor([&] { return exportView()->webView()->url().scheme() == QStringLiteral("qrc"); }));
+
+    EXPECT_EQ(LeafhaulAppDelegate::initialWindowSize({640, 400}), QSize(608, 352));
+    EXPECT_TRUE(main->screen()->availableGeometry().contains(main->frameGeometry()));
 }
 
 // Two accounts picked one after the other: the first answer arrives last and

@@ -18,4 +18,12 @@ foreach(line "[Desktop Entry]" "Type=Application" "Exec=leafhaul" "Icon=leafhaul
     message(FATAL_ERROR "the desktop entry lacks \"${line}\"")
   endif()
 endforeach()
+# One main category, as menus expect.
+file(STRINGS "${PREFIX}/share/applications/leafhaul.desktop" line REGEX "^Categories=")
+string(REPLACE ";" " " line "${line}")
+string(REGEX MATCHALL "[= ](AudioVideo|Audio|Video|Development|Education|Game|Graphics|Network|Office|Science|Settings|System|Utility)" main "${line}")
+list(LENGTH main count)
+if(NOT count EQUAL 1)
+  message(FATAL_ERROR "the desktop entry names ${count} main categories: ${line}")
+endif()
 file(REMOVE_RECURSE "${PREFIX}")

@@ -1,6 +1,6 @@
 // The program's own run (runLeafhaul) with an import started by itself as
-// soon as the stored account's pages are listed, so that a test can send it
-// a signal in the middle of a download. Argument: the NoteStore URL.
+// soon as the stored account's pages are listed, so that a test can end it mid-
+// download: by a signal, or "close" or "quit" on stdin. Argument: the NoteStore URL.
 
 #include "gui/ExportViewController.h"
 #include "gui/LeafhaulAppDelegate.h"
@@ -8,10 +8,14 @@
 
 #include "signin/WSKOAuthAuthentication.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMainWindow>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cstdio>
+#include <unistd.h>
 
 int main(int argc, char **argv)
 {
@@ -36,5 +40,16 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     });
     poll.start(20);
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char command[16] = {};
+        if (::read(STDIN_FILENO, command, sizeof command - 1) <= 0)
+            input.setEnabled(false);
+        // As the title bar's button does, which a modal window blocks.
+        else if (qstrncmp(command, "close", 5) == 0 && !QApplication::activeModalWidget())
+            delegate.window()->close();
+        else if (qstrncmp(command, "quit", 4) == 0)
+            delegate.quitAction()->trigger();
+    });
     return runLeafhaul(app, delegate);
 }
