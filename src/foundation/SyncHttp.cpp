@@ -686,10 +686,6 @@ std::optional<Response> send(const Request &request, OptionalError *error)
         return fail(transportError(CURLE_URL_MALFORMAT, 0, request.url));
     if (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
         return fail(transportError(CURLE_UNSUPPORTED_PROTOCOL, 0, request.url));
-    // Nothing goes out after a cancel, not even the first bytes.
-    if (request.isCancelled && request.isCancelled())
-        return fail(transportError(CURLE_ABORTED_BY_CALLBACK, 0, request.url));
-
     std::unique_ptr<PartialFile> file;
     if (!request.downloadPath.isEmpty()) {
         file = std::make_unique<PartialFile>(request.downloadPath);
@@ -700,6 +696,10 @@ std::optional<Response> send(const Request &request, OptionalError *error)
             return fail(e);
         }
     }
+    // Nothing goes out after a cancel, not even the first bytes; the partial
+    // file (an earlier copy set aside among them) goes with the exchange.
+    if (request.isCancelled && request.isCancelled())
+        return fail(transportError(CURLE_ABORTED_BY_CALLBACK, 0, request.url));
 
     Global &g = global();
     const TrustStoreRef trust;
