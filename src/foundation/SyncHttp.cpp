@@ -669,17 +669,14 @@ QString Response::suggestedFilename() const
 
 namespace {
 
-// A request that cannot, or must not, go out: refused before any byte does.
-std::optional<Error> refusal(const Request &request)
+// A URL no request goes out to.
+std::optional<Error> urlRefusal(const QUrl &url)
 {
-    const QString scheme = request.url.scheme().toLower();
-    if (!request.url.isValid() || request.url.host().isEmpty())
-        return transportError(CURLE_URL_MALFORMAT, 0, request.url);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty())
+        return transportError(CURLE_URL_MALFORMAT, 0, url);
     if (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
-        return transportError(CURLE_UNSUPPORTED_PROTOCOL, 0, request.url);
-    // Nothing goes out after a cancel, not even the first bytes.
-    if (request.isCancelled && request.isCancelled())
-        return transportError(CURLE_ABORTED_BY_CALLBACK, 0, request.url);
+        return transportError(CURLE_UNSUPPORTED_PROTOCOL, 0, url);
     return std::nullopt;
 }
 
@@ -921,7 +918,7 @@ std::optional<Response> send(const Request &request, OptionalError *error)
         return std::nullopt;
     };
 
-    if (std::optional<Error> refused = refusal(request))
+    if (std::optional<Error> refused = urlRefusal(request.url))
         return fail(std::move(*refused));
     std::unique_ptr<PartialFile> file;
     if (!request.downloadPath.isEmpty()) {
@@ -929,6 +926,10 @@ std::optional<Response> send(const Request &request, OptionalError *error)
         if (!file->isOpen())
             return fail(cannotCreateFile(request.url, file->errorString()));
     }
+    // Nothing goes out after a cancel, not even the first bytes. The partial
+    // file goes too, and with it the copy set aside that it took up.
+    if (request.isCancelled && request.isCancelled())
+        return fail(transportError(CURLE_ABORTED_BY_CALLBACK, 0, request.url));
 
     Exchange exchange(request, file.get());
     if (const CURLcode result = exchange.run(); result != CURLE_OK)
