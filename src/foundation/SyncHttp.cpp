@@ -93,12 +93,7 @@ Global &global()
 struct EasyHandle
 {
     CURL *curl = curl_easy_init();
-    curl_slist *headers = nullptr;
-    ~EasyHandle()
-    {
-        curl_slist_free_all(headers);
-        curl_easy_cleanup(curl);
-    }
+    ~EasyHandle() { curl_easy_cleanup(curl); }
 };
 
 constexpr std::size_t kMaxIdleHandles = 8;
@@ -672,6 +667,248 @@ QString Response::suggestedFilename() const
     return url.fileName(QUrl::FullyDecoded);
 }
 
+namespace {
+
+// A URL no request goes out to.
+std::optional<Error> urlRefusal(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty())
+        return transportError(CURLE_URL_MALFORMAT, 0, url);
+    if (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
+        return transportError(CURLE_UNSUPPORTED_PROTOCOL, 0, url);
+    return std::nullopt;
+}
+
+Error cannotCreateFile(const QUrl &url, const QString &detail)
+{
+    Error e = transportError(CURLE_WRITE_ERROR, 0, url, detail);
+    e.code = URLErrorCannotCreateFile;
+    e.localizedDescription = describe(e.code);
+    return e;
+}
+
+// One exchange on a handle of the pool. The handle's options and callbacks
+// point into it, so it stays in place until the handle goes back.
+class Exchange
+{
+public:
+    Exchange(const Request &request, PartialFile *file)
+        : m_request(request), m_handle(originOf(request.url), request.useCookies), m_curl(m_handle.curl)
+    {
+        m_transfer.isCancelled = &request.isCancelled;
+        m_transfer.curl = m_curl;
+        m_transfer.file = file;
+        m_transfer.maxReplyBytes = std::max<qint64>(0, request.maxReplyBytes);
+        if (request.hashBody)
+            m_transfer.md5 = std::make_unique<BodyHasher>();
+        setTarget();
+        setTrust();
+        setLimits();
+        setCookies();
+        attachBody();
+        attachHeaders();
+        attachCallbacks();
+    }
+    Exchange(const Exchange &) = delete;
+    Exchange &operator=(const Exchange &) = delete;
+
+    // Sends the request, a second time when needsResend() says so. The
+    // result names the ends the callbacks forced: silence, a reply too long.
+    CURLcode run()
+    {
+        CURLcode result = perform();
+        if (needsResend(result)) {
+            m_body.piece = 0;
+            m_body.offset = 0;
+            m_errorText[0] = 0;
+            curl_easy_setopt(m_curl, CURLOPT_FRESH_CONNECT, 1L);
+            result = perform();
+        }
+        if (result == CURLE_ABORTED_BY_CALLBACK && m_transfer.timedOut)
+            result = CURLE_OPERATION_TIMEDOUT;
+        if (result == CURLE_WRITE_ERROR && m_transfer.tooLarge)
+            result = CURLE_FILESIZE_EXCEEDED;
+        return result;
+    }
+
+    // The Error of a run that failed, with the likeliest reason as detail.
+    Error failure(CURLcode result) const
+    {
+        long osErrno = 0;
+        curl_easy_getinfo(m_curl, CURLINFO_OS_ERRNO, &osErrno);
+        QString detail = QString::fromUtf8(m_errorText);
+        if (detail.isEmpty())
+            detail = QString::fromUtf8(curl_easy_strerror(result));
+        if (m_transfer.writeFailed && m_transfer.file)
+            detail = m_transfer.file->errorString();
+        if (result == CURLE_FILESIZE_EXCEEDED)
+            detail = QStringLiteral("The answer is longer than the %1 bytes allowed.").arg(m_transfer.maxReplyBytes);
+        if (m_body.rewindRefused)
+            detail = QStringLiteral("The connection closed before the answer; the request was not sent again.");
+        Error e = transportError(result, osErrno, m_request.url, detail);
+        if (result == CURLE_FILESIZE_EXCEEDED)
+            e.userInfo.insert(kMaxReplyBytesKey, m_transfer.maxReplyBytes);
+        return e;
+    }
+
+    // The answer of a run that succeeded.
+    Response takeResponse()
+    {
+        Response &response = m_transfer.response;
+        curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &response.status);
+        char *effective = nullptr;
+        if (curl_easy_getinfo(m_curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+            response.url = QUrl::fromEncoded(QByteArray(effective));
+        else
+            response.url = m_request.url;
+        if (m_transfer.md5)
+            response.md5 = m_transfer.md5->finish();
+        return std::move(response);
+    }
+
+private:
+    void setTarget()
+    {
+        const QByteArray url = m_request.url.toEncoded();
+        const bool https = m_request.url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+        curl_easy_setopt(m_curl, CURLOPT_URL, url.constData());
+        curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http,https");
+        // A TLS request never continues in the clear: a 307 would resend its body there.
+        curl_easy_setopt(m_curl, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https");
+        curl_easy_setopt(m_curl, CURLOPT_FOLLOWLOCATION, m_request.followRedirects ? 1L : 0L);
+        curl_easy_setopt(m_curl, CURLOPT_MAXREDIRS, long(kMaxRedirects));
+        curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(m_curl, CURLOPT_ERRORBUFFER, m_errorText);
+        curl_easy_setopt(m_curl, CURLOPT_USERAGENT, "Leafhaul/1.0");
+        curl_easy_setopt(m_curl, CURLOPT_ACCEPT_ENCODING, "");
+    }
+
+    void setTrust()
+    {
+        curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(m_curl, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (!m_trust.store)
+            return;
+        // The context gets the shared store. curl loads at most the small
+        // extra file itself: naming it keeps TLS sessions resumed, and
+        // connections reused, only under the trust they were verified with.
+        curl_easy_setopt(m_curl, CURLOPT_CAINFO,
+                         m_trust.extraCaPath.isEmpty() ? nullptr : m_trust.extraCaPath.constData());
+        curl_easy_setopt(m_curl, CURLOPT_CAPATH, nullptr);
+        curl_easy_setopt(m_curl, CURLOPT_SSL_CTX_FUNCTION, &useTrustStore);
+        curl_easy_setopt(m_curl, CURLOPT_SSL_CTX_DATA, m_trust.store);
+    }
+
+    // Buffers, reply size, time-outs and speed floor.
+    void setLimits()
+    {
+        // Fewer, larger pieces for assets; both are buffers of the handle, not of the body.
+        curl_easy_setopt(m_curl, CURLOPT_BUFFERSIZE, 256L * 1024);
+        curl_easy_setopt(m_curl, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
+        curl_easy_setopt(m_curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_transfer.maxReplyBytes));
+        const long timeout = std::max(1, m_request.timeoutSeconds);
+        curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT, timeout);
+        m_transfer.idleLimit = std::chrono::seconds(timeout);
+        curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
+        curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, long(std::max(1, m_request.lowSpeedSeconds)));
+        // libcurl compares whole seconds with ">": a limit of n keeps a
+        // connection idle for up to n + 1 seconds.
+        if (m_request.sendAtMostOnce)
+            curl_easy_setopt(m_curl, CURLOPT_MAXAGE_CONN, long(kAtMostOnceIdleSeconds - 1));
+    }
+
+    void setCookies()
+    {
+        curl_easy_setopt(m_curl, CURLOPT_SHARE, global().share);
+        if (m_request.useCookies)
+            curl_easy_setopt(m_curl, CURLOPT_COOKIEFILE, "");
+    }
+
+    // Method and body. POST keeps curl's own redirect rules (303 turns it into
+    // a GET); other methods are sent as they are named.
+    void attachBody()
+    {
+        const QByteArray method = m_request.method.toUpper();
+        m_body.rewindable = !m_request.sendAtMostOnce;
+        if (!m_request.bodyPieces.empty())
+            m_body.pieces = m_request.bodyPieces;
+        else if (!m_request.body.isEmpty())
+            m_body.pieces.emplace_back(m_request.body.constData(), std::size_t(m_request.body.size()));
+        const bool sendsBody = !m_body.pieces.empty() || method == "POST" || method == "PUT";
+        if (method == "GET") {
+            curl_easy_setopt(m_curl, CURLOPT_HTTPGET, 1L);
+        } else if (method == "HEAD") {
+            curl_easy_setopt(m_curl, CURLOPT_NOBODY, 1L);
+        } else if (method != "POST") {
+            curl_easy_setopt(m_curl, CURLOPT_CUSTOMREQUEST, method.constData());
+        }
+        if (sendsBody && method != "GET" && method != "HEAD") {
+            curl_off_t size = 0;
+            for (std::string_view piece : m_body.pieces)
+                size += curl_off_t(piece.size());
+            curl_easy_setopt(m_curl, CURLOPT_POST, 1L);
+            curl_easy_setopt(m_curl, CURLOPT_POSTFIELDSIZE_LARGE, size);
+            curl_easy_setopt(m_curl, CURLOPT_READFUNCTION, &readBody);
+            curl_easy_setopt(m_curl, CURLOPT_READDATA, &m_body);
+            curl_easy_setopt(m_curl, CURLOPT_SEEKFUNCTION, &seekBody);
+            curl_easy_setopt(m_curl, CURLOPT_SEEKDATA, &m_body);
+        }
+        // libcurl re-sends without a rewind when no body byte went out: such a
+        // request sent at most once takes no kept connection.
+        if (m_request.sendAtMostOnce
+            && std::all_of(m_body.pieces.begin(), m_body.pieces.end(), [](std::string_view p) { return p.empty(); }))
+            curl_easy_setopt(m_curl, CURLOPT_FRESH_CONNECT, 1L);
+    }
+
+    void attachHeaders()
+    {
+        for (const auto &[name, value] : m_request.headers)
+            m_handle.headers = curl_slist_append(m_handle.headers, (name + ": " + value).constData());
+        m_handle.headers = curl_slist_append(m_handle.headers, "Expect:");
+        curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, m_handle.headers);
+    }
+
+    void attachCallbacks()
+    {
+        curl_easy_setopt(m_curl, CURLOPT_HEADERFUNCTION, &onHeader);
+        curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, &m_transfer);
+        curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, &onBody);
+        curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &m_transfer);
+        curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, &onProgress);
+        curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, &m_transfer);
+    }
+
+    CURLcode perform()
+    {
+        m_transfer.lastActivity = std::chrono::steady_clock::now();
+        return curl_easy_perform(m_curl);
+    }
+
+    // libcurl sends a request again when its kept connection closed before
+    // the answer, but not when the close shows first while the body goes
+    // out ("Send failure"). A request that may go out twice does, once, on a
+    // new connection.
+    bool needsResend(CURLcode result) const
+    {
+        long newConnections = 0;
+        return result == CURLE_SEND_ERROR && !m_request.sendAtMostOnce && !m_transfer.answered
+            && curl_easy_getinfo(m_curl, CURLINFO_NUM_CONNECTS, &newConnections) == CURLE_OK
+            && newConnections == 0;
+    }
+
+    const Request &m_request;
+    const TrustStoreRef m_trust;
+    PooledHandle m_handle;
+    CURL *const m_curl;
+    Transfer m_transfer;
+    BodyReader m_body;
+    char m_errorText[CURL_ERROR_SIZE] = {};
+};
+
+}  // namespace
+
 std::optional<Response> send(const Request &request, OptionalError *error)
 {
     if (error)
@@ -681,180 +918,26 @@ std::optional<Response> send(const Request &request, OptionalError *error)
         return std::nullopt;
     };
 
-    const QString scheme = request.url.scheme().toLower();
-    if (!request.url.isValid() || request.url.host().isEmpty())
-        return fail(transportError(CURLE_URL_MALFORMAT, 0, request.url));
-    if (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
-        return fail(transportError(CURLE_UNSUPPORTED_PROTOCOL, 0, request.url));
+    if (std::optional<Error> refused = urlRefusal(request.url))
+        return fail(std::move(*refused));
     std::unique_ptr<PartialFile> file;
     if (!request.downloadPath.isEmpty()) {
         file = std::make_unique<PartialFile>(request.downloadPath);
-        if (!file->isOpen()) {
-            Error e = transportError(CURLE_WRITE_ERROR, 0, request.url, file->errorString());
-            e.code = URLErrorCannotCreateFile;
-            e.localizedDescription = describe(e.code);
-            return fail(e);
-        }
+        if (!file->isOpen())
+            return fail(cannotCreateFile(request.url, file->errorString()));
     }
-    // Nothing goes out after a cancel, not even the first bytes; the partial
-    // file (an earlier copy set aside among them) goes with the exchange.
+    // Nothing goes out after a cancel, not even the first bytes. The partial
+    // file goes too, and with it the copy set aside that it took up.
     if (request.isCancelled && request.isCancelled())
         return fail(transportError(CURLE_ABORTED_BY_CALLBACK, 0, request.url));
 
-    Global &g = global();
-    const TrustStoreRef trust;
-
-    PooledHandle h(originOf(request.url), request.useCookies);
-    Transfer t;
-    t.isCancelled = &request.isCancelled;
-    t.curl = h.curl;
-    t.file = file.get();
-    t.maxReplyBytes = std::max<qint64>(0, request.maxReplyBytes);
-    if (request.hashBody) {
-        t.md5 = std::make_unique<BodyHasher>();
-    }
-    char errorText[CURL_ERROR_SIZE] = {0};
-    CURL *c = h.curl;
-
-    const QByteArray url = request.url.toEncoded();
-    curl_easy_setopt(c, CURLOPT_URL, url.constData());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    // A TLS request never continues in the clear: a 307 would resend its body there.
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, scheme == QLatin1String("https") ? "https" : "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, long(kMaxRedirects));
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(c, CURLOPT_USERAGENT, "Leafhaul/1.0");
-    curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-    // Fewer, larger pieces for assets; both are buffers of the handle, not of the body.
-    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
-    curl_easy_setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
-    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(t.maxReplyBytes));
-    if (trust.store) {
-        // The context gets the shared store. curl loads at most the small
-        // extra file itself: naming it keeps TLS sessions resumed, and
-        // connections reused, only under the trust they were verified with.
-        curl_easy_setopt(c, CURLOPT_CAINFO, trust.extraCaPath.isEmpty() ? nullptr : trust.extraCaPath.constData());
-        curl_easy_setopt(c, CURLOPT_CAPATH, nullptr);
-        curl_easy_setopt(c, CURLOPT_SSL_CTX_FUNCTION, &useTrustStore);
-        curl_easy_setopt(c, CURLOPT_SSL_CTX_DATA, trust.store);
-    }
-
-    const long timeout = std::max(1, request.timeoutSeconds);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, timeout);
-    t.idleLimit = std::chrono::seconds(timeout);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, long(std::max(1, request.lowSpeedSeconds)));
-    // libcurl compares whole seconds with ">": a limit of n keeps a
-    // connection idle for up to n + 1 seconds.
-    if (request.sendAtMostOnce)
-        curl_easy_setopt(c, CURLOPT_MAXAGE_CONN, long(kAtMostOnceIdleSeconds - 1));
-
-    curl_easy_setopt(c, CURLOPT_SHARE, g.share);
-    if (request.useCookies)
-        curl_easy_setopt(c, CURLOPT_COOKIEFILE, "");
-
-    // Method and body. POST keeps curl's own redirect rules (303 turns it into
-    // a GET); other methods are sent as they are named.
-    const QByteArray method = request.method.toUpper();
-    BodyReader body;
-    body.rewindable = !request.sendAtMostOnce;
-    if (!request.bodyPieces.empty())
-        body.pieces = request.bodyPieces;
-    else if (!request.body.isEmpty())
-        body.pieces.emplace_back(request.body.constData(), std::size_t(request.body.size()));
-    const bool sendsBody = !body.pieces.empty() || method == "POST" || method == "PUT";
-    if (method == "GET") {
-        curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
-    } else if (method == "HEAD") {
-        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
-    } else if (method != "POST") {
-        curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, method.constData());
-    }
-    if (sendsBody && method != "GET" && method != "HEAD") {
-        curl_off_t size = 0;
-        for (std::string_view piece : body.pieces)
-            size += curl_off_t(piece.size());
-        curl_easy_setopt(c, CURLOPT_POST, 1L);
-        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, size);
-        curl_easy_setopt(c, CURLOPT_READFUNCTION, &readBody);
-        curl_easy_setopt(c, CURLOPT_READDATA, &body);
-        curl_easy_setopt(c, CURLOPT_SEEKFUNCTION, &seekBody);
-        curl_easy_setopt(c, CURLOPT_SEEKDATA, &body);
-    }
-
-    // libcurl re-sends without a rewind when no body byte went out: such a
-    // request sent at most once takes no kept connection.
-    if (request.sendAtMostOnce
-        && std::all_of(body.pieces.begin(), body.pieces.end(), [](std::string_view p) { return p.empty(); }))
-        curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 1L);
-
-    for (const auto &[name, value] : request.headers)
-        h.headers = curl_slist_append(h.headers, (name + ": " + value).constData());
-    h.headers = curl_slist_append(h.headers, "Expect:");
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, h.headers);
-
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &onHeader);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &t);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &onBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &onProgress);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
-
-    t.lastActivity = std::chrono::steady_clock::now();
-    CURLcode result = curl_easy_perform(c);
-    // libcurl sends a request again when its kept connection closed before
-    // the answer, but not when the close shows first while the body goes
-    // out ("Send failure"). A request that may go out twice does, once, on a
-    // new connection.
-    long newConnections = 0;
-    if (result == CURLE_SEND_ERROR && !request.sendAtMostOnce && !t.answered
-        && curl_easy_getinfo(c, CURLINFO_NUM_CONNECTS, &newConnections) == CURLE_OK && newConnections == 0) {
-        body.piece = 0;
-        body.offset = 0;
-        errorText[0] = 0;
-        curl_easy_setopt(c, CURLOPT_FRESH_CONNECT, 1L);
-        t.lastActivity = std::chrono::steady_clock::now();
-        result = curl_easy_perform(c);
-    }
-    if (result == CURLE_ABORTED_BY_CALLBACK && t.timedOut)
-        result = CURLE_OPERATION_TIMEDOUT;
-    if (result == CURLE_WRITE_ERROR && t.tooLarge)
-        result = CURLE_FILESIZE_EXCEEDED;
-
-    long osErrno = 0;
-    curl_easy_getinfo(c, CURLINFO_OS_ERRNO, &osErrno);
-    if (result != CURLE_OK) {
-        QString detail = QString::fromUtf8(errorText);
-        if (detail.isEmpty())
-            detail = QString::fromUtf8(curl_easy_strerror(result));
-        if (t.writeFailed && file)
-            detail = file->errorString();
-        if (result == CURLE_FILESIZE_EXCEEDED)
-            detail = QStringLiteral("The answer is longer than the %1 bytes allowed.").arg(t.maxReplyBytes);
-        if (body.rewindRefused)
-            detail = QStringLiteral("The connection closed before the answer; the request was not sent again.");
-        Error e = transportError(result, osErrno, request.url, detail);
-        if (result == CURLE_FILESIZE_EXCEEDED)
-            e.userInfo.insert(kMaxReplyBytesKey, t.maxReplyBytes);
-        return fail(e);
-    }
+    Exchange exchange(request, file.get());
+    if (const CURLcode result = exchange.run(); result != CURLE_OK)
+        return fail(exchange.failure(result));
+    // The file takes its name only once the whole body is there.
     if (file && !file->commit())
         return fail(transportError(CURLE_WRITE_ERROR, 0, request.url, file->errorString()));
-
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &t.response.status);
-    char *effective = nullptr;
-    if (curl_easy_getinfo(c, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
-        t.response.url = QUrl::fromEncoded(QByteArray(effective));
-    else
-        t.response.url = request.url;
-    if (t.md5)
-        t.response.md5 = t.md5->finish();
-    return std::move(t.response);
+    return exchange.takeResponse();
 }
 
 void removePartialDownloads()

@@ -465,6 +465,16 @@ TEST_F(SyncHttpTest, DownloadsArePrivateAndNeverWriteThroughALink)
     EXPECT_EQ(error->code, URLErrorCancelled);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{QStringLiteral("asset.bin")});
+
+    // Cancelled before it starts: the copy set aside for it goes as well.
+    ASSERT_TRUE(setAsideForDownload(path));
+    cancelled.downloadPath = path;
+    cancelled.isCancelled = [] { return true; };
+    EXPECT_FALSE(send(cancelled, &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, URLErrorCancelled);
+    EXPECT_TRUE(
+        QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System).isEmpty());
 }
 
 // What stands at a download's name before it starts: a copy set aside is
