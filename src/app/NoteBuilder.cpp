@@ -89,7 +89,7 @@ void finishNote(RURUNote &note, QString &content)
 
 } // namespace
 
-NoteBuilder::NoteBuilder(std::function<bool()> isCancelled) : isCancelled_(std::move(isCancelled)) {}
+NoteBuilder::NoteBuilder(std::function<bool()> isCancelled) : m_isCancelled(std::move(isCancelled)) {}
 
 QString NoteBuilder::beginningContentForNote()
 {
@@ -197,7 +197,7 @@ QString NoteBuilder::noteTitle(const QString &title)
 {
     QString fitted = NoteText::fitToLimit(title, kNoteTitleLengthMax);
     if (fitted.isEmpty())
-        fitted = localizedString("Untitled Note - %1").arg(++untitledCount_);
+        fitted = localizedString("Untitled Note - %1").arg(++m_untitledCount);
     return fitted;
 }
 

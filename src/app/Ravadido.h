@@ -35,10 +35,10 @@ public:
     bool connectWithAuthentication(const WSKOAuthAuthentication &authentication);
     // Ends the call under way, and fails the later ones, once it answers
     // true (any thread may flip what it reads). Set before connecting.
-    void setCancellationCheck(std::function<bool()> isCancelled) { isCancelled_ = std::move(isCancelled); }
+    void setCancellationCheck(std::function<bool()> isCancelled) { m_isCancelled = std::move(isCancelled); }
 
-    const std::optional<WSKOAuthAuthentication> &authentication() const { return authentication_; }
-    QString authToken() const { return QString::fromStdString(authToken_); }
+    const std::optional<WSKOAuthAuthentication> &authentication() const { return m_authentication; }
+    QString authToken() const { return QString::fromStdString(m_authToken); }
 
     // Each returns nothing (false) on failure and fills `error` when given.
     NotebookPtr createNotebookWithName(const QString &name, const QString &stack,
@@ -75,8 +75,8 @@ private:
     template<typename Call, typename LogLine>
     std::exception_ptr guarded(Call &&call, LogLine &&logLine);
 
-    std::optional<WSKOAuthAuthentication> authentication_;
-    std::string authToken_;
-    std::function<bool()> isCancelled_;
-    std::unique_ptr<ravadido::RURUNoteStoreClient> noteStore_;
+    std::optional<WSKOAuthAuthentication> m_authentication;
+    std::string m_authToken;
+    std::function<bool()> m_isCancelled;
+    std::unique_ptr<ravadido::RURUNoteStoreClient> m_noteStore;
 };

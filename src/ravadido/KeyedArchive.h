@@ -71,10 +71,10 @@ class KeyedArchive
 {
 public:
     KeyedArchive() = default;
-    explicit KeyedArchive(std::string className) : className_(std::move(className)) {}
+    explicit KeyedArchive(std::string className) : m_className(std::move(className)) {}
 
     // The wire name of the record saved here ("Note"), for readers of a dump.
-    const std::string &className() const { return className_; }
+    const std::string &className() const { return m_className; }
 
     void encodeObject(const std::string &key, ArchiveValue value);
     void encodeBool(const std::string &key, bool value);
@@ -92,11 +92,11 @@ public:
     std::optional<std::int64_t> decodeInt64(const std::string &key) const;
     std::optional<double> decodeDouble(const std::string &key) const;
 
-    const ArchiveValue::Dictionary &entries() const { return entries_; }
+    const ArchiveValue::Dictionary &entries() const { return m_entries; }
 
 private:
-    std::string className_;
-    ArchiveValue::Dictionary entries_;
+    std::string m_className;
+    ArchiveValue::Dictionary m_entries;
 };
 
 } // namespace ravadido
