@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ErrorDomain.h"
 #include "foundation/Error.h"
 #include "ravadido/NoteStoreClient.h"
 #include "signin/WSKOAuthAuthentication.h"
@@ -11,10 +12,6 @@
 #include <memory>
 #include <optional>
 #include <vector>
-
-inline const QString kLeafhaulErrorDomain = QStringLiteral("com.tallgrove.leafhaul");
-// The service's code for an expired authentication token.
-constexpr long kRavadidoAuthExpiredCode = 9;
 
 // The importer's one connection to the user's Ravadido account for the length
 // of one import. It is the only place where Ravadido failures are caught: each
