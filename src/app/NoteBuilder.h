@@ -27,7 +27,6 @@ public:
 
     // Untitled notes are numbered from 1 in each run.
     void resetUntitledCount() { m_untitledCount = 0; }
-    qint64 untitledCount() const { return m_untitledCount; }
 
     // ENML document head (declaration, document type, "<en-note>") and end.
     static QString beginningContentForNote();
