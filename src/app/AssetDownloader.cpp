@@ -158,6 +158,12 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
         return false;
     }
     setDestinationPath(folder + QLatin1Char('/') + filename);
+    // Stopped before it began: the earlier copy goes as it would after a
+    // stopped transfer, without a set-aside copy that nothing would reuse.
+    if (m_cancelled || (m_cancellationCheck && m_cancellationCheck())) {
+        QFile::remove(m_destinationPath);
+        return true;
+    }
     // The earlier copy leaves its name now; its blocks take the new one. A
     // link (dangling or not) is removed, never written through.
     if (!SyncHttp::setAsideForDownload(m_destinationPath)) {

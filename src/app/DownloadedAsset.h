@@ -10,8 +10,8 @@
 // file no longer has that size, the builder computes it.
 struct DownloadedAsset
 {
-    DownloadedAsset(QString path = {}, QByteArray md5 = {}, qint64 size = -1)
-        : path(std::move(path)), md5(std::move(md5)), size(size)
+    DownloadedAsset(QString filePath = {}, QByteArray digest = {}, qint64 byteCount = -1)
+        : path(std::move(filePath)), md5(std::move(digest)), size(byteCount)
     {
     }
 

@@ -1,6 +1,8 @@
 #include "app/NoteBuilder.h"
 
+#include "app/ErrorDomain.h"
 #include "app/NoteText.h"
+#include "backpack/TGBackpackPage.h"
 #include "foundation/RegExConvenience.h"
 #include "foundation/TGTextileConverter.h"
 
@@ -24,8 +26,6 @@ using ravadido::RURUNote;
 using ravadido::RURUResource;
 
 namespace {
-
-const QString kErrorDomain = QStringLiteral("com.tallgrove.leafhaul");
 
 // The service's limit on note titles.
 constexpr int kNoteTitleLengthMax = 255;
@@ -89,7 +89,7 @@ void finishNote(RURUNote &note, QString &content)
 
 } // namespace
 
-NoteBuilder::NoteBuilder(std::function<bool()> isCancelled) : isCancelled_(std::move(isCancelled)) {}
+NoteBuilder::NoteBuilder(std::function<bool()> isCancelled) : m_isCancelled(std::move(isCancelled)) {}
 
 QString NoteBuilder::beginningContentForNote()
 {
@@ -106,7 +106,7 @@ std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithContentsOfFile(const Down
 {
     const QString &path = asset.path;
     const auto unreadable = [&](int errnum) {
-        setErrorSlot(error, Error(kErrorDomain, 0,
+        setErrorSlot(error, Error(kLeafhaulErrorDomain, 0,
                                   localizedString("Unable to read the downloaded file %1.").arg(path),
                                   QString::fromLocal8Bit(std::strerror(errnum))));
         return nullptr;
@@ -122,7 +122,7 @@ std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithContentsOfFile(const Down
     }
     if (st.st_size > std::numeric_limits<std::int32_t>::max()) {
         ::close(fd);
-        setErrorSlot(error, Error(kErrorDomain, 0,
+        setErrorSlot(error, Error(kLeafhaulErrorDomain, 0,
                                   localizedString("The file %1 is too large to attach.")
                                       .arg(path)));
         return nullptr;
@@ -163,7 +163,7 @@ QString NoteBuilder::mimeTypeForPath(const QString &path, OptionalError *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        setErrorSlot(error, Error(kErrorDomain, 0,
+        setErrorSlot(error, Error(kLeafhaulErrorDomain, 0,
                                   localizedString("Unable to read the downloaded file %1.")
                                       .arg(path),
                                   file.errorString()));
@@ -197,7 +197,7 @@ QString NoteBuilder::noteTitle(const QString &title)
 {
     QString fitted = NoteText::fitToLimit(title, kNoteTitleLengthMax);
     if (fitted.isEmpty())
-        fitted = localizedString("Untitled Note - %1").arg(++untitledCount_);
+        fitted = localizedString("Untitled Note - %1").arg(++m_untitledCount);
     return fitted;
 }
 
@@ -206,16 +206,16 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForAttachment(const QVariantMap
                                                                OptionalError *error)
 {
     if (files.isEmpty()) {
-        setErrorSlot(error, Error(kErrorDomain, 0,
+        setErrorSlot(error, Error(kLeafhaulErrorDomain, 0,
                                   localizedString("The file %1 was not downloaded.")
-                                      .arg(stringValue(widget, "filename"))));
+                                      .arg(stringValue(widget, kWidgetFilenameKey))));
         return nullptr;
     }
     std::shared_ptr<RURUResource> resource = resourceForFile(files.first(), error);
     if (!resource)
         return nullptr;
     auto note = std::make_shared<RURUNote>();
-    note->setTitle(utf8(noteTitle(stringValue(widget, "filename"))));
+    note->setTitle(utf8(noteTitle(stringValue(widget, kWidgetFilenameKey))));
     QString content = beginningContentForNote();
     content += mediaTag(*resource);
     note->setResources(std::vector<std::shared_ptr<RURUResource>>{std::move(resource)});
@@ -326,7 +326,7 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForWidget(const QVariantMap &wi
                                                            const QList<DownloadedAsset> &files,
                                                            OptionalError *error)
 {
-    const QString type = stringValue(widget, "widgetType");
+    const QString type = stringValue(widget, kWidgetTypeKey);
     if (type == QLatin1String("Asset"))
         return createNoteForAttachment(widget, files, error);
     if (type == QLatin1String("Email"))
@@ -337,7 +337,7 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForWidget(const QVariantMap &wi
         return createNoteForList(widget);
     if (type == QLatin1String("Note"))
         return createNoteForNote(widget);
-    setErrorSlot(error, Error(kErrorDomain, 0,
+    setErrorSlot(error, Error(kLeafhaulErrorDomain, 0,
                               localizedString("Unable to import an element of type %1.")
                                   .arg(type)));
     return nullptr;
@@ -345,7 +345,7 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForWidget(const QVariantMap &wi
 
 bool NoteBuilder::isAsset(const QVariantMap &widget)
 {
-    const QString type = stringValue(widget, "widgetType");
+    const QString type = stringValue(widget, kWidgetTypeKey);
     return type == QLatin1String("Asset") || type == QLatin1String("Gallery")
         || type == QLatin1String("Image");
 }
@@ -362,7 +362,7 @@ QUrl NoteBuilder::assetURLForWidget(const QVariantMap &widget, const QUrl &accou
     QByteArray base = accountURL.toEncoded();
     while (base.endsWith('/'))
         base.chop(1);
-    return QUrl::fromEncoded(base + "/assets/" + segment(stringValue(widget, "backpackID"))
-                                 + "/as/" + segment(stringValue(widget, "filename")),
+    return QUrl::fromEncoded(base + "/assets/" + segment(stringValue(widget, kWidgetIDKey))
+                                 + "/as/" + segment(stringValue(widget, kWidgetFilenameKey)),
                              QUrl::StrictMode);
 }

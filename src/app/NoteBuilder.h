@@ -26,8 +26,7 @@ public:
     explicit NoteBuilder(std::function<bool()> isCancelled = {});
 
     // Untitled notes are numbered from 1 in each run.
-    void resetUntitledCount() { untitledCount_ = 0; }
-    qint64 untitledCount() const { return untitledCount_; }
+    void resetUntitledCount() { m_untitledCount = 0; }
 
     // ENML document head (declaration, document type, "<en-note>") and end.
     static QString beginningContentForNote();
@@ -75,10 +74,10 @@ public:
     QString noteTitle(const QString &title);
 
 private:
-    std::function<bool()> isCancelled_;
-    qint64 untitledCount_ = 0;
+    std::function<bool()> m_isCancelled;
+    qint64 m_untitledCount = 0;
 
-    bool stopped() const { return isCancelled_ && isCancelled_(); }
+    bool stopped() const { return m_isCancelled && m_isCancelled(); }
     std::shared_ptr<ravadido::RURUResource> resourceForFile(const DownloadedAsset &file,
                                                             OptionalError *error);
 };

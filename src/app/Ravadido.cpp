@@ -39,21 +39,21 @@ QString notFoundMessage(const RURUNotFoundException &e)
 
 bool Ravadido::connectWithAuthentication(const WSKOAuthAuthentication &authentication)
 {
-    authentication_ = authentication;
-    authToken_ = authentication.accessToken().toStdString();
+    m_authentication = authentication;
+    m_authToken = authentication.accessToken().toStdString();
     setupNoteStore();
-    return noteStore_ != nullptr && !authToken_.empty();
+    return m_noteStore != nullptr && !m_authToken.empty();
 }
 
 void Ravadido::setupNoteStore()
 {
-    if (noteStore_ || !authentication_)
+    if (m_noteStore || !m_authentication)
         return;
-    const QUrl url(authentication_->userEmail(), QUrl::StrictMode);
+    const QUrl url(m_authentication->userEmail(), QUrl::StrictMode);
     if (!url.isValid() || url.host().isEmpty()
         || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
         return;
-    noteStore_ = std::make_unique<RURUNoteStoreClient>(httpBinaryProtocol(url, isCancelled_));
+    m_noteStore = std::make_unique<RURUNoteStoreClient>(httpBinaryProtocol(url, m_isCancelled));
 }
 
 Ravadido::ExceptionText Ravadido::describeException(const std::exception_ptr &exception)
@@ -104,10 +104,10 @@ template<typename Call, typename LogLine>
 std::exception_ptr Ravadido::guarded(Call &&call, LogLine &&logLine)
 {
     try {
-        if (!noteStore_)
+        if (!m_noteStore)
             throw TTransportException(TTransportException::NOT_OPEN,
                                       localizedString("Not connected to Ravadido.").toStdString());
-        call(*noteStore_);
+        call(*m_noteStore);
         return nullptr;
     } catch (...) {
         std::exception_ptr e = std::current_exception();
@@ -125,7 +125,7 @@ Ravadido::NotebookPtr Ravadido::createNotebookWithName(const QString &name, cons
             auto notebook = std::make_shared<RURUNotebook>();
             notebook->setName(name.toStdString());
             notebook->setStack(stack.toStdString());
-            created = noteStore.createNotebook(authToken_, notebook);
+            created = noteStore.createNotebook(m_authToken, notebook);
         },
         [&](const ExceptionText &t, const std::exception_ptr &) {
             return QStringLiteral("Unable to create notebook %1: (%2, %3)").arg(name, t.name, t.reason);
@@ -144,7 +144,7 @@ Ravadido::NotebookPtr Ravadido::notebookWithName(const QString &name, OptionalEr
     NotebookPtr found;
     const std::exception_ptr e = guarded(
         [&](RURUNoteStoreClient &noteStore) {
-            for (const NotebookPtr &notebook : noteStore.listNotebooks(authToken_)) {
+            for (const NotebookPtr &notebook : noteStore.listNotebooks(m_authToken)) {
                 if (notebook && notebook->nameIsSet() && notebook->name() == wanted) {
                     found = notebook;
                     break;
@@ -176,7 +176,7 @@ Ravadido::NotePtr Ravadido::createNote(const NotePtr &note, OptionalError *error
     NotePtr created;
     const std::exception_ptr e = guarded(
         [&](RURUNoteStoreClient &noteStore) {
-            created = noteStore.createNote(authToken_, note);
+            created = noteStore.createNote(m_authToken, note);
         },
         [&](const ExceptionText &t, const std::exception_ptr &) {
             return QStringLiteral("Unable to create note: (%1, %2)").arg(t.name, t.reason);
@@ -223,7 +223,7 @@ std::optional<std::vector<Ravadido::NotePtr>> Ravadido::notesInNotebook(const No
             auto filter = std::make_shared<RURUNoteFilter>();
             filter->setNotebookGuid(*notebook->guid());
             const std::shared_ptr<RURUNoteList> list =
-                noteStore.findNotes(authToken_, filter, 0, kMaxNotesFound);
+                noteStore.findNotes(m_authToken, filter, 0, kMaxNotesFound);
             if (list && list->notesIsSet() && list->notes()) {
                 for (const NotePtr &note : *list->notes()) {
                     if (notes.size() >= std::size_t(kMaxNotesFound))
@@ -258,7 +258,7 @@ bool Ravadido::deleteNote(const NotePtr &note, OptionalError *error)
 {
     const std::exception_ptr e = guarded(
         [&](RURUNoteStoreClient &noteStore) {
-            noteStore.deleteNote(authToken_, note && note->guid() ? *note->guid() : std::string());
+            noteStore.deleteNote(m_authToken, note && note->guid() ? *note->guid() : std::string());
         },
         [&](const ExceptionText &t, const std::exception_ptr &) {
             return QStringLiteral("Unable to delete note: (%1, %2)").arg(t.name, t.reason);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ErrorDomain.h"
 #include "foundation/Error.h"
 #include "ravadido/NoteStoreClient.h"
 #include "signin/WSKOAuthAuthentication.h"
@@ -11,10 +12,6 @@
 #include <memory>
 #include <optional>
 #include <vector>
-
-inline const QString kLeafhaulErrorDomain = QStringLiteral("com.tallgrove.leafhaul");
-// The service's code for an expired authentication token.
-constexpr long kRavadidoAuthExpiredCode = 9;
 
 // The importer's one connection to the user's Ravadido account for the length
 // of one import. It is the only place where Ravadido failures are caught: each
@@ -35,10 +32,10 @@ public:
     bool connectWithAuthentication(const WSKOAuthAuthentication &authentication);
     // Ends the call under way, and fails the later ones, once it answers
     // true (any thread may flip what it reads). Set before connecting.
-    void setCancellationCheck(std::function<bool()> isCancelled) { isCancelled_ = std::move(isCancelled); }
+    void setCancellationCheck(std::function<bool()> isCancelled) { m_isCancelled = std::move(isCancelled); }
 
-    const std::optional<WSKOAuthAuthentication> &authentication() const { return authentication_; }
-    QString authToken() const { return QString::fromStdString(authToken_); }
+    const std::optional<WSKOAuthAuthentication> &authentication() const { return m_authentication; }
+    QString authToken() const { return QString::fromStdString(m_authToken); }
 
     // Each returns nothing (false) on failure and fills `error` when given.
     NotebookPtr createNotebookWithName(const QString &name, const QString &stack,
@@ -75,8 +72,8 @@ private:
     template<typename Call, typename LogLine>
     std::exception_ptr guarded(Call &&call, LogLine &&logLine);
 
-    std::optional<WSKOAuthAuthentication> authentication_;
-    std::string authToken_;
-    std::function<bool()> isCancelled_;
-    std::unique_ptr<ravadido::RURUNoteStoreClient> noteStore_;
+    std::optional<WSKOAuthAuthentication> m_authentication;
+    std::string m_authToken;
+    std::function<bool()> m_isCancelled;
+    std::unique_ptr<ravadido::RURUNoteStoreClient> m_noteStore;
 };

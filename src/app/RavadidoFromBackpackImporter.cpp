@@ -8,8 +8,6 @@
 
 namespace {
 
-const QString kWidgetType = QStringLiteral("widgetType");
-
 bool isNeverImported(const QString &type)
 {
     return type == QLatin1String("PageLink") || type == QLatin1String("Separator")
@@ -174,7 +172,7 @@ std::optional<DownloadedAsset> RavadidoFromBackpackImporter::downloadAsset(const
                                                                            const BackpackPagePtr &page,
                                                                            OptionalError *error)
 {
-    postStatus(localizedString("downloading %1…").arg(widget.value(QStringLiteral("filename")).toString()), page,
+    postStatus(localizedString("downloading %1…").arg(widget.value(kWidgetFilenameKey).toString()), page,
                true);
     // Nothing of an earlier download may stand in for this one.
     m_downloading = true;
@@ -192,7 +190,7 @@ std::optional<DownloadedAsset> RavadidoFromBackpackImporter::downloadAsset(const
     }
     if (m_downloading) {
         setErrorSlot(error, errorWithDescription(localizedString("The download of %1 ended without a result.")
-                                                     .arg(widget.value(QStringLiteral("filename")).toString())));
+                                                     .arg(widget.value(kWidgetFilenameKey).toString())));
         return std::nullopt;
     }
     if (m_downloadError || !m_downloaded) {
@@ -221,7 +219,7 @@ void RavadidoFromBackpackImporter::assetDownloader(AssetDownloader *, const Erro
 std::optional<QList<DownloadedAsset>> RavadidoFromBackpackImporter::downloadAssetsForWidget(
     const WidgetRecord &widget, const BackpackPagePtr &page, OptionalError *error)
 {
-    const QString type = widget.value(kWidgetType).toString();
+    const QString type = widget.value(kWidgetTypeKey).toString();
     if (type == QLatin1String("Asset")) {
         std::optional<DownloadedAsset> asset = downloadAsset(widget, page, error);
         if (!asset)
@@ -262,7 +260,7 @@ bool RavadidoFromBackpackImporter::importWidget(const WidgetRecord &widget, cons
     note->setNotebookGuid(*notebook->guid());
     if (isCancelled())
         return false;
-    const QString type = widget.value(kWidgetType).toString();
+    const QString type = widget.value(kWidgetTypeKey).toString();
     const QString title = note->title() ? QString::fromStdString(*note->title()) : QString();
     postStatus(localizedString("creating note %1…").arg(title), page,
                type == QLatin1String("Asset") || type == QLatin1String("Gallery"));
@@ -315,7 +313,7 @@ bool RavadidoFromBackpackImporter::importPageContents(const BackpackPagePtr &pag
     for (const WidgetRecord &widget : current.widgets()) {
         if (isCancelled())
             return false;
-        if (isNeverImported(widget.value(kWidgetType).toString()))
+        if (isNeverImported(widget.value(kWidgetTypeKey).toString()))
             continue;
         if (!importWidget(widget, page, notebook, error))
             return false;

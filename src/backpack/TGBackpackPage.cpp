@@ -4,9 +4,9 @@ namespace {
 
 WidgetRecord record(const char *type, xmlNodePtr node)
 {
-    WidgetRecord r{{QStringLiteral("widgetType"), QString::fromLatin1(type)}};
+    WidgetRecord r{{QString::fromLatin1(kWidgetTypeKey), QString::fromLatin1(type)}};
     if (auto id = xml::attribute(node, "id"))
-        r.insert(QStringLiteral("backpackID"), *id);
+        r.insert(QString::fromLatin1(kWidgetIDKey), *id);
     return r;
 }
 
@@ -108,7 +108,7 @@ QList<WidgetRecord> TGBackpackPage::pageLinks()
 WidgetRecord TGBackpackPage::attachmentRecord(xmlNodePtr node) const
 {
     WidgetRecord r = record("Asset", node);
-    insertAttribute(r, "filename", node, "file_name");
+    insertAttribute(r, kWidgetFilenameKey, node, "file_name");
     return r;
 }
 
@@ -172,7 +172,7 @@ QVariantList TGBackpackPage::imagesForGallery(const QString &galleryID) const
         if (xml::attribute(node, "gallery_id") != galleryID)
             continue;
         WidgetRecord r = record("Image", node);
-        insertAttribute(r, "filename", node, "file_name");
+        insertAttribute(r, kWidgetFilenameKey, node, "file_name");
         insertAttribute(r, "description", node, "description");
         r.insert(QStringLiteral("position"), QVariant::fromValue<quint64>(++position));
         images.append(r);
@@ -213,9 +213,9 @@ QList<WidgetRecord> TGBackpackPage::belongings() const
         const xmlNodePtr widget = xml::firstElementChild(belonging);
         WidgetRecord r;
         if (auto id = xml::attribute(widget, "id"))
-            r.insert(QStringLiteral("backpackID"), *id);
+            r.insert(QString::fromLatin1(kWidgetIDKey), *id);
         if (auto type = xml::attribute(widget, "type"))
-            r.insert(QStringLiteral("widgetType"), *type);
+            r.insert(QString::fromLatin1(kWidgetTypeKey), *type);
         result.append(r);
     }
     return result;
@@ -223,8 +223,8 @@ QList<WidgetRecord> TGBackpackPage::belongings() const
 
 std::optional<WidgetRecord> TGBackpackPage::findWidget(const WidgetRecord &belonging)
 {
-    const QString type = belonging.value(QStringLiteral("widgetType")).toString();
-    const QVariant id = belonging.value(QStringLiteral("backpackID"));
+    const QString type = belonging.value(QString::fromLatin1(kWidgetTypeKey)).toString();
+    const QVariant id = belonging.value(QString::fromLatin1(kWidgetIDKey));
     QList<WidgetRecord> records;
     if (type == QLatin1String("Asset"))
         records = attachments();
@@ -245,7 +245,7 @@ std::optional<WidgetRecord> TGBackpackPage::findWidget(const WidgetRecord &belon
     if (!id.isValid())
         return std::nullopt;
     for (const WidgetRecord &r : records)
-        if (r.value(QStringLiteral("backpackID")) == id)
+        if (r.value(QString::fromLatin1(kWidgetIDKey)) == id)
             return r;
     return std::nullopt;
 }

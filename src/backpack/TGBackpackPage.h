@@ -18,6 +18,11 @@
 // A key whose value the page lacks is left out; the others stay.
 using WidgetRecord = QVariantMap;
 
+// The keys that the importer reads too.
+inline constexpr char kWidgetTypeKey[] = "widgetType";
+inline constexpr char kWidgetIDKey[] = "backpackID";
+inline constexpr char kWidgetFilenameKey[] = "filename";
+
 // One Backpack page: identifier, title and scope from the page list, and once
 // set, the page's document, read into widget records in page order. Used by
 // one thread at a time.

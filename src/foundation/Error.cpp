@@ -2,14 +2,14 @@
 
 #include <QCoreApplication>
 
-Error::Error(QString domain_, long code_, QString description, QString failureReason,
-             QString recoverySuggestion, QVariantMap userInfo_)
-    : domain(std::move(domain_)),
-      code(code_),
+Error::Error(QString errorDomain, long errorCode, QString description, QString failureReason,
+             QString recoverySuggestion, QVariantMap info)
+    : domain(std::move(errorDomain)),
+      code(errorCode),
       localizedDescription(std::move(description)),
       localizedFailureReason(std::move(failureReason)),
       localizedRecoverySuggestion(std::move(recoverySuggestion)),
-      userInfo(std::move(userInfo_))
+      userInfo(std::move(info))
 {
 }
 

@@ -19,12 +19,12 @@ class Bytes
 {
 public:
     Bytes() = default;
-    explicit Bytes(std::string bytes) : bytes_(std::move(bytes)) {}
-    Bytes(const void *data, std::size_t size) : bytes_(static_cast<const char *>(data), size) {}
+    explicit Bytes(std::string bytes) : m_bytes(std::move(bytes)) {}
+    Bytes(const void *data, std::size_t size) : m_bytes(static_cast<const char *>(data), size) {}
     explicit Bytes(std::span<const std::uint8_t> data) : Bytes(data.data(), data.size()) {}
     // Read-only bytes that `owner` keeps valid.
     Bytes(std::shared_ptr<const void> owner, std::string_view lent)
-        : owner_(std::move(owner)), lent_(owner_ ? lent : std::string_view())
+        : m_owner(std::move(owner)), m_lent(m_owner ? lent : std::string_view())
     {
     }
 
@@ -32,30 +32,30 @@ public:
     std::size_t size() const { return view().size(); }
     bool empty() const { return view().empty(); }
     std::span<const std::uint8_t> span() const { return {data(), size()}; }
-    std::string_view view() const { return owner_ ? lent_ : std::string_view(bytes_); }
-    bool isLent() const { return bool(owner_); }
+    std::string_view view() const { return m_owner ? m_lent : std::string_view(m_bytes); }
+    bool isLent() const { return bool(m_owner); }
 
     // The storage itself, for the protocol's reads and for callers that take
     // the bytes without a copy (std::move(bytes.storage())); lent bytes are
     // copied into it first.
     std::string &storage()
     {
-        if (owner_) {
-            bytes_.assign(lent_);
-            owner_.reset();
-            lent_ = {};
+        if (m_owner) {
+            m_bytes.assign(m_lent);
+            m_owner.reset();
+            m_lent = {};
         }
-        return bytes_;
+        return m_bytes;
     }
     // Owned bytes only: lent ones are read through view().
-    const std::string &storage() const { return bytes_; }
+    const std::string &storage() const { return m_bytes; }
 
     friend bool operator==(const Bytes &a, const Bytes &b) { return a.view() == b.view(); }
 
 private:
-    std::string bytes_;
-    std::shared_ptr<const void> owner_;
-    std::string_view lent_;
+    std::string m_bytes;
+    std::shared_ptr<const void> m_owner;
+    std::string_view m_lent;
 };
 
 } // namespace ravadido

@@ -131,19 +131,19 @@ protected:
     static constexpr auto member()
     {
         if constexpr (std::is_same_v<E, RURUUserException>)
-            return std::pair{&CallResultExceptions::userException_, &CallResultExceptions::userExceptionIsSet_};
+            return std::pair{&CallResultExceptions::m_userException, &CallResultExceptions::m_userExceptionIsSet};
         else if constexpr (std::is_same_v<E, RURUSystemException>)
-            return std::pair{&CallResultExceptions::systemException_, &CallResultExceptions::systemExceptionIsSet_};
+            return std::pair{&CallResultExceptions::m_systemException, &CallResultExceptions::m_systemExceptionIsSet};
         else
-            return std::pair{&CallResultExceptions::notFoundException_, &CallResultExceptions::notFoundExceptionIsSet_};
+            return std::pair{&CallResultExceptions::m_notFoundException, &CallResultExceptions::m_notFoundExceptionIsSet};
     }
 
-    std::shared_ptr<RURUUserException> userException_;
-    bool userExceptionIsSet_ = false;
-    std::shared_ptr<RURUSystemException> systemException_;
-    bool systemExceptionIsSet_ = false;
-    std::shared_ptr<RURUNotFoundException> notFoundException_;
-    bool notFoundExceptionIsSet_ = false;
+    std::shared_ptr<RURUUserException> m_userException;
+    bool m_userExceptionIsSet = false;
+    std::shared_ptr<RURUSystemException> m_systemException;
+    bool m_systemExceptionIsSet = false;
+    std::shared_ptr<RURUNotFoundException> m_notFoundException;
+    bool m_notFoundExceptionIsSet = false;
 };
 
 template<typename SuccessCodec>
@@ -156,11 +156,11 @@ protected:
 
     static constexpr auto member()
     {
-        return std::pair{&CallResultSuccess::success_, &CallResultSuccess::successIsSet_};
+        return std::pair{&CallResultSuccess::m_success, &CallResultSuccess::m_successIsSet};
     }
 
-    typename SuccessCodec::Value success_{};
-    bool successIsSet_ = false;
+    typename SuccessCodec::Value m_success{};
+    bool m_successIsSet = false;
 };
 
 } // namespace detail
@@ -188,8 +188,8 @@ public:
     explicit CallResult(SuccessValue success, std::shared_ptr<Exceptions>... exceptions)
         requires hasSuccess
     {
-        success_ = std::move(success);
-        successIsSet_ = true;
+        m_success = std::move(success);
+        m_successIsSet = true;
         (setException(std::move(exceptions)), ...);
     }
     explicit CallResult(std::shared_ptr<Exceptions>... exceptions)
@@ -199,23 +199,23 @@ public:
     }
     explicit CallResult(const KeyedArchive &coder) { this->decodeFields(recordLayout, coder); }
 
-    typename SuccessCodec::Getter success() const requires hasSuccess { return success_; }
+    typename SuccessCodec::Getter success() const requires hasSuccess { return m_success; }
     void setSuccess(SuccessValue value) requires hasSuccess
     {
-        success_ = std::move(value);
-        successIsSet_ = true;
+        m_success = std::move(value);
+        m_successIsSet = true;
     }
-    bool successIsSet() const requires hasSuccess { return successIsSet_; }
+    bool successIsSet() const requires hasSuccess { return m_successIsSet; }
     void unsetSuccess() requires hasSuccess
     {
-        SuccessCodec::unset(success_);
-        successIsSet_ = false;
+        SuccessCodec::unset(m_success);
+        m_successIsSet = false;
     }
 
     const std::shared_ptr<RURUUserException> &userException() const
         requires declares<RURUUserException>
     {
-        return userException_;
+        return m_userException;
     }
     void setUserException(std::shared_ptr<RURUUserException> e) requires declares<RURUUserException>
     {
@@ -223,18 +223,18 @@ public:
     }
     bool userExceptionIsSet() const requires declares<RURUUserException>
     {
-        return userExceptionIsSet_;
+        return m_userExceptionIsSet;
     }
     void unsetUserException() requires declares<RURUUserException>
     {
-        userException_.reset();
-        userExceptionIsSet_ = false;
+        m_userException.reset();
+        m_userExceptionIsSet = false;
     }
 
     const std::shared_ptr<RURUSystemException> &systemException() const
         requires declares<RURUSystemException>
     {
-        return systemException_;
+        return m_systemException;
     }
     void setSystemException(std::shared_ptr<RURUSystemException> e)
         requires declares<RURUSystemException>
@@ -243,18 +243,18 @@ public:
     }
     bool systemExceptionIsSet() const requires declares<RURUSystemException>
     {
-        return systemExceptionIsSet_;
+        return m_systemExceptionIsSet;
     }
     void unsetSystemException() requires declares<RURUSystemException>
     {
-        systemException_.reset();
-        systemExceptionIsSet_ = false;
+        m_systemException.reset();
+        m_systemExceptionIsSet = false;
     }
 
     const std::shared_ptr<RURUNotFoundException> &notFoundException() const
         requires declares<RURUNotFoundException>
     {
-        return notFoundException_;
+        return m_notFoundException;
     }
     void setNotFoundException(std::shared_ptr<RURUNotFoundException> e)
         requires declares<RURUNotFoundException>
@@ -263,12 +263,12 @@ public:
     }
     bool notFoundExceptionIsSet() const requires declares<RURUNotFoundException>
     {
-        return notFoundExceptionIsSet_;
+        return m_notFoundExceptionIsSet;
     }
     void unsetNotFoundException() requires declares<RURUNotFoundException>
     {
-        notFoundException_.reset();
-        notFoundExceptionIsSet_ = false;
+        m_notFoundException.reset();
+        m_notFoundExceptionIsSet = false;
     }
 
     // Only the first set field, in id order, goes on the wire; when that one
@@ -343,14 +343,14 @@ private:
         return rows;
     }
 
-    using Slots::success_;
-    using Slots::successIsSet_;
-    using ExceptionSlots::userException_;
-    using ExceptionSlots::userExceptionIsSet_;
-    using ExceptionSlots::systemException_;
-    using ExceptionSlots::systemExceptionIsSet_;
-    using ExceptionSlots::notFoundException_;
-    using ExceptionSlots::notFoundExceptionIsSet_;
+    using Slots::m_success;
+    using Slots::m_successIsSet;
+    using ExceptionSlots::m_userException;
+    using ExceptionSlots::m_userExceptionIsSet;
+    using ExceptionSlots::m_systemException;
+    using ExceptionSlots::m_systemExceptionIsSet;
+    using ExceptionSlots::m_notFoundException;
+    using ExceptionSlots::m_notFoundExceptionIsSet;
 };
 
 template<FixedString WireName, typename SuccessCodec, typename... Exceptions>

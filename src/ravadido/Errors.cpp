@@ -5,11 +5,11 @@ namespace ravadido {
 const char *RecordException::what() const noexcept
 {
     try {
-        what_ = description();
+        m_what = description();
     } catch (...) {
         return reason();
     }
-    return what_.c_str();
+    return m_what.c_str();
 }
 
 RURU_ERRORS_RECORDS(RAVADIDO_DEFINE_RECORD)

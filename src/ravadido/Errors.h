@@ -26,7 +26,7 @@ protected:
     RecordException &operator=(const RecordException &) = default;
 
 private:
-    mutable std::string what_;
+    mutable std::string m_what;
 };
 
 #define RURU_USER_EXCEPTION_FIELDS(X)                                                             \

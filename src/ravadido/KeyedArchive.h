@@ -64,39 +64,30 @@ struct ArchiveValue
 // nested as archives of their own. Records save only their set fields into
 // it and restore exactly the keys that are present.
 //
-// The decode calls answer nothing when the key is absent or the value was
-// saved as a kind that cannot stand for the one asked (integers of any width
-// convert when the value fits); the field then stays unset.
+// A record's field codecs restore nothing when the key is absent or the value
+// was saved as a kind that cannot stand for the one asked (integers of any
+// width convert when the value fits); the field then stays unset.
 class KeyedArchive
 {
 public:
     KeyedArchive() = default;
-    explicit KeyedArchive(std::string className) : className_(std::move(className)) {}
+    explicit KeyedArchive(std::string className) : m_className(std::move(className)) {}
 
     // The wire name of the record saved here ("Note"), for readers of a dump.
-    const std::string &className() const { return className_; }
+    const std::string &className() const { return m_className; }
 
     void encodeObject(const std::string &key, ArchiveValue value);
-    void encodeBool(const std::string &key, bool value);
     void encodeInt(const std::string &key, int value);
-    void encodeInt32(const std::string &key, std::int32_t value);
     void encodeInt64(const std::string &key, std::int64_t value);
-    void encodeDouble(const std::string &key, double value);
 
     bool containsValueForKey(const std::string &key) const;
     const ArchiveValue *valueForKey(const std::string &key) const;
 
-    std::optional<bool> decodeBool(const std::string &key) const;
-    std::optional<int> decodeInt(const std::string &key) const;
-    std::optional<std::int32_t> decodeInt32(const std::string &key) const;
-    std::optional<std::int64_t> decodeInt64(const std::string &key) const;
-    std::optional<double> decodeDouble(const std::string &key) const;
-
-    const ArchiveValue::Dictionary &entries() const { return entries_; }
+    const ArchiveValue::Dictionary &entries() const { return m_entries; }
 
 private:
-    std::string className_;
-    ArchiveValue::Dictionary entries_;
+    std::string m_className;
+    ArchiveValue::Dictionary m_entries;
 };
 
 } // namespace ravadido

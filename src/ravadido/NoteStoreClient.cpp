@@ -19,28 +19,28 @@ RURUNoteStoreClient::RURUNoteStoreClient(std::shared_ptr<TProtocol> protocol)
 
 RURUNoteStoreClient::RURUNoteStoreClient(std::shared_ptr<TProtocol> inProtocol,
                                          std::shared_ptr<TProtocol> outProtocol)
-    : inProtocol_(std::move(inProtocol)), outProtocol_(std::move(outProtocol))
+    : m_inProtocol(std::move(inProtocol)), m_outProtocol(std::move(outProtocol))
 {
 }
 
 void RURUNoteStoreClient::beginCall(const char *call)
 {
-    outProtocol_->writeMessageBegin(call, apache::thrift::protocol::T_CALL, 0);
-    outProtocol_->writeStructBegin((std::string(call) + "_args").c_str());
+    m_outProtocol->writeMessageBegin(call, apache::thrift::protocol::T_CALL, 0);
+    m_outProtocol->writeStructBegin((std::string(call) + "_args").c_str());
 }
 
 void RURUNoteStoreClient::endCall()
 {
-    outProtocol_->writeFieldStop();
-    outProtocol_->writeStructEnd();
-    outProtocol_->writeMessageEnd();
-    outProtocol_->getTransport()->writeEnd();
-    outProtocol_->getTransport()->flush();
+    m_outProtocol->writeFieldStop();
+    m_outProtocol->writeStructEnd();
+    m_outProtocol->writeMessageEnd();
+    m_outProtocol->getTransport()->writeEnd();
+    m_outProtocol->getTransport()->flush();
 }
 
 void RURUNoteStoreClient::abandonCall()
 {
-    if (auto *http = dynamic_cast<RequestBuffer *>(outProtocol_->getTransport().get()))
+    if (auto *http = dynamic_cast<RequestBuffer *>(m_outProtocol->getTransport().get()))
         http->discardRequest();
 }
 
@@ -48,7 +48,7 @@ void RURUNoteStoreClient::beginReply()
 {
     // No string or container in a reply can be longer than the reply: a
     // hostile count then fails before anything is allocated for it.
-    if (auto *binary = dynamic_cast<apache::thrift::protocol::TBinaryProtocol *>(inProtocol_.get())) {
+    if (auto *binary = dynamic_cast<apache::thrift::protocol::TBinaryProtocol *>(m_inProtocol.get())) {
         // Asking to borrow one byte makes a lazy buffer count all it holds.
         std::uint32_t left = 1;
         if (binary->getTransport()->borrow(nullptr, &left)) {
@@ -62,11 +62,11 @@ void RURUNoteStoreClient::beginReply()
     std::string name;
     TMessageType type;
     std::int32_t sequenceId;
-    inProtocol_->readMessageBegin(name, type, sequenceId);
+    m_inProtocol->readMessageBegin(name, type, sequenceId);
     if (type == apache::thrift::protocol::T_EXCEPTION) {
         TApplicationException exception;
-        exception.read(inProtocol_.get());
-        inProtocol_->readMessageEnd();
+        exception.read(m_inProtocol.get());
+        m_inProtocol->readMessageEnd();
         throw exception;
     }
 }

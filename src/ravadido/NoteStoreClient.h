@@ -296,8 +296,8 @@ public:
     explicit RURUNoteStoreClient(std::shared_ptr<TProtocol> protocol);
     RURUNoteStoreClient(std::shared_ptr<TProtocol> inProtocol, std::shared_ptr<TProtocol> outProtocol);
 
-    const std::shared_ptr<TProtocol> &inProtocol() const { return inProtocol_; }
-    const std::shared_ptr<TProtocol> &outProtocol() const { return outProtocol_; }
+    const std::shared_ptr<TProtocol> &inProtocol() const { return m_inProtocol; }
+    const std::shared_ptr<TProtocol> &outProtocol() const { return m_outProtocol; }
 
     RURU_NOTE_STORE_CALLS(RAVADIDO_DECLARE_CALL)
 
@@ -313,8 +313,8 @@ private:
     // Reads the message header; reads and throws an exception message.
     void beginReply();
 
-    std::shared_ptr<TProtocol> inProtocol_;
-    std::shared_ptr<TProtocol> outProtocol_;
+    std::shared_ptr<TProtocol> m_inProtocol;
+    std::shared_ptr<TProtocol> m_outProtocol;
 };
 
 template<typename... Arguments>
@@ -322,7 +322,7 @@ void RURUNoteStoreClient::sendCall(const char *call, const Arguments &...argumen
 {
     try {
         beginCall(call);
-        (arguments.write(*outProtocol_), ...);
+        (arguments.write(*m_outProtocol), ...);
     } catch (...) {
         abandonCall();
         throw;
@@ -335,8 +335,8 @@ typename Result::ReturnType RURUNoteStoreClient::receiveCall(const char *call)
 {
     beginReply();
     Result result;
-    result.read(*inProtocol_);
-    inProtocol_->readMessageEnd();
+    result.read(*m_inProtocol);
+    m_inProtocol->readMessageEnd();
     if constexpr (Result::hasSuccess) {
         if (result.successIsSet())
             return detail::CallReturn<typename Result::Success>::from(result.success());

@@ -55,37 +55,37 @@ public:
             std::min<std::uint32_t>(buffer->available_read(), std::numeric_limits<std::int32_t>::max()));
         if (limit > 0 && limit <= left)
             return;
-        protocol_ = &binary;
-        saved_ = limit;
+        m_protocol = &binary;
+        m_saved = limit;
         // 0 means "no limit" to the protocol; an empty buffer allows 1 byte,
         // which the read then fails to find.
         limit = std::max(left, 1);
     }
     ~StringBound()
     {
-        if (protocol_)
-            StringLimit::of(*protocol_) = saved_;
+        if (m_protocol)
+            StringLimit::of(*m_protocol) = m_saved;
     }
     StringBound(const StringBound &) = delete;
     StringBound &operator=(const StringBound &) = delete;
 
 private:
-    TBinaryProtocol *protocol_ = nullptr;
-    std::int32_t saved_ = 0;
+    TBinaryProtocol *m_protocol = nullptr;
+    std::int32_t m_saved = 0;
 };
 
 } // namespace
 
 RecordLayout::RecordLayout(const char *wireName, std::vector<FieldInfo> fields, const KeptFields *kept)
-    : wireName_(wireName), fields_(std::move(fields)), kept_(kept)
+    : m_wireName(wireName), m_fields(std::move(fields)), m_kept(kept)
 {
     std::int16_t highest = -1;
-    for (const FieldInfo &f : fields_)
+    for (const FieldInfo &f : m_fields)
         highest = std::max(highest, f.id);
-    byId_.assign(static_cast<std::size_t>(highest + 1), -1);
-    for (std::size_t i = 0; i < fields_.size(); ++i)
-        if (fields_[i].id >= 0)
-            byId_[static_cast<std::size_t>(fields_[i].id)] = static_cast<std::int16_t>(i);
+    m_byId.assign(static_cast<std::size_t>(highest + 1), -1);
+    for (std::size_t i = 0; i < m_fields.size(); ++i)
+        if (m_fields[i].id >= 0)
+            m_byId[static_cast<std::size_t>(m_fields[i].id)] = static_cast<std::int16_t>(i);
 }
 
 namespace {
@@ -296,10 +296,10 @@ const KeptFields OpaqueRecord::keeping{
         out.writeFieldBegin("", type, id);
         detail::copyValue(in, out, type);
         out.writeFieldEnd();
-        static_cast<OpaqueRecord &>(r).kept_ += buffer->getBufferAsString();
+        static_cast<OpaqueRecord &>(r).m_kept += buffer->getBufferAsString();
     },
     [](const Record &r, TProtocol &out) {
-        const std::string &kept = static_cast<const OpaqueRecord &>(r).kept_;
+        const std::string &kept = static_cast<const OpaqueRecord &>(r).m_kept;
         if (kept.empty())
             return;
         if (speaksBinary(out)) {
@@ -319,9 +319,9 @@ const KeptFields OpaqueRecord::keeping{
             out.writeFieldEnd();
         }
     },
-    [](const Record &r, std::string &s) { detail::appendHex(s, Bytes(static_cast<const OpaqueRecord &>(r).kept_)); },
+    [](const Record &r, std::string &s) { detail::appendHex(s, Bytes(static_cast<const OpaqueRecord &>(r).m_kept)); },
     [](const Record &r, KeyedArchive &coder) {
-        const std::string &kept = static_cast<const OpaqueRecord &>(r).kept_;
+        const std::string &kept = static_cast<const OpaqueRecord &>(r).m_kept;
         if (!kept.empty())
             coder.encodeObject(kKeptKey, ArchiveValue::bytes(Bytes(kept)));
     },
@@ -347,7 +347,7 @@ const KeptFields OpaqueRecord::keeping{
         } catch (const apache::thrift::TException &) {
             return;
         }
-        static_cast<OpaqueRecord &>(r).kept_ = bytes;
+        static_cast<OpaqueRecord &>(r).m_kept = bytes;
     },
 };
 

@@ -140,24 +140,24 @@ class RecordLayout
 public:
     RecordLayout(const char *wireName, std::vector<FieldInfo> fields, const KeptFields *kept = nullptr);
 
-    const char *wireName() const { return wireName_; }
-    std::span<const FieldInfo> fields() const { return fields_; }
+    const char *wireName() const { return m_wireName; }
+    std::span<const FieldInfo> fields() const { return m_fields; }
     // Null for a record that skips unknown fields (all but the opaque ones).
-    const KeptFields *kept() const { return kept_; }
+    const KeptFields *kept() const { return m_kept; }
 
     // The row for a wire id, or nullptr for an id the record does not have.
     const FieldInfo *find(std::int16_t id) const
     {
-        if (id < 0 || static_cast<std::size_t>(id) >= byId_.size() || byId_[id] < 0)
+        if (id < 0 || static_cast<std::size_t>(id) >= m_byId.size() || m_byId[id] < 0)
             return nullptr;
-        return &fields_[byId_[id]];
+        return &m_fields[m_byId[id]];
     }
 
 private:
-    const char *wireName_;
-    std::vector<FieldInfo> fields_;
-    std::vector<std::int16_t> byId_;
-    const KeptFields *kept_;
+    const char *m_wireName;
+    std::vector<FieldInfo> m_fields;
+    std::vector<std::int16_t> m_byId;
+    const KeptFields *m_kept;
 };
 
 class Record
@@ -212,7 +212,7 @@ class OpaqueRecord : public Record
 {
 public:
     // The kept fields in binary-protocol form, without the final stop.
-    const std::string &keptFields() const { return kept_; }
+    const std::string &keptFields() const { return m_kept; }
 
 protected:
     OpaqueRecord() = default;
@@ -223,7 +223,7 @@ protected:
     static const KeptFields keeping;
 
 private:
-    std::string kept_;
+    std::string m_kept;
 };
 
 // An opaque record class: its wire name, a default constructor and one from
@@ -823,28 +823,28 @@ struct FieldOps
 
 // ---- Macros that turn a field list into a record -------------------------
 
-#define RAVADIDO_DETAIL_MEMBER(id, name, Name, ...) typename __VA_ARGS__::Value name##_{};
-#define RAVADIDO_DETAIL_FLAG(id, name, Name, ...) bool name##IsSet_ = false;
+#define RAVADIDO_DETAIL_MEMBER(id, name, Name, ...) typename __VA_ARGS__::Value m_##name{};
+#define RAVADIDO_DETAIL_FLAG(id, name, Name, ...) bool m_##name##IsSet = false;
 
 #define RAVADIDO_DETAIL_ACCESSORS(id, name, Name, ...)                                            \
-    typename __VA_ARGS__::Getter name() const { return name##_; }                                 \
+    typename __VA_ARGS__::Getter name() const { return m_##name; }                                \
     void set##Name(typename __VA_ARGS__::Value value)                                             \
     {                                                                                             \
-        name##_ = std::move(value);                                                               \
-        name##IsSet_ = true;                                                                      \
+        m_##name = std::move(value);                                                              \
+        m_##name##IsSet = true;                                                                   \
     }                                                                                             \
-    bool name##IsSet() const { return name##IsSet_; }                                             \
+    bool name##IsSet() const { return m_##name##IsSet; }                                          \
     void unset##Name()                                                                            \
     {                                                                                             \
-        __VA_ARGS__::unset(name##_);                                                              \
-        name##IsSet_ = false;                                                                     \
+        __VA_ARGS__::unset(m_##name);                                                             \
+        m_##name##IsSet = false;                                                                  \
     }
 
 #define RAVADIDO_DETAIL_PARAM(id, name, Name, ...) typename __VA_ARGS__::Value name,
 
 #define RAVADIDO_DETAIL_ASSIGN(id, name, Name, ...)                                               \
-    name##_ = std::move(name);                                                                    \
-    name##IsSet_ = true;
+    m_##name = std::move(name);                                                                   \
+    m_##name##IsSet = true;
 
 // The record's members and accessors; put it first in the class body.
 #define RAVADIDO_RECORD(Class, FIELDS)                                                            \
@@ -864,7 +864,7 @@ private:                                                                        
 public:
 
 #define RAVADIDO_DETAIL_OPS(fname, ...)                                                           \
-    ::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::fname##_, &Self::fname##IsSet_>
+    ::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::m_##fname, &Self::m_##fname##IsSet>
 
 #define RAVADIDO_DETAIL_FIELD_INFO(fid, fname, Name, ...)                                         \
     ::ravadido::FieldInfo{                                                                        \
@@ -885,7 +885,7 @@ public:
         &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template writeValue<::ravadido::TProtocol>,      \
         [](const ::ravadido::Record &r, std::string &s) {                                         \
             s += #fname ":";                                                                      \
-            __VA_ARGS__::describe(s, static_cast<const Self &>(r).fname##_);                      \
+            __VA_ARGS__::describe(s, static_cast<const Self &>(r).m_##fname);                     \
         },                                                                                        \
         [](const ::ravadido::Record &r, ::ravadido::KeyedArchive &coder) {                        \
             RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::encode(r, coder, #fname);                    \

@@ -76,7 +76,7 @@ bool isLoopback(const QString &host)
 
 } // namespace
 
-ThriftHttpTransport::ThriftHttpTransport(QUrl url) : url_(std::move(url))
+ThriftHttpTransport::ThriftHttpTransport(QUrl url) : m_url(std::move(url))
 {
     setReply({});
 }
@@ -85,32 +85,32 @@ void ThriftHttpTransport::write(const std::uint8_t *buf, std::uint32_t len)
 {
     const char *bytes = reinterpret_cast<const char *>(buf);
     if (len >= kBorrowedPieceBytes) {
-        pieces_.push_back({std::string_view(bytes, len), -1});
+        m_pieces.push_back({std::string_view(bytes, len), -1});
         return;
     }
-    if (pieces_.empty() || pieces_.back().owned < 0) {
-        pieces_.push_back({{}, int(ownedRuns_.size())});
-        ownedRuns_.emplace_back();
+    if (m_pieces.empty() || m_pieces.back().owned < 0) {
+        m_pieces.push_back({{}, int(m_ownedRuns.size())});
+        m_ownedRuns.emplace_back();
     }
-    ownedRuns_.back().append(bytes, len);
+    m_ownedRuns.back().append(bytes, len);
 }
 
 void ThriftHttpTransport::clearRequest()
 {
-    pieces_.clear();
-    ownedRuns_.clear();
+    m_pieces.clear();
+    m_ownedRuns.clear();
 }
 
 void ThriftHttpTransport::flush()
 {
     SyncHttp::Request request;
     request.method = "POST";
-    request.url = url_;
+    request.url = m_url;
     request.headers = {{"Content-Type", "application/x-thrift"},
                        {"Accept", "application/x-thrift"}};
     // Views are taken only now: the owned runs no longer move.
-    for (const Piece &piece : pieces_)
-        request.bodyPieces.push_back(piece.owned >= 0 ? std::string_view(ownedRuns_[std::size_t(piece.owned)])
+    for (const Piece &piece : m_pieces)
+        request.bodyPieces.push_back(piece.owned >= 0 ? std::string_view(m_ownedRuns[std::size_t(piece.owned)])
                                                       : piece.borrowed);
     request.sendAtMostOnce =
         !mayBeSentAgain(callName(request.bodyPieces.empty() ? std::string_view() : request.bodyPieces.front()));
@@ -119,9 +119,9 @@ void ThriftHttpTransport::flush()
     // to another host.
     request.followRedirects = false;
     request.useCookies = false;
-    request.timeoutSeconds = idleSeconds_;
-    request.lowSpeedSeconds = lowSpeedSeconds_;
-    request.isCancelled = isCancelled_;
+    request.timeoutSeconds = m_idleSeconds;
+    request.lowSpeedSeconds = m_lowSpeedSeconds;
+    request.isCancelled = m_isCancelled;
     setReply({});
 
     struct ClearOnExit
@@ -130,9 +130,9 @@ void ThriftHttpTransport::flush()
         ~ClearOnExit() { transport->clearRequest(); }
     } clearOnExit{this};
 
-    if (url_.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0 && !isLoopback(url_.host()))
+    if (m_url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0 && !isLoopback(m_url.host()))
         throw TTransportException(TTransportException::NOT_OPEN,
-                                  "The NoteStore address " + url_.toString().toStdString()
+                                  "The NoteStore address " + m_url.toString().toStdString()
                                       + " is not encrypted (https): the request was not sent.");
 
     OptionalError error;
@@ -152,17 +152,17 @@ void ThriftHttpTransport::flush()
 
 void ThriftHttpTransport::setReply(QByteArray body)
 {
-    reply_ = std::move(body);
-    replyOffset_ = 0;
+    m_reply = std::move(body);
+    m_replyOffset = 0;
     // The protocol checks announced sizes against this before it reads them.
-    setRemainingMessageSize(static_cast<long>(reply_.size()));
+    setRemainingMessageSize(static_cast<long>(m_reply.size()));
 }
 
 std::uint32_t ThriftHttpTransport::read(std::uint8_t *buf, std::uint32_t len)
 {
     const std::uint32_t n = std::min(len, replyBytesLeft());
     if (n) {
-        std::memcpy(buf, reply_.constData() + replyOffset_, n);
+        std::memcpy(buf, m_reply.constData() + m_replyOffset, n);
         consume(n);
     }
     return n;
@@ -176,14 +176,14 @@ const std::uint8_t *ThriftHttpTransport::borrow(std::uint8_t *, std::uint32_t *l
         throw TTransportException(TTransportException::END_OF_FILE,
                                   "The reply is shorter than a value it announces");
     *len = replyBytesLeft();
-    return reinterpret_cast<const std::uint8_t *>(reply_.constData()) + replyOffset_;
+    return reinterpret_cast<const std::uint8_t *>(m_reply.constData()) + m_replyOffset;
 }
 
 void ThriftHttpTransport::consume(std::uint32_t len)
 {
     if (len > replyBytesLeft())
         throw TTransportException(TTransportException::END_OF_FILE, "The reply ended early");
-    replyOffset_ += len;
+    m_replyOffset += len;
     setRemainingMessageSize(static_cast<long>(replyBytesLeft()));
 }
 

@@ -44,19 +44,19 @@ public:
     // Writes at least this long are kept by reference.
     static constexpr std::uint32_t kBorrowedPieceBytes = 64 * 1024;
 
-    const QUrl &url() const { return url_; }
+    const QUrl &url() const { return m_url; }
 
     // Asked before each POST and polled while it runs.
-    void setCancellationCheck(std::function<bool()> isCancelled) { isCancelled_ = std::move(isCancelled); }
+    void setCancellationCheck(std::function<bool()> isCancelled) { m_isCancelled = std::move(isCancelled); }
     // The idle time-out and the speed floor's span of each POST (60 s each).
     void setTimeouts(int idleSeconds, int lowSpeedSeconds)
     {
-        idleSeconds_ = idleSeconds;
-        lowSpeedSeconds_ = lowSpeedSeconds;
+        m_idleSeconds = idleSeconds;
+        m_lowSpeedSeconds = lowSpeedSeconds;
     }
 
     bool isOpen() const override { return true; }
-    bool peek() override { return replyOffset_ < reply_.size(); }
+    bool peek() override { return m_replyOffset < m_reply.size(); }
     void open() override {}
     void close() override {}
 
@@ -73,7 +73,7 @@ public:
     // Bytes of the last reply not read yet.
     std::uint32_t replyBytesLeft() const
     {
-        return static_cast<std::uint32_t>(reply_.size() - replyOffset_);
+        return static_cast<std::uint32_t>(m_reply.size() - m_replyOffset);
     }
     void discardRequest() override { clearRequest(); }
 
@@ -81,21 +81,21 @@ private:
     void setReply(QByteArray body);
     void clearRequest();
 
-    QUrl url_;
-    std::function<bool()> isCancelled_;
-    int idleSeconds_ = 60;
-    int lowSpeedSeconds_ = 60;
+    QUrl m_url;
+    std::function<bool()> m_isCancelled;
+    int m_idleSeconds = 60;
+    int m_lowSpeedSeconds = 60;
     // The request: owned runs of small writes and borrowed large ones, in
-    // order; each piece is (owned, index into ownedRuns_) or a borrowed view.
+    // order; each piece is (owned, index into m_ownedRuns) or a borrowed view.
     struct Piece
     {
         std::string_view borrowed;
         int owned = -1;
     };
-    std::vector<Piece> pieces_;
-    std::vector<std::string> ownedRuns_;
-    QByteArray reply_;
-    qsizetype replyOffset_ = 0;
+    std::vector<Piece> m_pieces;
+    std::vector<std::string> m_ownedRuns;
+    QByteArray m_reply;
+    qsizetype m_replyOffset = 0;
 };
 
 // The protocol the NoteStore speaks: binary, strict read and strict write off

@@ -14,8 +14,8 @@ class HttpRequest
 {
 public:
     HttpRequest() = default;
-    explicit HttpRequest(QString urlText, QString method = {})
-        : url(std::move(urlText)), method(std::move(method))
+    explicit HttpRequest(QString urlText, QString methodName = {})
+        : url(std::move(urlText)), method(std::move(methodName))
     {
     }
 

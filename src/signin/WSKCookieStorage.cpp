@@ -100,7 +100,7 @@ QString defaultPath(const QUrl &url)
 
 void WSKCookieStorage::setCookies(const QList<QNetworkCookie> &cookies)
 {
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     removeExpiredCookies();
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const QNetworkCookie &cookie : cookies) {
@@ -112,16 +112,16 @@ void WSKCookieStorage::setCookies(const QList<QNetworkCookie> &cookies)
             continue;
         const qsizetype old = indexOfCookieMatching(cookie);
         if (old >= 0)
-            cookies_.removeAt(old);
+            m_cookies.removeAt(old);
         // An expired cookie is how a server deletes one.
         if (!hasExpired(cookie, now))
-            cookies_.append(cookie);
+            m_cookies.append(cookie);
     }
 }
 
 QList<QNetworkCookie> WSKCookieStorage::cookiesForURL(const QUrl &url)
 {
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     removeExpiredCookies();
 
     const QString host = url.host().toLower();
@@ -134,7 +134,7 @@ QList<QNetworkCookie> WSKCookieStorage::cookiesForURL(const QUrl &url)
     const bool isSecureScheme = url.scheme() == QLatin1String("https");
 
     QList<QNetworkCookie> result;
-    for (const QNetworkCookie &cookie : std::as_const(cookies_)) {
+    for (const QNetworkCookie &cookie : std::as_const(m_cookies)) {
         const QString domain = cookie.domain().toLower();
         const bool domainOK = isLocalhost
                                   ? (domain == QLatin1String("localhost")
@@ -148,49 +148,49 @@ QList<QNetworkCookie> WSKCookieStorage::cookiesForURL(const QUrl &url)
 
 void WSKCookieStorage::deleteCookie(const QNetworkCookie &cookie)
 {
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     const qsizetype index = indexOfCookieMatching(cookie);
     if (index >= 0)
-        cookies_.removeAt(index);
+        m_cookies.removeAt(index);
 }
 
 void WSKCookieStorage::removeAllCookies()
 {
-    QMutexLocker locker(&lock_);
-    cookies_.clear();
+    QMutexLocker locker(&m_lock);
+    m_cookies.clear();
 }
 
 QList<QNetworkCookie> WSKCookieStorage::cookies() const
 {
-    QMutexLocker locker(&lock_);
-    return cookies_;
+    QMutexLocker locker(&m_lock);
+    return m_cookies;
 }
 
 std::optional<QNetworkCookie> WSKCookieStorage::cookieMatchingCookie(const QNetworkCookie &cookie) const
 {
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     Q_ASSERT_X(isComplete(cookie), "cookieMatchingCookie",
                qPrintable(QStringLiteral("Invalid cookie (name:%1 domain:%2 path:%3)")
                               .arg(QString::fromUtf8(cookie.name()), cookie.domain(), cookie.path())));
     const qsizetype index = indexOfCookieMatching(cookie);
     if (index < 0)
         return std::nullopt;
-    return cookies_.at(index);
+    return m_cookies.at(index);
 }
 
 void WSKCookieStorage::removeExpiredCookies()
 {
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    for (qsizetype i = cookies_.size() - 1; i >= 0; --i)
-        if (hasExpired(cookies_.at(i), now))
-            cookies_.removeAt(i);
+    for (qsizetype i = m_cookies.size() - 1; i >= 0; --i)
+        if (hasExpired(m_cookies.at(i), now))
+            m_cookies.removeAt(i);
 }
 
 qsizetype WSKCookieStorage::indexOfCookieMatching(const QNetworkCookie &cookie) const
 {
-    for (qsizetype i = 0; i < cookies_.size(); ++i)
-        if (sameIdentity(cookies_.at(i), cookie))
+    for (qsizetype i = 0; i < m_cookies.size(); ++i)
+        if (sameIdentity(m_cookies.at(i), cookie))
             return i;
     return -1;
 }

@@ -45,8 +45,8 @@ public:
 private:
     qsizetype indexOfCookieMatching(const QNetworkCookie &cookie) const;
 
-    mutable QRecursiveMutex lock_;
-    QList<QNetworkCookie> cookies_;
+    mutable QRecursiveMutex m_lock;
+    QList<QNetworkCookie> m_cookies;
 };
 
 // The cookies of a response's Set-Cookie header values, completed for the

@@ -20,42 +20,42 @@ quint64 bodyLength(const std::shared_ptr<WSKCachedURLResponse> &entry)
 } // namespace
 
 WSKCachedURLResponse::WSKCachedURLResponse(WSKURLResponse response, std::optional<QByteArray> data)
-    : response_(std::move(response)), data_(std::move(data)), useDate_(QDateTime::currentDateTimeUtc())
+    : m_response(std::move(response)), m_data(std::move(data)), m_useDate(QDateTime::currentDateTimeUtc())
 {
 }
 
 QString WSKCachedURLResponse::description() const
 {
-    const QString bytes = data_ ? QString::number(data_->size()) : QStringLiteral("(null)");
-    const QString reservation = reservationDate_.isValid()
-                                    ? QStringLiteral(" resDate:") + reservationDate_.toString(Qt::ISODateWithMs)
+    const QString bytes = m_data ? QString::number(m_data->size()) : QStringLiteral("(null)");
+    const QString reservation = m_reservationDate.isValid()
+                                    ? QStringLiteral(" resDate:") + m_reservationDate.toString(Qt::ISODateWithMs)
                                     : QString();
     return QStringLiteral("WSKCachedURLResponse %1: {bytes:%2 useDate:%3%4}")
-        .arg(pointerText(this), bytes, useDate_.toString(Qt::ISODateWithMs), reservation);
+        .arg(pointerText(this), bytes, m_useDate.toString(Qt::ISODateWithMs), reservation);
 }
 
-WSKURLCache::WSKURLCache(quint64 memoryCapacity) : memoryCapacity_(memoryCapacity)
+WSKURLCache::WSKURLCache(quint64 memoryCapacity) : m_memoryCapacity(memoryCapacity)
 {
-    responses_.reserve(5);
+    m_responses.reserve(5);
 }
 
 void WSKURLCache::storeCachedResponse(const std::shared_ptr<WSKCachedURLResponse> &cachedResponse,
                                       const HttpRequest &request)
 {
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     removeCachedResponseForRequest(request);
     const quint64 length = bodyLength(cachedResponse);
-    if (!cachedResponse || length >= memoryCapacity_)
+    if (!cachedResponse || length >= m_memoryCapacity)
         return;
-    responses_.insert(request.url, cachedResponse);
-    totalDataSize_ += length;
+    m_responses.insert(request.url, cachedResponse);
+    m_totalDataSize += length;
     pruneCacheResponses();
 }
 
 std::shared_ptr<WSKCachedURLResponse> WSKURLCache::cachedResponseForRequest(const HttpRequest &request)
 {
-    QMutexLocker locker(&lock_);
-    std::shared_ptr<WSKCachedURLResponse> entry = responses_.value(request.url);
+    QMutexLocker locker(&m_lock);
+    std::shared_ptr<WSKCachedURLResponse> entry = m_responses.value(request.url);
     if (entry)
         entry->setUseDate(QDateTime::currentDateTimeUtc());
     return entry;
@@ -63,67 +63,67 @@ std::shared_ptr<WSKCachedURLResponse> WSKURLCache::cachedResponseForRequest(cons
 
 void WSKURLCache::removeCachedResponseForRequest(const HttpRequest &request)
 {
-    QMutexLocker locker(&lock_);
-    totalDataSize_ -= bodyLength(responses_.value(request.url));
-    responses_.remove(request.url);
+    QMutexLocker locker(&m_lock);
+    m_totalDataSize -= bodyLength(m_responses.value(request.url));
+    m_responses.remove(request.url);
 }
 
 void WSKURLCache::removeAllCachedResponses()
 {
-    QMutexLocker locker(&lock_);
-    responses_.clear();
-    totalDataSize_ = 0;
+    QMutexLocker locker(&m_lock);
+    m_responses.clear();
+    m_totalDataSize = 0;
 }
 
 quint64 WSKURLCache::memoryCapacity() const
 {
-    QMutexLocker locker(&lock_);
-    return memoryCapacity_;
+    QMutexLocker locker(&m_lock);
+    return m_memoryCapacity;
 }
 
 void WSKURLCache::setMemoryCapacity(quint64 capacity)
 {
-    QMutexLocker locker(&lock_);
-    const bool shrinks = capacity < memoryCapacity_;
-    memoryCapacity_ = capacity;
+    QMutexLocker locker(&m_lock);
+    const bool shrinks = capacity < m_memoryCapacity;
+    m_memoryCapacity = capacity;
     if (shrinks)
         pruneCacheResponses();
 }
 
 void WSKURLCache::setReservationInterval(double seconds)
 {
-    QMutexLocker locker(&lock_);
-    reservationInterval_ = seconds;
+    QMutexLocker locker(&m_lock);
+    m_reservationInterval = seconds;
 }
 
 QHash<QString, std::shared_ptr<WSKCachedURLResponse>> WSKURLCache::responses() const
 {
-    QMutexLocker locker(&lock_);
-    return responses_;
+    QMutexLocker locker(&m_lock);
+    return m_responses;
 }
 
 quint64 WSKURLCache::totalDataSize() const
 {
-    QMutexLocker locker(&lock_);
-    return totalDataSize_;
+    QMutexLocker locker(&m_lock);
+    return m_totalDataSize;
 }
 
 QString WSKURLCache::description() const
 {
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     QStringList entries;
-    for (auto it = responses_.cbegin(); it != responses_.cend(); ++it)
+    for (auto it = m_responses.cbegin(); it != m_responses.cend(); ++it)
         entries.append(it.key() + QStringLiteral(" = ") + it.value()->description());
     return QStringLiteral("WSKURLCache %1: {responses:{%2}}").arg(pointerText(this), entries.join(QStringLiteral("; ")));
 }
 
 void WSKURLCache::pruneCacheResponses()
 {
-    if (totalDataSize_ <= memoryCapacity_)
+    if (m_totalDataSize <= m_memoryCapacity)
         return;
 
     QList<std::pair<QString, std::shared_ptr<WSKCachedURLResponse>>> byUse;
-    for (auto it = responses_.cbegin(); it != responses_.cend(); ++it)
+    for (auto it = m_responses.cbegin(); it != m_responses.cend(); ++it)
         byUse.append({it.key(), it.value()});
     std::sort(byUse.begin(), byUse.end(),
               [](const auto &a, const auto &b) { return WSKCachedURLResponse::compareUseDate(*a.second, *b.second); });
@@ -132,27 +132,27 @@ void WSKURLCache::pruneCacheResponses()
     for (const auto &[url, entry] : byUse) {
         const QDateTime reserved = entry->reservationDate();
         // A reserved entry's ETag was just sent; its body may be needed for the 304.
-        if (reserved.isValid() && reserved.msecsTo(now) < qint64(reservationInterval_ * 1000))
+        if (reserved.isValid() && reserved.msecsTo(now) < qint64(m_reservationInterval * 1000))
             continue;
-        totalDataSize_ -= bodyLength(entry);
-        responses_.remove(url);
-        if (totalDataSize_ <= memoryCapacity_)
+        m_totalDataSize -= bodyLength(entry);
+        m_responses.remove(url);
+        if (m_totalDataSize <= m_memoryCapacity)
             break;
     }
 }
 
 WSKHTTPFetchHistory::WSKHTTPFetchHistory(quint64 memoryCapacity, bool shouldCacheETaggedData)
-    : etaggedDataCache_(memoryCapacity),
-      shouldRememberETags_(shouldCacheETaggedData),
-      shouldCacheETaggedData_(shouldCacheETaggedData),
-      cookieStorage_(std::make_shared<WSKCookieStorage>())
+    : m_etaggedDataCache(memoryCapacity),
+      m_shouldRememberETags(shouldCacheETaggedData),
+      m_shouldCacheETaggedData(shouldCacheETaggedData),
+      m_cookieStorage(std::make_shared<WSKCookieStorage>())
 {
 }
 
 void WSKHTTPFetchHistory::updateRequest(HttpRequest &request, bool isHTTPGet)
 {
-    QMutexLocker locker(&lock_);
-    if (!shouldRememberETags_)
+    QMutexLocker locker(&m_lock);
+    if (!m_shouldRememberETags)
         return;
     // The connection keeps no cache of its own, so there is no local copy to
     // bypass: the request always reaches the server.
@@ -160,7 +160,7 @@ void WSKHTTPFetchHistory::updateRequest(HttpRequest &request, bool isHTTPGet)
         return;
     if (request.hasHeader(QString::fromLatin1(kWSKIfNoneMatchHeader))) {
         // The caller asked with its own ETag; a 304 must then reach it as such.
-        etaggedDataCache_.removeCachedResponseForRequest(request);
+        m_etaggedDataCache.removeCachedResponseForRequest(request);
         return;
     }
     const QByteArray etag = cachedETagForRequest(request);
@@ -170,8 +170,8 @@ void WSKHTTPFetchHistory::updateRequest(HttpRequest &request, bool isHTTPGet)
 
 QByteArray WSKHTTPFetchHistory::cachedETagForRequest(const HttpRequest &request)
 {
-    QMutexLocker locker(&lock_);
-    std::shared_ptr<WSKCachedURLResponse> entry = etaggedDataCache_.cachedResponseForRequest(request);
+    QMutexLocker locker(&m_lock);
+    std::shared_ptr<WSKCachedURLResponse> entry = m_etaggedDataCache.cachedResponseForRequest(request);
     if (!entry)
         return {};
     const QByteArray etag = entry->response().headerValue(kWSKETagHeader);
@@ -183,32 +183,32 @@ QByteArray WSKHTTPFetchHistory::cachedETagForRequest(const HttpRequest &request)
 void WSKHTTPFetchHistory::updateFetchHistoryWithRequest(const HttpRequest &request, const WSKURLResponse &response,
                                                         const std::optional<QByteArray> &downloadedData)
 {
-    QMutexLocker locker(&lock_);
-    if (!shouldRememberETags_ || !response.hasHeaderFields)
+    QMutexLocker locker(&m_lock);
+    if (!m_shouldRememberETags || !response.hasHeaderFields)
         return;
     if (response.statusCode == 304)
         return;
     const QByteArray etag = response.headerValue(kWSKETagHeader);
     if (!etag.isNull() && response.statusCode < 300) {
         std::optional<QByteArray> body;
-        if (shouldCacheETaggedData_)
+        if (m_shouldCacheETaggedData)
             body = downloadedData;
-        etaggedDataCache_.storeCachedResponse(std::make_shared<WSKCachedURLResponse>(response, body), request);
+        m_etaggedDataCache.storeCachedResponse(std::make_shared<WSKCachedURLResponse>(response, body), request);
     } else {
-        etaggedDataCache_.removeCachedResponseForRequest(request);
+        m_etaggedDataCache.removeCachedResponseForRequest(request);
     }
 }
 
 bool WSKHTTPFetchHistory::shouldCacheETaggedData() const
 {
-    QMutexLocker locker(&lock_);
-    return shouldCacheETaggedData_;
+    QMutexLocker locker(&m_lock);
+    return m_shouldCacheETaggedData;
 }
 
 std::optional<QByteArray> WSKHTTPFetchHistory::cachedDataForRequest(const HttpRequest &request)
 {
-    QMutexLocker locker(&lock_);
-    std::shared_ptr<WSKCachedURLResponse> entry = etaggedDataCache_.cachedResponseForRequest(request);
+    QMutexLocker locker(&m_lock);
+    std::shared_ptr<WSKCachedURLResponse> entry = m_etaggedDataCache.cachedResponseForRequest(request);
     if (!entry)
         return std::nullopt;
     entry->setReservationDate({});
@@ -217,80 +217,80 @@ std::optional<QByteArray> WSKHTTPFetchHistory::cachedDataForRequest(const HttpRe
 
 void WSKHTTPFetchHistory::removeCachedDataForRequest(const HttpRequest &request)
 {
-    QMutexLocker locker(&lock_);
-    etaggedDataCache_.removeCachedResponseForRequest(request);
+    QMutexLocker locker(&m_lock);
+    m_etaggedDataCache.removeCachedResponseForRequest(request);
 }
 
 std::shared_ptr<WSKCookieStorageProtocol> WSKHTTPFetchHistory::cookieStorage() const
 {
-    QMutexLocker locker(&lock_);
-    return cookieStorage_;
+    QMutexLocker locker(&m_lock);
+    return m_cookieStorage;
 }
 
 std::shared_ptr<WSKCookieStorage> WSKHTTPFetchHistory::cookieJar() const
 {
-    QMutexLocker locker(&lock_);
-    return cookieStorage_;
+    QMutexLocker locker(&m_lock);
+    return m_cookieStorage;
 }
 
 void WSKHTTPFetchHistory::setCookieStorage(std::shared_ptr<WSKCookieStorage> storage)
 {
-    QMutexLocker locker(&lock_);
-    cookieStorage_ = std::move(storage);
+    QMutexLocker locker(&m_lock);
+    m_cookieStorage = std::move(storage);
 }
 
 void WSKHTTPFetchHistory::clearETaggedDataCache()
 {
-    QMutexLocker locker(&lock_);
-    etaggedDataCache_.removeAllCachedResponses();
+    QMutexLocker locker(&m_lock);
+    m_etaggedDataCache.removeAllCachedResponses();
 }
 
 void WSKHTTPFetchHistory::removeAllCookies()
 {
-    QMutexLocker locker(&lock_);
-    if (cookieStorage_)
-        cookieStorage_->removeAllCookies();
+    QMutexLocker locker(&m_lock);
+    if (m_cookieStorage)
+        m_cookieStorage->removeAllCookies();
 }
 
 void WSKHTTPFetchHistory::clearHistory()
 {
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     clearETaggedDataCache();
     removeAllCookies();
 }
 
 bool WSKHTTPFetchHistory::shouldRememberETags() const
 {
-    QMutexLocker locker(&lock_);
-    return shouldRememberETags_;
+    QMutexLocker locker(&m_lock);
+    return m_shouldRememberETags;
 }
 
 void WSKHTTPFetchHistory::setShouldRememberETags(bool remember)
 {
-    QMutexLocker locker(&lock_);
-    shouldRememberETags_ = remember;
+    QMutexLocker locker(&m_lock);
+    m_shouldRememberETags = remember;
     if (!remember)
         clearETaggedDataCache();
 }
 
 void WSKHTTPFetchHistory::setShouldCacheETaggedData(bool cache)
 {
-    QMutexLocker locker(&lock_);
-    shouldCacheETaggedData_ = cache;
+    QMutexLocker locker(&m_lock);
+    m_shouldCacheETaggedData = cache;
     if (cache)
-        shouldRememberETags_ = true;
+        m_shouldRememberETags = true;
     else
         clearETaggedDataCache();
 }
 
 quint64 WSKHTTPFetchHistory::memoryCapacity() const
 {
-    QMutexLocker locker(&lock_);
-    return etaggedDataCache_.memoryCapacity();
+    QMutexLocker locker(&m_lock);
+    return m_etaggedDataCache.memoryCapacity();
 }
 
 void WSKHTTPFetchHistory::setMemoryCapacity(quint64 capacity)
 {
-    QMutexLocker locker(&lock_);
-    etaggedDataCache_.setMemoryCapacity(capacity);
+    QMutexLocker locker(&m_lock);
+    m_etaggedDataCache.setMemoryCapacity(capacity);
 }

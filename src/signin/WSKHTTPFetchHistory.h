@@ -23,26 +23,26 @@ class WSKCachedURLResponse
 public:
     WSKCachedURLResponse(WSKURLResponse response, std::optional<QByteArray> data);
 
-    const WSKURLResponse &response() const { return response_; }
-    const std::optional<QByteArray> &data() const { return data_; }
-    QDateTime useDate() const { return useDate_; }
-    void setUseDate(const QDateTime &date) { useDate_ = date; }
+    const WSKURLResponse &response() const { return m_response; }
+    const std::optional<QByteArray> &data() const { return m_data; }
+    QDateTime useDate() const { return m_useDate; }
+    void setUseDate(const QDateTime &date) { m_useDate = date; }
     // Invalid when the entry is not reserved.
-    QDateTime reservationDate() const { return reservationDate_; }
-    void setReservationDate(const QDateTime &date) { reservationDate_ = date; }
+    QDateTime reservationDate() const { return m_reservationDate; }
+    void setReservationDate(const QDateTime &date) { m_reservationDate = date; }
 
     // Least recently used first.
     static bool compareUseDate(const WSKCachedURLResponse &a, const WSKCachedURLResponse &b)
     {
-        return a.useDate_ < b.useDate_;
+        return a.m_useDate < b.m_useDate;
     }
     QString description() const;
 
 private:
-    const WSKURLResponse response_;
-    const std::optional<QByteArray> data_;
-    QDateTime useDate_;
-    QDateTime reservationDate_;
+    const WSKURLResponse m_response;
+    const std::optional<QByteArray> m_data;
+    QDateTime m_useDate;
+    QDateTime m_reservationDate;
 };
 
 // Responses by request URL, bounded by the total length of their bodies; the
@@ -69,11 +69,11 @@ public:
 private:
     void pruneCacheResponses();
 
-    mutable QRecursiveMutex lock_;
-    QHash<QString, std::shared_ptr<WSKCachedURLResponse>> responses_;
-    quint64 memoryCapacity_;
-    quint64 totalDataSize_ = 0;
-    double reservationInterval_ = 60;
+    mutable QRecursiveMutex m_lock;
+    QHash<QString, std::shared_ptr<WSKCachedURLResponse>> m_responses;
+    quint64 m_memoryCapacity;
+    quint64 m_totalDataSize = 0;
+    double m_reservationInterval = 60;
 };
 
 // What a fetcher needs of a fetch history.
@@ -121,12 +121,12 @@ public:
     std::shared_ptr<WSKCookieStorage> cookieJar() const;
     void setCookieStorage(std::shared_ptr<WSKCookieStorage> storage);
 
-    WSKURLCache &etaggedDataCache() { return etaggedDataCache_; }
+    WSKURLCache &etaggedDataCache() { return m_etaggedDataCache; }
 
 private:
-    mutable QRecursiveMutex lock_;
-    WSKURLCache etaggedDataCache_;
-    bool shouldRememberETags_;
-    bool shouldCacheETaggedData_;
-    std::shared_ptr<WSKCookieStorage> cookieStorage_;
+    mutable QRecursiveMutex m_lock;
+    WSKURLCache m_etaggedDataCache;
+    bool m_shouldRememberETags;
+    bool m_shouldCacheETaggedData;
+    std::shared_ptr<WSKCookieStorage> m_cookieStorage;
 };

@@ -218,11 +218,11 @@ void WSKHTTPFetcher::LaterDeleter::operator()(QObject *object) const
 void WSKHTTPFetcher::releaseConnection()
 {
     unregisterRunningFetch(this);
-    if (relay_) {
-        relay_->detach();
-        relay_.reset();
+    if (m_relay) {
+        m_relay->detach();
+        m_relay.reset();
     }
-    connection_.reset();
+    m_connection.reset();
 }
 
 // --- Notifier ------------------------------------------------------------------
@@ -264,7 +264,7 @@ std::shared_ptr<WSKHTTPFetcher> WSKHTTPFetcher::fetcherWithURLString(const QStri
     return fetcherWithURL(QUrl(urlString));
 }
 
-WSKHTTPFetcher::WSKHTTPFetcher(Passkey, std::optional<HttpRequest> request) : request_(std::move(request))
+WSKHTTPFetcher::WSKHTTPFetcher(Passkey, std::optional<HttpRequest> request) : m_request(std::move(request))
 {
     setCookieStorageMethod(staticCookieStorage() ? cookieStorageMethodStatic : cookieStorageMethodSystemDefault);
 }
@@ -272,8 +272,8 @@ WSKHTTPFetcher::WSKHTTPFetcher(Passkey, std::optional<HttpRequest> request) : re
 WSKHTTPFetcher::~WSKHTTPFetcher()
 {
     unregisterRunningFetch(this);
-    if (isStopNotificationNeeded_) {
-        const QString url = request_ ? request_->url : QString();
+    if (m_isStopNotificationNeeded) {
+        const QString url = m_request ? m_request->url : QString();
         qWarning().noquote() << "unbalanced fetcher notification for" << url;
         Q_ASSERT_X(false, "~WSKHTTPFetcher", "unbalanced fetcher notification");
     }
@@ -302,7 +302,7 @@ std::shared_ptr<WSKURLConnectionDelegate> WSKHTTPFetcher::asConnectionDelegate()
 
 QString WSKHTTPFetcher::description() const
 {
-    return QStringLiteral("WSKHTTPFetcher %1 (%2)").arg(pointerText(this), request_ ? request_->url : QString());
+    return QStringLiteral("WSKHTTPFetcher %1 (%2)").arg(pointerText(this), m_request ? m_request->url : QString());
 }
 
 // --- Starting ------------------------------------------------------------------
@@ -310,15 +310,15 @@ QString WSKHTTPFetcher::description() const
 bool WSKHTTPFetcher::beginFetchWithDelegate(QObject *delegate, FinishedSelector didFinishSelector)
 {
     const auto self = shared_from_this();
-    QMutexLocker locker(&lock_);
-    delegate_ = delegate;
-    finishedSel_ = std::move(didFinishSelector);
+    QMutexLocker locker(&m_lock);
+    m_delegate = delegate;
+    m_finishedSel = std::move(didFinishSelector);
     // A Cookie header the fetcher did not write is the caller's own.
-    if (request_ && !connection_) {
-        const QString cookie = request_->header(kCookieHeader);
-        if (callerURL_.isNull() || cookie != writtenCookieHeader_) {
-            callerCookieHeader_ = cookie;
-            callerURL_ = request_->url;
+    if (m_request && !m_connection) {
+        const QString cookie = m_request->header(kCookieHeader);
+        if (m_callerURL.isNull() || cookie != m_writtenCookieHeader) {
+            m_callerCookieHeader = cookie;
+            m_callerURL = m_request->url;
         }
     }
     return beginFetchMayDelay(true, true);
@@ -326,58 +326,58 @@ bool WSKHTTPFetcher::beginFetchWithDelegate(QObject *delegate, FinishedSelector 
 
 bool WSKHTTPFetcher::beginFetchWithCompletionHandler(CompletionBlock handler)
 {
-    completionBlock_ = std::move(handler);
-    return beginFetchWithDelegate(delegate_, nullptr);
+    m_completionBlock = std::move(handler);
+    return beginFetchWithDelegate(m_delegate, nullptr);
 }
 
 bool WSKHTTPFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize)
 {
     const auto self = shared_from_this();
-    QMutexLocker locker(&lock_);
-    if (connection_) {
+    QMutexLocker locker(&m_lock);
+    if (m_connection) {
         qWarning().noquote() << "fetch object" << description() << "being reused; this should never happen";
         return failToBeginFetchWithError(std::nullopt);
     }
-    if (!request_) {
+    if (!m_request) {
         qWarning("beginFetchWithDelegate requires a request");
         return failToBeginFetchWithError(std::nullopt);
     }
 
-    downloadedData_.clear();
-    downloadedLength_ = 0;
+    m_downloadedData.clear();
+    m_downloadedLength = 0;
 
-    if (mayDelay && service_ && !service_->fetcherShouldBeginFetching(*this))
+    if (mayDelay && m_service && !m_service->fetcherShouldBeginFetching(*this))
         return true;
 
     const QString effectiveMethod =
-        request_->hasHeader(kMethodOverrideHeader) ? request_->header(kMethodOverrideHeader) : request_->method;
+        m_request->hasHeader(kMethodOverrideHeader) ? m_request->header(kMethodOverrideHeader) : m_request->method;
     bool isGet = effectiveMethod.isEmpty() || effectiveMethod == QLatin1String("GET");
 
     std::shared_ptr<QIODevice> bodyStream;
-    if (!postData_.isNull() || postStream_) {
+    if (!m_postData.isNull() || m_postStream) {
         if (isGet) {
-            request_->method = QStringLiteral("POST");
+            m_request->method = QStringLiteral("POST");
             isGet = false;
         }
-        if (!postData_.isNull())
-            request_->body = postData_;
+        if (!m_postData.isNull())
+            m_request->body = m_postData;
         else
-            bodyStream = postStream_;
+            bodyStream = m_postStream;
     }
 
-    if (mayAuthorize && authorizer_ && !authorizer_->isAuthorizedRequest(*request_))
+    if (mayAuthorize && m_authorizer && !m_authorizer->isAuthorizedRequest(*m_request))
         return authorizeRequest();
 
-    if (fetchHistory_)
-        fetchHistory_->updateRequest(*request_, isGet);
+    if (m_fetchHistory)
+        m_fetchHistory->updateRequest(*m_request, isGet);
 
-    if (isRetryEnabled_ && maxRetryInterval_ <= -1)
-        maxRetryInterval_ = (isGet || effectiveMethod == QLatin1String("HEAD")) ? 60.0 : 600.0;
+    if (m_isRetryEnabled && m_maxRetryInterval <= -1)
+        m_maxRetryInterval = (isGet || effectiveMethod == QLatin1String("HEAD")) ? 60.0 : 600.0;
 
-    addCookiesToRequest(*request_);
+    addCookiesToRequest(*m_request);
 
-    if (!downloadPath_.isEmpty()) {
-        QString directory = QFileInfo(downloadPath_).absolutePath();
+    if (!m_downloadPath.isEmpty()) {
+        QString directory = QFileInfo(m_downloadPath).absolutePath();
         if (!QDir(directory).exists())
             directory = QDir::tempPath();
         // Beside the target, so the finished file can be renamed into place.
@@ -387,40 +387,40 @@ bool WSKHTTPFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize)
         auto file = std::make_unique<QFile>(QDir(directory).filePath(name));
         if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate))
             return failToBeginFetchWithError(fileError(*file));
-        temporaryDownloadPath_ = file->fileName();
-        downloadFileHandle_ = std::move(file);
+        m_temporaryDownloadPath = file->fileName();
+        m_downloadFileHandle = std::move(file);
     }
 
     const WSKConnectionClass connectionClass = WSKHTTPFetcher::connectionClass();
-    if (delegateQueue_ && !connectionClass.takesDelegateQueue)
-        delegateQueue_ = nullptr;
+    if (m_delegateQueue && !connectionClass.takesDelegateQueue)
+        m_delegateQueue = nullptr;
 
-    WSKConnectionRequest connectionRequest{*request_, bodyStream,
-                                           cookieStorageMethod_ == cookieStorageMethodSystemDefault};
-    relay_ = std::make_shared<ConnectionRelay>(asConnectionDelegate());
-    connection_.reset(connectionClass.create(connectionRequest, relay_));
-    hasConnectionEnded_ = false;
-    if (!connection_) {
+    WSKConnectionRequest connectionRequest{*m_request, bodyStream,
+                                           m_cookieStorageMethod == cookieStorageMethodSystemDefault};
+    m_relay = std::make_shared<ConnectionRelay>(asConnectionDelegate());
+    m_connection.reset(connectionClass.create(connectionRequest, m_relay));
+    m_hasConnectionEnded = false;
+    if (!m_connection) {
         releaseConnection();
         qWarning("beginFetchWithDelegate could not create a connection");
         return failToBeginFetchWithError(std::nullopt);
     }
-    if (delegateQueue_)
-        connection_->setDelegateQueue(delegateQueue_);
-    if (!downloadFileHandle_)
-        downloadedData_ = QByteArray("");
+    if (m_delegateQueue)
+        m_connection->setDelegateQueue(m_delegateQueue);
+    if (!m_downloadFileHandle)
+        m_downloadedData = QByteArray("");
 
     registerRunningFetch(this);
-    isStopNotificationNeeded_ = true;
+    m_isStopNotificationNeeded = true;
     WSKHTTPFetcherNotifier::instance()->post(kWSKHTTPFetcherStartedNotification, this);
-    connection_->start();
+    m_connection->start();
     return true;
 }
 
 bool WSKHTTPFetcher::authorizeRequest()
 {
     const auto self = shared_from_this();
-    authorizer_->authorizeRequest(*request_, [self](WSKFetcherAuthorizationProtocol *, HttpRequest &,
+    m_authorizer->authorizeRequest(*m_request, [self](WSKFetcherAuthorizationProtocol *, HttpRequest &,
                                                     const OptionalError &error) {
         self->authorizerFinished(error);
     });
@@ -430,7 +430,7 @@ bool WSKHTTPFetcher::authorizeRequest()
 void WSKHTTPFetcher::authorizerFinished(const OptionalError &error)
 {
     const auto self = shared_from_this();
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     if (error)
         failToBeginFetchWithError(error);
     else
@@ -444,13 +444,13 @@ bool WSKHTTPFetcher::failToBeginFetchWithError(OptionalError error)
         error = Error(QString::fromLatin1(kWSKHTTPFetcherErrorDomain), kWSKHTTPFetcherErrorDownloadFailed,
                       localizedString("The request could not be started."));
 
-    if (delegateQueue_) {
+    if (m_delegateQueue) {
         // The callbacks go with the operation: they are released below.
-        QPointer<QObject> delegate = delegate_;
-        FinishedSelector selector = finishedSel_;
-        CompletionBlock block = completionBlock_;
+        QPointer<QObject> delegate = m_delegate;
+        FinishedSelector selector = m_finishedSel;
+        CompletionBlock block = m_completionBlock;
         QMetaObject::invokeMethod(
-            delegateQueue_.data(),
+            m_delegateQueue.data(),
             [self, delegate, selector, block, error] {
                 if (delegate && selector)
                     selector(*self, QByteArray(), error);
@@ -463,9 +463,9 @@ bool WSKHTTPFetcher::failToBeginFetchWithError(OptionalError error)
     }
 
     releaseCallbacks();
-    if (service_)
-        service_->fetcherDidStop(*this);
-    authorizer_ = nullptr;
+    if (m_service)
+        m_service->fetcherDidStop(*this);
+    m_authorizer = nullptr;
     removeTemporaryDownloadFile();
     return false;
 }
@@ -477,58 +477,58 @@ void WSKHTTPFetcher::addCookiesToRequest(HttpRequest &request)
     // Built afresh for each URL: a caller's cookie stays with its own origin
     // and the jar's cookies are never sent twice.
     QStringList parts;
-    if (!callerCookieHeader_.isEmpty() && sameOrigin(request.url, callerURL_))
-        parts.append(callerCookieHeader_);
-    const bool usesJar = cookieStorage_ && (cookieStorageMethod_ == cookieStorageMethodStatic
-                                            || cookieStorageMethod_ == cookieStorageMethodFetchHistory);
+    if (!m_callerCookieHeader.isEmpty() && sameOrigin(request.url, m_callerURL))
+        parts.append(m_callerCookieHeader);
+    const bool usesJar = m_cookieStorage && (m_cookieStorageMethod == cookieStorageMethodStatic
+                                            || m_cookieStorageMethod == cookieStorageMethodFetchHistory);
     if (usesJar) {
-        const QList<QNetworkCookie> cookies = cookieStorage_->cookiesForURL(urlOf(request.url));
+        const QList<QNetworkCookie> cookies = m_cookieStorage->cookiesForURL(urlOf(request.url));
         if (!cookies.isEmpty())
             parts.append(QString::fromUtf8(cookieHeaderForCookies(cookies)));
     }
-    writtenCookieHeader_ = parts.isEmpty() ? QString() : parts.join(QStringLiteral("; "));
+    m_writtenCookieHeader = parts.isEmpty() ? QString() : parts.join(QStringLiteral("; "));
     if (parts.isEmpty())
         request.removeHeader(kCookieHeader);
     else
-        request.setHeader(kCookieHeader, writtenCookieHeader_);
+        request.setHeader(kCookieHeader, m_writtenCookieHeader);
 }
 
 void WSKHTTPFetcher::handleCookiesForResponse(const WSKURLResponse &response)
 {
-    const bool usesJar = cookieStorage_ && (cookieStorageMethod_ == cookieStorageMethodStatic
-                                            || cookieStorageMethod_ == cookieStorageMethodFetchHistory);
+    const bool usesJar = m_cookieStorage && (m_cookieStorageMethod == cookieStorageMethodStatic
+                                            || m_cookieStorageMethod == cookieStorageMethodFetchHistory);
     if (!usesJar || !response.hasHeaderFields)
         return;
     const QList<QNetworkCookie> cookies = cookiesFromSetCookieHeaders(response.headerValues("Set-Cookie"), response.url);
     if (!cookies.isEmpty())
-        cookieStorage_->setCookies(cookies);
+        m_cookieStorage->setCookies(cookies);
 }
 
 void WSKHTTPFetcher::setCookieStorageMethod(qint64 method)
 {
-    cookieStorageMethod_ = method;
+    m_cookieStorageMethod = method;
     switch (method) {
     case cookieStorageMethodStatic:
-        cookieStorage_ = staticCookieStorage();
+        m_cookieStorage = staticCookieStorage();
         break;
     case cookieStorageMethodFetchHistory:
-        cookieStorage_ = fetchHistory_ ? fetchHistory_->cookieStorage() : nullptr;
-        if (!cookieStorage_)
+        m_cookieStorage = m_fetchHistory ? m_fetchHistory->cookieStorage() : nullptr;
+        if (!m_cookieStorage)
             qWarning("cookie storage requires WSKHTTPFetchHistory");
         break;
     default:
         // Method 2 leaves cookies to the network layer; any other value sends none.
-        cookieStorage_ = nullptr;
+        m_cookieStorage = nullptr;
         break;
     }
 }
 
 void WSKHTTPFetcher::setFetchHistory(std::shared_ptr<WSKHTTPFetchHistoryProtocol> history)
 {
-    fetchHistory_ = std::move(history);
-    if (fetchHistory_)
+    m_fetchHistory = std::move(history);
+    if (m_fetchHistory)
         setCookieStorageMethod(cookieStorageMethodFetchHistory);
-    else if (cookieStorageMethod_ == cookieStorageMethodFetchHistory)
+    else if (m_cookieStorageMethod == cookieStorageMethodFetchHistory)
         setCookieStorageMethod(cookieStorageMethodStatic);
 }
 
@@ -539,7 +539,7 @@ std::optional<HttpRequest> WSKHTTPFetcher::connectionWillSendRequest(WSKURLConne
                                                                      const WSKURLResponse *redirectResponse)
 {
     const auto self = shared_from_this();
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     if (!redirectResponse)
         return request;
     if (!isCurrent(connection))
@@ -548,8 +548,8 @@ std::optional<HttpRequest> WSKHTTPFetcher::connectionWillSendRequest(WSKURLConne
     handleCookiesForResponse(*redirectResponse);
 
     // Method, body and headers carry over.
-    HttpRequest newRequest = *request_;
-    const QUrl current = urlOf(request_->url);
+    HttpRequest newRequest = *m_request;
+    const QUrl current = urlOf(m_request->url);
     const QUrl redirect = urlOf(request.url);
     // http may become https; https never becomes http.
     QString scheme = current.scheme();
@@ -563,59 +563,59 @@ std::optional<HttpRequest> WSKHTTPFetcher::connectionWillSendRequest(WSKURLConne
         if (name.compare(kCookieHeader, Qt::CaseInsensitive) != 0)
             newRequest.setHeader(name, value);
     // Credentials stay with the server they were meant for.
-    if (!sameOrigin(request_->url, newRequest.url))
+    if (!sameOrigin(m_request->url, newRequest.url))
         newRequest.removeHeader(kAuthorizationHeader);
     addCookiesToRequest(newRequest);
 
-    response_ = *redirectResponse;
-    request_ = newRequest;
+    m_response = *redirectResponse;
+    m_request = newRequest;
     return newRequest;
 }
 
 void WSKHTTPFetcher::connectionDidReceiveResponse(WSKURLConnection *connection, const WSKURLResponse &response)
 {
     const auto self = shared_from_this();
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     if (!isCurrent(connection))
         return;
-    if (downloadFileHandle_) {
-        downloadFileHandle_->resize(0);
-        downloadFileHandle_->seek(0);
+    if (m_downloadFileHandle) {
+        m_downloadFileHandle->resize(0);
+        m_downloadFileHandle->seek(0);
     } else {
-        downloadedData_ = QByteArray("");
+        m_downloadedData = QByteArray("");
     }
-    downloadedLength_ = 0;
-    response_ = response;
+    m_downloadedLength = 0;
+    m_response = response;
     handleCookiesForResponse(response);
 }
 
 void WSKHTTPFetcher::connectionDidReceiveData(WSKURLConnection *connection, const QByteArray &data)
 {
     const auto self = shared_from_this();
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     if (!isCurrent(connection))
         return;
-    if (downloadFileHandle_) {
-        if (downloadFileHandle_->write(data) != data.size() || !downloadFileHandle_->flush()) {
+    if (m_downloadFileHandle) {
+        if (m_downloadFileHandle->write(data) != data.size() || !m_downloadFileHandle->flush()) {
             const Error error(QString::fromLatin1(kWSKHTTPFetcherStatusDomain), kWSKHTTPFetcherErrorFileWriteFailed,
-                              downloadFileHandle_->errorString());
+                              m_downloadFileHandle->errorString());
             connection->cancel();
             connectionFailed(error);
             return;
         }
-        downloadedLength_ = quint64(downloadFileHandle_->pos());
+        m_downloadedLength = quint64(m_downloadFileHandle->pos());
     } else {
-        downloadedData_.append(data);
-        downloadedLength_ = quint64(downloadedData_.size());
+        m_downloadedData.append(data);
+        m_downloadedLength = quint64(m_downloadedData.size());
     }
 
-    if (delegate_ && receivedDataSel_) {
-        const auto selector = receivedDataSel_;
-        selector(*this, downloadedData_);
+    if (m_delegate && m_receivedDataSel) {
+        const auto selector = m_receivedDataSel;
+        selector(*this, m_downloadedData);
     }
-    if (receivedDataBlock_) {
-        const auto block = receivedDataBlock_;
-        block(downloadedData_);
+    if (m_receivedDataBlock) {
+        const auto block = m_receivedDataBlock;
+        block(m_downloadedData);
     }
 }
 
@@ -623,15 +623,15 @@ void WSKHTTPFetcher::connectionDidSendBodyData(WSKURLConnection *connection, qin
                                                qint64 totalBytesWritten, qint64 totalBytesExpectedToWrite)
 {
     const auto self = shared_from_this();
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     if (!isCurrent(connection))
         return;
-    if (delegate_ && sentDataSel_) {
-        const auto selector = sentDataSel_;
+    if (m_delegate && m_sentDataSel) {
+        const auto selector = m_sentDataSel;
         selector(*this, bytesWritten, totalBytesWritten, totalBytesExpectedToWrite);
     }
-    if (sentDataBlock_) {
-        const auto block = sentDataBlock_;
+    if (m_sentDataBlock) {
+        const auto block = m_sentDataBlock;
         block(bytesWritten, totalBytesWritten, totalBytesExpectedToWrite);
     }
 }
@@ -639,20 +639,20 @@ void WSKHTTPFetcher::connectionDidSendBodyData(WSKURLConnection *connection, qin
 int WSKHTTPFetcher::statusAfterHandlingNotModifiedError()
 {
     int status = statusCode();
-    if (status != kWSKHTTPFetcherStatusNotModified || !fetchHistory_ || !fetchHistory_->shouldCacheETaggedData())
+    if (status != kWSKHTTPFetcherStatusNotModified || !m_fetchHistory || !m_fetchHistory->shouldCacheETaggedData())
         return status;
-    const std::optional<QByteArray> cached = fetchHistory_->cachedDataForRequest(*request_);
+    const std::optional<QByteArray> cached = m_fetchHistory->cachedDataForRequest(*m_request);
     if (!cached)
         return status;
-    if (downloadFileHandle_) {
-        const bool written = downloadFileHandle_->seek(0) && downloadFileHandle_->resize(0)
-                             && downloadFileHandle_->write(*cached) == cached->size() && downloadFileHandle_->flush();
-        downloadedLength_ = quint64(downloadFileHandle_->pos());
+    if (m_downloadFileHandle) {
+        const bool written = m_downloadFileHandle->seek(0) && m_downloadFileHandle->resize(0)
+                             && m_downloadFileHandle->write(*cached) == cached->size() && m_downloadFileHandle->flush();
+        m_downloadedLength = quint64(m_downloadFileHandle->pos());
         if (!written)
             return int(kWSKHTTPFetcherErrorFileWriteFailed);
     } else {
-        downloadedData_ = *cached;
-        downloadedLength_ = quint64(cached->size());
+        m_downloadedData = *cached;
+        m_downloadedLength = quint64(cached->size());
     }
     return 200;
 }
@@ -660,17 +660,17 @@ int WSKHTTPFetcher::statusAfterHandlingNotModifiedError()
 void WSKHTTPFetcher::connectionDidFinishLoading(WSKURLConnection *connection)
 {
     const auto self = shared_from_this();
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     if (!isCurrent(connection))
         return;
-    hasConnectionEnded_ = true;
+    m_hasConnectionEnded = true;
 
-    if (fetchHistory_) {
-        if (downloadFileHandle_)
-            fetchHistory_->removeCachedDataForRequest(*request_);
+    if (m_fetchHistory) {
+        if (m_downloadFileHandle)
+            m_fetchHistory->removeCachedDataForRequest(*m_request);
         else
-            fetchHistory_->updateFetchHistoryWithRequest(*request_, response_.value_or(WSKURLResponse{}),
-                                                         downloadedData_);
+            m_fetchHistory->updateFetchHistoryWithRequest(*m_request, m_response.value_or(WSKURLResponse{}),
+                                                         m_downloadedData);
     }
 
     const int status = statusAfterHandlingNotModifiedError();
@@ -682,27 +682,27 @@ void WSKHTTPFetcher::connectionDidFinishLoading(WSKURLConnection *connection)
             beginRetryTimer();
             return;
         }
-        error = statusError(status, downloadedData_);
-    } else if (!downloadPath_.isEmpty() && downloadFileHandle_) {
-        downloadFileHandle_->close();
-        const std::unique_ptr<QFile> file = std::move(downloadFileHandle_);
-        QFile::remove(downloadPath_);
-        if (file->rename(downloadPath_))
-            temporaryDownloadPath_.clear();
+        error = statusError(status, m_downloadedData);
+    } else if (!m_downloadPath.isEmpty() && m_downloadFileHandle) {
+        m_downloadFileHandle->close();
+        const std::unique_ptr<QFile> file = std::move(m_downloadFileHandle);
+        QFile::remove(m_downloadPath);
+        if (file->rename(m_downloadPath))
+            m_temporaryDownloadPath.clear();
         else
             error = fileError(*file);
     }
 
-    invokeFinishedCallbacks(downloadedData_, error);
+    invokeFinishedCallbacks(m_downloadedData, error);
     stopFetchReleasingCallbacks(true);
 }
 
 void WSKHTTPFetcher::connectionDidFailWithError(WSKURLConnection *connection, const Error &error)
 {
     const auto self = shared_from_this();
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     // Already handled, or the echo of a challenge being cancelled.
-    if (!isCurrent(connection) || isCancellingChallenge_)
+    if (!isCurrent(connection) || m_isCancellingChallenge)
         return;
     connectionFailed(error);
 }
@@ -710,7 +710,7 @@ void WSKHTTPFetcher::connectionDidFailWithError(WSKURLConnection *connection, co
 void WSKHTTPFetcher::connectionFailed(const Error &error)
 {
     const auto self = shared_from_this();
-    hasConnectionEnded_ = true;
+    m_hasConnectionEnded = true;
     sendStopNotificationIfNeeded();
     if (shouldRetryNowForStatus(0, error)) {
         beginRetryTimer();
@@ -724,12 +724,12 @@ void WSKHTTPFetcher::connectionDidReceiveAuthenticationChallenge(WSKURLConnectio
                                                                  const WSKAuthenticationChallenge &challenge)
 {
     const auto self = shared_from_this();
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     if (!isCurrent(connection))
         return;
     if (challenge.previousFailureCount <= 2) {
         const std::optional<WSKURLCredential> &answer =
-            (challenge.isProxy && proxyCredential_) ? proxyCredential_ : credential_;
+            (challenge.isProxy && m_proxyCredential) ? m_proxyCredential : m_credential;
         if (answer) {
             connection->useCredential(*answer, challenge);
             return;
@@ -739,10 +739,10 @@ void WSKHTTPFetcher::connectionDidReceiveAuthenticationChallenge(WSKURLConnectio
                       kWSKHTTPFetcherErrorAuthenticationChallengeFailed,
                       localizedString("The server asked for credentials that could not be given."), {}, {},
                       {{QString::fromLatin1(kWSKHTTPFetcherErrorChallengeKey), QVariant::fromValue(challenge)}});
-    Q_ASSERT_X(!isCancellingChallenge_, "challenge", "isCancellingChallenge_ unexpected");
-    isCancellingChallenge_ = true;
+    Q_ASSERT_X(!m_isCancellingChallenge, "challenge", "m_isCancellingChallenge unexpected");
+    m_isCancellingChallenge = true;
     connection->cancelAuthenticationChallenge(challenge);
-    isCancellingChallenge_ = false;
+    m_isCancellingChallenge = false;
     connectionFailed(error);
 }
 
@@ -751,89 +751,89 @@ void WSKHTTPFetcher::connectionDidReceiveAuthenticationChallenge(WSKURLConnectio
 void WSKHTTPFetcher::invokeFinishedCallbacks(const QByteArray &data, const OptionalError &error)
 {
     const auto self = shared_from_this();
-    if (delegate_ && finishedSel_) {
-        const auto selector = finishedSel_;
+    if (m_delegate && m_finishedSel) {
+        const auto selector = m_finishedSel;
         selector(*this, data, error);
     }
     // Not after a stop from the first callback.
-    if (completionBlock_) {
-        const auto block = completionBlock_;
+    if (m_completionBlock) {
+        const auto block = m_completionBlock;
         block(data, error);
     }
 }
 
 void WSKHTTPFetcher::sendStopNotificationIfNeeded()
 {
-    if (!isStopNotificationNeeded_)
+    if (!m_isStopNotificationNeeded)
         return;
-    isStopNotificationNeeded_ = false;
+    m_isStopNotificationNeeded = false;
     WSKHTTPFetcherNotifier::instance()->post(kWSKHTTPFetcherStoppedNotification, this);
 }
 
 void WSKHTTPFetcher::stopFetching()
 {
     const auto self = shared_from_this();
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     stopFetchReleasingCallbacks(true);
 }
 
 void WSKHTTPFetcher::stopFetchReleasingCallbacks(bool shouldReleaseCallbacks)
 {
     const auto self = shared_from_this();
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     destroyRetryTimer();
-    if (connection_) {
-        const std::unique_ptr<WSKURLConnection, LaterDeleter> old = std::move(connection_);
-        if (!hasConnectionEnded_)
+    if (m_connection) {
+        const std::unique_ptr<WSKURLConnection, LaterDeleter> old = std::move(m_connection);
+        if (!m_hasConnectionEnded)
             old->cancel();
         releaseConnection();
     }
     sendStopNotificationIfNeeded();
-    if (authorizer_)
-        authorizer_->stopAuthorization();
+    if (m_authorizer)
+        m_authorizer->stopAuthorization();
     if (shouldReleaseCallbacks) {
         releaseCallbacks();
-        authorizer_ = nullptr;
+        m_authorizer = nullptr;
     }
-    if (service_)
-        service_->fetcherDidStop(*this);
+    if (m_service)
+        m_service->fetcherDidStop(*this);
     removeTemporaryDownloadFile();
 }
 
 void WSKHTTPFetcher::releaseCallbacks()
 {
-    delegate_ = nullptr;
-    delegateQueue_ = nullptr;
-    finishedSel_ = nullptr;
-    completionBlock_ = nullptr;
-    sentDataBlock_ = nullptr;
-    receivedDataBlock_ = nullptr;
-    retryBlock_ = nullptr;
+    m_delegate = nullptr;
+    m_delegateQueue = nullptr;
+    m_finishedSel = nullptr;
+    m_completionBlock = nullptr;
+    m_sentDataBlock = nullptr;
+    m_receivedDataBlock = nullptr;
+    m_retryBlock = nullptr;
 }
 
 void WSKHTTPFetcher::removeTemporaryDownloadFile()
 {
-    downloadFileHandle_.reset();
-    if (!temporaryDownloadPath_.isEmpty()) {
-        QFile::remove(temporaryDownloadPath_);
-        temporaryDownloadPath_.clear();
+    m_downloadFileHandle.reset();
+    if (!m_temporaryDownloadPath.isEmpty()) {
+        QFile::remove(m_temporaryDownloadPath);
+        m_temporaryDownloadPath.clear();
     }
 }
 
 bool WSKHTTPFetcher::isFetching() const
 {
-    QMutexLocker locker(&lock_);
-    if (connection_ || retryTimer_)
+    QMutexLocker locker(&m_lock);
+    if (m_connection || m_retryTimer)
         return true;
-    if (authorizer_ && request_ && authorizer_->isAuthorizingRequest(*request_))
+    if (m_authorizer && m_request && m_authorizer->isAuthorizingRequest(*m_request))
         return true;
-    return service_ && service_->isDelayingFetcher(*this);
+    return m_service && m_service->isDelayingFetcher(*this);
 }
 
 bool WSKHTTPFetcher::waitForCompletionWithTimeout(double timeoutSeconds)
 {
     const auto self = shared_from_this();
-    const auto running = [this] { return isFetching() || completionBlock_ || (delegate_ && finishedSel_); };
+    const auto running = [this] { return isFetching() || m_completionBlock || (m_delegate && m_finishedSel); };
     QElapsedTimer elapsed;
     elapsed.start();
     // Wakes the loop at least once a millisecond.
@@ -849,56 +849,56 @@ bool WSKHTTPFetcher::waitForCompletionWithTimeout(double timeoutSeconds)
 
 void WSKHTTPFetcher::setRetryEnabled(bool enabled)
 {
-    if (enabled && !isRetryEnabled_) {
+    if (enabled && !m_isRetryEnabled) {
         setMinRetryInterval(0);
         setMaxRetryInterval(0);
-        retryFactor_ = 2.0;
-        lastRetryInterval_ = 0;
+        m_retryFactor = 2.0;
+        m_lastRetryInterval = 0;
     }
-    isRetryEnabled_ = enabled;
+    m_isRetryEnabled = enabled;
 }
 
 void WSKHTTPFetcher::setMaxRetryInterval(double seconds)
 {
-    maxRetryInterval_ = seconds > 0 ? seconds : -1;
+    m_maxRetryInterval = seconds > 0 ? seconds : -1;
 }
 
 void WSKHTTPFetcher::setMinRetryInterval(double seconds)
 {
     if (seconds > 0)
-        minRetryInterval_ = seconds;
+        m_minRetryInterval = seconds;
     else
-        minRetryInterval_ = 1.0 + double(QRandomGenerator::global()->generate() & 0xFFFF) / 65535.0;
+        m_minRetryInterval = 1.0 + double(QRandomGenerator::global()->generate() & 0xFFFF) / 65535.0;
 }
 
 double WSKHTTPFetcher::nextRetryInterval() const
 {
-    double seconds = lastRetryInterval_ * retryFactor_;
-    seconds = std::min(seconds, maxRetryInterval_);
-    return std::max(seconds, minRetryInterval_);
+    double seconds = m_lastRetryInterval * m_retryFactor;
+    seconds = std::min(seconds, m_maxRetryInterval);
+    return std::max(seconds, m_minRetryInterval);
 }
 
 bool WSKHTTPFetcher::shouldRetryNowForStatus(int status, OptionalError error)
 {
     bool isAuthRetry = false;
-    if (authorizer_ && !hasAttemptedAuthRefresh_ && status == 401 && authorizer_->primeForRefresh()) {
-        hasAttemptedAuthRefresh_ = true;
-        request_->removeHeader(kAuthorizationHeader);
+    if (m_authorizer && !m_hasAttemptedAuthRefresh && status == 401 && m_authorizer->primeForRefresh()) {
+        m_hasAttemptedAuthRefresh = true;
+        m_request->removeHeader(kAuthorizationHeader);
         isAuthRetry = true;
     }
-    const bool canRetryAfterInterval = isRetryEnabled_ && nextRetryInterval() < maxRetryInterval_;
+    const bool canRetryAfterInterval = m_isRetryEnabled && nextRetryInterval() < m_maxRetryInterval;
     if (!isAuthRetry && !canRetryAfterInterval)
         return false;
 
     if (!error)
-        error = statusError(status, downloadedData_);
+        error = statusError(status, m_downloadedData);
     bool willRetry = isAuthRetry || isRetryableError(*error);
-    if (delegate_ && retrySel_) {
-        const auto selector = retrySel_;
+    if (m_delegate && m_retrySel) {
+        const auto selector = m_retrySel;
         willRetry = selector(*this, willRetry, *error);
     }
-    if (retryBlock_) {
-        const auto block = retryBlock_;
+    if (m_retryBlock) {
+        const auto block = m_retryBlock;
         willRetry = block(willRetry, *error);
     }
     return willRetry;
@@ -908,46 +908,46 @@ void WSKHTTPFetcher::beginRetryTimer()
 {
     const auto self = shared_from_this();
     QCoreApplication *app = QCoreApplication::instance();
-    if (delegateQueue_ && app && QThread::currentThread() != app->thread()) {
+    if (m_delegateQueue && app && QThread::currentThread() != app->thread()) {
         // The timer lives on the main thread's loop.
         QMetaObject::invokeMethod(app, [self] { self->beginRetryTimer(); }, Qt::QueuedConnection);
         return;
     }
-    const double interval = std::min(nextRetryInterval(), maxRetryInterval_);
+    const double interval = std::min(nextRetryInterval(), m_maxRetryInterval);
     primeRetryTimerWithNewTimeInterval(interval);
 }
 
 void WSKHTTPFetcher::primeRetryTimerWithNewTimeInterval(double seconds)
 {
     destroyRetryTimer();
-    lastRetryInterval_ = seconds;
-    retryTimer_.reset(new QTimer);
-    retryTimer_->setSingleShot(true);
-    retryTimer_->setTimerType(Qt::PreciseTimer);
+    m_lastRetryInterval = seconds;
+    m_retryTimer.reset(new QTimer);
+    m_retryTimer->setSingleShot(true);
+    m_retryTimer->setTimerType(Qt::PreciseTimer);
     const auto self = shared_from_this();
-    QObject::connect(retryTimer_.get(), &QTimer::timeout, retryTimer_.get(), [self] { self->retryTimerFired(); });
-    retryTimer_->start(std::max(0, int(seconds * 1000)));
+    QObject::connect(m_retryTimer.get(), &QTimer::timeout, m_retryTimer.get(), [self] { self->retryTimerFired(); });
+    m_retryTimer->start(std::max(0, int(seconds * 1000)));
     WSKHTTPFetcherNotifier::instance()->post(kWSKHTTPFetcherRetryDelayStartedNotification, this);
 }
 
 void WSKHTTPFetcher::retryTimerFired()
 {
     const auto self = shared_from_this();
-    QMutexLocker locker(&lock_);
+    QMutexLocker locker(&m_lock);
     destroyRetryTimer();
-    ++retryCount_;
+    ++m_retryCount;
     stopFetchReleasingCallbacks(false);
-    beginFetchWithDelegate(delegate_, finishedSel_);
+    beginFetchWithDelegate(m_delegate, m_finishedSel);
 }
 
 void WSKHTTPFetcher::destroyRetryTimer()
 {
-    if (!retryTimer_)
+    if (!m_retryTimer)
         return;
-    retryTimer_->stop();
+    m_retryTimer->stop();
     // The timer holds the fetcher through its slot until it is gone.
-    QObject::disconnect(retryTimer_.get(), nullptr, nullptr, nullptr);
-    retryTimer_.reset();
+    QObject::disconnect(m_retryTimer.get(), nullptr, nullptr, nullptr);
+    m_retryTimer.reset();
     WSKHTTPFetcherNotifier::instance()->post(kWSKHTTPFetcherRetryDelayStoppedNotification, this);
 }
 
@@ -955,28 +955,28 @@ void WSKHTTPFetcher::destroyRetryTimer()
 
 int WSKHTTPFetcher::statusCode() const
 {
-    return response_ && response_->hasHeaderFields ? response_->statusCode : 0;
+    return m_response && m_response->hasHeaderFields ? m_response->statusCode : 0;
 }
 
 std::optional<QList<std::pair<QByteArray, QByteArray>>> WSKHTTPFetcher::responseHeaders() const
 {
-    if (!response_ || !response_->hasHeaderFields)
+    if (!m_response || !m_response->hasHeaderFields)
         return std::nullopt;
-    return response_->headerFields;
+    return m_response->headerFields;
 }
 
 void WSKHTTPFetcher::setProperty(const QVariant &value, const QString &key)
 {
     if (value.isValid())
-        properties_.insert(key, value);
+        m_properties.insert(key, value);
     else
-        properties_.remove(key);
+        m_properties.remove(key);
 }
 
 void WSKHTTPFetcher::addPropertiesFromDictionary(const QVariantMap &dictionary)
 {
     for (auto it = dictionary.cbegin(); it != dictionary.cend(); ++it)
-        properties_.insert(it.key(), it.value());
+        m_properties.insert(it.key(), it.value());
 }
 
 // --- Free functions ------------------------------------------------------------

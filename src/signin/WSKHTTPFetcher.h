@@ -144,118 +144,118 @@ public:
 
     // --- Request and response ---------------------------------------------
     // The request as it will be (or was last) sent; null without one.
-    HttpRequest *mutableRequest() { return request_ ? &*request_ : nullptr; }
-    const HttpRequest *mutableRequest() const { return request_ ? &*request_ : nullptr; }
-    void setMutableRequest(std::optional<HttpRequest> request) { request_ = std::move(request); }
-    const std::optional<WSKURLResponse> &response() const { return response_; }
+    HttpRequest *mutableRequest() { return m_request ? &*m_request : nullptr; }
+    const HttpRequest *mutableRequest() const { return m_request ? &*m_request : nullptr; }
+    void setMutableRequest(std::optional<HttpRequest> request) { m_request = std::move(request); }
+    const std::optional<WSKURLResponse> &response() const { return m_response; }
     // 0 when there is no HTTP response.
     int statusCode() const;
     // Null when the response has no header fields.
     std::optional<QList<std::pair<QByteArray, QByteArray>>> responseHeaders() const;
-    const QByteArray &downloadedData() const { return downloadedData_; }
-    quint64 downloadedLength() const { return downloadedLength_; }
+    const QByteArray &downloadedData() const { return m_downloadedData; }
+    quint64 downloadedLength() const { return m_downloadedLength; }
 
-    const QByteArray &postData() const { return postData_; }
-    void setPostData(const QByteArray &data) { postData_ = data; }
-    const std::shared_ptr<QIODevice> &postStream() const { return postStream_; }
-    void setPostStream(std::shared_ptr<QIODevice> stream) { postStream_ = std::move(stream); }
+    const QByteArray &postData() const { return m_postData; }
+    void setPostData(const QByteArray &data) { m_postData = data; }
+    const std::shared_ptr<QIODevice> &postStream() const { return m_postStream; }
+    void setPostStream(std::shared_ptr<QIODevice> stream) { m_postStream = std::move(stream); }
 
     // Download to a file instead of memory: written to a temporary file next
     // to `path` and moved into place when the fetch succeeds.
-    const QString &downloadPath() const { return downloadPath_; }
-    void setDownloadPath(const QString &path) { downloadPath_ = path; }
-    const QString &temporaryDownloadPath() const { return temporaryDownloadPath_; }
-    QFile *downloadFileHandle() const { return downloadFileHandle_.get(); }
+    const QString &downloadPath() const { return m_downloadPath; }
+    void setDownloadPath(const QString &path) { m_downloadPath = path; }
+    const QString &temporaryDownloadPath() const { return m_temporaryDownloadPath; }
+    QFile *downloadFileHandle() const { return m_downloadFileHandle.get(); }
 
-    const std::optional<WSKURLCredential> &credential() const { return credential_; }
-    void setCredential(std::optional<WSKURLCredential> credential) { credential_ = std::move(credential); }
-    const std::optional<WSKURLCredential> &proxyCredential() const { return proxyCredential_; }
-    void setProxyCredential(std::optional<WSKURLCredential> credential) { proxyCredential_ = std::move(credential); }
+    const std::optional<WSKURLCredential> &credential() const { return m_credential; }
+    void setCredential(std::optional<WSKURLCredential> credential) { m_credential = std::move(credential); }
+    const std::optional<WSKURLCredential> &proxyCredential() const { return m_proxyCredential; }
+    void setProxyCredential(std::optional<WSKURLCredential> credential) { m_proxyCredential = std::move(credential); }
 
     // --- Collaborators ----------------------------------------------------
-    const std::shared_ptr<WSKFetcherAuthorizationProtocol> &authorizer() const { return authorizer_; }
-    void setAuthorizer(std::shared_ptr<WSKFetcherAuthorizationProtocol> authorizer) { authorizer_ = std::move(authorizer); }
-    const std::shared_ptr<WSKHTTPFetcherServiceProtocol> &service() const { return service_; }
-    void setService(std::shared_ptr<WSKHTTPFetcherServiceProtocol> service) { service_ = std::move(service); }
-    const std::shared_ptr<WSKHTTPFetchHistoryProtocol> &fetchHistory() const { return fetchHistory_; }
+    const std::shared_ptr<WSKFetcherAuthorizationProtocol> &authorizer() const { return m_authorizer; }
+    void setAuthorizer(std::shared_ptr<WSKFetcherAuthorizationProtocol> authorizer) { m_authorizer = std::move(authorizer); }
+    const std::shared_ptr<WSKHTTPFetcherServiceProtocol> &service() const { return m_service; }
+    void setService(std::shared_ptr<WSKHTTPFetcherServiceProtocol> service) { m_service = std::move(service); }
+    const std::shared_ptr<WSKHTTPFetchHistoryProtocol> &fetchHistory() const { return m_fetchHistory; }
     // A history switches the cookies to its jar; removing it, back to the static jar.
     void setFetchHistory(std::shared_ptr<WSKHTTPFetchHistoryProtocol> history);
-    qint64 cookieStorageMethod() const { return cookieStorageMethod_; }
+    qint64 cookieStorageMethod() const { return m_cookieStorageMethod; }
     void setCookieStorageMethod(qint64 method);
-    const std::shared_ptr<WSKCookieStorageProtocol> &cookieStorage() const { return cookieStorage_; }
-    void setCookieStorage(std::shared_ptr<WSKCookieStorageProtocol> storage) { cookieStorage_ = std::move(storage); }
+    const std::shared_ptr<WSKCookieStorageProtocol> &cookieStorage() const { return m_cookieStorage; }
+    void setCookieStorage(std::shared_ptr<WSKCookieStorageProtocol> storage) { m_cookieStorage = std::move(storage); }
 
     // --- Callbacks --------------------------------------------------------
-    QObject *delegate() const { return delegate_; }
-    void setDelegate(QObject *delegate) { delegate_ = delegate; }
-    const CompletionBlock &completionBlock() const { return completionBlock_; }
-    void setCompletionBlock(CompletionBlock block) { completionBlock_ = std::move(block); }
-    void setReceivedDataSelector(ReceivedDataSelector selector) { receivedDataSel_ = std::move(selector); }
-    const ReceivedDataSelector &receivedDataSelector() const { return receivedDataSel_; }
-    void setReceivedDataBlock(ReceivedDataBlock block) { receivedDataBlock_ = std::move(block); }
-    const ReceivedDataBlock &receivedDataBlock() const { return receivedDataBlock_; }
-    void setSentDataSelector(SentDataSelector selector) { sentDataSel_ = std::move(selector); }
-    const SentDataSelector &sentDataSelector() const { return sentDataSel_; }
-    void setSentDataBlock(SentDataBlock block) { sentDataBlock_ = std::move(block); }
-    const SentDataBlock &sentDataBlock() const { return sentDataBlock_; }
-    void setRetrySelector(RetrySelector selector) { retrySel_ = std::move(selector); }
-    const RetrySelector &retrySelector() const { return retrySel_; }
-    void setRetryBlock(RetryBlock block) { retryBlock_ = std::move(block); }
-    const RetryBlock &retryBlock() const { return retryBlock_; }
+    QObject *delegate() const { return m_delegate; }
+    void setDelegate(QObject *delegate) { m_delegate = delegate; }
+    const CompletionBlock &completionBlock() const { return m_completionBlock; }
+    void setCompletionBlock(CompletionBlock block) { m_completionBlock = std::move(block); }
+    void setReceivedDataSelector(ReceivedDataSelector selector) { m_receivedDataSel = std::move(selector); }
+    const ReceivedDataSelector &receivedDataSelector() const { return m_receivedDataSel; }
+    void setReceivedDataBlock(ReceivedDataBlock block) { m_receivedDataBlock = std::move(block); }
+    const ReceivedDataBlock &receivedDataBlock() const { return m_receivedDataBlock; }
+    void setSentDataSelector(SentDataSelector selector) { m_sentDataSel = std::move(selector); }
+    const SentDataSelector &sentDataSelector() const { return m_sentDataSel; }
+    void setSentDataBlock(SentDataBlock block) { m_sentDataBlock = std::move(block); }
+    const SentDataBlock &sentDataBlock() const { return m_sentDataBlock; }
+    void setRetrySelector(RetrySelector selector) { m_retrySel = std::move(selector); }
+    const RetrySelector &retrySelector() const { return m_retrySel; }
+    void setRetryBlock(RetryBlock block) { m_retryBlock = std::move(block); }
+    const RetryBlock &retryBlock() const { return m_retryBlock; }
     // A context object whose thread gets the callbacks, for connection
     // classes that can deliver there; dropped at begin otherwise.
-    QObject *delegateQueue() const { return delegateQueue_; }
-    void setDelegateQueue(QObject *queue) { delegateQueue_ = queue; }
+    QObject *delegateQueue() const { return m_delegateQueue; }
+    void setDelegateQueue(QObject *queue) { m_delegateQueue = queue; }
     // Kept for callers; Qt's event loop has a single mode.
-    const QStringList &runLoopModes() const { return runLoopModes_; }
-    void setRunLoopModes(const QStringList &modes) { runLoopModes_ = modes; }
+    const QStringList &runLoopModes() const { return m_runLoopModes; }
+    void setRunLoopModes(const QStringList &modes) { m_runLoopModes = modes; }
 
     // --- Retries ----------------------------------------------------------
-    bool isRetryEnabled() const { return isRetryEnabled_; }
+    bool isRetryEnabled() const { return m_isRetryEnabled; }
     void setRetryEnabled(bool enabled);
     // Seconds; -1 when unset (then 60 for GET and HEAD, 600 otherwise).
-    double maxRetryInterval() const { return maxRetryInterval_; }
+    double maxRetryInterval() const { return m_maxRetryInterval; }
     void setMaxRetryInterval(double seconds);
-    double minRetryInterval() const { return minRetryInterval_; }
+    double minRetryInterval() const { return m_minRetryInterval; }
     // Zero or less picks a random value from 1 to 2 seconds.
     void setMinRetryInterval(double seconds);
-    double retryFactor() const { return retryFactor_; }
-    void setRetryFactor(double factor) { retryFactor_ = factor; }
-    quint64 retryCount() const { return retryCount_; }
+    double retryFactor() const { return m_retryFactor; }
+    void setRetryFactor(double factor) { m_retryFactor = factor; }
+    quint64 retryCount() const { return m_retryCount; }
     double nextRetryInterval() const;
 
     // --- Caller's data ----------------------------------------------------
-    const QVariant &userData() const { return userData_; }
-    void setUserData(const QVariant &data) { userData_ = data; }
-    const QVariantMap &properties() const { return properties_; }
-    void setProperties(const QVariantMap &properties) { properties_ = properties; }
+    const QVariant &userData() const { return m_userData; }
+    void setUserData(const QVariant &data) { m_userData = data; }
+    const QVariantMap &properties() const { return m_properties; }
+    void setProperties(const QVariantMap &properties) { m_properties = properties; }
     // A null value removes the key.
     void setProperty(const QVariant &value, const QString &key);
-    QVariant propertyForKey(const QString &key) const { return properties_.value(key); }
+    QVariant propertyForKey(const QString &key) const { return m_properties.value(key); }
     void addPropertiesFromDictionary(const QVariantMap &dictionary);
-    const QString &comment() const { return comment_; }
-    void setComment(const QString &comment) { comment_ = comment; }
+    const QString &comment() const { return m_comment; }
+    void setComment(const QString &comment) { m_comment = comment; }
     // setCommentWithFormat("access token for %1", host); a null format gives a null comment.
     template <typename... Args>
     void setCommentWithFormat(const QString &format, Args &&...args)
     {
         if constexpr (sizeof...(Args) == 0)
-            comment_ = format;
+            m_comment = format;
         else
-            comment_ = format.isNull() ? QString() : format.arg(std::forward<Args>(args)...);
+            m_comment = format.isNull() ? QString() : format.arg(std::forward<Args>(args)...);
     }
-    const QString &log() const { return log_; }
-    void setLog(const QString &log) { log_ = log; }
+    const QString &log() const { return m_log; }
+    void setLog(const QString &log) { m_log = log; }
 
     // Stored for a service; the fetcher does not use them.
-    const QString &serviceHost() const { return serviceHost_; }
-    void setServiceHost(const QString &host) { serviceHost_ = host; }
-    qint64 servicePriority() const { return servicePriority_; }
-    void setServicePriority(qint64 priority) { servicePriority_ = priority; }
-    QThread *thread() const { return thread_; }
-    void setThread(QThread *thread) { thread_ = thread; }
-    bool shouldFetchInBackground() const { return shouldFetchInBackground_; }
-    void setShouldFetchInBackground(bool background) { shouldFetchInBackground_ = background; }
+    const QString &serviceHost() const { return m_serviceHost; }
+    void setServiceHost(const QString &host) { m_serviceHost = host; }
+    qint64 servicePriority() const { return m_servicePriority; }
+    void setServicePriority(qint64 priority) { m_servicePriority = priority; }
+    QThread *thread() const { return m_thread; }
+    void setThread(QThread *thread) { m_thread = thread; }
+    bool shouldFetchInBackground() const { return m_shouldFetchInBackground; }
+    void setShouldFetchInBackground(bool background) { m_shouldFetchInBackground = background; }
 
     // "WSKHTTPFetcher 0x… (URL)".
     QString description() const;
@@ -285,7 +285,7 @@ private:
     void retryTimerFired();
     void destroyRetryTimer();
     void removeTemporaryDownloadFile();
-    bool isCurrent(WSKURLConnection *connection) const { return connection && connection == connection_.get(); }
+    bool isCurrent(WSKURLConnection *connection) const { return connection && connection == m_connection.get(); }
 
     // WSKURLConnectionDelegate
     std::optional<HttpRequest> connectionWillSendRequest(WSKURLConnection *connection, const HttpRequest &request,
@@ -309,60 +309,60 @@ private:
     class ConnectionRelay;
     void releaseConnection();
 
-    mutable QRecursiveMutex lock_;
-    std::optional<HttpRequest> request_;
-    std::unique_ptr<WSKURLConnection, LaterDeleter> connection_;
-    std::shared_ptr<ConnectionRelay> relay_;
-    QByteArray downloadedData_;
-    QString downloadPath_;
-    QString temporaryDownloadPath_;
-    std::unique_ptr<QFile> downloadFileHandle_;
-    quint64 downloadedLength_ = 0;
-    std::optional<WSKURLCredential> credential_;
-    std::optional<WSKURLCredential> proxyCredential_;
-    QByteArray postData_;
-    std::shared_ptr<QIODevice> postStream_;
-    std::optional<WSKURLResponse> response_;
-    QPointer<QObject> delegate_;
-    FinishedSelector finishedSel_;
-    SentDataSelector sentDataSel_;
-    ReceivedDataSelector receivedDataSel_;
-    CompletionBlock completionBlock_;
-    ReceivedDataBlock receivedDataBlock_;
-    SentDataBlock sentDataBlock_;
-    RetryBlock retryBlock_;
-    bool hasConnectionEnded_ = false;
-    bool isCancellingChallenge_ = false;
-    bool isStopNotificationNeeded_ = false;
-    bool shouldFetchInBackground_ = false;
-    QVariant userData_;
-    QVariantMap properties_;
-    QStringList runLoopModes_;
-    QPointer<QObject> delegateQueue_;
-    std::shared_ptr<WSKHTTPFetchHistoryProtocol> fetchHistory_;
-    qint64 cookieStorageMethod_ = cookieStorageMethodNone;
-    std::shared_ptr<WSKCookieStorageProtocol> cookieStorage_;
-    std::shared_ptr<WSKFetcherAuthorizationProtocol> authorizer_;
-    std::shared_ptr<WSKHTTPFetcherServiceProtocol> service_;
-    QString serviceHost_;
-    qint64 servicePriority_ = 0;
-    QThread *thread_ = nullptr;
-    bool isRetryEnabled_ = false;
-    RetrySelector retrySel_;
-    std::unique_ptr<QTimer, LaterDeleter> retryTimer_;
-    quint64 retryCount_ = 0;
-    double maxRetryInterval_ = -1;
-    double minRetryInterval_ = 0;
-    double retryFactor_ = 2.0;
-    double lastRetryInterval_ = 0;
-    bool hasAttemptedAuthRefresh_ = false;
-    QString comment_;
-    QString log_;
+    mutable QRecursiveMutex m_lock;
+    std::optional<HttpRequest> m_request;
+    std::unique_ptr<WSKURLConnection, LaterDeleter> m_connection;
+    std::shared_ptr<ConnectionRelay> m_relay;
+    QByteArray m_downloadedData;
+    QString m_downloadPath;
+    QString m_temporaryDownloadPath;
+    std::unique_ptr<QFile> m_downloadFileHandle;
+    quint64 m_downloadedLength = 0;
+    std::optional<WSKURLCredential> m_credential;
+    std::optional<WSKURLCredential> m_proxyCredential;
+    QByteArray m_postData;
+    std::shared_ptr<QIODevice> m_postStream;
+    std::optional<WSKURLResponse> m_response;
+    QPointer<QObject> m_delegate;
+    FinishedSelector m_finishedSel;
+    SentDataSelector m_sentDataSel;
+    ReceivedDataSelector m_receivedDataSel;
+    CompletionBlock m_completionBlock;
+    ReceivedDataBlock m_receivedDataBlock;
+    SentDataBlock m_sentDataBlock;
+    RetryBlock m_retryBlock;
+    bool m_hasConnectionEnded = false;
+    bool m_isCancellingChallenge = false;
+    bool m_isStopNotificationNeeded = false;
+    bool m_shouldFetchInBackground = false;
+    QVariant m_userData;
+    QVariantMap m_properties;
+    QStringList m_runLoopModes;
+    QPointer<QObject> m_delegateQueue;
+    std::shared_ptr<WSKHTTPFetchHistoryProtocol> m_fetchHistory;
+    qint64 m_cookieStorageMethod = cookieStorageMethodNone;
+    std::shared_ptr<WSKCookieStorageProtocol> m_cookieStorage;
+    std::shared_ptr<WSKFetcherAuthorizationProtocol> m_authorizer;
+    std::shared_ptr<WSKHTTPFetcherServiceProtocol> m_service;
+    QString m_serviceHost;
+    qint64 m_servicePriority = 0;
+    QThread *m_thread = nullptr;
+    bool m_isRetryEnabled = false;
+    RetrySelector m_retrySel;
+    std::unique_ptr<QTimer, LaterDeleter> m_retryTimer;
+    quint64 m_retryCount = 0;
+    double m_maxRetryInterval = -1;
+    double m_minRetryInterval = 0;
+    double m_retryFactor = 2.0;
+    double m_lastRetryInterval = 0;
+    bool m_hasAttemptedAuthRefresh = false;
+    QString m_comment;
+    QString m_log;
     // The Cookie header the caller gave and the URL it was meant for: the jar's
     // cookies are added to it afresh for every URL the fetch goes to.
-    QString callerCookieHeader_;
-    QString callerURL_;
-    QString writtenCookieHeader_;
+    QString m_callerCookieHeader;
+    QString m_callerURL;
+    QString m_writtenCookieHeader;
 };
 
 // Checks that `object` has an invokable method or slot named `selector` whose

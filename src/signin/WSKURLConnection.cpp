@@ -112,22 +112,22 @@ class WSKNetworkConnection : public WSKURLConnection
 {
 public:
     WSKNetworkConnection(WSKConnectionRequest request, std::shared_ptr<WSKURLConnectionDelegate> delegate)
-        : request_(std::move(request)), delegate_(std::move(delegate)), manager_(new QNetworkAccessManager(this))
+        : m_request(std::move(request)), m_delegate(std::move(delegate)), m_manager(new QNetworkAccessManager(this))
     {
         // A manager of its own: no credentials or TLS sessions cached by one
         // fetch reach another.
-        manager_->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-        if (request_.shouldHandleCookies) {
-            manager_->setCookieJar(systemCookieJar());
+        m_manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+        if (m_request.shouldHandleCookies) {
+            m_manager->setCookieJar(systemCookieJar());
             systemCookieJar()->setParent(nullptr);
         }
-        registered_ = registerOpenConnection(this);
+        m_registered = registerOpenConnection(this);
     }
 
     ~WSKNetworkConnection() override
     {
         dropReply();
-        if (registered_)
+        if (m_registered)
             openConnections().remove(this);
     }
 
@@ -135,39 +135,39 @@ public:
     // manager with its sockets now.
     void closeNetwork()
     {
-        cancelled_ = true;
-        if (reply_)
-            disconnect(reply_, nullptr, this, nullptr);
-        reply_ = nullptr;
-        delete manager_.data();
-        if (registered_) {
+        m_cancelled = true;
+        if (m_reply)
+            disconnect(m_reply, nullptr, this, nullptr);
+        m_reply = nullptr;
+        delete m_manager.data();
+        if (m_registered) {
             openConnections().remove(this);
-            registered_ = false;
+            m_registered = false;
         }
     }
 
     void start() override
     {
-        if (!manager_)
+        if (!m_manager)
             return;
         // Proxy challenges are not taken: Qt's signal for them does not say
         // which reply asks, and no proxy is configured.
-        connect(manager_, &QNetworkAccessManager::authenticationRequired, this,
+        connect(m_manager, &QNetworkAccessManager::authenticationRequired, this,
                 &WSKNetworkConnection::onAuthenticationRequired);
         send();
     }
 
     void cancel() override
     {
-        cancelled_ = true;
+        m_cancelled = true;
         dropReply();
     }
 
     void useCredential(const WSKURLCredential &credential, const WSKAuthenticationChallenge &) override
     {
-        if (pendingAuthenticator_) {
-            pendingAuthenticator_->setUser(credential.user);
-            pendingAuthenticator_->setPassword(credential.password);
+        if (m_pendingAuthenticator) {
+            m_pendingAuthenticator->setUser(credential.user);
+            m_pendingAuthenticator->setPassword(credential.password);
         }
     }
 
@@ -178,10 +178,10 @@ public:
 private:
     void send()
     {
-        const HttpRequest &request = request_.request;
+        const HttpRequest &request = m_request.request;
         QNetworkRequest networkRequest(QUrl::fromEncoded(request.url.toUtf8()));
         networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-        if (!request_.shouldHandleCookies) {
+        if (!m_request.shouldHandleCookies) {
             networkRequest.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
             networkRequest.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
         }
@@ -189,13 +189,13 @@ private:
         for (const auto &[name, value] : request.headers())
             networkRequest.setRawHeader(name.toLatin1(), value.toUtf8());
 
-        QNetworkAccessManager *manager = manager_;
+        QNetworkAccessManager *manager = m_manager;
         if (!manager)
             return;
         const QByteArray verb = request.effectiveMethod().toLatin1();
         QNetworkReply *reply;
-        if (request_.bodyStream)
-            reply = manager->sendCustomRequest(networkRequest, verb, request_.bodyStream.get());
+        if (m_request.bodyStream)
+            reply = manager->sendCustomRequest(networkRequest, verb, m_request.bodyStream.get());
         else if (request.body.isEmpty() && verb == "GET")
             reply = manager->get(networkRequest);
         else if (request.body.isEmpty() && verb == "HEAD")
@@ -203,26 +203,26 @@ private:
         else
             reply = manager->sendCustomRequest(networkRequest, verb, request.body);
 
-        reply_ = reply;
-        responseDelivered_ = false;
-        isRedirect_ = false;
-        sentSoFar_ = 0;
-        sawCertificateErrors_ = false;
+        m_reply = reply;
+        m_responseDelivered = false;
+        m_isRedirect = false;
+        m_sentSoFar = 0;
+        m_sawCertificateErrors = false;
         connect(reply, &QNetworkReply::metaDataChanged, this, &WSKNetworkConnection::onMetaData);
         connect(reply, &QNetworkReply::readyRead, this, &WSKNetworkConnection::onReadyRead);
         connect(reply, &QNetworkReply::uploadProgress, this, &WSKNetworkConnection::onUploadProgress);
         connect(reply, &QNetworkReply::sslErrors, this, [this](const QList<QSslError> &) {
-            sawCertificateErrors_ = true; // never ignored
+            m_sawCertificateErrors = true; // never ignored
         });
         connect(reply, &QNetworkReply::finished, this, &WSKNetworkConnection::onFinished);
     }
 
     void dropReply()
     {
-        if (!reply_)
+        if (!m_reply)
             return;
-        QNetworkReply *reply = reply_;
-        reply_ = nullptr;
+        QNetworkReply *reply = m_reply;
+        m_reply = nullptr;
         disconnect(reply, nullptr, this, nullptr);
         // Not from inside the reply's own signal.
         QMetaObject::invokeMethod(reply, [reply] {
@@ -233,18 +233,18 @@ private:
 
     bool hasHTTPStatus() const
     {
-        return reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+        return m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
     }
 
     WSKURLResponse currentResponse() const
     {
         WSKURLResponse response;
-        response.url = reply_->url();
-        const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        response.url = m_reply->url();
+        const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
         if (status.isValid()) {
             response.hasHeaderFields = true;
             response.statusCode = status.toInt();
-            response.headerFields = reply_->rawHeaderPairs();
+            response.headerFields = m_reply->rawHeaderPairs();
         }
         return response;
     }
@@ -253,38 +253,38 @@ private:
     {
         if (!hasHTTPStatus())
             return;
-        const int status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const bool redirectStatus = status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-        isRedirect_ = redirectStatus && reply_->hasRawHeader("Location");
-        if (!isRedirect_)
+        m_isRedirect = redirectStatus && m_reply->hasRawHeader("Location");
+        if (!m_isRedirect)
             deliverResponse();
     }
 
     // Returns false when the delegate cancelled meanwhile.
     bool deliverResponse()
     {
-        if (responseDelivered_)
+        if (m_responseDelivered)
             return true;
-        responseDelivered_ = true;
-        const auto keep = delegate_;
+        m_responseDelivered = true;
+        const auto keep = m_delegate;
         keep->connectionDidReceiveResponse(this, currentResponse());
-        return !cancelled_;
+        return !m_cancelled;
     }
 
     bool deliverData()
     {
-        const QByteArray data = reply_->readAll();
+        const QByteArray data = m_reply->readAll();
         if (data.isEmpty())
             return true;
-        const auto keep = delegate_;
+        const auto keep = m_delegate;
         keep->connectionDidReceiveData(this, data);
-        return !cancelled_;
+        return !m_cancelled;
     }
 
     void onReadyRead()
     {
-        if (isRedirect_) {
-            reply_->readAll(); // a redirect's own body is not the answer
+        if (m_isRedirect) {
+            m_reply->readAll(); // a redirect's own body is not the answer
             return;
         }
         if (deliverResponse())
@@ -293,67 +293,67 @@ private:
 
     void onUploadProgress(qint64 sent, qint64 total)
     {
-        if (sent <= sentSoFar_)
+        if (sent <= m_sentSoFar)
             return;
-        const qint64 written = sent - sentSoFar_;
-        sentSoFar_ = sent;
-        const auto keep = delegate_;
+        const qint64 written = sent - m_sentSoFar;
+        m_sentSoFar = sent;
+        const auto keep = m_delegate;
         keep->connectionDidSendBodyData(this, written, sent, total);
     }
 
     void onAuthenticationRequired(QNetworkReply *reply, QAuthenticator *authenticator)
     {
-        if (reply != reply_ || cancelled_)
+        if (reply != m_reply || m_cancelled)
             return;
         WSKAuthenticationChallenge challenge;
-        challenge.previousFailureCount = challengeCount_++;
+        challenge.previousFailureCount = m_challengeCount++;
         challenge.host = reply->url().host();
         challenge.port = reply->url().port();
         challenge.realm = authenticator->realm();
-        pendingAuthenticator_ = authenticator;
-        const auto keep = delegate_;
+        m_pendingAuthenticator = authenticator;
+        const auto keep = m_delegate;
         keep->connectionDidReceiveAuthenticationChallenge(this, challenge);
-        pendingAuthenticator_ = nullptr;
+        m_pendingAuthenticator = nullptr;
     }
 
     void onFinished()
     {
-        if (cancelled_ || !reply_)
+        if (m_cancelled || !m_reply)
             return;
-        const auto keep = delegate_;
-        const bool transportFailure = isTransportError(reply_->error()) || (!hasHTTPStatus() && reply_->error() != QNetworkReply::NoError);
+        const auto keep = m_delegate;
+        const bool transportFailure = isTransportError(m_reply->error()) || (!hasHTTPStatus() && m_reply->error() != QNetworkReply::NoError);
         if (transportFailure) {
-            const Error error = transportError(reply_, sawCertificateErrors_);
+            const Error error = transportError(m_reply, m_sawCertificateErrors);
             cancel();
             keep->connectionDidFailWithError(this, error);
             return;
         }
-        if (isRedirect_) {
-            if (++redirectCount_ > kMaximumRedirects) {
+        if (m_isRedirect) {
+            if (++m_redirectCount > kMaximumRedirects) {
                 Error error(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorHTTPTooManyRedirects,
                             localizedString("Too many redirects"), {}, {},
-                            {{SyncHttp::kFailingURLStringKey, reply_->url().toString()}});
+                            {{SyncHttp::kFailingURLStringKey, m_reply->url().toString()}});
                 cancel();
                 keep->connectionDidFailWithError(this, error);
                 return;
             }
             const WSKURLResponse redirectResponse = currentResponse();
-            HttpRequest proposed = request_.request;
-            proposed.url = reply_->url()
-                               .resolved(QUrl::fromEncoded(reply_->rawHeader("Location")))
+            HttpRequest proposed = m_request.request;
+            proposed.url = m_reply->url()
+                               .resolved(QUrl::fromEncoded(m_reply->rawHeader("Location")))
                                .toString(QUrl::FullyEncoded);
             const std::optional<HttpRequest> next = keep->connectionWillSendRequest(this, proposed, &redirectResponse);
-            if (cancelled_)
+            if (m_cancelled)
                 return;
             if (next) {
                 dropReply();
-                request_.request = *next;
-                if (request_.bodyStream)
-                    request_.bodyStream->reset();
+                m_request.request = *next;
+                if (m_request.bodyStream)
+                    m_request.bodyStream->reset();
                 send();
                 return;
             }
-            isRedirect_ = false; // the redirect response becomes the answer
+            m_isRedirect = false; // the redirect response becomes the answer
         }
         if (!deliverResponse() || !deliverData())
             return;
@@ -361,19 +361,19 @@ private:
         keep->connectionDidFinishLoading(this);
     }
 
-    WSKConnectionRequest request_;
-    std::shared_ptr<WSKURLConnectionDelegate> delegate_;
-    QPointer<QNetworkAccessManager> manager_;
-    QPointer<QNetworkReply> reply_;
-    QAuthenticator *pendingAuthenticator_ = nullptr;
-    bool registered_ = false;
-    bool cancelled_ = false;
-    bool responseDelivered_ = false;
-    bool isRedirect_ = false;
-    bool sawCertificateErrors_ = false;
-    int redirectCount_ = 0;
-    int challengeCount_ = 0;
-    qint64 sentSoFar_ = 0;
+    WSKConnectionRequest m_request;
+    std::shared_ptr<WSKURLConnectionDelegate> m_delegate;
+    QPointer<QNetworkAccessManager> m_manager;
+    QPointer<QNetworkReply> m_reply;
+    QAuthenticator *m_pendingAuthenticator = nullptr;
+    bool m_registered = false;
+    bool m_cancelled = false;
+    bool m_responseDelivered = false;
+    bool m_isRedirect = false;
+    bool m_sawCertificateErrors = false;
+    int m_redirectCount = 0;
+    int m_challengeCount = 0;
+    qint64 m_sentSoFar = 0;
 };
 
 void closeOpenConnections()

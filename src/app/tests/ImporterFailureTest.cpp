@@ -182,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     kLeafhaulErrorDomain, 0, QStringLiteral("Unable to find the notes of the notebook."),
                     QStringLiteral("search index busy"), kPageOne, 2}),
-    [](const ::testing::TestParamInfo<FailureCase> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<FailureCase> &c) { return std::string(c.param.name); });
 
 // ---------------------------------------------------------------- cancels
 
@@ -260,7 +260,7 @@ INSTANTIATE_TEST_SUITE_P(
                    [](FakeNoteStore &ns) {
                        ns.injectFault(QStringLiteral("listNotebooks"), {{"mode", "status"}, {"status", 500}});
                    }}),
-    [](const ::testing::TestParamInfo<CancelCase> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<CancelCase> &c) { return std::string(c.param.name); });
 
 // ------------------------------------------------ Stop, whatever the server
 
@@ -348,7 +348,7 @@ INSTANTIATE_TEST_SUITE_P(
                      ns.injectFault(QStringLiteral("listNotebooks"), {{"mode", "silent"}, {"seconds", 250}});
                  },
                  {}, QStringLiteral("listNotebooks")}),
-    [](const ::testing::TestParamInfo<StopCase> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<StopCase> &c) { return std::string(c.param.name); });
 
 // ---------------------------------------------------------------- old notes
 
@@ -473,7 +473,7 @@ INSTANTIATE_TEST_SUITE_P(
                                               {{"mode", "systemException"}, {"errorCode", 3}});
                            },
                            "fail", {"A", "C1", "alt 1", "alt 2"}}),
-    [](const ::testing::TestParamInfo<SharedNotebookCase> &info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<SharedNotebookCase> &c) { return std::string(c.param.name); });
 
 // ---------------------------------------------------------------- building
 

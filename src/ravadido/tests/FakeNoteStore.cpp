@@ -9,21 +9,21 @@
 
 bool FakeNoteStore::start(const Options &options)
 {
-    tls_ = options.tls;
+    m_tls = options.tls;
     QStringList args;
-    if (tls_) {
+    if (m_tls) {
         const TestCertificateAuthority &ca = TestCertificateAuthority::shared();
         if (!ca.isValid() || !SyncHttp::setExtraCaFile(ca.caCertPath())) {
-            error_ = QStringLiteral("no test CA: ") + ca.errorString();
+            m_error = QStringLiteral("no test CA: ") + ca.errorString();
             return false;
         }
         args += ca.serverArgs();
     }
     if (!options.token.isEmpty())
         args += {QStringLiteral("--token"), options.token};
-    if (!service_.startPython(QStringLiteral(LEAFHAUL_SOURCE_DIR "/src/ravadido/tests/fake_notestore.py"),
+    if (!m_service.startPython(QStringLiteral(LEAFHAUL_SOURCE_DIR "/src/ravadido/tests/fake_notestore.py"),
                               args)) {
-        error_ = service_.errorString();
+        m_error = m_service.errorString();
         return false;
     }
     return true;
@@ -32,8 +32,8 @@ bool FakeNoteStore::start(const Options &options)
 QUrl FakeNoteStore::noteStoreUrl() const
 {
     return QUrl(QStringLiteral("%1://127.0.0.1:%2/ruru/notestore")
-                    .arg(tls_ ? QStringLiteral("https") : QStringLiteral("http"))
-                    .arg(service_.port()));
+                    .arg(m_tls ? QStringLiteral("https") : QStringLiteral("http"))
+                    .arg(m_service.port()));
 }
 
 QJsonValue FakeNoteStore::control(const QByteArray &method, const QString &what, const QJsonObject &body)

@@ -38,10 +38,10 @@ public:
     // Starts the fake; false with errorString() when it does not come up.
     bool start(const Options &options);
     bool start() { return start(Options{}); }
-    void stop() { service_.stop(); }
-    QString errorString() const { return error_; }
+    void stop() { m_service.stop(); }
+    QString errorString() const { return m_error; }
     // The fake's stderr so far (its request log and tracebacks).
-    QString log() { return service_.log(); }
+    QString log() { return m_service.log(); }
 
     // Where the client posts its calls (any path is the NoteStore).
     QUrl noteStoreUrl() const;
@@ -81,7 +81,7 @@ public:
 private:
     QJsonValue control(const QByteArray &method, const QString &what, const QJsonObject &body = {});
 
-    LocalService service_;
-    bool tls_ = false;
-    QString error_;
+    LocalService m_service;
+    bool m_tls = false;
+    QString m_error;
 };

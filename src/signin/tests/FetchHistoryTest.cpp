@@ -69,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CapacityCase{"noBodyCountsNothing", 10, {{-1, 0}, {9, 0}}, {0, 1}, 9},
                     CapacityCase{"leastRecentlyUsedGoesFirst", 100, {{50, 5}, {30, 9}, {40, 0}}, {0, 2}, 90},
                     CapacityCase{"severalGoUntilItFits", 100, {{30, 3}, {30, 2}, {30, 1}, {90, 0}}, {3}, 90}),
-    [](const testing::TestParamInfo<CapacityCase> &info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<CapacityCase> &c) { return std::string(c.param.name); });
 
 TEST(CacheCapacityRule, RefusedBodyStillRemovesTheOldEntry)
 {
@@ -123,8 +123,8 @@ TEST_P(CacheReservationTest, PruneSkipsRecentReservations)
 
 INSTANTIATE_TEST_SUITE_P(ReservationRule, CacheReservationTest,
                          testing::Values(ReservationCase{59, true}, ReservationCase{61, false}),
-                         [](const testing::TestParamInfo<ReservationCase> &info) {
-                             return "reserved" + std::to_string(info.param.reservedSecondsAgo) + "SecondsAgo";
+                         [](const testing::TestParamInfo<ReservationCase> &c) {
+                             return "reserved" + std::to_string(c.param.reservedSecondsAgo) + "SecondsAgo";
                          });
 
 TEST(CacheReservationRule, OnlyReservedEntriesLeftMayExceedTheCapacity)
@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(RecordRule, HistoryRecordTest,
                                          RecordCase{"errorStatus", 404, "\"new\"", true, false, false},
                                          RecordCase{"noETag", 200, nullptr, true, false, false},
                                          RecordCase{"notHTTP", 0, "\"new\"", false, true, false}),
-                         [](const testing::TestParamInfo<RecordCase> &info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<RecordCase> &c) { return std::string(c.param.name); });
 
 TEST(HistoryETagRule, CallersOwnIfNoneMatchDropsTheStoredEntry)
 {

@@ -25,8 +25,8 @@ namespace {
 class FakeConnection : public WSKURLConnection
 {
 public:
-    FakeConnection(WSKConnectionRequest request, std::shared_ptr<WSKURLConnectionDelegate> delegate)
-        : request(std::move(request)), delegate(std::move(delegate))
+    FakeConnection(WSKConnectionRequest sent, std::shared_ptr<WSKURLConnectionDelegate> receiver)
+        : request(std::move(sent)), delegate(std::move(receiver))
     {
     }
 
@@ -268,7 +268,7 @@ INSTANTIATE_TEST_SUITE_P(
                     SchemeCase{"https://a.test/x", "http://b.test/y?q=1", "https://b.test/y?q=1"},
                     SchemeCase{"http://a.test/x", "http://a.test:8080/z", "http://a.test:8080/z"},
                     SchemeCase{"HTTP://a.test/x", "HTTPS://b.test/", "https://b.test/"}),
-    [](const testing::TestParamInfo<SchemeCase> &info) { return caseName({info.param.from, info.param.location}); });
+    [](const testing::TestParamInfo<SchemeCase> &c) { return caseName({c.param.from, c.param.location}); });
 
 TEST_F(FetcherTest, RedirectKeepsMethodBodyAndHeadersAndTakesTheRedirectsValues)
 {
@@ -331,7 +331,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CookieRedirectCase{"otherPort", "http://a.site.test:81/next", "jar=a; wide=all; fresh=1", false},
                     CookieRedirectCase{"toHttps", "https://a.site.test/next", "jar=a; wide=all; fresh=1", false},
                     CookieRedirectCase{"elsewhere", "http://c.example/next", nullptr, false}),
-    [](const testing::TestParamInfo<CookieRedirectCase> &info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<CookieRedirectCase> &c) { return std::string(c.param.name); });
 
 TEST_F(FetcherTest, RetryDoesNotSendTheJarsCookiesTwice)
 {
@@ -464,7 +464,7 @@ INSTANTIATE_TEST_SUITE_P(
                     RetryCase{"blockInsists404", 404, 0, true, false, true},
                     RetryCase{"timedOut", 0, SyncHttp::URLErrorTimedOut, false, true, true},
                     RetryCase{"refused", 0, SyncHttp::URLErrorCannotConnectToHost, false, false, false}),
-    [](const testing::TestParamInfo<RetryCase> &info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<RetryCase> &c) { return std::string(c.param.name); });
 
 TEST_F(FetcherTest, StopDuringTheRetryWaitEndsEverything)
 {
@@ -552,8 +552,8 @@ TEST_P(FetcherMethodTest, PostDataTurnsAGetIntoAPost)
 INSTANTIATE_TEST_SUITE_P(BeginRule, FetcherMethodTest,
                          testing::Values(MethodCase{"GET", nullptr, "POST"}, MethodCase{"PUT", nullptr, "PUT"},
                                          MethodCase{"GET", "PUT", "GET"}, MethodCase{"", "GET", "POST"}),
-                         [](const testing::TestParamInfo<MethodCase> &info) {
-                             return caseName({info.param.method, info.param.override, info.param.sentMethod});
+                         [](const testing::TestParamInfo<MethodCase> &c) {
+                             return caseName({c.param.method, c.param.override, c.param.sentMethod});
                          });
 
 TEST_F(FetcherTest, StopAndDropInsideTheFinishedCallbackAreSafe)
@@ -626,7 +626,7 @@ INSTANTIATE_TEST_SUITE_P(
                     c.respond(302, {}, {{"Location", "http://a.test/again"}});
                 }},
         EndCase{"challengeRefused", [](FakeConnection &c, WSKHTTPFetcher &) { c.challenge(3); }}),
-    [](const testing::TestParamInfo<EndCase> &info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<EndCase> &c) { return std::string(c.param.name); });
 
 TEST_F(FetcherTest, NoCallbackAfterStopEvenWhenTheConnectionGoesOn)
 {

@@ -159,9 +159,10 @@ TEST_P(SignInFlow, EndsOnceWithTheRightOutcome)
         ASSERT_FALSE(flow.page.error) << flow.page.error->toString().toStdString();
         EXPECT_TRUE(flow.auth->canAuthorize());
         EXPECT_TRUE(flow.auth->accessToken().startsWith(QStringLiteral("tok=1:")));
-        if (c.requiresUserEmail)
+        if (c.requiresUserEmail) {
             EXPECT_EQ(flow.auth->userEmail(),
                       QStringLiteral("https://%1/ruru/notestore").arg(flow.provider.host()));
+        }
         EXPECT_EQ(flow.events, (QStringList{"kWSKOAuthFetchStarted request", "kWSKOAuthFetchStopped request",
                                             "kWSKOAuthUserWillSignIn", "kWSKOAuthUserHasSignedIn",
                                             "kWSKOAuthFetchStarted access", "kWSKOAuthFetchStopped access"}));
@@ -176,13 +177,15 @@ TEST_P(SignInFlow, EndsOnceWithTheRightOutcome)
     ASSERT_TRUE(flow.page.error);
     EXPECT_EQ(flow.page.error->domain, c.domain);
     EXPECT_EQ(flow.page.error->code, c.code);
-    if (!c.body.isEmpty())
+    if (!c.body.isEmpty()) {
         EXPECT_EQ(flow.page.error->userInfo.value(QStringLiteral("data")).toByteArray(), c.body);
+    }
     // Neither the request token nor anything else passes for an access token.
     EXPECT_FALSE(flow.auth->canAuthorize());
     EXPECT_TRUE(flow.auth->accessToken().isEmpty());
-    if (c.domain == kOAuthDomain)
+    if (c.domain == kOAuthDomain) {
         EXPECT_FALSE(flow.auth->token().startsWith(QStringLiteral("rt-")));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -200,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
                  kWSKOAuthErrorCodeNoAccessToken, {}, true},
         FlowCase{"AccessTokenReplyWithoutNoteStoreURL", {"access-no-store"}, true, kOAuthDomain,
                  kWSKOAuthErrorCodeNoUserEmail, {}, true}),
-    [](const testing::TestParamInfo<FlowCase> &info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<FlowCase> &c) { return std::string(c.param.name); });
 
 TEST(SignInRequests, CarryScopeAndCallbackOnlyWhereTheyBelong)
 {
@@ -282,16 +285,18 @@ TEST(SignInEnd, CancelMakesNoCallbackEvenWhenThePageIsClosedLater)
         ASSERT_TRUE(flow.start()) << flow.provider.errorString().toStdString();
         flow.page.approve = false;
         flow.signIn->startSigningIn();
-        if (cancelWhilePageShown)
+        if (cancelWhilePageShown) {
             ASSERT_TRUE(waitFor([&] { return !flow.page.shown.isEmpty(); }));
+        }
         flow.signIn->cancelSigningIn();
         EXPECT_TRUE(flow.events.contains(QStringLiteral("kWSKOAuthFetchStopped request")) || cancelWhilePageShown);
         flow.signIn->windowWasClosed();
         settle(500);
         EXPECT_EQ(flow.page.finished, 0) << cancelWhilePageShown;
         EXPECT_FALSE(flow.signIn->isWatchingReachability());
-        if (cancelWhilePageShown)
+        if (cancelWhilePageShown) {
             EXPECT_FALSE(flow.page.shown.last().has_value());
+        }
     }
 }
 

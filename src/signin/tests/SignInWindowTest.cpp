@@ -222,8 +222,9 @@ TEST_F(SignInWindow, KeychainBoxOffOrNoServiceName)
         // without a service name the keychain is left alone.
         std::shared_ptr<WSKOAuthAuthentication> restored = applicationAuth();
         EXPECT_EQ(WSKOAuthKeychainStore::authorizeFromKeychainForName(serviceName, *restored), !withServiceName);
-        if (!withServiceName)
+        if (!withServiceName) {
             EXPECT_EQ(restored->accessToken(), QStringLiteral("tok=1:older"));
+        }
         WSKOAuthKeychainStore::removeParamsFromKeychainForName(serviceName);
     }
 }

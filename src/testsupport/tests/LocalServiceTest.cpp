@@ -84,6 +84,6 @@ INSTANTIATE_TEST_SUITE_P(
         // Started without LocalService: the fake watches its parent itself.
         OrphanCase{"PlainTlsFake", "plain", {LEAFHAUL_SOURCE_DIR "/src/testsupport/tests/idle_fake.py"}},
         OrphanCase{"PlainNoteStoreFake", "plain", {LEAFHAUL_SOURCE_DIR "/src/ravadido/tests/fake_notestore.py"}}),
-    [](const testing::TestParamInfo<OrphanCase> &info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<OrphanCase> &c) { return std::string(c.param.name); });
 
 } // namespace
