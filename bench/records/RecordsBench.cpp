@@ -298,11 +298,13 @@ void BM_Read(benchmark::State &state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * f.bytes.size()));
 }
 
+// clang-format off
 #define RECORDS_BENCH(shape)                                                                      \
     BENCHMARK(BM_Write<Shape::shape, false>)->Name("Write/" #shape "/Generated");                  \
     BENCHMARK(BM_Write<Shape::shape, true>)->Name("Write/" #shape "/Ours");                        \
     BENCHMARK(BM_Read<Shape::shape, false>)->Name("Read/" #shape "/Generated");                    \
     BENCHMARK(BM_Read<Shape::shape, true>)->Name("Read/" #shape "/Ours");
+// clang-format on
 RECORDS_BENCH(RealisticNote)
 RECORDS_BENCH(MetadataNote)
 RECORDS_BENCH(ChunkOfNotes)

@@ -29,9 +29,11 @@ private:
     mutable std::string m_what;
 };
 
+// clang-format off
 #define RURU_USER_EXCEPTION_FIELDS(X)                                                             \
     X(1, errorCode, ErrorCode, codec::EnumI32)                                                    \
     X(2, parameter, Parameter, codec::String)
+// clang-format on
 
 // A fault in the caller's request; error code 9 is an expired
 // authentication token.
@@ -40,28 +42,34 @@ class RURUUserException final : public RecordException
     RAVADIDO_RECORD(RURUUserException, RURU_USER_EXCEPTION_FIELDS)
 };
 
+// clang-format off
 #define RURU_SYSTEM_EXCEPTION_FIELDS(X)                                                           \
     X(1, errorCode, ErrorCode, codec::EnumI32)                                                    \
     X(2, message, Message, codec::String)
+// clang-format on
 
 class RURUSystemException final : public RecordException
 {
     RAVADIDO_RECORD(RURUSystemException, RURU_SYSTEM_EXCEPTION_FIELDS)
 };
 
+// clang-format off
 #define RURU_NOT_FOUND_EXCEPTION_FIELDS(X)                                                        \
     X(1, identifier, Identifier, codec::String)                                                   \
     X(2, key, Key, codec::String)
+// clang-format on
 
 class RURUNotFoundException final : public RecordException
 {
     RAVADIDO_RECORD(RURUNotFoundException, RURU_NOT_FOUND_EXCEPTION_FIELDS)
 };
 
+// clang-format off
 #define RURU_ERRORS_RECORDS(R)                                                                    \
     R(RURUUserException, "RURUUserException", RURU_USER_EXCEPTION_FIELDS)                        \
     R(RURUSystemException, "RURUSystemException", RURU_SYSTEM_EXCEPTION_FIELDS)                   \
     R(RURUNotFoundException, "RURUNotFoundException", RURU_NOT_FOUND_EXCEPTION_FIELDS)
+// clang-format on
 
 // The service's error codes travel as plain integers; nothing is named here.
 class ErrorsConstants

@@ -42,6 +42,7 @@ struct CallArgument
 // methods of RURUNoteStoreClient: `name(args)` which sends and receives,
 // `send_name(args)` and `recv_name()`. Arguments are written as the codec
 // says: a scalar always, an object when it is not nil.
+// clang-format off
 #define RURU_NOTE_STORE_CALLS(X)                                                                  \
     X(getSyncState, RURUGetSyncState_result,                                                      \
       (codec::String, 1, authenticationToken))                                                    \
@@ -226,6 +227,7 @@ struct CallArgument
     X(findRelated, RURUFindRelated_result,                                                        \
       (codec::String, 1, authenticationToken), (codec::Struct<RURURelatedQuery>, 2, query),       \
       (codec::Struct<RURURelatedResultSpec>, 3, resultSpec))
+// clang-format on
 
 // Applies m to each (codec, id, name) triple, separated by commas.
 #define RAVADIDO_CALL_APPLY(m, triple) m triple

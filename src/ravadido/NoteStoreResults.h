@@ -14,12 +14,15 @@
 
 namespace ravadido {
 
+// clang-format off
 #define RURU_NOTE_STORE_RESULTS(R)                                                                 \
     RURU_NOTE_STORE_SYNC_RESULTS(R)                                                                \
     RURU_NOTE_STORE_NOTE_RESULTS(R)                                                                \
     RURU_NOTE_STORE_RESOURCE_RESULTS(R)                                                            \
     RURU_NOTE_STORE_SHARING_RESULTS(R)
+// clang-format on
 
+// clang-format off
 #define RURU_NOTE_STORE_SYNC_RESULTS(R)                                                            \
     R(GetSyncState, codec::Struct<RURUSyncState>, RURUUserException, RURUSystemException)          \
     R(GetSyncStateWithMetrics, codec::Struct<RURUSyncState>,                                       \
@@ -55,6 +58,7 @@ namespace ravadido {
     R(CreateSearch, codec::Struct<RURUSavedSearch>, RURUUserException, RURUSystemException)        \
     R(UpdateSearch, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)     \
     R(ExpungeSearch, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)
+// clang-format on
 
 #define RURU_NOTE_STORE_NOTE_RESULTS(R)                                                            \
     R(FindNotes, codec::Struct<RURUNoteList>,                                                      \

@@ -10,8 +10,10 @@
 #include "Types.h"
 #include "UserStoreTypes.h"
 
+// clang-format off
 #define RAVADIDO_RECORDS(R)                                                                       \
     RURU_TYPES_RECORDS(R)                                                                         \
     RURU_NOTE_STORE_TYPES_RECORDS(R)                                                              \
     RURU_USER_STORE_TYPES_RECORDS(R)                                                              \
     RURU_ERRORS_RECORDS(R)
+// clang-format on

@@ -10,30 +10,39 @@ namespace ravadido {
 
 // ---- Tags, saved searches, application data --------------------------------
 
+// clang-format off
 #define RURU_TAG_FIELDS(X)                                                                        \
     X(1, guid, Guid, codec::String)                                                               \
     X(2, name, Name, codec::String)                                                               \
     X(3, parentGuid, ParentGuid, codec::String)                                                   \
     X(4, updateSequenceNum, UpdateSequenceNum, codec::I32)
+// clang-format on
 
+// clang-format off
 #define RURU_SAVED_SEARCH_FIELDS(X)                                                               \
     X(1, guid, Guid, codec::String)                                                               \
     X(2, name, Name, codec::String)                                                               \
     X(3, query, Query, codec::String)                                                             \
     X(4, format, Format, codec::EnumI32)                                                          \
     X(5, updateSequenceNum, UpdateSequenceNum, codec::I32)
+// clang-format on
 
+// clang-format off
 #define RURU_LAZY_MAP_FIELDS(X)                                                                   \
     X(1, keysOnly, KeysOnly, codec::StringSet)                                                    \
     X(2, fullMap, FullMap, codec::StringMap)
+// clang-format on
 
 // ---- Notes and resources -----------------------------------------------------
 
+// clang-format off
 #define RURU_DATA_FIELDS(X)                                                                       \
     X(1, bodyHash, BodyHash, codec::Binary)                                                       \
     X(2, size, Size, codec::I32)                                                                  \
     X(3, body, Body, codec::Binary)
+// clang-format on
 
+// clang-format off
 #define RURU_RESOURCE_ATTRIBUTES_FIELDS(X)                                                        \
     X(1, sourceURL, SourceURL, codec::String)                                                     \
     X(2, timestamp, Timestamp, codec::I64)                                                        \
@@ -47,7 +56,9 @@ namespace ravadido {
     X(10, fileName, FileName, codec::String)                                                      \
     X(11, attachment, Attachment, codec::Bool)                                                    \
     X(12, applicationData, ApplicationData, codec::Struct<RURULazyMap>)
+// clang-format on
 
+// clang-format off
 #define RURU_RESOURCE_FIELDS(X)                                                                   \
     X(1, guid, Guid, codec::String)                                                               \
     X(2, noteGuid, NoteGuid, codec::String)                                                       \
@@ -61,7 +72,9 @@ namespace ravadido {
     X(11, attributes, Attributes, codec::Struct<RURUResourceAttributes>)                          \
     X(12, updateSequenceNum, UpdateSequenceNum, codec::I32)                                       \
     X(13, alternateData, AlternateData, codec::Struct<RURUData>)
+// clang-format on
 
+// clang-format off
 #define RURU_NOTE_ATTRIBUTES_FIELDS(X)                                                            \
     X(1, subjectDate, SubjectDate, codec::I64)                                                    \
     X(10, latitude, Latitude, codec::Double)                                                      \
@@ -76,7 +89,9 @@ namespace ravadido {
     X(22, contentClass, ContentClass, codec::String)                                              \
     X(23, applicationData, ApplicationData, codec::Struct<RURULazyMap>)                           \
     X(24, lastEditedBy, LastEditedBy, codec::String)
+// clang-format on
 
+// clang-format off
 #define RURU_NOTE_FIELDS(X)                                                                       \
     X(1, guid, Guid, codec::String)                                                               \
     X(2, title, Title, codec::String)                                                             \
@@ -93,16 +108,20 @@ namespace ravadido {
     X(13, resources, Resources, codec::StructList<RURUResource>)                                  \
     X(14, attributes, Attributes, codec::Struct<RURUNoteAttributes>)                              \
     X(15, tagNames, TagNames, codec::StringList)
+// clang-format on
 
 // ---- Notebooks and sharing --------------------------------------------------
 
+// clang-format off
 #define RURU_PUBLISHING_FIELDS(X)                                                                 \
     X(1, uri, Uri, codec::String)                                                                 \
     X(2, order, Order, codec::EnumI32)                                                            \
     X(3, ascending, Ascending, codec::Bool)                                                       \
     X(4, publicDescription, PublicDescription, codec::String)
+// clang-format on
 
 // serviceUpdated (10) is declared, and so written, before ids 8 and 9.
+// clang-format off
 #define RURU_SHARED_NOTEBOOK_FIELDS(X)                                                            \
     X(1, id, Id, codec::I64)                                                                      \
     X(2, userId, UserId, codec::I32)                                                              \
@@ -114,7 +133,9 @@ namespace ravadido {
     X(10, serviceUpdated, ServiceUpdated, codec::I64)                                             \
     X(8, shareKey, ShareKey, codec::String)                                                       \
     X(9, username, Username, codec::String)
+// clang-format on
 
+// clang-format off
 #define RURU_NOTEBOOK_FIELDS(X)                                                                   \
     X(1, guid, Guid, codec::String)                                                               \
     X(2, name, Name, codec::String)                                                               \
@@ -127,7 +148,9 @@ namespace ravadido {
     X(12, stack, Stack, codec::String)                                                            \
     X(13, sharedNotebookIds, SharedNotebookIds, codec::I64List)                                   \
     X(14, sharedNotebooks, SharedNotebooks, codec::StructList<RURUSharedNotebook>)
+// clang-format on
 
+// clang-format off
 #define RURU_LINKED_NOTEBOOK_FIELDS(X)                                                            \
     X(2, shareName, ShareName, codec::String)                                                     \
     X(3, username, Username, codec::String)                                                       \
@@ -138,12 +161,14 @@ namespace ravadido {
     X(8, updateSequenceNum, UpdateSequenceNum, codec::I32)                                        \
     X(9, noteStoreUrl, NoteStoreUrl, codec::String)                                               \
     X(10, webApiUrlPrefix, WebApiUrlPrefix, codec::String)
+// clang-format on
 
 // ---- Users and accounting ----------------------------------------------------
 // The application never looks inside these: they reach it only nested in
 // replies. Ids 8 and 10 of UserAttributes, 15 of Accounting and 5, 8 and 12
 // of User are not used.
 
+// clang-format off
 #define RURU_USER_ATTRIBUTES_FIELDS(X)                                                            \
     X(1, defaultLocationName, DefaultLocationName, codec::String)                                 \
     X(2, defaultLatitude, DefaultLatitude, codec::Double)                                         \
@@ -174,7 +199,9 @@ namespace ravadido {
     X(29, educationalDiscount, EducationalDiscount, codec::Bool)                                  \
     X(30, businessAddress, BusinessAddress, codec::String)                                        \
     X(31, hideSponsorBilling, HideSponsorBilling, codec::Bool)
+// clang-format on
 
+// clang-format off
 #define RURU_ACCOUNTING_FIELDS(X)                                                                 \
     X(1, uploadLimit, UploadLimit, codec::I64)                                                    \
     X(2, uploadLimitEnd, UploadLimitEnd, codec::I64)                                              \
@@ -194,7 +221,9 @@ namespace ravadido {
     X(17, lastRequestedCharge, LastRequestedCharge, codec::I64)                                   \
     X(18, currency, Currency, codec::String)                                                      \
     X(19, unitPrice, UnitPrice, codec::I32)
+// clang-format on
 
+// clang-format off
 #define RURU_USER_FIELDS(X)                                                                       \
     X(1, id, Id, codec::I32)                                                                      \
     X(2, username, Username, codec::String)                                                       \
@@ -209,9 +238,11 @@ namespace ravadido {
     X(14, shardId, ShardId, codec::String)                                                        \
     X(15, attributes, Attributes, codec::Struct<RURUUserAttributes>)                              \
     X(16, accounting, Accounting, codec::Struct<RURUAccounting>)
+// clang-format on
 
 // ---- Ads ---------------------------------------------------------------------------
 
+// clang-format off
 #define RURU_AD_FIELDS(X)                                                                         \
     X(1, id, Id, codec::I32)                                                                      \
     X(2, width, Width, codec::I16)                                                                \
@@ -226,8 +257,10 @@ namespace ravadido {
     X(11, html, Html, codec::String)                                                              \
     X(12, displayFrequency, DisplayFrequency, codec::Double)                                      \
     X(13, openInTrunk, OpenInTrunk, codec::Bool)
+// clang-format on
 
 // The records of this header, each after the records it holds.
+// clang-format off
 #define RURU_TYPES_RECORDS(R)                                                                     \
     R(RURUTag, "Tag", RURU_TAG_FIELDS)                                                            \
     R(RURUSavedSearch, "SavedSearch", RURU_SAVED_SEARCH_FIELDS)                                   \
@@ -245,6 +278,7 @@ namespace ravadido {
     R(RURUAccounting, "Accounting", RURU_ACCOUNTING_FIELDS)                                       \
     R(RURUUser, "User", RURU_USER_FIELDS)                                                         \
     R(RURUAd, "Ad", RURU_AD_FIELDS)
+// clang-format on
 
 RURU_TYPES_RECORDS(RAVADIDO_DECLARE_RECORD)
 
