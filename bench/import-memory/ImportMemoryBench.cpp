@@ -69,8 +69,7 @@ private:
     {
         double now = residentMegabytes();
         double peak = m_peak.load();
-        while (now > peak && !m_peak.compare_exchange_weak(peak, now)) {
-        }
+        while (now > peak && !m_peak.compare_exchange_weak(peak, now)) {}
     }
 
     std::atomic<bool> m_stop{false};
@@ -94,13 +93,13 @@ Site siteOf(int pages)
         for (int e = 0; e < kElementsPerPage; ++e) {
             const QString id = QStringLiteral("p%1e%2").arg(p).arg(e);
             switch (e % 3) {
-            case 0:
-                page.note(id, QStringLiteral("Notiz %1").arg(e), noteText(p, e));
-                break;
+            case 0: page.note(id, QStringLiteral("Notiz %1").arg(e), noteText(p, e)); break;
             case 1:
                 page.list(id, QStringLiteral("Liste %1").arg(e),
-                          {{QStringLiteral("Äpfel"), false}, {QStringLiteral("Brot & Butter"), true},
-                           {QStringLiteral("*Käse*"), false}, {QStringLiteral("Wein"), true}});
+                          {{QStringLiteral("Äpfel"), false},
+                           {QStringLiteral("Brot & Butter"), true},
+                           {QStringLiteral("*Käse*"), false},
+                           {QStringLiteral("Wein"), true}});
                 break;
             default:
                 page.email(id, QStringLiteral("Betreff %1").arg(e),
@@ -176,8 +175,8 @@ void BM_ImportMemory(benchmark::State &state)
     // Growth per page past the first tenth, when the allocator has settled.
     const qsizetype from = afterPage.size() / 10;
     const double perPage = afterPage.size() > from + 1
-        ? (afterPage.last() - afterPage.at(from)) / double(afterPage.size() - 1 - from) * 1024.0
-        : 0.0;
+                               ? (afterPage.last() - afterPage.at(from)) / double(afterPage.size() - 1 - from) * 1024.0
+                               : 0.0;
     state.counters["before_MiB"] = before;
     state.counters["peak_MiB"] = peak;
     state.counters["growth_KiB_per_page"] = perPage;

@@ -52,7 +52,7 @@ namespace {
 
 constexpr int kPages = 50;
 constexpr int kElementsPerPage = 40;
-constexpr int kImagesPerGallery = 4;  // one gallery per page: 200 images
+constexpr int kImagesPerGallery = 4; // one gallery per page: 200 images
 constexpr qint64 kImageSize = 200 * 1000;
 constexpr qint64 kLargeSize = 50 * 1024 * 1024;
 constexpr qint64 kAssetBytes = kPages * kImagesPerGallery * kImageSize + kLargeSize;
@@ -64,14 +64,14 @@ double cpuSeconds()
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 double peakMegabytes()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB on Linux
+    return double(usage.ru_maxrss) / 1024.0; // ru_maxrss is in KiB on Linux
 }
 
 QString noteText(int page, int element)
@@ -126,8 +126,10 @@ QJsonObject benchmarkSite(bool assetsOnly, bool tinyAssets = false)
                 switch (e % 4) {
                 case 0:
                     page.list(id, QStringLiteral("Liste %1").arg(e),
-                              {{QStringLiteral("Äpfel"), false}, {QStringLiteral("Brot & Butter"), true},
-                               {QStringLiteral("*Käse*"), false}, {QStringLiteral("Wein"), true}});
+                              {{QStringLiteral("Äpfel"), false},
+                               {QStringLiteral("Brot & Butter"), true},
+                               {QStringLiteral("*Käse*"), false},
+                               {QStringLiteral("Wein"), true}});
                     break;
                 case 1:
                     page.email(id, QStringLiteral("Betreff %1").arg(e),
@@ -138,15 +140,14 @@ QJsonObject benchmarkSite(bool assetsOnly, bool tinyAssets = false)
                                QStringLiteral("<html><body><p>Grüße &amp; mehr</p>%1</body></html>")
                                    .arg(QStringLiteral("<p>Absatz</p>").repeated(20)));
                     break;
-                default:
-                    page.note(id, QStringLiteral("Notiz %1").arg(e), noteText(p, e));
+                default: page.note(id, QStringLiteral("Notiz %1").arg(e), noteText(p, e));
                 }
             }
         }
         pages.append(page.pageEntry());
     }
-    return QJsonObject{{"sitename", kSite}, {"token", kToken},  {"username", kUser},
-                       {"password", kPassword}, {"pages", pages}, {"generated", generated}};
+    return QJsonObject{{"sitename", kSite},     {"token", kToken}, {"username", kUser},
+                       {"password", kPassword}, {"pages", pages},  {"generated", generated}};
 }
 
 class Recorder : public ImportRun
@@ -198,14 +199,14 @@ struct Fakes
     {
         const QByteArray link = QJsonDocument(QJsonObject{{"rtt_ms", rttMs}, {"mbit", mbit}}).toJson();
         return call(backpack, "POST", QStringLiteral("/_link"), link)
-            && call(noteStore, "POST", QStringLiteral("/_link"), link);
+               && call(noteStore, "POST", QStringLiteral("/_link"), link);
     }
     Traffic traffic()
     {
         Traffic total;
         for (LocalService *s : {&backpack, &noteStore}) {
-            const QJsonObject o = QJsonDocument::fromJson(call(*s, "GET", QStringLiteral("/_link")).value_or("{}"))
-                                      .object();
+            const QJsonObject o =
+                QJsonDocument::fromJson(call(*s, "GET", QStringLiteral("/_link")).value_or("{}")).object();
             total += Traffic{o["requests"].toInteger(), o["connections"].toInteger(), o["bytes"].toInteger()};
         }
         return total;
@@ -279,9 +280,10 @@ double curlBaseline(Fakes &fakes, const std::shared_ptr<TGBackpackAPI> &api, con
 {
     QTemporaryDir dir;
     const QString host = api->accountURL().host();
-    const QStringList common{QStringLiteral("-sS"), QStringLiteral("--fail"), QStringLiteral("--cacert"), caFile,
-                             QStringLiteral("--resolve"),
-                             QStringLiteral("%1:%2:127.0.0.1").arg(host).arg(fakes.backpack.port())};
+    const QStringList common{
+        QStringLiteral("-sS"),       QStringLiteral("--fail"),
+        QStringLiteral("--cacert"),  caFile,
+        QStringLiteral("--resolve"), QStringLiteral("%1:%2:127.0.0.1").arg(host).arg(fakes.backpack.port())};
     QStringList download = common;
     download << QStringLiteral("--cookie") << QStringLiteral("bp_session=ok");
     // No digests: the builder takes them from the files, as it would from
@@ -291,7 +293,8 @@ double curlBaseline(Fakes &fakes, const std::shared_ptr<TGBackpackAPI> &api, con
         QList<DownloadedAsset> paths;
         for (int i = 0; i < kImagesPerGallery; ++i) {
             const QString path = dir.filePath(imageID(p, i) + QStringLiteral(".jpg"));
-            const WidgetRecord widget{{"widgetType", "Image"}, {"backpackID", imageID(p, i)}, {"filename", imageName(i)}};
+            const WidgetRecord widget{
+                {"widgetType", "Image"}, {"backpackID", imageID(p, i)}, {"filename", imageName(i)}};
             download << QStringLiteral("-o") << path
                      << NoteBuilder::assetURLForWidget(widget, api->accountURL()).toString(QUrl::FullyEncoded);
             paths << path;
@@ -300,8 +303,9 @@ double curlBaseline(Fakes &fakes, const std::shared_ptr<TGBackpackAPI> &api, con
     }
     const QString large = dir.filePath(QStringLiteral("large.zip"));
     download << QStringLiteral("-o") << large
-             << NoteBuilder::assetURLForWidget(WidgetRecord{{"widgetType", "Asset"}, {"backpackID", kLargeID}, {"filename", kLargeName}},
-                                               api->accountURL())
+             << NoteBuilder::assetURLForWidget(
+                    WidgetRecord{{"widgetType", "Asset"}, {"backpackID", kLargeID}, {"filename", kLargeName}},
+                    api->accountURL())
                     .toString(QUrl::FullyEncoded);
     const double down = timeCurl(download);
     if (down < 0)
@@ -400,8 +404,8 @@ void BM_ImportLargeAccount(benchmark::State &state)
 
     const int elements = kPages * kElementsPerPage;
     const double lowerBound = double(slow.traffic.requests) * kRttMs / 1000.0
-        + double(slow.traffic.bytes) / (kMbit * 1e6 / 8);
-    const double assetMB = 2.0 * double(kAssetBytes) / 1e6;  // down and up
+                              + double(slow.traffic.bytes) / (kMbit * 1e6 / 8);
+    const double assetMB = 2.0 * double(kAssetBytes) / 1e6; // down and up
     const double importerMBs = assetMB / assets.wall;
     const double curlMBs = curlSeconds > 0 ? assetMB / curlSeconds : 0;
     // The bytes alone: less the same requests carrying one-byte files.
@@ -424,31 +428,30 @@ void BM_ImportLargeAccount(benchmark::State &state)
     state.counters["curl_MBps"] = curlMBs;
     state.counters["asset_bytes_MBps"] = importerBytesMBs;
     state.counters["curl_bytes_MBps"] = curlBytesMBs;
-    std::printf(
-        "\nimport of %d pages x %d elements (%d notes, %d images of %lld bytes, one file of %lld bytes)\n"
-        "  wall time, loopback            %.2f s (importer CPU %.2f s)\n"
-        "  wall time, %.0f ms and %.0f Mbit/s  %.2f s; lower bound %.2f s (%lld requests, %lld connections,\n"
-        "                                 %.1f MB): ratio %.2f (goal <= 1.25: %s)\n"
-        "  importer CPU per element       %.3f ms (goal <= 0.8: %s)\n"
-        "  importer CPU per GB of assets  %.2f s (import of the assets alone, CPU %.2f s)\n"
-        "    the bytes alone              %.2f s (goal <= 4: %s; less the CPU of the one-byte files, %.2f s)\n"
-        "  asset throughput               %.1f MB/s, curl %.1f MB/s: ratio %.2f (goal >= 0.9: %s)\n"
-        "                                 (%.1f MB down and up: importer %.2f s and %lld requests,\n"
-        "                                 curl %.2f s and %d requests)\n"
-        "    the bytes alone              %.1f MB/s, curl %.1f MB/s: ratio %.2f (goal >= 0.9: %s)\n"
-        "                                 (less the same requests with one-byte files: importer %.2f s,\n"
-        "                                 curl %.2f s)\n"
-        "  peak memory                    %.0f MiB (goal <= %.0f MiB: %s; %.0f MiB before the imports)\n",
-        kPages, kElementsPerPage, loopback.widgets, kPages * kImagesPerGallery, kImageSize, kLargeSize,
-        loopback.wall, loopback.cpu, kRttMs, kMbit, slow.wall, lowerBound, slow.traffic.requests,
-        slow.traffic.connections, slow.traffic.bytes / 1e6, slow.wall / lowerBound,
-        met(slow.wall / lowerBound <= 1.25), cpuPerElementMs, met(cpuPerElementMs <= 0.8), cpuPerGB,
-        assets.cpu, bytesCpuPerGB, met(bytesCpuPerGB <= 4), tiny.cpu, importerMBs, curlMBs, curlMBs > 0 ? importerMBs / curlMBs : 0,
-        met(curlMBs > 0 && importerMBs / curlMBs >= 0.9), assetMB, assets.wall, assets.traffic.requests, curlSeconds,
-        kPages * kImagesPerGallery + 1 + kPages + 1, importerBytesMBs,
-        curlBytesMBs, curlBytesMBs > 0 ? importerBytesMBs / curlBytesMBs : 0,
-        met(curlBytesMBs > 0 && importerBytesMBs / curlBytesMBs >= 0.9), tiny.wall, curlTinySeconds, peak,
-        largestMiB + 100, met(peak <= largestMiB + 100), baseline);
+    std::printf("\nimport of %d pages x %d elements (%d notes, %d images of %lld bytes, one file of %lld bytes)\n"
+                "  wall time, loopback            %.2f s (importer CPU %.2f s)\n"
+                "  wall time, %.0f ms and %.0f Mbit/s  %.2f s; lower bound %.2f s (%lld requests, %lld connections,\n"
+                "                                 %.1f MB): ratio %.2f (goal <= 1.25: %s)\n"
+                "  importer CPU per element       %.3f ms (goal <= 0.8: %s)\n"
+                "  importer CPU per GB of assets  %.2f s (import of the assets alone, CPU %.2f s)\n"
+                "    the bytes alone              %.2f s (goal <= 4: %s; less the CPU of the one-byte files, %.2f s)\n"
+                "  asset throughput               %.1f MB/s, curl %.1f MB/s: ratio %.2f (goal >= 0.9: %s)\n"
+                "                                 (%.1f MB down and up: importer %.2f s and %lld requests,\n"
+                "                                 curl %.2f s and %d requests)\n"
+                "    the bytes alone              %.1f MB/s, curl %.1f MB/s: ratio %.2f (goal >= 0.9: %s)\n"
+                "                                 (less the same requests with one-byte files: importer %.2f s,\n"
+                "                                 curl %.2f s)\n"
+                "  peak memory                    %.0f MiB (goal <= %.0f MiB: %s; %.0f MiB before the imports)\n",
+                kPages, kElementsPerPage, loopback.widgets, kPages * kImagesPerGallery, kImageSize, kLargeSize,
+                loopback.wall, loopback.cpu, kRttMs, kMbit, slow.wall, lowerBound, slow.traffic.requests,
+                slow.traffic.connections, slow.traffic.bytes / 1e6, slow.wall / lowerBound,
+                met(slow.wall / lowerBound <= 1.25), cpuPerElementMs, met(cpuPerElementMs <= 0.8), cpuPerGB, assets.cpu,
+                bytesCpuPerGB, met(bytesCpuPerGB <= 4), tiny.cpu, importerMBs, curlMBs,
+                curlMBs > 0 ? importerMBs / curlMBs : 0, met(curlMBs > 0 && importerMBs / curlMBs >= 0.9), assetMB,
+                assets.wall, assets.traffic.requests, curlSeconds, kPages * kImagesPerGallery + 1 + kPages + 1,
+                importerBytesMBs, curlBytesMBs, curlBytesMBs > 0 ? importerBytesMBs / curlBytesMBs : 0,
+                met(curlBytesMBs > 0 && importerBytesMBs / curlBytesMBs >= 0.9), tiny.wall, curlTinySeconds, peak,
+                largestMiB + 100, met(peak <= largestMiB + 100), baseline);
 }
 
 BENCHMARK(BM_ImportLargeAccount)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);

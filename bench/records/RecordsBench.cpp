@@ -109,9 +109,9 @@ std::shared_ptr<RURUNote> ourNote(const NoteShape &shape)
             resource->setDuration(0);
             resource->setActive(true);
             resource->setUpdateSequenceNum(1000 + i);
-            auto ra = std::make_shared<RURUResourceAttributes>("https://example.test/x.png", 1262304000000,
-                                                               52.5, 13.4, 34.0, "Maker", "Model", true, "ocr",
-                                                               "x.png", false, nullptr);
+            auto ra = std::make_shared<RURUResourceAttributes>("https://example.test/x.png", 1262304000000, 52.5, 13.4,
+                                                               34.0, "Maker", "Model", true, "ocr", "x.png", false,
+                                                               nullptr);
             ra->unsetApplicationData();
             resource->setAttributes(ra);
         }
@@ -192,8 +192,7 @@ struct Fixture
     using OurType = Ours;
     using GenType = Gen;
     explicit Fixture(std::shared_ptr<Ours> record)
-        : ours(std::move(record)),
-          bytes(writeOnce([&](TBinaryProtocol &out) { ours->write(out); })),
+        : ours(std::move(record)), bytes(writeOnce([&](TBinaryProtocol &out) { ours->write(out); })),
           generatedRecord(generated<Gen>(bytes))
     {
     }

@@ -109,13 +109,12 @@ double pythonSeconds(benchmark::State &state, const QStringList &texts)
         return -1;
     }
     file.close();
-    const QString script = QStringLiteral(
-        "import sys, time, textile\n"
-        "texts = open(sys.argv[1], encoding='utf-8').read().split('\\0')\n"
-        "start = time.perf_counter()\n"
-        "for text in texts:\n"
-        "    textile.textile(text)\n"
-        "print(time.perf_counter() - start)\n");
+    const QString script = QStringLiteral("import sys, time, textile\n"
+                                          "texts = open(sys.argv[1], encoding='utf-8').read().split('\\0')\n"
+                                          "start = time.perf_counter()\n"
+                                          "for text in texts:\n"
+                                          "    textile.textile(text)\n"
+                                          "print(time.perf_counter() - start)\n");
     double total = 0;
     for (auto _ : state) {
         QProcess python;

@@ -7,9 +7,10 @@
 namespace {
 
 const char *const kWords[] = {
-    "meeting", "project", "budget", "review", "draft", "client", "schedule", "notes", "design", "release",
-    "today", "tomorrow", "please", "check", "the", "and", "with", "for", "about", "update", "team", "plan",
-    "café", "naïve", "résumé", "Zürich", "idea", "list", "follow", "call", "send", "invoice", "week", "goal",
+    "meeting", "project", "budget",   "review", "draft",   "client", "schedule", "notes",  "design",
+    "release", "today",   "tomorrow", "please", "check",   "the",    "and",      "with",   "for",
+    "about",   "update",  "team",     "plan",   "café",    "naïve",  "résumé",   "Zürich", "idea",
+    "list",    "follow",  "call",     "send",   "invoice", "week",   "goal",
 };
 
 class Writer
@@ -110,11 +111,21 @@ struct Hostile
 // Markup characters without their closers, and shapes that make a
 // backtracking engine retry from every position of a long line.
 const Hostile kHostile[] = {
-    {"stars", u"*"},          {"underscores", u"_"},     {"quotes", u"\""},
-    {"brackets", u"["},       {"percents", u"%"},        {"bangs", u"!"},
-    {"word-bracket", u"a["},  {"open-emphasis", u"_a "}, {"link-title", u"\"a("},
-    {"image-alt", u"!a("},    {"styles", u"%{}"},        {"tags", u"<b>"},
-    {"address-body", u"http://a="}, {"bold-words", u"*a* "},  {"link-tails", u"\"a\":....x "},
+    {"stars", u"*"},
+    {"underscores", u"_"},
+    {"quotes", u"\""},
+    {"brackets", u"["},
+    {"percents", u"%"},
+    {"bangs", u"!"},
+    {"word-bracket", u"a["},
+    {"open-emphasis", u"_a "},
+    {"link-title", u"\"a("},
+    {"image-alt", u"!a("},
+    {"styles", u"%{}"},
+    {"tags", u"<b>"},
+    {"address-body", u"http://a="},
+    {"bold-words", u"*a* "},
+    {"link-tails", u"\"a\":....x "},
 };
 
 } // namespace

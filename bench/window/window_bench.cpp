@@ -51,8 +51,8 @@ struct Fixture
 
     Fixture()
     {
-        static const char *words[] = {"Garden", "apple", "Ärger", "zebra", "Notes", "meeting", "Öl", "trip",
-                                      "Budget", "ideas", "écrit", "Recipes"};
+        static const char *words[] = {"Garden", "apple", "Ärger",  "zebra", "Notes", "meeting",
+                                      "Öl",     "trip",  "Budget", "ideas", "écrit", "Recipes"};
         QJsonArray list;
         for (int i = 0; i < kPages; ++i)
             list.append(QJsonObject{{"id", QString::number(1000 + i)},
@@ -61,8 +61,8 @@ struct Fixture
                                                   .arg(QLatin1String(words[(i * 5 + 3) % 12]))
                                                   .arg((i * 7919) % kPages)},
                                     {"scope", "private"}});
-        const QJsonObject site{{"sitename", kSite}, {"token", kToken}, {"username", "u"},
-                               {"password", "p"},   {"pages", list}};
+        const QJsonObject site{
+            {"sitename", kSite}, {"token", kToken}, {"username", "u"}, {"password", "p"}, {"pages", list}};
         if (!backpack.start(site)) {
             std::fprintf(stderr, "fake Backpack: %s\n", qPrintable(backpack.errorString()));
             return;

@@ -99,7 +99,9 @@ void AssetDownloader::ensurePath(const QString &path)
 {
     // An application folder left open by an earlier version is closed.
     const QByteArray application = QFile::encodeName(applicationSupportPath());
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::lstat(application.constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 077))
         ::chmod(application.constData(), 0700);
     // Below the asset folder nothing is followed: a link there would send
@@ -113,8 +115,7 @@ void AssetDownloader::ensurePath(const QString &path)
 
 QString AssetDownloader::applicationSupportPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-           + QStringLiteral("/Leafhaul");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Leafhaul");
 }
 
 QString AssetDownloader::assetsPath()
@@ -138,12 +139,12 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
     // Components of the encoded path, so that an escaped "/" inside a name
     // stays inside that name.
     const QStringList components = url.path(QUrl::FullyEncoded).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    const QString identifier = components.size() >= 3
-        ? safePathComponent(QUrl::fromPercentEncoding(components.at(components.size() - 3).toUtf8()))
-        : QString();
+    const QString identifier = components.size() >= 3 ? safePathComponent(
+                                   QUrl::fromPercentEncoding(components.at(components.size() - 3).toUtf8()))
+                                                      : QString();
     const QString filename = components.isEmpty()
-        ? QString()
-        : safePathComponent(QUrl::fromPercentEncoding(components.last().toUtf8()));
+                                 ? QString()
+                                 : safePathComponent(QUrl::fromPercentEncoding(components.last().toUtf8()));
     if (identifier.isEmpty() || filename.isEmpty()) {
         setErrorSlot(error, urlError(SyncHttp::URLErrorBadURL, localizedString("Unable to start downloading"), url));
         return false;
@@ -151,7 +152,9 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
 
     const QString folder = assetsPath() + QLatin1Char('/') + identifier;
     ensurePath(folder);
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::lstat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         setErrorSlot(error, Error(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorCannotCreateFile,
                                   localizedString("The folder “%1” could not be created.").arg(folder)));
@@ -201,22 +204,23 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
                                                 .arg(filename)
                                                 .arg(kMaxAssetBytes / (1024 * 1024));
         }
-        downloadDidFail(failure ? *failure : urlError(SyncHttp::URLErrorUnknown,
-                                                      localizedString("Unable to start downloading"), url));
+        downloadDidFail(failure
+                            ? *failure
+                            : urlError(SyncHttp::URLErrorUnknown, localizedString("Unable to start downloading"), url));
         return true;
     }
     // An error page, a redirect or the sign-in page is not the asset.
     const bool signInPage = (response->status >= 300 && response->status <= 399 && response->hasHeader("Location")
                              && QUrl(QString::fromUtf8(response->header("Location"))).fileName()
-                                 == QLatin1String("login.html"))
-        || TGBackpackAPI::isLoginPage(*response);
+                                    == QLatin1String("login.html"))
+                            || TGBackpackAPI::isLoginPage(*response);
     if (response->status < 200 || response->status > 299 || signInPage) {
         QFile::remove(m_destinationPath);
-        Error e = urlError(SyncHttp::URLErrorBadServerResponse,
-                           signInPage ? localizedString("Backpack answered the download of %1 with its sign-in page.")
-                                            .arg(filename)
-                                      : localizedString("Backpack returned error code %1.").arg(response->status),
-                           url);
+        Error e = urlError(
+            SyncHttp::URLErrorBadServerResponse,
+            signInPage ? localizedString("Backpack answered the download of %1 with its sign-in page.").arg(filename)
+                       : localizedString("Backpack returned error code %1.").arg(response->status),
+            url);
         e.localizedFailureReason = localizedString("The file %1 could not be downloaded.").arg(filename);
         e.userInfo.insert(QStringLiteral("status"), qlonglong(response->status));
         downloadDidFail(e);

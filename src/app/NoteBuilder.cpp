@@ -72,9 +72,10 @@ std::shared_ptr<RURUData> dataWithBytes(Bytes bytes, const QByteArray &md5 = {})
 {
     auto data = std::make_shared<RURUData>();
     const std::string_view view = bytes.view();
-    const QByteArray digest = !md5.isEmpty() ? md5
-        : QCryptographicHash::hash(QByteArrayView(view.data(), qsizetype(view.size())),
-                                   QCryptographicHash::Md5);
+    const QByteArray digest = !md5.isEmpty()
+                                  ? md5
+                                  : QCryptographicHash::hash(QByteArrayView(view.data(), qsizetype(view.size())),
+                                                             QCryptographicHash::Md5);
     data->setSize(std::int32_t(view.size()));
     data->setBodyHash(Bytes(digest.constData(), std::size_t(digest.size())));
     data->setBody(std::move(bytes));
@@ -106,15 +107,17 @@ std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithContentsOfFile(const Down
 {
     const QString &path = asset.path;
     const auto unreadable = [&](int errnum) {
-        setErrorSlot(error, Error(kLeafhaulErrorDomain, 0,
-                                  localizedString("Unable to read the downloaded file %1.").arg(path),
-                                  QString::fromLocal8Bit(std::strerror(errnum))));
+        setErrorSlot(error,
+                     Error(kLeafhaulErrorDomain, 0, localizedString("Unable to read the downloaded file %1.").arg(path),
+                           QString::fromLocal8Bit(std::strerror(errnum))));
         return nullptr;
     };
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return unreadable(errno);
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int errnum = errno ? errno : EINVAL;
         ::close(fd);
@@ -122,9 +125,8 @@ std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithContentsOfFile(const Down
     }
     if (st.st_size > std::numeric_limits<std::int32_t>::max()) {
         ::close(fd);
-        setErrorSlot(error, Error(kLeafhaulErrorDomain, 0,
-                                  localizedString("The file %1 is too large to attach.")
-                                      .arg(path)));
+        setErrorSlot(error,
+                     Error(kLeafhaulErrorDomain, 0, localizedString("The file %1 is too large to attach.").arg(path)));
         return nullptr;
     }
     const std::size_t size = std::size_t(st.st_size);
@@ -155,18 +157,16 @@ std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithString(const QString &tex
 
 QString NoteBuilder::dataToHex(std::string_view bytes)
 {
-    return QString::fromLatin1(
-        QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size())).toHex());
+    return QString::fromLatin1(QByteArray::fromRawData(bytes.data(), qsizetype(bytes.size())).toHex());
 }
 
 QString NoteBuilder::mimeTypeForPath(const QString &path, OptionalError *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        setErrorSlot(error, Error(kLeafhaulErrorDomain, 0,
-                                  localizedString("Unable to read the downloaded file %1.")
-                                      .arg(path),
-                                  file.errorString()));
+        setErrorSlot(error,
+                     Error(kLeafhaulErrorDomain, 0, localizedString("Unable to read the downloaded file %1.").arg(path),
+                           file.errorString()));
         return QStringLiteral("application/octet-stream");
     }
     if (error)
@@ -174,14 +174,12 @@ QString NoteBuilder::mimeTypeForPath(const QString &path, OptionalError *error)
     const QMimeType type = QMimeDatabase().mimeTypeForFileNameAndData(path, &file);
     // The service takes only names of this shape.
     if (!type.isValid()
-        || !RegExConvenience::isMatchedByRegex(type.name(),
-                                               QStringLiteral("^[A-Za-z]+/[A-Za-z0-9._+-]+$")))
+        || !RegExConvenience::isMatchedByRegex(type.name(), QStringLiteral("^[A-Za-z]+/[A-Za-z0-9._+-]+$")))
         return QStringLiteral("application/octet-stream");
     return type.name();
 }
 
-std::shared_ptr<RURUResource> NoteBuilder::resourceForFile(const DownloadedAsset &file,
-                                                           OptionalError *error)
+std::shared_ptr<RURUResource> NoteBuilder::resourceForFile(const DownloadedAsset &file, OptionalError *error)
 {
     std::shared_ptr<RURUData> data = ravadidoDataWithContentsOfFile(file, error);
     if (!data)
@@ -206,9 +204,10 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForAttachment(const QVariantMap
                                                                OptionalError *error)
 {
     if (files.isEmpty()) {
-        setErrorSlot(error, Error(kLeafhaulErrorDomain, 0,
-                                  localizedString("The file %1 was not downloaded.")
-                                      .arg(stringValue(widget, kWidgetFilenameKey))));
+        setErrorSlot(
+            error,
+            Error(kLeafhaulErrorDomain, 0,
+                  localizedString("The file %1 was not downloaded.").arg(stringValue(widget, kWidgetFilenameKey))));
         return nullptr;
     }
     std::shared_ptr<RURUResource> resource = resourceForFile(files.first(), error);
@@ -224,8 +223,7 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForAttachment(const QVariantMap
 }
 
 std::shared_ptr<RURUNote> NoteBuilder::createNoteForGallery(const QVariantMap &widget,
-                                                            const QList<DownloadedAsset> &files,
-                                                            OptionalError *error)
+                                                            const QList<DownloadedAsset> &files, OptionalError *error)
 {
     auto note = std::make_shared<RURUNote>();
     note->setTitle(utf8(noteTitle(NoteText::fixupNoteTitle(stringValue(widget, "name")))));
@@ -243,8 +241,7 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForGallery(const QVariantMap &w
         content += mediaTag(*resource);
         resources.push_back(std::move(resource));
         const QVariantMap image = images.value(index++).toMap();
-        const QString description =
-            bodyFragment(converter.convert(stringValue(image, "description")));
+        const QString description = bodyFragment(converter.convert(stringValue(image, "description")));
         if (!description.isEmpty())
             content += QStringLiteral("<br/>") + description;
         content += QStringLiteral("<br/><br/>");
@@ -267,8 +264,7 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForEmail(const QVariantMap &wid
         resource->setData(ravadidoDataWithString(body));
         resource->setMime("text/html");
         content += QStringLiteral(R"(<en-media title="%1" type="text/html" hash="%2"/>)")
-                       .arg(NoteText::escapeXmlAttribute(title),
-                            dataToHex(resource->data()->bodyHash()->view()));
+                       .arg(NoteText::escapeXmlAttribute(title), dataToHex(resource->data()->bodyHash()->view()));
         note->setResources(std::vector<std::shared_ptr<RURUResource>>{std::move(resource)});
     } else {
         QString text = NoteText::preprocessNoteText(body);
@@ -290,8 +286,7 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForList(const QVariantMap &widg
     for (const QVariant &value : items) {
         const QVariantMap item = value.toMap();
         const bool completed = item.value(QStringLiteral("completed")).toBool();
-        const QString text =
-            bodyFragment(converter.convert(stringValue(item, "text"), false, true));
+        const QString text = bodyFragment(converter.convert(stringValue(item, "text"), false, true));
         content += QStringLiteral(R"(<en-todo checked="%1"/> %2<br/>)")
                        .arg(completed ? QStringLiteral("true") : QStringLiteral("false"), text);
     }
@@ -308,8 +303,7 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForNote(const QVariantMap &widg
 
     TGTextileConverter converter;
     // A title that starts with a link puts the link's address above the text.
-    const NoteText::HtmlReading titleReading =
-        NoteText::readHtml(converter.convert(rawTitle, false));
+    const NoteText::HtmlReading titleReading = NoteText::readHtml(converter.convert(rawTitle, false));
     QString text = stringValue(widget, "text");
     if (!titleReading.text.isEmpty()) {
         const QString link = titleReading.linkAt(0);
@@ -323,8 +317,7 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForNote(const QVariantMap &widg
 }
 
 std::shared_ptr<RURUNote> NoteBuilder::createNoteForWidget(const QVariantMap &widget,
-                                                           const QList<DownloadedAsset> &files,
-                                                           OptionalError *error)
+                                                           const QList<DownloadedAsset> &files, OptionalError *error)
 {
     const QString type = stringValue(widget, kWidgetTypeKey);
     if (type == QLatin1String("Asset"))
@@ -337,17 +330,15 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForWidget(const QVariantMap &wi
         return createNoteForList(widget);
     if (type == QLatin1String("Note"))
         return createNoteForNote(widget);
-    setErrorSlot(error, Error(kLeafhaulErrorDomain, 0,
-                              localizedString("Unable to import an element of type %1.")
-                                  .arg(type)));
+    setErrorSlot(error,
+                 Error(kLeafhaulErrorDomain, 0, localizedString("Unable to import an element of type %1.").arg(type)));
     return nullptr;
 }
 
 bool NoteBuilder::isAsset(const QVariantMap &widget)
 {
     const QString type = stringValue(widget, kWidgetTypeKey);
-    return type == QLatin1String("Asset") || type == QLatin1String("Gallery")
-        || type == QLatin1String("Image");
+    return type == QLatin1String("Asset") || type == QLatin1String("Gallery") || type == QLatin1String("Image");
 }
 
 QUrl NoteBuilder::assetURLForWidget(const QVariantMap &widget, const QUrl &accountURL)
@@ -356,13 +347,11 @@ QUrl NoteBuilder::assetURLForWidget(const QVariantMap &widget, const QUrl &accou
         return {};
     // Each value is one path segment: '/', '?' and '#' in a file name are
     // escaped instead of splitting or cutting the address.
-    const auto segment = [](const QString &value) {
-        return QUrl::toPercentEncoding(value);
-    };
+    const auto segment = [](const QString &value) { return QUrl::toPercentEncoding(value); };
     QByteArray base = accountURL.toEncoded();
     while (base.endsWith('/'))
         base.chop(1);
-    return QUrl::fromEncoded(base + "/assets/" + segment(stringValue(widget, kWidgetIDKey))
-                                 + "/as/" + segment(stringValue(widget, kWidgetFilenameKey)),
+    return QUrl::fromEncoded(base + "/assets/" + segment(stringValue(widget, kWidgetIDKey)) + "/as/"
+                                 + segment(stringValue(widget, kWidgetFilenameKey)),
                              QUrl::StrictMode);
 }

@@ -36,8 +36,8 @@ public:
     // matches), mapped rather than read: the file must stay as it is while
     // the record lives. nullptr with the error when it cannot be read or is
     // too large for one resource.
-    static std::shared_ptr<ravadido::RURUData> ravadidoDataWithContentsOfFile(
-        const DownloadedAsset &file, OptionalError *error = nullptr);
+    static std::shared_ptr<ravadido::RURUData> ravadidoDataWithContentsOfFile(const DownloadedAsset &file,
+                                                                              OptionalError *error = nullptr);
     static std::shared_ptr<ravadido::RURUData> ravadidoDataWithString(const QString &text);
     // Lower-case hexadecimal, two digits per byte.
     static QString dataToHex(std::string_view bytes);
@@ -49,15 +49,18 @@ public:
     // the order of its images for a gallery. nullptr without an error means
     // cancelled; nullptr with an error means a file could not be attached or
     // the element type has no builder.
-    std::shared_ptr<ravadido::RURUNote> createNoteForAttachment(
-        const QVariantMap &widget, const QList<DownloadedAsset> &files, OptionalError *error = nullptr);
-    std::shared_ptr<ravadido::RURUNote> createNoteForGallery(
-        const QVariantMap &widget, const QList<DownloadedAsset> &files, OptionalError *error = nullptr);
+    std::shared_ptr<ravadido::RURUNote> createNoteForAttachment(const QVariantMap &widget,
+                                                                const QList<DownloadedAsset> &files,
+                                                                OptionalError *error = nullptr);
+    std::shared_ptr<ravadido::RURUNote> createNoteForGallery(const QVariantMap &widget,
+                                                             const QList<DownloadedAsset> &files,
+                                                             OptionalError *error = nullptr);
     std::shared_ptr<ravadido::RURUNote> createNoteForEmail(const QVariantMap &widget);
     std::shared_ptr<ravadido::RURUNote> createNoteForList(const QVariantMap &widget);
     std::shared_ptr<ravadido::RURUNote> createNoteForNote(const QVariantMap &widget);
-    std::shared_ptr<ravadido::RURUNote> createNoteForWidget(
-        const QVariantMap &widget, const QList<DownloadedAsset> &files = {}, OptionalError *error = nullptr);
+    std::shared_ptr<ravadido::RURUNote> createNoteForWidget(const QVariantMap &widget,
+                                                            const QList<DownloadedAsset> &files = {},
+                                                            OptionalError *error = nullptr);
 
     // "Asset", "Gallery" and "Image" records have files to download.
     static bool isAsset(const QVariantMap &widget);
@@ -78,6 +81,5 @@ private:
     qint64 m_untitledCount = 0;
 
     bool stopped() const { return m_isCancelled && m_isCancelled(); }
-    std::shared_ptr<ravadido::RURUResource> resourceForFile(const DownloadedAsset &file,
-                                                            OptionalError *error);
+    std::shared_ptr<ravadido::RURUResource> resourceForFile(const DownloadedAsset &file, OptionalError *error);
 };

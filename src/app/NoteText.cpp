@@ -19,8 +19,7 @@ namespace NoteText {
 namespace {
 
 // Not `&name;`, `&#123;` or `&#x1F;`: a bare ampersand.
-const QString kBareAmpersand =
-    QStringLiteral("&(?!(?:[A-Za-z][A-Za-z0-9]*|#[0-9]+|#[xX][0-9A-Fa-f]+);)");
+const QString kBareAmpersand = QStringLiteral("&(?!(?:[A-Za-z][A-Za-z0-9]*|#[0-9]+|#[xX][0-9A-Fa-f]+);)");
 
 struct RegexRow
 {
@@ -64,10 +63,10 @@ QString fromXml(const xmlChar *text)
 
 bool isBlock(const QByteArray &name)
 {
-    static const char *const blocks[] = {
-        "p", "div", "h1", "h2", "h3", "h4", "h5", "h6", "ul", "ol", "li", "dl", "dt", "dd",
-        "blockquote", "pre", "table", "tr", "hr", "address", "center", "section", "article",
-        "header", "footer", "form", "fieldset"};
+    static const char *const blocks[] = {"p",          "div",     "h1",     "h2",     "h3",   "h4",      "h5",
+                                         "h6",         "ul",      "ol",     "li",     "dl",   "dt",      "dd",
+                                         "blockquote", "pre",     "table",  "tr",     "hr",   "address", "center",
+                                         "section",    "article", "header", "footer", "form", "fieldset"};
     for (const char *block : blocks)
         if (name == block)
             return true;
@@ -92,8 +91,7 @@ public:
             if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) {
                 appendText(fromXml(child->content), href, preformatted);
             } else if (child->type == XML_ELEMENT_NODE) {
-                const QByteArray name =
-                    QByteArray(reinterpret_cast<const char *>(child->name)).toLower();
+                const QByteArray name = QByteArray(reinterpret_cast<const char *>(child->name)).toLower();
                 if (isHidden(name))
                     continue;
                 if (name == "br") {
@@ -142,12 +140,10 @@ private:
             text = raw;
         } else {
             text.reserve(raw.size());
-            bool atBlank = out.isEmpty() || out.endsWith(QLatin1Char(' '))
-                || out.endsWith(QLatin1Char('\n'));
+            bool atBlank = out.isEmpty() || out.endsWith(QLatin1Char(' ')) || out.endsWith(QLatin1Char('\n'));
             for (QChar c : raw) {
-                const bool blank = c == QLatin1Char(' ') || c == QLatin1Char('\t')
-                    || c == QLatin1Char('\n') || c == QLatin1Char('\r')
-                    || c == QLatin1Char('\f');
+                const bool blank = c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n')
+                                   || c == QLatin1Char('\r') || c == QLatin1Char('\f');
                 if (blank) {
                     if (!atBlank)
                         text += QLatin1Char(' ');
@@ -169,8 +165,8 @@ private:
 
 bool isXmlChar(char32_t c)
 {
-    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF)
-        || (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)
+           || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
 QString withoutNonXmlCharacters(const QString &text)
@@ -217,8 +213,7 @@ QString repairedWithHtmlParser(const QString &fragment)
     if (!body)
         return {};
     xmlBuffer *buffer = xmlBufferCreate();
-    xmlSaveCtxt *save =
-        xmlSaveToBuffer(buffer, "UTF-8", XML_SAVE_AS_XML | XML_SAVE_NO_DECL);
+    xmlSaveCtxt *save = xmlSaveToBuffer(buffer, "UTF-8", XML_SAVE_AS_XML | XML_SAVE_NO_DECL);
     for (xmlNode *child = body->children; child; child = child->next)
         xmlSaveTree(save, child);
     xmlSaveClose(save);
@@ -276,7 +271,7 @@ const char kForbiddenElements[] =
 
 struct EnmlRule
 {
-    QHash<QString, QSet<QString>> attributes;  // by element
+    QHash<QString, QSet<QString>> attributes; // by element
     QSet<QString> forbidden;
 
     static const EnmlRule &get()
@@ -319,7 +314,7 @@ bool isAsciiLetter(QChar c)
 bool isTagNameChar(QChar c)
 {
     return isAsciiLetter(c) || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-')
-        || c == QLatin1Char(':') || c == QLatin1Char('_') || c == QLatin1Char('.');
+           || c == QLatin1Char(':') || c == QLatin1Char('_') || c == QLatin1Char('.');
 }
 
 // The '>' that closes a tag whose name ends before `from`, or -1 when
@@ -376,7 +371,8 @@ QString keepEnmlTags(const QString &html)
                 ++j;
         const QString name = html.mid(nameStart, j - nameStart).toLower();
         const bool nameEnds = j < n
-            && (html.at(j).isSpace() || html.at(j) == QLatin1Char('/') || html.at(j) == QLatin1Char('>'));
+                              && (html.at(j).isSpace() || html.at(j) == QLatin1Char('/')
+                                  || html.at(j) == QLatin1Char('>'));
         const qsizetype end = name.isEmpty() || !nameEnds ? -1 : tagEnd(html, j);
         if (end < 0) {
             out += QStringLiteral("&lt;");
@@ -473,8 +469,8 @@ public:
             } else {
                 QString tag = QLatin1Char('<') + name;
                 for (xmlAttr *attribute = child->properties; attribute; attribute = attribute->next)
-                    tag += QStringLiteral(" %1=\"%2\"").arg(qualifiedName(attribute->name, attribute->ns),
-                                                           attributeValue(attribute));
+                    tag += QStringLiteral(" %1=\"%2\"")
+                               .arg(qualifiedName(attribute->name, attribute->ns), attributeValue(attribute));
                 out += escapeXmlText(tag + QLatin1Char('>'));
                 write(child);
                 out += escapeXmlText(QStringLiteral("</") + name + QLatin1Char('>'));
@@ -495,7 +491,7 @@ bool isTrimmable(QChar c)
 {
     const QChar::Category category = c.category();
     return category == QChar::Separator_Space || category == QChar::Separator_Line
-        || category == QChar::Separator_Paragraph || category == QChar::Other_Control;
+           || category == QChar::Separator_Paragraph || category == QChar::Other_Control;
 }
 
 QString trimmedOfSeparators(const QString &text)
@@ -545,9 +541,8 @@ QString entitizeAmpersands(const QString &text)
 
 QString preprocessNoteText(const QString &text)
 {
-    return RegExConvenience::replaceRegex(
-        text, QStringLiteral(R"re(<a href="mailto:(.+?)">(.+?)</a>)re"), QStringLiteral("$1"),
-        RegExConvenience::CaseInsensitive);
+    return RegExConvenience::replaceRegex(text, QStringLiteral(R"re(<a href="mailto:(.+?)">(.+?)</a>)re"),
+                                          QStringLiteral("$1"), RegExConvenience::CaseInsensitive);
 }
 
 QString fixupNoteText(const QString &html)
@@ -557,13 +552,12 @@ QString fixupNoteText(const QString &html)
     text.replace(QStringLiteral(">>"), QStringLiteral(">&gt;"));
     for (const RegexRow &row : kParagraphRows)
         text = RegExConvenience::replaceRegex(text, QString::fromLatin1(row.pattern),
-                            QString::fromLatin1(row.replacement));
+                                              QString::fromLatin1(row.replacement));
     text.replace(QStringLiteral("<br>"), QStringLiteral("<br/>"));
     text = RegExConvenience::replaceRegex(text, QStringLiteral("<input [^><]*>"), QString());
     text.replace(QStringLiteral("<hr>"), QStringLiteral("<hr/>"));
-    text = RegExConvenience::replaceRegex(text,
-                        QStringLiteral(R"re(<iframe\b[^>]*?\ssrc="([^"]*)"[^>]*></iframe>)re"),
-                        QStringLiteral(R"(<a href="$1">$1</a>)"));
+    text = RegExConvenience::replaceRegex(text, QStringLiteral(R"re(<iframe\b[^>]*?\ssrc="([^"]*)"[^>]*></iframe>)re"),
+                                          QStringLiteral(R"(<a href="$1">$1</a>)"));
     return text;
 }
 

@@ -84,8 +84,7 @@ Ravadido::ExceptionText Ravadido::describeException(const std::exception_ptr &ex
     }
 }
 
-Error Ravadido::errorWithRavadidoException(const std::exception_ptr &exception,
-                                           const QString &description)
+Error Ravadido::errorWithRavadidoException(const std::exception_ptr &exception, const QString &description)
 {
     long code = 0;
     try {
@@ -116,8 +115,7 @@ std::exception_ptr Ravadido::guarded(Call &&call, LogLine &&logLine)
     }
 }
 
-Ravadido::NotebookPtr Ravadido::createNotebookWithName(const QString &name, const QString &stack,
-                                                       OptionalError *error)
+Ravadido::NotebookPtr Ravadido::createNotebookWithName(const QString &name, const QString &stack, OptionalError *error)
 {
     NotebookPtr created;
     const std::exception_ptr e = guarded(
@@ -131,8 +129,7 @@ Ravadido::NotebookPtr Ravadido::createNotebookWithName(const QString &name, cons
             return QStringLiteral("Unable to create notebook %1: (%2, %3)").arg(name, t.name, t.reason);
         });
     if (e) {
-        setErrorSlot(error, errorWithRavadidoException(
-                                e, localizedString("Unable to create notebook %1.").arg(name)));
+        setErrorSlot(error, errorWithRavadidoException(e, localizedString("Unable to create notebook %1.").arg(name)));
         return nullptr;
     }
     return created;
@@ -175,9 +172,7 @@ Ravadido::NotePtr Ravadido::createNote(const NotePtr &note, OptionalError *error
 {
     NotePtr created;
     const std::exception_ptr e = guarded(
-        [&](RURUNoteStoreClient &noteStore) {
-            created = noteStore.createNote(m_authToken, note);
-        },
+        [&](RURUNoteStoreClient &noteStore) { created = noteStore.createNote(m_authToken, note); },
         [&](const ExceptionText &t, const std::exception_ptr &) {
             return QStringLiteral("Unable to create note: (%1, %2)").arg(t.name, t.reason);
         });
@@ -193,8 +188,8 @@ Ravadido::NotePtr Ravadido::createNote(const NotePtr &note, OptionalError *error
         if (u.parameterIsSet() && u.parameter()) {
             const QString parameter = qs(*u.parameter());
             if (!parameter.contains(QLatin1Char(' ')))
-                description = localizedString("Something is wrong with the format of %1 in the note '%2'")
-                                  .arg(parameter, title);
+                description =
+                    localizedString("Something is wrong with the format of %1 in the note '%2'").arg(parameter, title);
             else
                 description = QStringLiteral("Something is wrong with the note '%1'. %2").arg(title, parameter);
         }
@@ -222,8 +217,7 @@ std::optional<std::vector<Ravadido::NotePtr>> Ravadido::notesInNotebook(const No
         [&](RURUNoteStoreClient &noteStore) {
             auto filter = std::make_shared<RURUNoteFilter>();
             filter->setNotebookGuid(*notebook->guid());
-            const std::shared_ptr<RURUNoteList> list =
-                noteStore.findNotes(m_authToken, filter, 0, kMaxNotesFound);
+            const std::shared_ptr<RURUNoteList> list = noteStore.findNotes(m_authToken, filter, 0, kMaxNotesFound);
             if (list && list->notesIsSet() && list->notes()) {
                 for (const NotePtr &note : *list->notes()) {
                     if (notes.size() >= std::size_t(kMaxNotesFound))
@@ -248,7 +242,8 @@ std::optional<std::vector<Ravadido::NotePtr>> Ravadido::notesInNotebook(const No
     if (e) {
         // A failed search is a failure of the page: without it the page would
         // be imported a second time beside its old notes.
-        setErrorSlot(error, errorWithRavadidoException(e, localizedString("Unable to find the notes of the notebook.")));
+        setErrorSlot(error,
+                     errorWithRavadidoException(e, localizedString("Unable to find the notes of the notebook.")));
         return std::nullopt;
     }
     return notes;

@@ -38,28 +38,25 @@ public:
     QString authToken() const { return QString::fromStdString(m_authToken); }
 
     // Each returns nothing (false) on failure and fills `error` when given.
-    NotebookPtr createNotebookWithName(const QString &name, const QString &stack,
-                                       OptionalError *error = nullptr);
+    NotebookPtr createNotebookWithName(const QString &name, const QString &stack, OptionalError *error = nullptr);
     // The first listed notebook whose name equals `name` exactly; nullptr
     // without an error when none does.
     NotebookPtr notebookWithName(const QString &name, OptionalError *error = nullptr);
     NotePtr createNote(const NotePtr &note, OptionalError *error = nullptr);
     // At most the first 1000 notes of the notebook.
-    std::optional<std::vector<NotePtr>> notesInNotebook(const NotebookPtr &notebook,
-                                                        OptionalError *error = nullptr);
+    std::optional<std::vector<NotePtr>> notesInNotebook(const NotebookPtr &notebook, OptionalError *error = nullptr);
     bool deleteNote(const NotePtr &note, OptionalError *error = nullptr);
 
     // The error for a caught exception: `description` as the description, the
     // exception's own text as the failure reason.
-    static Error errorWithRavadidoException(const std::exception_ptr &exception,
-                                            const QString &description);
+    static Error errorWithRavadidoException(const std::exception_ptr &exception, const QString &description);
 
     // Name and reason of a caught exception, as the log lines show them.
     struct ExceptionText
     {
         QString name;
-        QString reason;   // the exception's reason ("unknown" for the service's own)
-        QString message;  // the service's message, when it sent one
+        QString reason; // the exception's reason ("unknown" for the service's own)
+        QString message; // the service's message, when it sent one
     };
     static ExceptionText describeException(const std::exception_ptr &exception);
 

@@ -121,9 +121,10 @@ void RavadidoFromBackpackImporter::run()
         callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterWasCancelled(this); });
     } else if (failed) {
         // A step that failed without saying why still ends as a failure.
-        const Error error = recorded ? *recorded
-                                     : errorWithDescription(localizedString("The import stopped before it was complete."),
-                                                            localizedString("Try the import again."));
+        const Error error = recorded
+                                ? *recorded
+                                : errorWithDescription(localizedString("The import stopped before it was complete."),
+                                                       localizedString("Try the import again."));
         callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterDidFailWithError(this, error); });
     } else {
         callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterDidFinish(this); });
@@ -172,8 +173,7 @@ std::optional<DownloadedAsset> RavadidoFromBackpackImporter::downloadAsset(const
                                                                            const BackpackPagePtr &page,
                                                                            OptionalError *error)
 {
-    postStatus(localizedString("downloading %1…").arg(widget.value(kWidgetFilenameKey).toString()), page,
-               true);
+    postStatus(localizedString("downloading %1…").arg(widget.value(kWidgetFilenameKey).toString()), page, true);
     // Nothing of an earlier download may stand in for this one.
     m_downloading = true;
     m_downloadError.reset();
@@ -216,8 +216,9 @@ void RavadidoFromBackpackImporter::assetDownloader(AssetDownloader *, const Erro
     m_downloading = false;
 }
 
-std::optional<QList<DownloadedAsset>> RavadidoFromBackpackImporter::downloadAssetsForWidget(
-    const WidgetRecord &widget, const BackpackPagePtr &page, OptionalError *error)
+std::optional<QList<DownloadedAsset>> RavadidoFromBackpackImporter::downloadAssetsForWidget(const WidgetRecord &widget,
+                                                                                            const BackpackPagePtr &page,
+                                                                                            OptionalError *error)
 {
     const QString type = widget.value(kWidgetTypeKey).toString();
     if (type == QLatin1String("Asset")) {

@@ -50,9 +50,13 @@ public:
 
     virtual void ravadidoImporterWillImportPage(RavadidoFromBackpackImporter *, const BackpackPagePtr &) {}
     virtual void ravadidoImporterDetailStatus(RavadidoFromBackpackImporter *, const QString & /*status*/,
-                                              const BackpackPagePtr &, bool /*uploadingData*/) {}
+                                              const BackpackPagePtr &, bool /*uploadingData*/)
+    {
+    }
     virtual void ravadidoImporterDidImportWidget(RavadidoFromBackpackImporter *, const WidgetRecord &,
-                                                 const BackpackPagePtr &) {}
+                                                 const BackpackPagePtr &)
+    {
+    }
     virtual void ravadidoImporterDidImportPage(RavadidoFromBackpackImporter *, const BackpackPagePtr &) {}
     // Exactly one of the last three ends each import.
     virtual void ravadidoImporterDidFinish(RavadidoFromBackpackImporter *) {}

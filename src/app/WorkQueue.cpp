@@ -151,4 +151,4 @@ bool waitForBackgroundWork(int msecs)
     return pool()->waitForDone(msecs);
 }
 
-}  // namespace WorkQueue
+} // namespace WorkQueue

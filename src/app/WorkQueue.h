@@ -29,4 +29,4 @@ bool isQuitting();
 // Returns true when none is left. For tests and benchmarks.
 bool waitForBackgroundWork(int msecs = -1);
 
-}  // namespace WorkQueue
+} // namespace WorkQueue

@@ -30,4 +30,4 @@ bool isValidSitename(const QString &sitename)
     return true;
 }
 
-}  // namespace BackpackSettings
+} // namespace BackpackSettings

@@ -11,4 +11,4 @@ QString serviceDomain();
 QString signInHost();
 // A site name is one DNS label: letters, digits and inner hyphens, at most 63.
 bool isValidSitename(const QString &sitename);
-}  // namespace BackpackSettings
+} // namespace BackpackSettings

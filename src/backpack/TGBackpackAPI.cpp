@@ -158,7 +158,7 @@ void appendRaw(QString &out, QStringView s, qsizetype from, qsizetype to)
     }
 }
 
-}  // namespace
+} // namespace
 
 TGBackpackAPI::TGBackpackAPI(const QString &sitename, const QString &token, const QString &username,
                              const QString &password)
@@ -166,16 +166,16 @@ TGBackpackAPI::TGBackpackAPI(const QString &sitename, const QString &token, cons
 {
 }
 
-#define TG_PROPERTY(getter, setter, member)                \
-    QString TGBackpackAPI::getter() const                  \
-    {                                                      \
-        std::lock_guard lock(m_mutex);                     \
-        return member;                                     \
-    }                                                      \
-    void TGBackpackAPI::setter(const QString &value)       \
-    {                                                      \
-        std::lock_guard lock(m_mutex);                     \
-        member = value;                                    \
+#define TG_PROPERTY(getter, setter, member)          \
+    QString TGBackpackAPI::getter() const            \
+    {                                                \
+        std::lock_guard lock(m_mutex);               \
+        return member;                               \
+    }                                                \
+    void TGBackpackAPI::setter(const QString &value) \
+    {                                                \
+        std::lock_guard lock(m_mutex);               \
+        member = value;                              \
     }
 TG_PROPERTY(sitename, setSitename, m_sitename)
 TG_PROPERTY(token, setToken, m_token)
@@ -249,30 +249,32 @@ bool TGBackpackAPI::needsBodyForPath(const QString &path, const QString &method)
     return true;
 }
 
-Request TGBackpackAPI::URLRequestForPath(const QString &path, const QString &extraBody,
-                                         const QString &method) const
+Request TGBackpackAPI::URLRequestForPath(const QString &path, const QString &extraBody, const QString &method) const
 {
     Request r;
     const QString site = sitename();
     if (BackpackSettings::isValidSitename(site)) {
-        const QString text = QLatin1String("https://") + site + QLatin1Char('.')
-            + BackpackSettings::serviceDomain() + QLatin1Char('/') + path;
+        const QString text = QLatin1String("https://") + site + QLatin1Char('.') + BackpackSettings::serviceDomain()
+                             + QLatin1Char('/') + path;
         const QUrl url(text, QUrl::StrictMode);
-        if (url.isValid() && url.host() == (site + QLatin1Char('.') + BackpackSettings::serviceDomain().section(QLatin1Char(':'), 0, 0)).toLower())
+        if (url.isValid()
+            && url.host()
+                   == (site + QLatin1Char('.') + BackpackSettings::serviceDomain().section(QLatin1Char(':'), 0, 0))
+                          .toLower())
             r.url = url;
     }
     r.timeoutSeconds = m_policy.requestTimeoutSeconds;
     r.lowSpeedSeconds = m_policy.requestLowSpeedSeconds;
-    r.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray(path == kSessionCreate ? "application/x-www-form-urlencoded"
-                                                               : "application/xml")));
+    r.headers.append(
+        qMakePair(QByteArray("Content-Type"),
+                  QByteArray(path == kSessionCreate ? "application/x-www-form-urlencoded" : "application/xml")));
     r.method = method.isEmpty() ? QByteArray("POST") : method.toUtf8();
     if (needsBodyForPath(path, QString::fromUtf8(r.method))) {
         if (path == kSessionCreate) {
             r.body = extraBody.toUtf8();
         } else {
-            r.body = (QLatin1String("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><token>")
-                      + xmlEscaped(token()) + QLatin1String("</token>") + extraBody
-                      + QLatin1String("</request>"))
+            r.body = (QLatin1String("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><token>") + xmlEscaped(token())
+                      + QLatin1String("</token>") + extraBody + QLatin1String("</request>"))
                          .toUtf8();
         }
     }
@@ -317,7 +319,7 @@ bool TGBackpackAPI::wasDelete(const Request &request)
 int TGBackpackAPI::cleanupXMLAttrInString(QString &text, TextRange range)
 {
     const qsizetype start = range.location + 2;
-    const qsizetype end = range.end() - 1;  // the closing quote
+    const qsizetype end = range.end() - 1; // the closing quote
     if (range.location < 0 || start > end || end > text.size())
         return 0;
     QString value = text.mid(start, end - start);
@@ -403,9 +405,8 @@ TextRange TGBackpackAPI::rangeOfAttributeValueFromString(const QString &text, qs
 
 QString TGBackpackAPI::escapeXMLCharacters(const QString &text)
 {
-    static const QLatin1String entities[] = {QLatin1String("&amp;"), QLatin1String("&lt;"),
-                                             QLatin1String("&gt;"), QLatin1String("&apos;"),
-                                             QLatin1String("&quot;")};
+    static const QLatin1String entities[] = {QLatin1String("&amp;"), QLatin1String("&lt;"), QLatin1String("&gt;"),
+                                             QLatin1String("&apos;"), QLatin1String("&quot;")};
     QString s;
     s.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -430,8 +431,8 @@ QString TGBackpackAPI::escapeXMLCharacters(const QString &text)
 
 Error TGBackpackAPI::createLoginError()
 {
-    return Error(kTGBackpackErrorDomain, TGBackpackLoginError,
-                 localizedString("Leafhaul cannot login to Backpack."), {},
+    return Error(kTGBackpackErrorDomain, TGBackpackLoginError, localizedString("Leafhaul cannot login to Backpack."),
+                 {},
                  localizedString("Make sure your Backpack site name and API key are correct in Leafhaul's "
                                  "account editor (Edit Accounts). Also make sure you can access Backpack "
                                  "normally via a web browser."));
@@ -532,8 +533,7 @@ void TGBackpackAPI::logCookies(const QUrl &url)
 // ---------------------------------------------------------------------------
 // Transport
 
-std::optional<XmlDocument> TGBackpackAPI::request(const QString &path, const QString &extraBody,
-                                                  const QString &method)
+std::optional<XmlDocument> TGBackpackAPI::request(const QString &path, const QString &extraBody, const QString &method)
 {
     int retries = 0;
     for (;;) {
@@ -552,8 +552,7 @@ std::optional<XmlDocument> TGBackpackAPI::request(const QString &path, const QSt
         const std::optional<Response> response = SyncHttp::send(req, &transportFailure);
         if (!response) {
             m_error = transportFailure;
-            if (m_error->is(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorTimedOut)
-                && retries < m_policy.maxRetries) {
+            if (m_error->is(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorTimedOut) && retries < m_policy.maxRetries) {
                 TGQuietLog("Received timeout for %@. Waiting and retrying", req.url);
                 ++retries;
                 if (!waitBeforeRetry(1)) {
@@ -613,7 +612,8 @@ std::optional<XmlDocument> TGBackpackAPI::documentFromResponse(const Request &re
         logMessage(QStringLiteral("Unable to decode Backpack response with UTF-8. Trying Ascii..."));
         text = decodeAscii(body);
         if (!text) {
-            const QString message = QStringLiteral("Unable to decode Backpack API response with UTF-8 or ASCII encoding");
+            const QString message = QStringLiteral(
+                "Unable to decode Backpack API response with UTF-8 or ASCII encoding");
             logMessage(message);
             m_error = unreadableAnswerError(req.url, message);
             return std::nullopt;
@@ -675,9 +675,8 @@ std::optional<XmlDocument> TGBackpackAPI::reminders()
     return request(pathSegment(token()) + QStringLiteral("/reminders.xml"), {}, QStringLiteral("GET"));
 }
 
-std::optional<std::pair<XmlDocument, xmlNodePtr>> TGBackpackAPI::itemWithID(const QString &itemID,
-                                                                           const QString &listID,
-                                                                           const QString &pageID)
+std::optional<std::pair<XmlDocument, xmlNodePtr>>
+TGBackpackAPI::itemWithID(const QString &itemID, const QString &listID, const QString &pageID)
 {
     std::optional<XmlDocument> document = itemsForPage(pageID, listID);
     if (!document)
@@ -743,14 +742,13 @@ bool TGBackpackAPI::writeSucceeded(const std::optional<XmlDocument> &document)
     return recordNotFound();
 }
 
-bool TGBackpackAPI::setCompleted(bool completed, const QString &itemID, const QString &listID,
-                                 const QString &pageID)
+bool TGBackpackAPI::setCompleted(bool completed, const QString &itemID, const QString &listID, const QString &pageID)
 {
     const auto item = itemWithID(itemID, listID, pageID);
     if (!item) {
         if (m_error)
-            return recordNotFound();  // the list could not be read
-        return true;                  // the list was read and the item is gone
+            return recordNotFound(); // the list could not be read
+        return true; // the list was read and the item is gone
     }
     const bool isCompleted = xml::attribute(item->second, "completed") == QStringLiteral("true");
     if (isCompleted == completed)
@@ -759,32 +757,31 @@ bool TGBackpackAPI::setCompleted(bool completed, const QString &itemID, const QS
                                       .arg(pathSegment(pageID), pathSegment(listID), pathSegment(itemID))));
 }
 
-bool TGBackpackAPI::setText(const QString &text, const QString &itemID, const QString &listID,
-                            const QString &pageID)
+bool TGBackpackAPI::setText(const QString &text, const QString &itemID, const QString &listID, const QString &pageID)
 {
     return writeSucceeded(request(QStringLiteral("ws/page/%1/lists/%2/items/update/%3")
                                       .arg(pathSegment(pageID), pathSegment(listID), pathSegment(itemID)),
-                                  QLatin1String("<item><content>") + cdata(text)
-                                      + QLatin1String("</content></item>")));
+                                  QLatin1String("<item><content>") + cdata(text) + QLatin1String("</content></item>")));
 }
 
 bool TGBackpackAPI::updateList(const QString &listID, const QString &name, const QString &pageID)
 {
-    return writeSucceeded(request(QStringLiteral("ws/page/%1/lists/update/%2").arg(pathSegment(pageID), pathSegment(listID)),
-                                  QLatin1String("<list><name>") + escapeXMLCharacters(name)
-                                      + QLatin1String("</name></list>")));
+    return writeSucceeded(
+        request(QStringLiteral("ws/page/%1/lists/update/%2").arg(pathSegment(pageID), pathSegment(listID)),
+                QLatin1String("<list><name>") + escapeXMLCharacters(name) + QLatin1String("</name></list>")));
 }
 
-bool TGBackpackAPI::addItemWithText(const QString &text, bool completed, const QString &pageID,
-                                    const QString &listID, QString *newItemID)
+bool TGBackpackAPI::addItemWithText(const QString &text, bool completed, const QString &pageID, const QString &listID,
+                                    QString *newItemID)
 {
     if (newItemID)
         *newItemID = QString();
     const QString body = QLatin1String("<item><completed>") + QLatin1String(completed ? "true" : "false")
-        + QLatin1String("</completed><content>")
-        + (text.isEmpty() ? QStringLiteral("&nbsp;") : cdata(text)) + QLatin1String("</content></item>");
-    const std::optional<XmlDocument> document =
-        request(QStringLiteral("ws/page/%1/lists/%2/items/add").arg(pathSegment(pageID), pathSegment(listID)), body);
+                         + QLatin1String("</completed><content>")
+                         + (text.isEmpty() ? QStringLiteral("&nbsp;") : cdata(text))
+                         + QLatin1String("</content></item>");
+    const std::optional<XmlDocument> document = request(
+        QStringLiteral("ws/page/%1/lists/%2/items/add").arg(pathSegment(pageID), pathSegment(listID)), body);
     if (document && !m_error) {
         const std::optional<QString> id = xml::attribute(xml::firstElementChild(document->root()), "id");
         if (!id) {
@@ -818,23 +815,23 @@ bool TGBackpackAPI::deleteNote(const QString &noteID, const QString &pageID)
 
 bool TGBackpackAPI::setTitle(const QString &title, const QString &noteID, const QString &pageID)
 {
-    return writeSucceeded(request(QStringLiteral("ws/page/%1/notes/update/%2").arg(pathSegment(pageID), pathSegment(noteID)),
-                                  QLatin1String("<note><title>") + escapeXMLCharacters(title)
-                                      + QLatin1String("</title></note>")));
+    return writeSucceeded(
+        request(QStringLiteral("ws/page/%1/notes/update/%2").arg(pathSegment(pageID), pathSegment(noteID)),
+                QLatin1String("<note><title>") + escapeXMLCharacters(title) + QLatin1String("</title></note>")));
 }
 
 bool TGBackpackAPI::setText(const QString &text, const QString &noteID, const QString &pageID)
 {
-    return writeSucceeded(request(QStringLiteral("ws/page/%1/notes/update/%2").arg(pathSegment(pageID), pathSegment(noteID)),
-                                  QLatin1String("<note><body>") + cdata(bodyAdjustedForBackpack(text))
-                                      + QLatin1String("</body></note>")));
+    return writeSucceeded(request(
+        QStringLiteral("ws/page/%1/notes/update/%2").arg(pathSegment(pageID), pathSegment(noteID)),
+        QLatin1String("<note><body>") + cdata(bodyAdjustedForBackpack(text)) + QLatin1String("</body></note>")));
 }
 
 bool TGBackpackAPI::setTitle(const QString &title, const QString &pageID)
 {
-    return writeSucceeded(request(QStringLiteral("ws/page/%1/update_title").arg(pathSegment(pageID)),
-                                  QLatin1String("<page><title>") + escapeXMLCharacters(title)
-                                      + QLatin1String("</title></page>")));
+    return writeSucceeded(
+        request(QStringLiteral("ws/page/%1/update_title").arg(pathSegment(pageID)),
+                QLatin1String("<page><title>") + escapeXMLCharacters(title) + QLatin1String("</title></page>")));
 }
 
 bool TGBackpackAPI::setTags(const QString &tags, const QString &pageID)
@@ -856,25 +853,25 @@ bool TGBackpackAPI::deletePage(const QString &pageID)
 
 bool TGBackpackAPI::deleteReminder(const QString &reminderID)
 {
-    const bool ok = writeSucceeded(request(
-        QStringLiteral("%1/reminders/%2.xml").arg(pathSegment(token()), pathSegment(reminderID)), {},
-        QStringLiteral("DELETE")));
+    const bool ok = writeSucceeded(
+        request(QStringLiteral("%1/reminders/%2.xml").arg(pathSegment(token()), pathSegment(reminderID)), {},
+                QStringLiteral("DELETE")));
     return ok || (m_error && m_error->code == 500);
 }
 
 bool TGBackpackAPI::setTextForSeparator(const QString &text, const QString &separatorID, const QString &pageID)
 {
-    return writeSucceeded(request(QStringLiteral("pages/%1/separators/%2.xml").arg(pathSegment(pageID), pathSegment(separatorID)),
-                                  QLatin1String("<separator><name>") + escapeXMLCharacters(text)
-                                      + QLatin1String("</name></separator>"),
-                                  QStringLiteral("PUT")));
+    return writeSucceeded(
+        request(QStringLiteral("pages/%1/separators/%2.xml").arg(pathSegment(pageID), pathSegment(separatorID)),
+                QLatin1String("<separator><name>") + escapeXMLCharacters(text) + QLatin1String("</name></separator>"),
+                QStringLiteral("PUT")));
 }
 
 bool TGBackpackAPI::deleteSeparator(const QString &separatorID, const QString &pageID)
 {
-    return writeSucceeded(request(
-        QStringLiteral("pages/%1/separators/%2.xml").arg(pathSegment(pageID), pathSegment(separatorID)), {},
-        QStringLiteral("DELETE")));
+    return writeSucceeded(
+        request(QStringLiteral("pages/%1/separators/%2.xml").arg(pathSegment(pageID), pathSegment(separatorID)), {},
+                QStringLiteral("DELETE")));
 }
 
 bool TGBackpackAPI::login()

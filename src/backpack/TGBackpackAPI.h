@@ -45,8 +45,7 @@ public:
 class TGBackpackAPI
 {
 public:
-    TGBackpackAPI(const QString &sitename, const QString &token, const QString &username,
-                  const QString &password);
+    TGBackpackAPI(const QString &sitename, const QString &token, const QString &username, const QString &password);
 
     QString sitename() const;
     void setSitename(const QString &value);
@@ -83,10 +82,8 @@ public:
     bool isCancelled() const { return m_cancel.load(); }
 
     // ---- transport ----
-    std::optional<XmlDocument> request(const QString &path, const QString &extraBody = {},
-                                       const QString &method = {});
-    SyncHttp::Request URLRequestForPath(const QString &path, const QString &extraBody,
-                                        const QString &method) const;
+    std::optional<XmlDocument> request(const QString &path, const QString &extraBody = {}, const QString &method = {});
+    SyncHttp::Request URLRequestForPath(const QString &path, const QString &extraBody, const QString &method) const;
     bool needsBodyForPath(const QString &path, const QString &method) const;
     void setupCookiesForRequest(SyncHttp::Request &request) const;
     static bool isLoginPage(const SyncHttp::Response &response);
@@ -122,7 +119,7 @@ public:
     std::optional<XmlDocument> reminders();
     // The item element (valid while the returned document lives).
     std::optional<std::pair<XmlDocument, xmlNodePtr>> itemWithID(const QString &itemID, const QString &listID,
-                                                                const QString &pageID);
+                                                                 const QString &pageID);
     bool isAvailable();
 
     // ---- addresses (no request) ----
@@ -139,7 +136,7 @@ public:
     bool deleteList(const QString &listID, const QString &pageID);
     bool deleteNote(const QString &noteID, const QString &pageID);
     bool setTitle(const QString &title, const QString &noteID, const QString &pageID);
-    bool setText(const QString &text, const QString &noteID, const QString &pageID);  // note body
+    bool setText(const QString &text, const QString &noteID, const QString &pageID); // note body
     bool setTitle(const QString &title, const QString &pageID);
     bool setTags(const QString &tags, const QString &pageID);
     bool deleteEmail(const QString &emailID, const QString &pageID);
@@ -168,7 +165,7 @@ private:
     std::optional<XmlDocument> documentFromResponse(const SyncHttp::Request &request,
                                                     const SyncHttp::Response &response);
 
-    mutable std::mutex m_mutex;  // the four string properties
+    mutable std::mutex m_mutex; // the four string properties
     QString m_sitename, m_token, m_username, m_password;
     TGBackpackAPIDelegate *m_delegate = nullptr;
     OptionalError m_error;

@@ -11,16 +11,16 @@ TGBackpackAccount::TGBackpackAccount(const QString &sitename, const QString &API
     setPassword(password);
 }
 
-#define TG_PROPERTY(getter, setter, member)                 \
-    QString TGBackpackAccount::getter() const               \
-    {                                                       \
-        std::lock_guard lock(m_mutex);                      \
-        return member;                                      \
-    }                                                       \
-    void TGBackpackAccount::setter(const QString &value)    \
-    {                                                       \
-        std::lock_guard lock(m_mutex);                      \
-        member = value;                                     \
+#define TG_PROPERTY(getter, setter, member)              \
+    QString TGBackpackAccount::getter() const            \
+    {                                                    \
+        std::lock_guard lock(m_mutex);                   \
+        return member;                                   \
+    }                                                    \
+    void TGBackpackAccount::setter(const QString &value) \
+    {                                                    \
+        std::lock_guard lock(m_mutex);                   \
+        member = value;                                  \
     }
 TG_PROPERTY(sitename, setSitename, m_sitename)
 TG_PROPERTY(APIKey, setAPIKey, m_APIKey)

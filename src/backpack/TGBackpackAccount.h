@@ -9,8 +9,7 @@
 class TGBackpackAccount
 {
 public:
-    TGBackpackAccount(const QString &sitename, const QString &APIKey, const QString &username,
-                      const QString &password);
+    TGBackpackAccount(const QString &sitename, const QString &APIKey, const QString &username, const QString &password);
 
     QString sitename() const;
     void setSitename(const QString &value);

@@ -22,7 +22,7 @@ Error urlError(long code, const QString &description, const QUrl &url)
                  {{SyncHttp::kFailingURLStringKey, url.toString(QUrl::FullyEncoded)}});
 }
 
-}  // namespace
+} // namespace
 
 TGBackpackAssetDownloader::TGBackpackAssetDownloader(std::shared_ptr<TGBackpackAccount> account, QObject *parent)
     : QObject(parent), m_account(std::move(account))
@@ -160,7 +160,7 @@ void TGBackpackAssetDownloader::stopWorker()
 
 void TGBackpackAssetDownloader::cancel()
 {
-    ++m_generation;  // a result already on its way is dropped
+    ++m_generation; // a result already on its way is dropped
     stopWorker();
     removePartialFile();
 }
@@ -188,8 +188,8 @@ void TGBackpackAssetDownloader::downloadURL(const QUrl &url)
     const std::optional<QString> folderName = assetFolderName(url);
     if (!folderName) {
         systemLog(QStringLiteral("Couldn't create download for %1").arg(url.toString()));
-        finishWithError(urlError(SyncHttp::URLErrorBadURL,
-                                 localizedString("The address names no Backpack asset."), url));
+        finishWithError(
+            urlError(SyncHttp::URLErrorBadURL, localizedString("The address names no Backpack asset."), url));
         return;
     }
     const QString folder = QDir(assetsPath()).filePath(*folderName);
@@ -220,7 +220,8 @@ void TGBackpackAssetDownloader::downloadURL(const QUrl &url)
         Outcome outcome;
         outcome.response = SyncHttp::send(request, &outcome.error);
         QMetaObject::invokeMethod(
-            this, [this, generation, outcome, tempPath, folder] { downloadEnded(generation, outcome, tempPath, folder); },
+            this,
+            [this, generation, outcome, tempPath, folder] { downloadEnded(generation, outcome, tempPath, folder); },
             Qt::QueuedConnection);
     });
 }
@@ -235,7 +236,7 @@ void TGBackpackAssetDownloader::downloadEnded(quint64 generation, const Outcome 
     if (m_worker.joinable())
         m_worker.join();
     m_downloading = false;
-    m_tempPath.clear();  // from here on the outcome's own steps remove it
+    m_tempPath.clear(); // from here on the outcome's own steps remove it
     if (!outcome.response) {
         QFile::remove(tempPath);
         didFailWithError(outcome.error.value_or(urlError(SyncHttp::URLErrorUnknown, QString(), m_requestURL)));
@@ -275,12 +276,14 @@ void TGBackpackAssetDownloader::didFinish(const QString &tempPath, const QString
     // An error page, a redirect or the sign-in page is no asset: keep it
     // out of the folder.
     const bool signInPage = TGBackpackAPI::isLoginPage(response)
-        || QUrl(QString::fromUtf8(response.header("Location"))).fileName() == QLatin1String("login.html");
+                            || QUrl(QString::fromUtf8(response.header("Location"))).fileName()
+                                   == QLatin1String("login.html");
     if (response.status < 200 || response.status > 299 || signInPage) {
         QFile::remove(tempPath);
-        QString description = signInPage ? localizedString("Backpack answered the download of %1 with its sign-in page.")
-                                               .arg(m_requestURL.fileName())
-                                         : localizedString("Backpack returned error code %d.");
+        QString description = signInPage
+                                  ? localizedString("Backpack answered the download of %1 with its sign-in page.")
+                                        .arg(m_requestURL.fileName())
+                                  : localizedString("Backpack returned error code %d.");
         description.replace(QLatin1String("%d"), QString::number(response.status));
         Error e = urlError(SyncHttp::URLErrorBadServerResponse, description, m_requestURL);
         e.localizedFailureReason = localizedString("The file %1 could not be downloaded.").arg(m_requestURL.fileName());

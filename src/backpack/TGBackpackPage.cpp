@@ -22,7 +22,7 @@ void insertDate(WidgetRecord &r, xmlNodePtr node)
         r.insert(QStringLiteral("createdAt"), *date);
 }
 
-}  // namespace
+} // namespace
 
 TGBackpackPage::TGBackpackPage(const QString &backpackID, const QString &title, const QString &scope)
 {

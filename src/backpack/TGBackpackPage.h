@@ -97,6 +97,5 @@ private:
     QString m_backpackID, m_title, m_scope;
     XmlDocument m_contents;
     QVariantList m_tags;
-    std::optional<QList<WidgetRecord>> m_attachments, m_emails, m_galleries, m_lists, m_notes, m_dividers,
-        m_pageLinks;
+    std::optional<QList<WidgetRecord>> m_attachments, m_emails, m_galleries, m_lists, m_notes, m_dividers, m_pageLinks;
 };

@@ -39,7 +39,7 @@ Error errorFrom(const xmlError *e, const char *fallback)
     return Error(kXMLParserErrorDomain, e->code, message, {}, {}, info);
 }
 
-}  // namespace
+} // namespace
 
 std::optional<XmlDocument> XmlDocument::parse(const QByteArray &utf8, OptionalError *error)
 {
@@ -168,4 +168,4 @@ xmlNodePtr firstElementChild(xmlNodePtr node)
     return nullptr;
 }
 
-}  // namespace xml
+} // namespace xml

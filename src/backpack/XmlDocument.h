@@ -52,4 +52,4 @@ std::optional<QString> attribute(xmlNodePtr node, const char *name);
 QString textContent(xmlNodePtr node);
 // The first child that is an element, or null.
 xmlNodePtr firstElementChild(xmlNodePtr node);
-}  // namespace xml
+} // namespace xml

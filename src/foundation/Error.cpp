@@ -4,11 +4,8 @@
 
 Error::Error(QString errorDomain, long errorCode, QString description, QString failureReason,
              QString recoverySuggestion, QVariantMap info)
-    : domain(std::move(errorDomain)),
-      code(errorCode),
-      localizedDescription(std::move(description)),
-      localizedFailureReason(std::move(failureReason)),
-      localizedRecoverySuggestion(std::move(recoverySuggestion)),
+    : domain(std::move(errorDomain)), code(errorCode), localizedDescription(std::move(description)),
+      localizedFailureReason(std::move(failureReason)), localizedRecoverySuggestion(std::move(recoverySuggestion)),
       userInfo(std::move(info))
 {
 }

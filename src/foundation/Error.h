@@ -23,10 +23,7 @@ struct Error
     Error(QString domain, long code, QString description = {}, QString failureReason = {},
           QString recoverySuggestion = {}, QVariantMap userInfo = {});
 
-    bool is(const QString &otherDomain, long otherCode) const
-    {
-        return domain == otherDomain && code == otherCode;
-    }
+    bool is(const QString &otherDomain, long otherCode) const { return domain == otherDomain && code == otherCode; }
 
     // One line for logs: "domain code: description (reason)".
     QString toString() const;

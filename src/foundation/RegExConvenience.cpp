@@ -12,8 +12,7 @@ namespace {
 // A read-only ICU view of the QString's buffer; no copy.
 icu::UnicodeString view(const QString &text)
 {
-    return icu::UnicodeString(false, reinterpret_cast<const UChar *>(text.utf16()),
-                              static_cast<int32_t>(text.size()));
+    return icu::UnicodeString(false, reinterpret_cast<const UChar *>(text.utf16()), static_cast<int32_t>(text.size()));
 }
 
 QString toQString(const icu::UnicodeString &s)
@@ -56,8 +55,7 @@ Regex::Regex(const QString &pattern, Options options) : m_source(pattern)
 {
     UParseError parseError;
     UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::RegexPattern> compiled(
-        icu::RegexPattern::compile(view(pattern), options, parseError, status));
+    std::unique_ptr<icu::RegexPattern> compiled(icu::RegexPattern::compile(view(pattern), options, parseError, status));
     if (U_FAILURE(status)) {
         m_error = QString::fromLatin1(u_errorName(status)) + QStringLiteral(" at offset ")
                   + QString::number(parseError.offset);
@@ -84,7 +82,7 @@ QString Regex::replace(const QString &text, const QString &replacementTemplate) 
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<icu::RegexMatcher> m(m_pattern->matcher(input, status));
     if (U_FAILURE(status) || !m->find(status) || U_FAILURE(status))
-        return text;  // nothing to replace: hand back the shared original
+        return text; // nothing to replace: hand back the shared original
     m->reset();
     const icu::UnicodeString result = m->replaceAll(view(replacementTemplate), status);
     if (U_FAILURE(status))
@@ -110,8 +108,7 @@ std::optional<RegexMatch> Regex::firstMatch(const QString &text, qsizetype from)
 QList<RegexMatch> Regex::matches(const QString &text, TextRange range) const
 {
     QList<RegexMatch> result;
-    if (!m_pattern || !fitsIcu(text) || range.location < 0 || range.length < 0
-        || range.end() > text.size())
+    if (!m_pattern || !fitsIcu(text) || range.location < 0 || range.length < 0 || range.end() > text.size())
         return result;
     const icu::UnicodeString input = view(text);
     UErrorCode status = U_ZERO_ERROR;
@@ -174,8 +171,7 @@ Regex regex(const QString &pattern, Options options)
     return *c.compiled.insert(key, std::move(fresh));
 }
 
-QString replaceRegex(const QString &text, const QString &pattern, const QString &replacementTemplate,
-                     Options options)
+QString replaceRegex(const QString &text, const QString &pattern, const QString &replacementTemplate, Options options)
 {
     return regex(pattern, options).replace(text, replacementTemplate);
 }
@@ -185,8 +181,7 @@ bool isMatchedByRegex(const QString &text, const QString &pattern, Options optio
     return regex(pattern, options).isMatched(text);
 }
 
-QList<RegexMatch> arrayOfCaptureComponentsMatchedByRegex(const QString &text, const QString &pattern,
-                                                         TextRange range)
+QList<RegexMatch> arrayOfCaptureComponentsMatchedByRegex(const QString &text, const QString &pattern, TextRange range)
 {
     return regex(pattern, MultiLine | FreeSpacing).matches(text, range);
 }

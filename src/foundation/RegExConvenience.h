@@ -26,7 +26,7 @@ enum Option : std::uint32_t {
     CaseInsensitive = UREGEX_CASE_INSENSITIVE,
     FreeSpacing = UREGEX_COMMENTS, // white space and #-comments in the pattern
     DotMatchesAll = UREGEX_DOTALL,
-    MultiLine = UREGEX_MULTILINE,  // ^ and $ at every line break
+    MultiLine = UREGEX_MULTILINE, // ^ and $ at every line break
 };
 using Options = std::uint32_t;
 
@@ -75,8 +75,7 @@ QString replaceRegex(const QString &text, const QString &pattern, const QString 
 bool isMatchedByRegex(const QString &text, const QString &pattern, Options options = NoOptions);
 // Matches with "^"/"$" at every line break and free spacing allowed in the
 // pattern; a pattern that does not compile gives no matches.
-QList<RegexMatch> arrayOfCaptureComponentsMatchedByRegex(const QString &text, const QString &pattern,
-                                                         TextRange range);
+QList<RegexMatch> arrayOfCaptureComponentsMatchedByRegex(const QString &text, const QString &pattern, TextRange range);
 QList<RegexMatch> arrayOfCaptureComponentsMatchedByRegex(const QString &text, const QString &pattern);
 
 } // namespace RegExConvenience

@@ -76,10 +76,7 @@ struct Global
     {
         static_cast<Global *>(user)->locks[data].lock();
     }
-    static void unlock(CURL *, curl_lock_data data, void *user)
-    {
-        static_cast<Global *>(user)->locks[data].unlock();
-    }
+    static void unlock(CURL *, curl_lock_data data, void *user) { static_cast<Global *>(user)->locks[data].unlock(); }
 };
 
 Global &global()
@@ -160,7 +157,8 @@ private:
 QByteArray originOf(const QUrl &url)
 {
     return url.scheme().toLower().toUtf8() + "://" + url.host().toLower().toUtf8() + ':'
-        + QByteArray::number(url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80));
+           + QByteArray::number(
+               url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80));
 }
 
 QByteArray partialPrefix(const QFileInfo &destination)
@@ -204,7 +202,7 @@ public:
         }
         if (m_fd < 0) {
             QByteArray pattern = folder + '/' + prefix + "XXXXXX";
-            m_fd = ::mkostemp(pattern.data(), O_CLOEXEC);  // mode 0600
+            m_fd = ::mkostemp(pattern.data(), O_CLOEXEC); // mode 0600
             if (m_fd < 0) {
                 m_errno = errno;
                 return;
@@ -283,7 +281,9 @@ private:
             ::close(fd);
             return;
         }
-        struct stat st{};
+        struct stat st
+        {
+        };
         if (m_fd >= 0 || ::fstat(fd, &st) != 0 || !isOwnPlainFile(st) || ::fchmod(fd, 0600) != 0) {
             ::unlink(path.constData());
             ::close(fd);
@@ -330,14 +330,12 @@ X509_STORE *newTrustStore(const QString &extraCaPath)
         return nullptr;
     const QByteArray system = QFile::encodeName(systemBundlePath());
     X509_STORE_load_file(store, system.constData());
-    if (!extraCaPath.isEmpty()
-        && X509_STORE_load_file(store, QFile::encodeName(extraCaPath).constData()) != 1) {
+    if (!extraCaPath.isEmpty() && X509_STORE_load_file(store, QFile::encodeName(extraCaPath).constData()) != 1) {
         X509_STORE_free(store);
         return nullptr;
     }
     return store;
 }
-
 
 CURLcode useTrustStore(CURL *, void *sslContext, void *store)
 {
@@ -542,24 +540,18 @@ QString describe(long code)
     case URLErrorBadURL: return localizedString("The URL is not valid.");
     case URLErrorTimedOut: return localizedString("The request timed out.");
     case URLErrorUnsupportedURL: return localizedString("The URL's scheme is not supported.");
-    case URLErrorCannotFindHost:
-        return localizedString("A server with the specified host name could not be found.");
+    case URLErrorCannotFindHost: return localizedString("A server with the specified host name could not be found.");
     case URLErrorCannotConnectToHost: return localizedString("Could not connect to the server.");
     case URLErrorNetworkConnectionLost: return localizedString("The network connection was lost.");
     case URLErrorHTTPTooManyRedirects: return localizedString("Too many HTTP redirects.");
-    case URLErrorNotConnectedToInternet:
-        return localizedString("The Internet connection appears to be offline.");
+    case URLErrorNotConnectedToInternet: return localizedString("The Internet connection appears to be offline.");
     case URLErrorBadServerResponse: return localizedString("The server returned a bad response.");
     case URLErrorCannotDecodeRawData:
     case URLErrorCannotDecodeContentData: return localizedString("The server's data could not be decoded.");
-    case URLErrorCannotParseResponse:
-        return localizedString("The server's response could not be parsed.");
-    case URLErrorSecureConnectionFailed:
-        return localizedString("A secure connection to the server cannot be made.");
-    case URLErrorServerCertificateUntrusted:
-        return localizedString("The certificate of this server is not trusted.");
-    case URLErrorClientCertificateRequired:
-        return localizedString("The server requires a client certificate.");
+    case URLErrorCannotParseResponse: return localizedString("The server's response could not be parsed.");
+    case URLErrorSecureConnectionFailed: return localizedString("A secure connection to the server cannot be made.");
+    case URLErrorServerCertificateUntrusted: return localizedString("The certificate of this server is not trusted.");
+    case URLErrorClientCertificateRequired: return localizedString("The server requires a client certificate.");
     case URLErrorCannotCreateFile: return localizedString("The download file could not be created.");
     case URLErrorCannotWriteToFile: return localizedString("The download file could not be written.");
     default: return localizedString("An unknown error occurred.");
@@ -612,7 +604,7 @@ QByteArray unquote(QByteArray value)
     return value;
 }
 
-}  // namespace
+} // namespace
 
 Error transportError(int curlCode, long osErrno, const QUrl &url, const QString &detail)
 {
@@ -894,8 +886,7 @@ private:
     {
         long newConnections = 0;
         return result == CURLE_SEND_ERROR && !m_request.sendAtMostOnce && !m_transfer.answered
-            && curl_easy_getinfo(m_curl, CURLINFO_NUM_CONNECTS, &newConnections) == CURLE_OK
-            && newConnections == 0;
+               && curl_easy_getinfo(m_curl, CURLINFO_NUM_CONNECTS, &newConnections) == CURLE_OK && newConnections == 0;
     }
 
     const Request &m_request;
@@ -907,7 +898,7 @@ private:
     char m_errorText[CURL_ERROR_SIZE] = {};
 };
 
-}  // namespace
+} // namespace
 
 std::optional<Response> send(const Request &request, OptionalError *error)
 {
@@ -955,7 +946,9 @@ void removePartialDownloads()
 bool setAsideForDownload(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::lstat(name.constData(), &st) != 0)
         return errno == ENOENT;
     if (!isOwnPlainFile(st))
@@ -963,7 +956,7 @@ bool setAsideForDownload(const QString &path)
     Global &g = global();
     std::lock_guard lock(g.partialMutex);
     QByteArray spare = QFile::encodeName(QFileInfo(path).absolutePath()) + '/' + partialPrefix(QFileInfo(path))
-        + "XXXXXX";
+                       + "XXXXXX";
     const int fd = ::mkostemp(spare.data(), O_CLOEXEC);
     if (fd < 0)
         return ::unlink(name.constData()) == 0;
@@ -989,7 +982,9 @@ bool makePrivateFolder(const QString &path, const QString &root)
             if (level == QLatin1String("."))
                 continue;
             at += '/' + QFile::encodeName(level);
-            struct stat st{};
+            struct stat st
+            {
+            };
             if (::lstat(at.constData(), &st) == 0 && S_ISLNK(st.st_mode) && ::unlink(at.constData()) != 0)
                 return false;
             if (::mkdir(at.constData(), 0700) != 0 && errno != EEXIST)
@@ -1020,7 +1015,7 @@ bool setExtraCaFile(const QString &path)
     std::lock_guard lock(g.caMutex);
     g.extraCaPath = path;
     if (g.trustStore)
-        X509_STORE_free(g.trustStore);  // requests under way keep their own reference
+        X509_STORE_free(g.trustStore); // requests under way keep their own reference
     g.trustStore = store;
     return true;
 }
@@ -1074,8 +1069,8 @@ QByteArray cookieLine(const Cookie &c, qint64 expires)
 {
     const QByteArray domain = (c.includeSubdomains ? "." : "") + c.domain.toUtf8();
     return domain + '\t' + (c.includeSubdomains ? "TRUE" : "FALSE") + '\t' + c.path.toUtf8() + '\t'
-        + (c.secure ? "TRUE" : "FALSE") + '\t' + QByteArray::number(expires) + '\t'
-        + c.name.toUtf8() + '\t' + c.value.toUtf8();
+           + (c.secure ? "TRUE" : "FALSE") + '\t' + QByteArray::number(expires) + '\t' + c.name.toUtf8() + '\t'
+           + c.value.toUtf8();
 }
 
 void cookieCommand(const QByteArray &command)
@@ -1088,7 +1083,7 @@ void cookieCommand(const QByteArray &command)
     curl_easy_setopt(h.curl, CURLOPT_COOKIELIST, command.constData());
 }
 
-}  // namespace
+} // namespace
 
 QList<Cookie> allCookies()
 {
@@ -1118,11 +1113,11 @@ QList<Cookie> cookiesForUrl(const QUrl &url)
     QList<Cookie> matching;
     for (const Cookie &c : allCookies()) {
         const QString domain = c.domain.toLower();
-        const bool domainMatches = host == domain
-            || (c.includeSubdomains && host.endsWith(QLatin1Char('.') + domain));
+        const bool domainMatches = host == domain || (c.includeSubdomains && host.endsWith(QLatin1Char('.') + domain));
         const bool pathMatches = path == c.path
-            || (path.startsWith(c.path)
-                && (c.path.endsWith(QLatin1Char('/')) || path.at(c.path.size()) == QLatin1Char('/')));
+                                 || (path.startsWith(c.path)
+                                     && (c.path.endsWith(QLatin1Char('/'))
+                                         || path.at(c.path.size()) == QLatin1Char('/')));
         if (domainMatches && pathMatches && (!c.secure || https))
             matching.append(c);
     }
@@ -1140,4 +1135,4 @@ void clearCookies()
     cookieCommand("ALL");
 }
 
-}  // namespace SyncHttp
+} // namespace SyncHttp

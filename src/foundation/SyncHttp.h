@@ -57,7 +57,7 @@ struct Request
     QByteArray method = "GET";
     QUrl url;
     HeaderList headers;
-    QByteArray body;  // sent when non-empty or when the method is POST/PUT
+    QByteArray body; // sent when non-empty or when the method is POST/PUT
     // When non-empty, the body instead: these pieces one after the other, sent
     // without a copy; they must stay valid until send() returns.
     std::vector<std::string_view> bodyPieces;
@@ -93,11 +93,11 @@ struct Request
 struct Response
 {
     long status = 0;
-    HeaderList headers;  // of the final answer, in arrival order
-    QByteArray body;     // empty when streamed to Request::downloadPath
-    QUrl url;            // the final URL, after redirects
+    HeaderList headers; // of the final answer, in arrival order
+    QByteArray body; // empty when streamed to Request::downloadPath
+    QUrl url; // the final URL, after redirects
     qint64 bodySize = 0; // bytes received, also when streamed to a file
-    QByteArray md5;      // of the body, when Request::hashBody asked for it
+    QByteArray md5; // of the body, when Request::hashBody asked for it
 
     // Value of the last header of that name (case-insensitive), or a null array.
     QByteArray header(const QByteArray &name) const;
@@ -122,11 +122,11 @@ struct Cookie
 {
     QString name;
     QString value;
-    QString domain;      // without a leading dot
+    QString domain; // without a leading dot
     bool includeSubdomains = false;
     QString path;
     bool secure = false;
-    qint64 expires = 0;  // Unix time; 0 for a session cookie
+    qint64 expires = 0; // Unix time; 0 for a session cookie
 
     QVariantMap properties() const;
 };
@@ -186,4 +186,4 @@ bool makePrivateFolder(const QString &path, const QString &root = {});
 // 0 when none). Exposed so the mapping can be checked without a network.
 Error transportError(int curlCode, long osErrno, const QUrl &url, const QString &detail = {});
 
-}  // namespace SyncHttp
+} // namespace SyncHttp

@@ -7,7 +7,7 @@
 namespace {
 std::mutex observerMutex;
 std::function<void(const QString &)> observer;
-}  // namespace
+} // namespace
 
 void systemLog(const QString &line)
 {

@@ -21,11 +21,15 @@ bool isEmpty(const QString &string)
 bool isWhitespaceOrNewline(char16_t c)
 {
     switch (c) {
-    case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x85:
-    case 0x2028: case 0x2029:
-        return true;
-    default:
-        return QChar::category(char32_t(c)) == QChar::Separator_Space;
+    case 0x09:
+    case 0x0A:
+    case 0x0B:
+    case 0x0C:
+    case 0x0D:
+    case 0x85:
+    case 0x2028:
+    case 0x2029: return true;
+    default: return QChar::category(char32_t(c)) == QChar::Separator_Space;
     }
 }
 

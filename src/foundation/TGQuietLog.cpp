@@ -59,7 +59,7 @@ QString describe(const Arg &arg)
 
 // Runs snprintf for one conversion, rebuilt in `conversion` with its flags,
 // width, precision and the length modifier that fits the value.
-template <typename T>
+template<typename T>
 QString printOne(const std::string &conversion, T value)
 {
     char small[128];
@@ -137,25 +137,34 @@ QString format(const char *fmt, std::initializer_list<Arg> argList)
         literal = p;
         const std::string base = "%" + flags + width + precision;
         switch (conv) {
-        case '%':
-            out += QLatin1Char('%');
-            break;
+        case '%': out += QLatin1Char('%'); break;
         case '@': {
             const Arg *a = take();
             out += a ? describe(*a) : QStringLiteral("(null)");
             break;
         }
-        case 'd': case 'i': {
+        case 'd':
+        case 'i': {
             const Arg *a = take();
             out += printOne(base + "lld", a ? asSigned(*a) : 0LL);
             break;
         }
-        case 'u': case 'x': case 'X': case 'o': {
+        case 'u':
+        case 'x':
+        case 'X':
+        case 'o': {
             const Arg *a = take();
             out += printOne(base + "ll" + conv, a ? asUnsigned(*a) : 0ULL);
             break;
         }
-        case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A': {
+        case 'f':
+        case 'F':
+        case 'e':
+        case 'E':
+        case 'g':
+        case 'G':
+        case 'a':
+        case 'A': {
             const Arg *a = take();
             out += printOne(base + conv, a ? asDouble(*a) : 0.0);
             break;
@@ -168,7 +177,8 @@ QString format(const char *fmt, std::initializer_list<Arg> argList)
                 out += QChar(char16_t(a ? asSigned(*a) : 0));
             break;
         }
-        case 's': case 'S': {
+        case 's':
+        case 'S': {
             const Arg *a = take();
             const QByteArray utf8 = (a ? describe(*a) : QStringLiteral("(null)")).toUtf8();
             out += printOne(base + "s", utf8.constData());

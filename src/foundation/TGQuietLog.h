@@ -37,15 +37,26 @@ struct Arg
     Arg(QChar c) : value(QString(c)) {}
     Arg(bool b) : value(static_cast<long long>(b)) {}
     Arg(char c) : value(static_cast<long long>(c)) {}
-    template <std::signed_integral I>
-    Arg(I i) : value(static_cast<long long>(i)) {}
-    template <std::unsigned_integral U>
-    Arg(U u) : value(static_cast<unsigned long long>(u)) {}
-    template <std::floating_point F>
-    Arg(F f) : value(static_cast<double>(f)) {}
+    template<std::signed_integral I>
+    Arg(I i) : value(static_cast<long long>(i))
+    {
+    }
+    template<std::unsigned_integral U>
+    Arg(U u) : value(static_cast<unsigned long long>(u))
+    {
+    }
+    template<std::floating_point F>
+    Arg(F f) : value(static_cast<double>(f))
+    {
+    }
     Arg(const void *p) : value(p) {}
-    template <typename T>
-        requires requires(const T &t) { { t.toString() } -> std::convertible_to<QString>; }
+    template<typename T>
+    requires requires(const T &t)
+    {
+        {
+            t.toString()
+            } -> std::convertible_to<QString>;
+    }
     Arg(const T &t) : value(QString(t.toString())) {}
 };
 
@@ -56,7 +67,7 @@ void writeLine(const QString &text);
 
 } // namespace quietlog
 
-template <typename... Args>
+template<typename... Args>
 void TGQuietLog(const char *format, const Args &...args)
 {
     quietlog::writeLine(quietlog::format(format, {quietlog::Arg(args)...}));

@@ -12,11 +12,11 @@ using RegExConvenience::Regex;
 namespace {
 
 // Each pattern is compiled once per process and shared by all threads.
-#define TEXTILE_REGEX(name, pattern, ...)                                                       \
-    const Regex &name()                                                                         \
-    {                                                                                           \
-        static const Regex compiled(QStringLiteral(pattern) __VA_OPT__(, ) __VA_ARGS__);        \
-        return compiled;                                                                        \
+#define TEXTILE_REGEX(name, pattern, ...)                                                \
+    const Regex &name()                                                                  \
+    {                                                                                    \
+        static const Regex compiled(QStringLiteral(pattern) __VA_OPT__(, ) __VA_ARGS__); \
+        return compiled;                                                                 \
     }
 
 TEXTILE_REGEX(strongRule, "\\*(.+?)\\*")
@@ -123,7 +123,7 @@ QString inlinePass(QString text)
 struct LinePass
 {
     QStringList output;
-    QStringList lists;  // "ol" / "ul", innermost last
+    QStringList lists; // "ol" / "ul", innermost last
     bool tableOpen = false;
 
     void adjustLists(qsizetype depth, const QString &kind)

@@ -19,7 +19,7 @@ namespace {
 
 // The smallest position at or after `from` where `closes` holds, scanning
 // over "."-characters only; -1 (and `stop` set to the line's end) if none.
-template <typename Closes>
+template<typename Closes>
 qsizetype lazyClose(const Text &t, qsizetype from, qsizetype &stop, Closes closes)
 {
     qsizetype k = from;
@@ -42,8 +42,7 @@ qsizetype lazyClose(const Text &t, qsizetype from, qsizetype &stop, Closes close
 // two and add their own markup inside it.
 bool fitsAttribute(QStringView value)
 {
-    return !value.contains(QLatin1Char('<')) && !value.contains(QLatin1Char('"'))
-           && !value.contains(QLatin1Char('\n'));
+    return !value.contains(QLatin1Char('<')) && !value.contains(QLatin1Char('"')) && !value.contains(QLatin1Char('\n'));
 }
 
 } // namespace
@@ -109,9 +108,8 @@ QString emphasis(const QString &src)
             continue;
         }
         qsizetype stop = n;
-        const qsizetype close = lazyClose(t, open + 1 + t.lengthAt(open + 1), stop, [&](qsizetype k) {
-            return t.unit(k) == '_' && t.wordBoundary(k + 1);
-        });
+        const qsizetype close = lazyClose(t, open + 1 + t.lengthAt(open + 1), stop,
+                                          [&](qsizetype k) { return t.unit(k) == '_' && t.wordBoundary(k + 1); });
         if (close < 0) {
             i = stop;
             continue;
@@ -133,10 +131,14 @@ namespace {
 bool isMailLocal(char32_t c)
 {
     switch (c) {
-    case '.': case '!': case '#': case '$': case '%': case '-': case '+':
-        return true;
-    default:
-        return isWord(c);
+    case '.':
+    case '!':
+    case '#':
+    case '$':
+    case '%':
+    case '-':
+    case '+': return true;
+    default: return isWord(c);
     }
 }
 
@@ -219,11 +221,11 @@ class UrlScanner
 public:
     struct Found
     {
-        qsizetype start = 0;      // group 1
-        qsizetype address = 0;    // group 2
+        qsizetype start = 0; // group 1
+        qsizetype address = 0; // group 2
         int schemeLength = 0;
-        qsizetype bodyEnd = 0;    // end of group 3, slash included
-        int tailLength = 0;       // group 5
+        qsizetype bodyEnd = 0; // end of group 3, slash included
+        int tailLength = 0; // group 5
         qsizetype end() const { return bodyEnd + tailLength; }
     };
 
@@ -309,10 +311,15 @@ private:
     static bool isSeparator(char16_t c)
     {
         switch (c) {
-        case '=': case '?': case '&': case '%': case '+': case '/': case '.': case '-':
-            return true;
-        default:
-            return false;
+        case '=':
+        case '?':
+        case '&':
+        case '%':
+        case '+':
+        case '/':
+        case '.':
+        case '-': return true;
+        default: return false;
         }
     }
 
@@ -400,8 +407,7 @@ QString autoLinkURLs(const QString &src)
         // An address already in a link's start tag, or anywhere inside a tag
         // or a link's text, stays as it is: linking it there would put a
         // link inside an attribute value or inside another link.
-        const bool keep = leadOpensLink(t, f.start, f.address)
-                          || inMarkup(mask, f.address, InTag | InLink);
+        const bool keep = leadOpensLink(t, f.start, f.address) || inMarkup(mask, f.address, InTag | InLink);
         if (!keep) {
             const qsizetype body = f.address + f.schemeLength;
             const QStringView scheme = out.slice(f.address, body);
@@ -448,7 +454,7 @@ QString textileLinks(const QString &src)
     }
 
     Rewriter out(src);
-    qsizetype nextParen = -1;  // cached: the first ")" at or after the last look-up
+    qsizetype nextParen = -1; // cached: the first ")" at or after the last look-up
     qsizetype i = 0;
     while (i < n) {
         const qsizetype quote = src.indexOf(QLatin1Char('"'), i);
@@ -545,9 +551,8 @@ QString imagesWithAlt(const QString &src)
         // Only the first "(" that opens a word can take the alternative
         // text: a later one has fewer closers to choose from.
         qsizetype stop = n;
-        const qsizetype paren = lazyClose(t, bang + 1 + t.lengthAt(bang + 1), stop, [&](qsizetype k) {
-            return t.unit(k) == '(' && t.wordBoundary(k + 1);
-        });
+        const qsizetype paren = lazyClose(t, bang + 1 + t.lengthAt(bang + 1), stop,
+                                          [&](qsizetype k) { return t.unit(k) == '(' && t.wordBoundary(k + 1); });
         if (paren < 0) {
             i = stop;
             continue;
@@ -592,9 +597,8 @@ QString images(const QString &src)
             continue;
         }
         qsizetype stop = n;
-        const qsizetype close = lazyClose(t, bang + 1 + t.lengthAt(bang + 1), stop, [&](qsizetype k) {
-            return t.unit(k) == '!' && t.wordBoundary(k);
-        });
+        const qsizetype close = lazyClose(t, bang + 1 + t.lengthAt(bang + 1), stop,
+                                          [&](qsizetype k) { return t.unit(k) == '!' && t.wordBoundary(k); });
         if (close < 0) {
             i = stop;
             continue;
@@ -711,9 +715,8 @@ QString insertions(const QString &line, bool *matched)
             continue;
         }
         qsizetype stop = n;
-        const qsizetype close = lazyClose(t, content + t.lengthAt(content), stop, [&](qsizetype k) {
-            return t.unit(k) == '+' && t.spaceAt(k + 1);
-        });
+        const qsizetype close = lazyClose(t, content + t.lengthAt(content), stop,
+                                          [&](qsizetype k) { return t.unit(k) == '+' && t.spaceAt(k + 1); });
         if (close < 0) {
             i = stop;
             continue;
@@ -761,7 +764,8 @@ QString replaceOutsideTags(const QString &line, const RegExConvenience::Regex &r
         for (qsizetype k = 0; k < replacementTemplate.size(); ++k) {
             const QChar c = replacementTemplate.at(k);
             if (c == QLatin1Char('$') && k + 1 < replacementTemplate.size()
-                && replacementTemplate.at(k + 1) >= QLatin1Char('1') && replacementTemplate.at(k + 1) <= QLatin1Char('9')) {
+                && replacementTemplate.at(k + 1) >= QLatin1Char('1')
+                && replacementTemplate.at(k + 1) <= QLatin1Char('9')) {
                 const TextRange group = m->range(replacementTemplate.at(++k).unicode() - '0');
                 if (group.isFound())
                     out.append(out.slice(group.location, group.end()));
@@ -851,7 +855,7 @@ QString lineBreaks(const QString &src)
     const Text t(src);
     Rewriter out(src);
     const qsizetype n = t.size();
-    qsizetype free = 0;  // matches may not overlap: none starts before this
+    qsizetype free = 0; // matches may not overlap: none starts before this
     qsizetype i = 0;
     while ((i = src.indexOf(QLatin1Char('\n'), i)) >= 0) {
         const qsizetype lf = i++;

@@ -27,16 +27,13 @@ struct Classes
     }
 
     Classes()
-        : word(make(u"[\\p{Alphabetic}\\p{M}\\p{Nd}\\p{Pc}\\u200c\\u200d]")),
-          space(make(u"[\\p{WhiteSpace}]")),
-          punct(make(u"[\\p{P}]")),
-          dot(make(u"[^\\n\\x0b\\f\\r\\x85\\u2028\\u2029]")),
+        : word(make(u"[\\p{Alphabetic}\\p{M}\\p{Nd}\\p{Pc}\\u200c\\u200d]")), space(make(u"[\\p{WhiteSpace}]")),
+          punct(make(u"[\\p{P}]")), dot(make(u"[^\\n\\x0b\\f\\r\\x85\\u2028\\u2029]")),
           markOrFormat(make(u"[[:Grapheme_Extend:][:Cf:]]"))
     {
         for (char32_t c = 0; c < 128; ++c)
-            ascii[c] = (word.contains(c) ? Word : 0) | (space.contains(c) ? Space : 0)
-                       | (punct.contains(c) ? Punct : 0) | (dot.contains(c) ? Dot : 0)
-                       | (markOrFormat.contains(c) ? MarkOrFormat : 0);
+            ascii[c] = (word.contains(c) ? Word : 0) | (space.contains(c) ? Space : 0) | (punct.contains(c) ? Punct : 0)
+                       | (dot.contains(c) ? Dot : 0) | (markOrFormat.contains(c) ? MarkOrFormat : 0);
     }
 };
 
@@ -168,7 +165,7 @@ std::vector<std::uint8_t> markupMask(const QString &text)
     mask.assign(static_cast<size_t>(n) + 1, 0);
     const QChar *d = text.constData();
 
-    std::uint8_t outside = 0;  // InLink while inside a link's text
+    std::uint8_t outside = 0; // InLink while inside a link's text
     qsizetype i = 0;
     while (lt >= 0) {
         // Text up to the next "<" only carries the link state.
@@ -224,7 +221,7 @@ std::vector<std::uint8_t> markupMask(const QString &text)
             mask[static_cast<size_t>(n)] = InTag | outside;
             return mask;
         } else {
-            ++i;  // the line feed that cut the tag short still counts as inside it
+            ++i; // the line feed that cut the tag short still counts as inside it
         }
         lt = i < n ? text.indexOf(QLatin1Char('<'), i) : -1;
     }

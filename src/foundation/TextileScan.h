@@ -12,10 +12,10 @@
 
 namespace textile {
 
-bool isWord(char32_t c);        // \w
-bool isSpace(char32_t c);       // \s
-bool isPunct(char32_t c);       // [[:punct:]]
-bool isDot(char32_t c);         // matched by "." (not a line terminator)
+bool isWord(char32_t c); // \w
+bool isSpace(char32_t c); // \s
+bool isPunct(char32_t c); // [[:punct:]]
+bool isDot(char32_t c); // matched by "." (not a line terminator)
 bool isMarkOrFormat(char32_t c); // ignored by \b
 
 class Text
@@ -56,8 +56,16 @@ public:
         return c;
     }
 
-    bool spaceAt(qsizetype i) const { int l; return i < m_n && isSpace(at(i, l)); }
-    bool dotAt(qsizetype i) const { int l; return i < m_n && isDot(at(i, l)); }
+    bool spaceAt(qsizetype i) const
+    {
+        int l;
+        return i < m_n && isSpace(at(i, l));
+    }
+    bool dotAt(qsizetype i) const
+    {
+        int l;
+        return i < m_n && isDot(at(i, l));
+    }
 
     // ICU's \b at position i.
     bool wordBoundary(qsizetype i) const;

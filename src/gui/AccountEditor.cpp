@@ -40,7 +40,7 @@ constexpr FormField kFormFields[] = {
     {SettingsKeys::kAPIKey, "API key:", "Backpack API key", false},
 };
 
-}  // namespace
+} // namespace
 
 namespace account_editor_detail {
 
@@ -118,7 +118,7 @@ private:
     quint64 m_nextId = 1;
 };
 
-}  // namespace account_editor_detail
+} // namespace account_editor_detail
 
 namespace {
 
@@ -161,16 +161,12 @@ private:
     QList<std::pair<int, AccountListModel::Account>> m_removed;
 };
 
-}  // namespace
+} // namespace
 
 AccountEditor::AccountEditor(QWidget *window)
-    : QDialog(window),
-      m_model(new AccountListModel(this)),
-      m_sorted(new QSortFilterProxyModel(this)),
-      m_accountsTableView(new QTableView),
-      m_formView(new QWidget),
-      m_removeButton(new QPushButton(QStringLiteral("\u2212"))),
-      m_undoStack(new QUndoStack(this))
+    : QDialog(window), m_model(new AccountListModel(this)), m_sorted(new QSortFilterProxyModel(this)),
+      m_accountsTableView(new QTableView), m_formView(new QWidget),
+      m_removeButton(new QPushButton(QStringLiteral("\u2212"))), m_undoStack(new QUndoStack(this))
 {
     setWindowTitle(localizedString("Backpack Accounts"));
     setWindowModality(Qt::WindowModal);
@@ -287,8 +283,8 @@ void AccountEditor::addNewAccount()
     const quint64 id = m_model->append({{QLatin1String(SettingsKeys::kSiteName), localizedString("unnamed")}});
     rearrange();
     const QModelIndex added = m_sorted->mapFromSource(m_model->index(m_model->rowOf(id), 0));
-    m_accountsTableView->selectionModel()->select(
-        added, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_accountsTableView->selectionModel()->select(added,
+                                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     m_accountsTableView->setCurrentIndex(added);
     m_fields.first()->setFocus();
     m_fields.first()->selectAll();

@@ -11,8 +11,8 @@ struct AlertText
 {
     Alerts::Kind kind;
     const char *title;
-    const char *message;          // %1: the error's description
-    bool withRecoverySuggestion;  // appended as its own paragraph when there is one
+    const char *message; // %1: the error's description
+    bool withRecoverySuggestion; // appended as its own paragraph when there is one
 };
 
 constexpr AlertText kAlerts[] = {
@@ -52,7 +52,7 @@ QString endingOnce(QString format, const QString &description)
     return format;
 }
 
-}  // namespace
+} // namespace
 
 namespace Alerts {
 
@@ -64,8 +64,8 @@ QString title(Kind kind)
 QString message(Kind kind, const Error &error)
 {
     const AlertText &text = textOf(kind);
-    QString result = endingOnce(localizedString(text.message), error.localizedDescription)
-                         .arg(error.localizedDescription);
+    QString result =
+        endingOnce(localizedString(text.message), error.localizedDescription).arg(error.localizedDescription);
     if (text.withRecoverySuggestion && !error.localizedRecoverySuggestion.isEmpty())
         result += fillIn("\n\n%1", error.localizedRecoverySuggestion);
     return result;
@@ -93,4 +93,4 @@ QMessageBox *showCritical(QWidget *window, const QString &title, const QString &
     return box;
 }
 
-}  // namespace Alerts
+} // namespace Alerts

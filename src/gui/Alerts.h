@@ -12,10 +12,10 @@ struct Error;
 namespace Alerts {
 
 enum class Kind {
-    ImportFailed,        // an import ended with an error
-    PagesNotDownloaded,  // an account's page list could not be loaded
-    SignInFailed,        // the sign-in ended with an error other than a closed sheet
-    AccountsNotSaved,    // the account editor could not write the settings file
+    ImportFailed, // an import ended with an error
+    PagesNotDownloaded, // an account's page list could not be loaded
+    SignInFailed, // the sign-in ended with an error other than a closed sheet
+    AccountsNotSaved, // the account editor could not write the settings file
 };
 
 QString title(Kind kind);
@@ -26,4 +26,4 @@ QString message(Kind kind, const Error &error);
 QMessageBox *show(QWidget *window, Kind kind, const Error &error);
 QMessageBox *showCritical(QWidget *window, const QString &title, const QString &message);
 
-}  // namespace Alerts
+} // namespace Alerts

@@ -62,14 +62,9 @@ struct ExportViewController::LoadResult
 };
 
 ExportViewController::ExportViewController(QWidget *parent)
-    : QWidget(parent)
-    , m_splitter(new PageSplitter(this))
-    , m_pagesTableView(new QTableView)
-    , m_pages(new PageTableModel(this))
-    , m_sorted(new PageSortProxy(this))
-    , m_webView(new QWebEngineView)
-    , m_page(new PreviewPage(m_webView))
-    , m_import(new ImportController(this))
+    : QWidget(parent), m_splitter(new PageSplitter(this)), m_pagesTableView(new QTableView),
+      m_pages(new PageTableModel(this)), m_sorted(new PageSortProxy(this)), m_webView(new QWebEngineView),
+      m_page(new PreviewPage(m_webView)), m_import(new ImportController(this))
 {
     m_sorted->setSourceModel(m_pages);
     m_sorted->sort(PageTableModel::TitleColumn, Qt::AscendingOrder);
@@ -83,9 +78,9 @@ ExportViewController::ExportViewController(QWidget *parent)
     m_pagesTableView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     // Fixed sizes: measuring thousands of rows would cost every publication.
     m_pagesTableView->horizontalHeader()->setSectionResizeMode(PageTableModel::ImportColumn, QHeaderView::Fixed);
-    m_pagesTableView->horizontalHeader()->resizeSection(PageTableModel::ImportColumn,
-                                                        m_pagesTableView->horizontalHeader()->sectionSizeHint(
-                                                            PageTableModel::ImportColumn));
+    m_pagesTableView->horizontalHeader()->resizeSection(
+        PageTableModel::ImportColumn,
+        m_pagesTableView->horizontalHeader()->sectionSizeHint(PageTableModel::ImportColumn));
     m_pagesTableView->horizontalHeader()->setStretchLastSection(true);
     m_pagesTableView->setMinimumWidth(kMinimumTableWidth);
     // Tab leaves the table for the preview; the arrows move between rows.
@@ -135,8 +130,7 @@ void ExportViewController::loadAccount(const std::optional<QVariantMap> &account
             using namespace SettingsKeys;
             result.hadAccount = true;
             result.backpack = std::make_shared<TGBackpackAPI>(value(*account, kSiteName), value(*account, kAPIKey),
-                                                              value(*account, kUserName),
-                                                              value(*account, kPassword));
+                                                              value(*account, kUserName), value(*account, kPassword));
             const auto pages = result.backpack->pages();
             if (pages && !result.backpack->error())
                 result.pages = PageList::make(*pages);
@@ -265,4 +259,3 @@ void ExportViewController::beginImportWithAuthentication(const WSKOAuthAuthentic
 {
     m_import->beginImport(m_backpack, pagesToImport(), auth, window());
 }
-

@@ -12,12 +12,9 @@ namespace {
 
 constexpr int kWidth = 480;
 
-}  // namespace
+} // namespace
 
-ImportBackpackSheet::ImportBackpackSheet(QWidget *window)
-    : QDialog(window),
-      m_label(new QLabel),
-      m_okButton(nullptr)
+ImportBackpackSheet::ImportBackpackSheet(QWidget *window) : QDialog(window), m_label(new QLabel), m_okButton(nullptr)
 {
     setWindowTitle(localizedString("Import into Ravadido"));
     setWindowModality(Qt::WindowModal);
@@ -57,8 +54,8 @@ void ImportBackpackSheet::beginImportBackpackSheet()
 QString ImportBackpackSheet::labelText() const
 {
     QString text = m_notesAreSelected
-        ? localizedString("Leafhaul will import the selected Backpack pages into Ravadido.")
-        : localizedString("Leafhaul will import all the Backpack pages into Ravadido.");
+                       ? localizedString("Leafhaul will import the selected Backpack pages into Ravadido.")
+                       : localizedString("Leafhaul will import all the Backpack pages into Ravadido.");
     text += QStringLiteral("\n\n");
     text += localizedString("Leafhaul will create a notebook for each page with the same name as the page.");
     text += localizedString(" Each note, list, etc. on the page will become a note in Ravadido and placed in the "

@@ -61,11 +61,7 @@ private:
     ImportController *m_owner;
 };
 
-ImportController::ImportController(QObject *parent)
-    : QObject(parent)
-    , m_callbacks(std::make_unique<Callbacks>(this))
-{
-}
+ImportController::ImportController(QObject *parent) : QObject(parent), m_callbacks(std::make_unique<Callbacks>(this)) {}
 
 ImportController::~ImportController()
 {

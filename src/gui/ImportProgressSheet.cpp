@@ -25,14 +25,11 @@ constexpr int kSpinnerGap = 5;
 // The bar counts in steps this fine, so that fractional values still draw.
 constexpr int kBarScale = 1000;
 
-}  // namespace
+} // namespace
 
 ImportProgressSheet::ImportProgressSheet(QWidget *window)
-    : QDialog(window),
-      m_importStatusLabel(new QLabel),
-      m_importProgress(new QProgressBar),
-      m_importDetailProgress(new Spinner(kSpinnerSize)),
-      m_importDetailStatusLabel(new QLabel),
+    : QDialog(window), m_importStatusLabel(new QLabel), m_importProgress(new QProgressBar),
+      m_importDetailProgress(new Spinner(kSpinnerSize)), m_importDetailStatusLabel(new QLabel),
       m_stopButton(new QPushButton(localizedString("Stop")))
 {
     setWindowTitle(localizedString("Importing into Ravadido"));

@@ -60,9 +60,7 @@ QString keychainName()
 
 } // namespace
 
-LeafhaulAppDelegate::LeafhaulAppDelegate(QObject *parent)
-    : QObject(parent)
-    , m_window(new QMainWindow)
+LeafhaulAppDelegate::LeafhaulAppDelegate(QObject *parent) : QObject(parent), m_window(new QMainWindow)
 {
     m_window->setWindowTitle(QStringLiteral("Leafhaul"));
     m_window->setWindowIcon(QIcon(QStringLiteral(":/leafhaul/leafhaul.svg")));
@@ -89,8 +87,8 @@ LeafhaulAppDelegate::LeafhaulAppDelegate(QObject *parent)
     m_selectAllAction->setShortcut(QKeySequence::SelectAll);
     m_selectNoneAction = new QAction(localizedString("Select None for Import"), this);
     m_selectNoneAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
-    for (QAction *action : {m_importAction, m_editAccountsAction, m_helpAction, m_quitAction, m_selectAllAction,
-                            m_selectNoneAction})
+    for (QAction *action :
+         {m_importAction, m_editAccountsAction, m_helpAction, m_quitAction, m_selectAllAction, m_selectNoneAction})
         m_window->addAction(action);
 
     m_toolBar = m_window->addToolBar(localizedString("Toolbar"));
@@ -185,8 +183,7 @@ void LeafhaulAppDelegate::setupMenus()
     edit->addAction(m_selectNoneAction);
     QMenu *help = bar->addMenu(localizedString("&Help"));
     help->addAction(m_helpAction);
-    connect(m_selectAllAction, &QAction::triggered, m_exportViewController,
-            &ExportViewController::selectAllForImport);
+    connect(m_selectAllAction, &QAction::triggered, m_exportViewController, &ExportViewController::selectAllForImport);
     connect(m_selectNoneAction, &QAction::triggered, m_exportViewController,
             &ExportViewController::selectNoneForImport);
 }
@@ -201,8 +198,7 @@ QSize LeafhaulAppDelegate::initialWindowSize(const QSize &available)
 void LeafhaulAppDelegate::fitIntoScreen()
 {
     if (const QScreen *screen = m_window->screen())
-        m_window->resize(initialWindowSize(screen->availableGeometry().size())
-                             .expandedTo(m_window->minimumSizeHint()));
+        m_window->resize(initialWindowSize(screen->availableGeometry().size()).expandedTo(m_window->minimumSizeHint()));
 }
 
 void LeafhaulAppDelegate::quit()
@@ -356,8 +352,7 @@ void LeafhaulAppDelegate::validateToolbarItems()
     // account's than the picker names.
     const bool idle = !isImporting();
     m_importAction->setEnabled(idle && selectedAccount() && m_exportViewController
-                               && m_exportViewController->pagesLoaded()
-                               && !m_exportViewController->isLoadingPages());
+                               && m_exportViewController->pagesLoaded() && !m_exportViewController->isLoadingPages());
     for (QAction *action : {m_editAccountsAction, m_helpAction, m_selectAllAction, m_selectNoneAction})
         action->setEnabled(idle);
 }
@@ -431,21 +426,21 @@ void LeafhaulAppDelegate::authenticate()
     // A reply without a NoteStore address is an error, not an account.
     m_signIn->signIn()->setRequiresUserEmail(true);
     QPointer<LeafhaulAppDelegate> self(this);
-    m_signIn->signInSheetModalForWindow(m_window, [self](const std::shared_ptr<WSKOAuthAuthentication> &signedIn,
-                                                         const OptionalError &error) {
-        if (!self)
-            return;
-        self->m_signIn.clear(); // it deletes itself; a new sign-in may start at once
-        if (!error) {
-            self->m_exportViewController->beginImportWithAuthentication(*signedIn);
-            return;
-        }
-        if (error->code == kWSKOAuthErrorCodeWindowClosed)
-            return;
-        systemLog(QStringLiteral("message: ")
-                  + QString::fromUtf8(error->userInfo.value(QStringLiteral("data")).toByteArray()));
-        Alerts::show(self->m_window, Alerts::Kind::SignInFailed, *error);
-    });
+    m_signIn->signInSheetModalForWindow(
+        m_window, [self](const std::shared_ptr<WSKOAuthAuthentication> &signedIn, const OptionalError &error) {
+            if (!self)
+                return;
+            self->m_signIn.clear(); // it deletes itself; a new sign-in may start at once
+            if (!error) {
+                self->m_exportViewController->beginImportWithAuthentication(*signedIn);
+                return;
+            }
+            if (error->code == kWSKOAuthErrorCodeWindowClosed)
+                return;
+            systemLog(QStringLiteral("message: ")
+                      + QString::fromUtf8(error->userInfo.value(QStringLiteral("data")).toByteArray()));
+            Alerts::show(self->m_window, Alerts::Kind::SignInFailed, *error);
+        });
 }
 
 void LeafhaulAppDelegate::signOut()

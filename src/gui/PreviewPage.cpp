@@ -22,8 +22,7 @@ const char kNoSelectionScript[] = R"(
 
 } // namespace
 
-PreviewPage::PreviewPage(QObject *parent)
-    : QWebEnginePage(parent)
+PreviewPage::PreviewPage(QObject *parent) : QWebEnginePage(parent)
 {
     QWebEngineScript noSelection;
     noSelection.setName(QStringLiteral("leafhaul-no-selection"));
@@ -51,12 +50,10 @@ bool PreviewPage::acceptsNavigation(NavigationType type)
     case NavigationTypeLinkClicked:
     case NavigationTypeFormSubmitted:
     case NavigationTypeBackForward:
-    case NavigationTypeReload:
-        return false;
+    case NavigationTypeReload: return false;
     case NavigationTypeTyped:
     case NavigationTypeOther:
-    case NavigationTypeRedirect:
-        return true;
+    case NavigationTypeRedirect: return true;
     }
     return true;
 }
@@ -66,9 +63,7 @@ bool PreviewPage::acceptNavigationRequest(const QUrl &, NavigationType type, boo
     return acceptsNavigation(type);
 }
 
-WebViewEventKillingWindow::WebViewEventKillingWindow(QWebEngineView *view)
-    : QObject(view)
-    , m_view(view)
+WebViewEventKillingWindow::WebViewEventKillingWindow(QWebEngineView *view) : QObject(view), m_view(view)
 {
     watch(view);
 }
@@ -106,10 +101,8 @@ bool WebViewEventKillingWindow::eventFilter(QObject *watched, QEvent *event)
     }
     case QEvent::DragEnter:
     case QEvent::DragMove:
-    case QEvent::Drop:
-        return true;
-    default:
-        return false;
+    case QEvent::Drop: return true;
+    default: return false;
     }
     Q_UNUSED(watched);
 }

@@ -8,10 +8,9 @@ namespace {
 
 constexpr int kSpokes = 12;
 
-}  // namespace
+} // namespace
 
-Spinner::Spinner(int diameter, QWidget *parent)
-    : QWidget(parent), m_diameter(diameter)
+Spinner::Spinner(int diameter, QWidget *parent) : QWidget(parent), m_diameter(diameter)
 {
     setFixedSize(diameter, diameter);
     setAccessibleName(localizedString("Busy"));

@@ -19,9 +19,9 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <utility>
 #include <vector>
-#include <type_traits>
 
 namespace ravadido {
 
@@ -135,7 +135,8 @@ protected:
         else if constexpr (std::is_same_v<E, RURUSystemException>)
             return std::pair{&CallResultExceptions::m_systemException, &CallResultExceptions::m_systemExceptionIsSet};
         else
-            return std::pair{&CallResultExceptions::m_notFoundException, &CallResultExceptions::m_notFoundExceptionIsSet};
+            return std::pair{&CallResultExceptions::m_notFoundException,
+                             &CallResultExceptions::m_notFoundExceptionIsSet};
     }
 
     std::shared_ptr<RURUUserException> m_userException;
@@ -185,15 +186,13 @@ public:
     // Every field unset.
     CallResult() = default;
     // Every field set, nil values included; one argument per field in id order.
-    explicit CallResult(SuccessValue success, std::shared_ptr<Exceptions>... exceptions)
-        requires hasSuccess
+    explicit CallResult(SuccessValue success, std::shared_ptr<Exceptions>... exceptions) requires hasSuccess
     {
         m_success = std::move(success);
         m_successIsSet = true;
         (setException(std::move(exceptions)), ...);
     }
-    explicit CallResult(std::shared_ptr<Exceptions>... exceptions)
-        requires(!hasSuccess)
+    explicit CallResult(std::shared_ptr<Exceptions>... exceptions) requires(!hasSuccess)
     {
         (setException(std::move(exceptions)), ...);
     }
@@ -212,8 +211,7 @@ public:
         m_successIsSet = false;
     }
 
-    const std::shared_ptr<RURUUserException> &userException() const
-        requires declares<RURUUserException>
+    const std::shared_ptr<RURUUserException> &userException() const requires declares<RURUUserException>
     {
         return m_userException;
     }
@@ -221,50 +219,37 @@ public:
     {
         setException(std::move(e));
     }
-    bool userExceptionIsSet() const requires declares<RURUUserException>
-    {
-        return m_userExceptionIsSet;
-    }
+    bool userExceptionIsSet() const requires declares<RURUUserException> { return m_userExceptionIsSet; }
     void unsetUserException() requires declares<RURUUserException>
     {
         m_userException.reset();
         m_userExceptionIsSet = false;
     }
 
-    const std::shared_ptr<RURUSystemException> &systemException() const
-        requires declares<RURUSystemException>
+    const std::shared_ptr<RURUSystemException> &systemException() const requires declares<RURUSystemException>
     {
         return m_systemException;
     }
-    void setSystemException(std::shared_ptr<RURUSystemException> e)
-        requires declares<RURUSystemException>
+    void setSystemException(std::shared_ptr<RURUSystemException> e) requires declares<RURUSystemException>
     {
         setException(std::move(e));
     }
-    bool systemExceptionIsSet() const requires declares<RURUSystemException>
-    {
-        return m_systemExceptionIsSet;
-    }
+    bool systemExceptionIsSet() const requires declares<RURUSystemException> { return m_systemExceptionIsSet; }
     void unsetSystemException() requires declares<RURUSystemException>
     {
         m_systemException.reset();
         m_systemExceptionIsSet = false;
     }
 
-    const std::shared_ptr<RURUNotFoundException> &notFoundException() const
-        requires declares<RURUNotFoundException>
+    const std::shared_ptr<RURUNotFoundException> &notFoundException() const requires declares<RURUNotFoundException>
     {
         return m_notFoundException;
     }
-    void setNotFoundException(std::shared_ptr<RURUNotFoundException> e)
-        requires declares<RURUNotFoundException>
+    void setNotFoundException(std::shared_ptr<RURUNotFoundException> e) requires declares<RURUNotFoundException>
     {
         setException(std::move(e));
     }
-    bool notFoundExceptionIsSet() const requires declares<RURUNotFoundException>
-    {
-        return m_notFoundExceptionIsSet;
-    }
+    bool notFoundExceptionIsSet() const requires declares<RURUNotFoundException> { return m_notFoundExceptionIsSet; }
     void unsetNotFoundException() requires declares<RURUNotFoundException>
     {
         m_notFoundException.reset();
@@ -288,10 +273,7 @@ public:
 
     // Throws the first declared exception that is set, in id order; returns
     // when none is.
-    void throwFirstSetException() const
-    {
-        (throwIfSet<Exceptions>(), ...);
-    }
+    void throwFirstSetException() const { (throwIfSet<Exceptions>(), ...); }
 
     static const RecordLayout recordLayout;
     const RecordLayout &layout() const override { return recordLayout; }
@@ -343,14 +325,14 @@ private:
         return rows;
     }
 
-    using Slots::m_success;
-    using Slots::m_successIsSet;
-    using ExceptionSlots::m_userException;
-    using ExceptionSlots::m_userExceptionIsSet;
-    using ExceptionSlots::m_systemException;
-    using ExceptionSlots::m_systemExceptionIsSet;
     using ExceptionSlots::m_notFoundException;
     using ExceptionSlots::m_notFoundExceptionIsSet;
+    using ExceptionSlots::m_systemException;
+    using ExceptionSlots::m_systemExceptionIsSet;
+    using ExceptionSlots::m_userException;
+    using ExceptionSlots::m_userExceptionIsSet;
+    using Slots::m_success;
+    using Slots::m_successIsSet;
 };
 
 template<FixedString WireName, typename SuccessCodec, typename... Exceptions>

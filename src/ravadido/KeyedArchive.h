@@ -22,7 +22,18 @@ class KeyedArchive;
 struct ArchiveValue
 {
     enum class Kind : std::uint8_t {
-        Nil, Bool, Int, Int32, Int64, Double, String, Bytes, Record, Array, Set, Dictionary
+        Nil,
+        Bool,
+        Int,
+        Int32,
+        Int64,
+        Double,
+        String,
+        Bytes,
+        Record,
+        Array,
+        Set,
+        Dictionary
     };
     using Array = std::vector<ArchiveValue>;
     using Dictionary = std::map<std::string, ArchiveValue>;

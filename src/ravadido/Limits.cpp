@@ -9,10 +9,10 @@ using L = RURULimitsConstants;
 const std::set<std::string> &RURULimitsConstants::RURU_MIME_TYPES()
 {
     static const std::set<std::string> types{
-        std::string(L::RURU_MIME_TYPE_GIF()),  std::string(L::RURU_MIME_TYPE_JPEG()),
-        std::string(L::RURU_MIME_TYPE_PNG()),  std::string(L::RURU_MIME_TYPE_WAV()),
-        std::string(L::RURU_MIME_TYPE_MP3()),  std::string(L::RURU_MIME_TYPE_AMR()),
-        std::string(L::RURU_MIME_TYPE_INK()),  std::string(L::RURU_MIME_TYPE_PDF()),
+        std::string(L::RURU_MIME_TYPE_GIF()),       std::string(L::RURU_MIME_TYPE_JPEG()),
+        std::string(L::RURU_MIME_TYPE_PNG()),       std::string(L::RURU_MIME_TYPE_WAV()),
+        std::string(L::RURU_MIME_TYPE_MP3()),       std::string(L::RURU_MIME_TYPE_AMR()),
+        std::string(L::RURU_MIME_TYPE_INK()),       std::string(L::RURU_MIME_TYPE_PDF()),
         std::string(L::RURU_MIME_TYPE_MP4_VIDEO()),
     };
     return types;

@@ -12,13 +12,11 @@ namespace ravadido {
 using apache::thrift::TApplicationException;
 using apache::thrift::protocol::TMessageType;
 
-RURUNoteStoreClient::RURUNoteStoreClient(std::shared_ptr<TProtocol> protocol)
-    : RURUNoteStoreClient(protocol, protocol)
+RURUNoteStoreClient::RURUNoteStoreClient(std::shared_ptr<TProtocol> protocol) : RURUNoteStoreClient(protocol, protocol)
 {
 }
 
-RURUNoteStoreClient::RURUNoteStoreClient(std::shared_ptr<TProtocol> inProtocol,
-                                         std::shared_ptr<TProtocol> outProtocol)
+RURUNoteStoreClient::RURUNoteStoreClient(std::shared_ptr<TProtocol> inProtocol, std::shared_ptr<TProtocol> outProtocol)
     : m_inProtocol(std::move(inProtocol)), m_outProtocol(std::move(outProtocol))
 {
 }

@@ -238,38 +238,40 @@ struct CallArgument
 #define RAVADIDO_CALL_EACH_5(m, a, ...) RAVADIDO_CALL_APPLY(m, a), RAVADIDO_CALL_EACH_4(m, __VA_ARGS__)
 #define RAVADIDO_CALL_EACH_6(m, a, ...) RAVADIDO_CALL_APPLY(m, a), RAVADIDO_CALL_EACH_5(m, __VA_ARGS__)
 #define RAVADIDO_CALL_PICK(_1, _2, _3, _4, _5, _6, name, ...) name
-#define RAVADIDO_CALL_EACH(m, ...)                                                                \
-    RAVADIDO_CALL_PICK(__VA_ARGS__, RAVADIDO_CALL_EACH_6, RAVADIDO_CALL_EACH_5,                   \
-                       RAVADIDO_CALL_EACH_4, RAVADIDO_CALL_EACH_3, RAVADIDO_CALL_EACH_2,          \
-                       RAVADIDO_CALL_EACH_1)(m, __VA_ARGS__)
+#define RAVADIDO_CALL_EACH(m, ...)                                                                    \
+    RAVADIDO_CALL_PICK(__VA_ARGS__, RAVADIDO_CALL_EACH_6, RAVADIDO_CALL_EACH_5, RAVADIDO_CALL_EACH_4, \
+                       RAVADIDO_CALL_EACH_3, RAVADIDO_CALL_EACH_2, RAVADIDO_CALL_EACH_1)              \
+    (m, __VA_ARGS__)
 
 #define RAVADIDO_CALL_PARAMETER(Codec, id, name) const Codec::Value &name
 #define RAVADIDO_CALL_NAME(Codec, id, name) name
-#define RAVADIDO_CALL_ARGUMENT(Codec, id, name) ::ravadido::detail::CallArgument<Codec>{id, #name, name}
+#define RAVADIDO_CALL_ARGUMENT(Codec, id, name) \
+    ::ravadido::detail::CallArgument<Codec>     \
+    {                                           \
+        id, #name, name                         \
+    }
 
-#define RAVADIDO_DECLARE_ABSTRACT_CALL(call, Result, ...)                                         \
+#define RAVADIDO_DECLARE_ABSTRACT_CALL(call, Result, ...) \
     virtual Result::ReturnType call(RAVADIDO_CALL_EACH(RAVADIDO_CALL_PARAMETER, __VA_ARGS__)) = 0;
 
-#define RAVADIDO_DECLARE_CALL(call, Result, ...)                                                  \
-    Result::ReturnType call(RAVADIDO_CALL_EACH(RAVADIDO_CALL_PARAMETER, __VA_ARGS__)) override;   \
-    void send_##call(RAVADIDO_CALL_EACH(RAVADIDO_CALL_PARAMETER, __VA_ARGS__));                   \
+#define RAVADIDO_DECLARE_CALL(call, Result, ...)                                                \
+    Result::ReturnType call(RAVADIDO_CALL_EACH(RAVADIDO_CALL_PARAMETER, __VA_ARGS__)) override; \
+    void send_##call(RAVADIDO_CALL_EACH(RAVADIDO_CALL_PARAMETER, __VA_ARGS__));                 \
     Result::ReturnType recv_##call();
 
-#define RAVADIDO_DEFINE_CALL(call, Result, ...)                                                   \
-    Result::ReturnType RURUNoteStoreClient::call(                                                 \
-        RAVADIDO_CALL_EACH(RAVADIDO_CALL_PARAMETER, __VA_ARGS__))                                 \
-    {                                                                                             \
-        send_##call(RAVADIDO_CALL_EACH(RAVADIDO_CALL_NAME, __VA_ARGS__));                         \
-        return recv_##call();                                                                     \
-    }                                                                                             \
-    void RURUNoteStoreClient::send_##call(                                                        \
-        RAVADIDO_CALL_EACH(RAVADIDO_CALL_PARAMETER, __VA_ARGS__))                                 \
-    {                                                                                             \
-        sendCall(#call, RAVADIDO_CALL_EACH(RAVADIDO_CALL_ARGUMENT, __VA_ARGS__));                 \
-    }                                                                                             \
-    Result::ReturnType RURUNoteStoreClient::recv_##call()                                         \
-    {                                                                                             \
-        return receiveCall<Result>(#call);                                                        \
+#define RAVADIDO_DEFINE_CALL(call, Result, ...)                                                            \
+    Result::ReturnType RURUNoteStoreClient::call(RAVADIDO_CALL_EACH(RAVADIDO_CALL_PARAMETER, __VA_ARGS__)) \
+    {                                                                                                      \
+        send_##call(RAVADIDO_CALL_EACH(RAVADIDO_CALL_NAME, __VA_ARGS__));                                  \
+        return recv_##call();                                                                              \
+    }                                                                                                      \
+    void RURUNoteStoreClient::send_##call(RAVADIDO_CALL_EACH(RAVADIDO_CALL_PARAMETER, __VA_ARGS__))        \
+    {                                                                                                      \
+        sendCall(#call, RAVADIDO_CALL_EACH(RAVADIDO_CALL_ARGUMENT, __VA_ARGS__));                          \
+    }                                                                                                      \
+    Result::ReturnType RURUNoteStoreClient::recv_##call()                                                  \
+    {                                                                                                      \
+        return receiveCall<Result>(#call);                                                                 \
     }
 
 // The NoteStore service: every call, as the caller sees it. The client is
@@ -343,9 +345,8 @@ typename Result::ReturnType RURUNoteStoreClient::receiveCall(const char *call)
         if (result.successIsSet())
             return detail::CallReturn<typename Result::Success>::from(result.success());
         result.throwFirstSetException();
-        throw apache::thrift::TApplicationException(
-            apache::thrift::TApplicationException::MISSING_RESULT,
-            std::string(call) + " failed: unknown result");
+        throw apache::thrift::TApplicationException(apache::thrift::TApplicationException::MISSING_RESULT,
+                                                    std::string(call) + " failed: unknown result");
     } else {
         result.throwFirstSetException();
     }

@@ -60,109 +60,81 @@ namespace ravadido {
     R(ExpungeSearch, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)
 // clang-format on
 
-#define RURU_NOTE_STORE_NOTE_RESULTS(R)                                                            \
-    R(FindNotes, codec::Struct<RURUNoteList>,                                                      \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(FindNoteOffset, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)   \
-    R(FindNotesMetadata, codec::Struct<RURUNotesMetadataList>,                                     \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(FindNoteCounts, codec::Struct<RURUNoteCollectionCounts>,                                     \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetNote, codec::Struct<RURUNote>,                                                            \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetNoteApplicationData, codec::Struct<RURULazyMap>,                                          \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetNoteApplicationDataEntry, codec::String,                                                  \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(SetNoteApplicationDataEntry, codec::I32,                                                     \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(UnsetNoteApplicationDataEntry, codec::I32,                                                   \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetNoteContent, codec::String,                                                               \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetNoteSearchText, codec::String,                                                            \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetResourceSearchText, codec::String,                                                        \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetNoteTagNames, codec::StringList,                                                          \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(CreateNote, codec::Struct<RURUNote>,                                                         \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(UpdateNote, codec::Struct<RURUNote>,                                                         \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(DeleteNote, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)       \
-    R(ExpungeNote, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)      \
-    R(ExpungeNotes, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)     \
-    R(ExpungeInactiveNotes, codec::I32, RURUUserException, RURUSystemException)                    \
-    R(CopyNote, codec::Struct<RURUNote>,                                                           \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(ListNoteVersions, codec::StructList<RURUNoteVersionId>,                                      \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetNoteVersion, codec::Struct<RURUNote>,                                                     \
-      RURUUserException, RURUSystemException, RURUNotFoundException)
+#define RURU_NOTE_STORE_NOTE_RESULTS(R)                                                                          \
+    R(FindNotes, codec::Struct<RURUNoteList>, RURUUserException, RURUSystemException, RURUNotFoundException)     \
+    R(FindNoteOffset, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)                 \
+    R(FindNotesMetadata, codec::Struct<RURUNotesMetadataList>, RURUUserException, RURUSystemException,           \
+      RURUNotFoundException)                                                                                     \
+    R(FindNoteCounts, codec::Struct<RURUNoteCollectionCounts>, RURUUserException, RURUSystemException,           \
+      RURUNotFoundException)                                                                                     \
+    R(GetNote, codec::Struct<RURUNote>, RURUUserException, RURUSystemException, RURUNotFoundException)           \
+    R(GetNoteApplicationData, codec::Struct<RURULazyMap>, RURUUserException, RURUSystemException,                \
+      RURUNotFoundException)                                                                                     \
+    R(GetNoteApplicationDataEntry, codec::String, RURUUserException, RURUSystemException, RURUNotFoundException) \
+    R(SetNoteApplicationDataEntry, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)    \
+    R(UnsetNoteApplicationDataEntry, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)  \
+    R(GetNoteContent, codec::String, RURUUserException, RURUSystemException, RURUNotFoundException)              \
+    R(GetNoteSearchText, codec::String, RURUUserException, RURUSystemException, RURUNotFoundException)           \
+    R(GetResourceSearchText, codec::String, RURUUserException, RURUSystemException, RURUNotFoundException)       \
+    R(GetNoteTagNames, codec::StringList, RURUUserException, RURUSystemException, RURUNotFoundException)         \
+    R(CreateNote, codec::Struct<RURUNote>, RURUUserException, RURUSystemException, RURUNotFoundException)        \
+    R(UpdateNote, codec::Struct<RURUNote>, RURUUserException, RURUSystemException, RURUNotFoundException)        \
+    R(DeleteNote, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)                     \
+    R(ExpungeNote, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)                    \
+    R(ExpungeNotes, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)                   \
+    R(ExpungeInactiveNotes, codec::I32, RURUUserException, RURUSystemException)                                  \
+    R(CopyNote, codec::Struct<RURUNote>, RURUUserException, RURUSystemException, RURUNotFoundException)          \
+    R(ListNoteVersions, codec::StructList<RURUNoteVersionId>, RURUUserException, RURUSystemException,            \
+      RURUNotFoundException)                                                                                     \
+    R(GetNoteVersion, codec::Struct<RURUNote>, RURUUserException, RURUSystemException, RURUNotFoundException)
 
-#define RURU_NOTE_STORE_RESOURCE_RESULTS(R)                                                        \
-    R(GetResource, codec::Struct<RURUResource>,                                                    \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetResourceApplicationData, codec::Struct<RURULazyMap>,                                      \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetResourceApplicationDataEntry, codec::String,                                              \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(SetResourceApplicationDataEntry, codec::I32,                                                 \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(UnsetResourceApplicationDataEntry, codec::I32,                                               \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(UpdateResource, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)   \
-    R(GetResourceData, codec::Binary,                                                              \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetResourceByHash, codec::Struct<RURUResource>,                                              \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetResourceRecognition, codec::Binary,                                                       \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetResourceAlternateData, codec::Binary,                                                     \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetResourceAttributes, codec::Struct<RURUResourceAttributes>,                                \
-      RURUUserException, RURUSystemException, RURUNotFoundException)                               \
-    R(GetAccountSize, codec::I64, RURUUserException, RURUSystemException)                          \
-    R(GetAds, codec::StructList<RURUAd>, RURUUserException, RURUSystemException)                   \
+#define RURU_NOTE_STORE_RESOURCE_RESULTS(R)                                                                          \
+    R(GetResource, codec::Struct<RURUResource>, RURUUserException, RURUSystemException, RURUNotFoundException)       \
+    R(GetResourceApplicationData, codec::Struct<RURULazyMap>, RURUUserException, RURUSystemException,                \
+      RURUNotFoundException)                                                                                         \
+    R(GetResourceApplicationDataEntry, codec::String, RURUUserException, RURUSystemException, RURUNotFoundException) \
+    R(SetResourceApplicationDataEntry, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)    \
+    R(UnsetResourceApplicationDataEntry, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)  \
+    R(UpdateResource, codec::I32, RURUUserException, RURUSystemException, RURUNotFoundException)                     \
+    R(GetResourceData, codec::Binary, RURUUserException, RURUSystemException, RURUNotFoundException)                 \
+    R(GetResourceByHash, codec::Struct<RURUResource>, RURUUserException, RURUSystemException, RURUNotFoundException) \
+    R(GetResourceRecognition, codec::Binary, RURUUserException, RURUSystemException, RURUNotFoundException)          \
+    R(GetResourceAlternateData, codec::Binary, RURUUserException, RURUSystemException, RURUNotFoundException)        \
+    R(GetResourceAttributes, codec::Struct<RURUResourceAttributes>, RURUUserException, RURUSystemException,          \
+      RURUNotFoundException)                                                                                         \
+    R(GetAccountSize, codec::I64, RURUUserException, RURUSystemException)                                            \
+    R(GetAds, codec::StructList<RURUAd>, RURUUserException, RURUSystemException)                                     \
     R(GetRandomAd, codec::Struct<RURUAd>, RURUUserException, RURUSystemException)
 
-#define RURU_NOTE_STORE_SHARING_RESULTS(R)                                                         \
-    R(GetPublicNotebook, codec::Struct<RURUNotebook>,                                              \
-      RURUSystemException, RURUNotFoundException)                                                  \
-    R(CreateSharedNotebook, codec::Struct<RURUSharedNotebook>,                                     \
-      RURUUserException, RURUNotFoundException, RURUSystemException)                               \
-    R(SendMessageToSharedNotebookMembers, codec::I32,                                              \
-      RURUUserException, RURUNotFoundException, RURUSystemException)                               \
-    R(ListSharedNotebooks, codec::StructList<RURUSharedNotebook>,                                  \
-      RURUUserException, RURUNotFoundException, RURUSystemException)                               \
-    R(ExpungeSharedNotebooks, codec::I32,                                                          \
-      RURUUserException, RURUNotFoundException, RURUSystemException)                               \
-    R(CreateLinkedNotebook, codec::Struct<RURULinkedNotebook>,                                     \
-      RURUUserException, RURUNotFoundException, RURUSystemException)                               \
-    R(UpdateLinkedNotebook, codec::I32,                                                            \
-      RURUUserException, RURUNotFoundException, RURUSystemException)                               \
-    R(ListLinkedNotebooks, codec::StructList<RURULinkedNotebook>,                                  \
-      RURUUserException, RURUNotFoundException, RURUSystemException)                               \
-    R(ExpungeLinkedNotebook, codec::I32,                                                           \
-      RURUUserException, RURUNotFoundException, RURUSystemException)                               \
-    R(AuthenticateToSharedNotebook, codec::Struct<RURUAuthenticationResult>,                       \
-      RURUUserException, RURUNotFoundException, RURUSystemException)                               \
-    R(GetSharedNotebookByAuth, codec::Struct<RURUSharedNotebook>,                                  \
-      RURUUserException, RURUNotFoundException, RURUSystemException)                               \
-    R(EmailNote, codec::None, RURUUserException, RURUNotFoundException, RURUSystemException)       \
-    R(ShareNote, codec::String, RURUUserException, RURUNotFoundException, RURUSystemException)     \
-    R(StopSharingNote, codec::None,                                                                \
-      RURUUserException, RURUNotFoundException, RURUSystemException)                               \
-    R(AuthenticateToSharedNote, codec::Struct<RURUAuthenticationResult>,                           \
-      RURUUserException, RURUNotFoundException, RURUSystemException)                               \
-    R(FindRelated, codec::Struct<RURURelatedResult>,                                               \
-      RURUUserException, RURUSystemException, RURUNotFoundException)
+#define RURU_NOTE_STORE_SHARING_RESULTS(R)                                                                             \
+    R(GetPublicNotebook, codec::Struct<RURUNotebook>, RURUSystemException, RURUNotFoundException)                      \
+    R(CreateSharedNotebook, codec::Struct<RURUSharedNotebook>, RURUUserException, RURUNotFoundException,               \
+      RURUSystemException)                                                                                             \
+    R(SendMessageToSharedNotebookMembers, codec::I32, RURUUserException, RURUNotFoundException, RURUSystemException)   \
+    R(ListSharedNotebooks, codec::StructList<RURUSharedNotebook>, RURUUserException, RURUNotFoundException,            \
+      RURUSystemException)                                                                                             \
+    R(ExpungeSharedNotebooks, codec::I32, RURUUserException, RURUNotFoundException, RURUSystemException)               \
+    R(CreateLinkedNotebook, codec::Struct<RURULinkedNotebook>, RURUUserException, RURUNotFoundException,               \
+      RURUSystemException)                                                                                             \
+    R(UpdateLinkedNotebook, codec::I32, RURUUserException, RURUNotFoundException, RURUSystemException)                 \
+    R(ListLinkedNotebooks, codec::StructList<RURULinkedNotebook>, RURUUserException, RURUNotFoundException,            \
+      RURUSystemException)                                                                                             \
+    R(ExpungeLinkedNotebook, codec::I32, RURUUserException, RURUNotFoundException, RURUSystemException)                \
+    R(AuthenticateToSharedNotebook, codec::Struct<RURUAuthenticationResult>, RURUUserException, RURUNotFoundException, \
+      RURUSystemException)                                                                                             \
+    R(GetSharedNotebookByAuth, codec::Struct<RURUSharedNotebook>, RURUUserException, RURUNotFoundException,            \
+      RURUSystemException)                                                                                             \
+    R(EmailNote, codec::None, RURUUserException, RURUNotFoundException, RURUSystemException)                           \
+    R(ShareNote, codec::String, RURUUserException, RURUNotFoundException, RURUSystemException)                         \
+    R(StopSharingNote, codec::None, RURUUserException, RURUNotFoundException, RURUSystemException)                     \
+    R(AuthenticateToSharedNote, codec::Struct<RURUAuthenticationResult>, RURUUserException, RURUNotFoundException,     \
+      RURUSystemException)                                                                                             \
+    R(FindRelated, codec::Struct<RURURelatedResult>, RURUUserException, RURUSystemException, RURUNotFoundException)
 
 #define RAVADIDO_DEFINE_CALL_RESULT(Name, ...) template class CallResult<#Name "_result", __VA_ARGS__>;
 
-#define RAVADIDO_DECLARE_CALL_RESULT(Name, ...)                                                   \
-    using RURU##Name##_result = CallResult<#Name "_result", __VA_ARGS__>;                         \
+#define RAVADIDO_DECLARE_CALL_RESULT(Name, ...)                           \
+    using RURU##Name##_result = CallResult<#Name "_result", __VA_ARGS__>; \
     extern template class CallResult<#Name "_result", __VA_ARGS__>;
 
 // Each record is instantiated once, in the NoteStoreResults*.cpp files: 76

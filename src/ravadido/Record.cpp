@@ -462,8 +462,7 @@ void copyValue(TProtocol &in, TProtocol &out, TType type)
         out.writeListEnd();
         return;
     }
-    default:
-        throw TProtocolException(TProtocolException::INVALID_DATA, "invalid TType");
+    default: throw TProtocolException(TProtocolException::INVALID_DATA, "invalid TType");
     }
 }
 

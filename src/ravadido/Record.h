@@ -81,8 +81,7 @@ namespace ravadido {
 using apache::thrift::protocol::TBinaryProtocol;
 // The binary protocol over a buffering transport (a memory buffer, say),
 // whose reads are inline copies instead of a virtual call each.
-using BufferedBinaryProtocol =
-    apache::thrift::protocol::TBinaryProtocolT<apache::thrift::transport::TBufferBase>;
+using BufferedBinaryProtocol = apache::thrift::protocol::TBinaryProtocolT<apache::thrift::transport::TBufferBase>;
 using apache::thrift::protocol::TProtocol;
 using apache::thrift::protocol::TType;
 
@@ -228,20 +227,20 @@ private:
 
 // An opaque record class: its wire name, a default constructor and one from
 // a KeyedArchive. Define it with RAVADIDO_DEFINE_OPAQUE_RECORD.
-#define RAVADIDO_DECLARE_OPAQUE_RECORD(Class)                                                     \
-    class Class final : public ::ravadido::OpaqueRecord                                           \
-    {                                                                                             \
-    public:                                                                                       \
-        Class() = default;                                                                        \
+#define RAVADIDO_DECLARE_OPAQUE_RECORD(Class)                                                        \
+    class Class final : public ::ravadido::OpaqueRecord                                              \
+    {                                                                                                \
+    public:                                                                                          \
+        Class() = default;                                                                           \
         explicit Class(const ::ravadido::KeyedArchive &coder) { decodeFields(recordLayout, coder); } \
-        static const ::ravadido::RecordLayout recordLayout;                                       \
-        const ::ravadido::RecordLayout &layout() const override { return recordLayout; }          \
+        static const ::ravadido::RecordLayout recordLayout;                                          \
+        const ::ravadido::RecordLayout &layout() const override { return recordLayout; }             \
     };
 
 // The field list of an opaque record, for lists of records.
 #define RAVADIDO_NO_FIELDS(X)
 
-#define RAVADIDO_DEFINE_OPAQUE_RECORD(Class, wire)                                                \
+#define RAVADIDO_DEFINE_OPAQUE_RECORD(Class, wire) \
     const ::ravadido::RecordLayout Class::recordLayout{wire, {}, &OpaqueRecord::keeping};
 
 namespace detail {
@@ -330,11 +329,9 @@ struct Scalar
     static std::optional<T> unarchiveElement(const ArchiveValue &a)
     {
         if constexpr (ArchiveKind == ArchiveValue::Kind::Bool)
-            return a.kind == ArchiveValue::Kind::Bool ? std::optional<T>(std::get<bool>(a.value))
-                                                      : std::nullopt;
+            return a.kind == ArchiveValue::Kind::Bool ? std::optional<T>(std::get<bool>(a.value)) : std::nullopt;
         else if constexpr (ArchiveKind == ArchiveValue::Kind::Double)
-            return a.kind == ArchiveValue::Kind::Double ? std::optional<T>(std::get<double>(a.value))
-                                                        : std::nullopt;
+            return a.kind == ArchiveValue::Kind::Double ? std::optional<T>(std::get<double>(a.value)) : std::nullopt;
         else
             return a.integer<T>();
     }
@@ -348,7 +345,10 @@ struct Scalar
         v = read;
     }
     template<typename P>
-    static void write(P &out, const T &v) { writeElement(out, v); }
+    static void write(P &out, const T &v)
+    {
+        writeElement(out, v);
+    }
     static void describe(std::string &s, const T &v) { describeElement(s, v); }
     static void encode(KeyedArchive &coder, const std::string &key, const T &v)
     {
@@ -402,7 +402,10 @@ struct Nullable
         }
     }
     template<typename P>
-    static void write(P &out, const Value &v) { Derived::writeElement(out, *v); }
+    static void write(P &out, const Value &v)
+    {
+        Derived::writeElement(out, *v);
+    }
     static void describe(std::string &s, const Value &v)
     {
         if (v)
@@ -435,9 +438,15 @@ struct String : Nullable<String, std::string>
     static constexpr const char *nilText = "\"(null)\"";
 
     template<typename P>
-    static void readElement(P &in, std::string &v) { in.readString(v); }
+    static void readElement(P &in, std::string &v)
+    {
+        in.readString(v);
+    }
     template<typename P>
-    static void writeElement(P &out, const std::string &v) { out.writeString(v); }
+    static void writeElement(P &out, const std::string &v)
+    {
+        out.writeString(v);
+    }
     static void describeElement(std::string &s, const std::string &v) { detail::appendQuoted(s, v); }
     static ArchiveValue archiveElement(const std::string &v) { return ArchiveValue::string(v); }
     static std::optional<std::string> unarchiveElement(const ArchiveValue &a)
@@ -457,7 +466,10 @@ struct Binary : Nullable<Binary, Bytes>
     static constexpr const char *nilText = "\"(null)\"";
 
     template<typename P>
-    static void readElement(P &in, Bytes &v) { in.readBinary(v.storage()); }
+    static void readElement(P &in, Bytes &v)
+    {
+        in.readBinary(v.storage());
+    }
     template<typename P>
     static void writeElement(P &out, const Bytes &v)
     {
@@ -539,9 +551,15 @@ struct Struct
 
     static bool present(const Value &v) { return v != nullptr; }
     template<typename P>
-    static void read(P &in, Value &v) { readElement(in, v); }
+    static void read(P &in, Value &v)
+    {
+        readElement(in, v);
+    }
     template<typename P>
-    static void write(P &out, const Value &v) { v->writeFields(out); }
+    static void write(P &out, const Value &v)
+    {
+        v->writeFields(out);
+    }
     static void describe(std::string &s, const Value &v) { describeElement(s, v); }
     static void encode(KeyedArchive &coder, const std::string &key, const Value &v)
     {
@@ -785,10 +803,7 @@ struct FieldOps
         self(r).*Flag = true;
     }
     static bool isSet(const Record &r) { return self(r).*Flag; }
-    static bool isPresent(const Record &r)
-    {
-        return self(r).*Flag && Codec::present(self(r).*Value);
-    }
+    static bool isPresent(const Record &r) { return self(r).*Flag && Codec::present(self(r).*Value); }
     template<typename P>
     static void writeValue(const Record &r, P &out)
     {
@@ -826,96 +841,102 @@ struct FieldOps
 #define RAVADIDO_DETAIL_MEMBER(id, name, Name, ...) typename __VA_ARGS__::Value m_##name{};
 #define RAVADIDO_DETAIL_FLAG(id, name, Name, ...) bool m_##name##IsSet = false;
 
-#define RAVADIDO_DETAIL_ACCESSORS(id, name, Name, ...)                                            \
-    typename __VA_ARGS__::Getter name() const { return m_##name; }                                \
-    void set##Name(typename __VA_ARGS__::Value value)                                             \
-    {                                                                                             \
-        m_##name = std::move(value);                                                              \
-        m_##name##IsSet = true;                                                                   \
-    }                                                                                             \
-    bool name##IsSet() const { return m_##name##IsSet; }                                          \
-    void unset##Name()                                                                            \
-    {                                                                                             \
-        __VA_ARGS__::unset(m_##name);                                                             \
-        m_##name##IsSet = false;                                                                  \
+#define RAVADIDO_DETAIL_ACCESSORS(id, name, Name, ...) \
+    typename __VA_ARGS__::Getter name() const          \
+    {                                                  \
+        return m_##name;                               \
+    }                                                  \
+    void set##Name(typename __VA_ARGS__::Value value)  \
+    {                                                  \
+        m_##name = std::move(value);                   \
+        m_##name##IsSet = true;                        \
+    }                                                  \
+    bool name##IsSet() const                           \
+    {                                                  \
+        return m_##name##IsSet;                        \
+    }                                                  \
+    void unset##Name()                                 \
+    {                                                  \
+        __VA_ARGS__::unset(m_##name);                  \
+        m_##name##IsSet = false;                       \
     }
 
 #define RAVADIDO_DETAIL_PARAM(id, name, Name, ...) typename __VA_ARGS__::Value name,
 
-#define RAVADIDO_DETAIL_ASSIGN(id, name, Name, ...)                                               \
-    m_##name = std::move(name);                                                                   \
+#define RAVADIDO_DETAIL_ASSIGN(id, name, Name, ...) \
+    m_##name = std::move(name);                     \
     m_##name##IsSet = true;
 
 // The record's members and accessors; put it first in the class body.
-#define RAVADIDO_RECORD(Class, FIELDS)                                                            \
-public:                                                                                           \
-    Class() = default;                                                                            \
-    Class(FIELDS(RAVADIDO_DETAIL_PARAM)::ravadido::detail::LastParameter = {});                   \
-    explicit Class(const ::ravadido::KeyedArchive &coder);                                        \
-    FIELDS(RAVADIDO_DETAIL_ACCESSORS)                                                             \
-    static const ::ravadido::RecordLayout recordLayout;                                           \
-    const ::ravadido::RecordLayout &layout() const override { return recordLayout; }              \
-                                                                                                  \
-private:                                                                                          \
-    using Self = Class;                                                                           \
-    /* The flags together after the values: no padding after each flag. */                     \
-    FIELDS(RAVADIDO_DETAIL_MEMBER)                                                                \
-    FIELDS(RAVADIDO_DETAIL_FLAG)                                                                  \
+#define RAVADIDO_RECORD(Class, FIELDS)                                          \
+public:                                                                         \
+    Class() = default;                                                          \
+    Class(FIELDS(RAVADIDO_DETAIL_PARAM)::ravadido::detail::LastParameter = {}); \
+    explicit Class(const ::ravadido::KeyedArchive &coder);                      \
+    FIELDS(RAVADIDO_DETAIL_ACCESSORS)                                           \
+    static const ::ravadido::RecordLayout recordLayout;                         \
+    const ::ravadido::RecordLayout &layout() const override                     \
+    {                                                                           \
+        return recordLayout;                                                    \
+    }                                                                           \
+                                                                                \
+private:                                                                        \
+    using Self = Class;                                                         \
+    /* The flags together after the values: no padding after each flag. */      \
+    FIELDS(RAVADIDO_DETAIL_MEMBER)                                              \
+    FIELDS(RAVADIDO_DETAIL_FLAG)                                                \
 public:
 
-#define RAVADIDO_DETAIL_OPS(fname, ...)                                                           \
+#define RAVADIDO_DETAIL_OPS(fname, ...) \
     ::ravadido::detail::FieldOps<__VA_ARGS__, Self, &Self::m_##fname, &Self::m_##fname##IsSet>
 
-#define RAVADIDO_DETAIL_FIELD_INFO(fid, fname, Name, ...)                                         \
-    ::ravadido::FieldInfo{                                                                        \
-        fid,                                                                                      \
-        __VA_ARGS__::type,                                                                        \
-        #fname,                                                                                   \
-        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::TProtocol>,            \
-        [](const ::ravadido::Record &r, ::ravadido::TProtocol &out) {                             \
-            using Ops = RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__);                                  \
-            if (Ops::isPresent(r)) {                                                              \
-                out.writeFieldBegin(#fname, __VA_ARGS__::type, fid);                              \
-                Ops::writeValue(r, out);                                                          \
-                out.writeFieldEnd();                                                              \
-            }                                                                                     \
-        },                                                                                        \
-        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::isSet,                                          \
-        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::isPresent,                                      \
-        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template writeValue<::ravadido::TProtocol>,      \
-        [](const ::ravadido::Record &r, std::string &s) {                                         \
-            s += #fname ":";                                                                      \
-            __VA_ARGS__::describe(s, static_cast<const Self &>(r).m_##fname);                     \
-        },                                                                                        \
-        [](const ::ravadido::Record &r, ::ravadido::KeyedArchive &coder) {                        \
-            RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::encode(r, coder, #fname);                    \
-        },                                                                                        \
-        [](::ravadido::Record &r, const ::ravadido::KeyedArchive &coder) {                        \
-            RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::decode(r, coder, #fname);                    \
-        },                                                                                        \
-        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::TBinaryProtocol>,      \
-        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template write<::ravadido::TBinaryProtocol>,     \
-        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::BufferedBinaryProtocol>, \
+#define RAVADIDO_DETAIL_FIELD_INFO(fid, fname, Name, ...)                                             \
+    ::ravadido::FieldInfo{                                                                            \
+        fid,                                                                                          \
+        __VA_ARGS__::type,                                                                            \
+        #fname,                                                                                       \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::TProtocol>,               \
+        [](const ::ravadido::Record &r, ::ravadido::TProtocol &out) {                                 \
+            using Ops = RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__);                                      \
+            if (Ops::isPresent(r)) {                                                                  \
+                out.writeFieldBegin(#fname, __VA_ARGS__::type, fid);                                  \
+                Ops::writeValue(r, out);                                                              \
+                out.writeFieldEnd();                                                                  \
+            }                                                                                         \
+        },                                                                                            \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::isSet,                                              \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::isPresent,                                          \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template writeValue<::ravadido::TProtocol>,         \
+        [](const ::ravadido::Record &r, std::string &s) {                                             \
+            s += #fname ":";                                                                          \
+            __VA_ARGS__::describe(s, static_cast<const Self &>(r).m_##fname);                         \
+        },                                                                                            \
+        [](const ::ravadido::Record &r, ::ravadido::KeyedArchive &coder) {                            \
+            RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::encode(r, coder, #fname);                        \
+        },                                                                                            \
+        [](::ravadido::Record &r, const ::ravadido::KeyedArchive &coder) {                            \
+            RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::decode(r, coder, #fname);                        \
+        },                                                                                            \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::TBinaryProtocol>,         \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template write<::ravadido::TBinaryProtocol>,        \
+        &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template read<::ravadido::BufferedBinaryProtocol>,  \
         &RAVADIDO_DETAIL_OPS(fname, __VA_ARGS__)::template write<::ravadido::BufferedBinaryProtocol>, \
     },
 
 // A record class of its own (not an exception): the header's record list
 // applies this to every entry.
-#define RAVADIDO_DECLARE_RECORD(Class, wire, FIELDS)                                              \
-    class Class final : public ::ravadido::Record                                                 \
-    {                                                                                             \
-        RAVADIDO_RECORD(Class, FIELDS)                                                            \
+#define RAVADIDO_DECLARE_RECORD(Class, wire, FIELDS) \
+    class Class final : public ::ravadido::Record    \
+    {                                                \
+        RAVADIDO_RECORD(Class, FIELDS)               \
     };
 
 // The field table and constructors of a record declared with
 // RAVADIDO_RECORD; put it in a source file.
-#define RAVADIDO_DEFINE_RECORD(Class, wire, FIELDS)                                               \
+#define RAVADIDO_DEFINE_RECORD(Class, wire, FIELDS)                                                 \
     const ::ravadido::RecordLayout Class::recordLayout{wire, {FIELDS(RAVADIDO_DETAIL_FIELD_INFO)}}; \
-    Class::Class(FIELDS(RAVADIDO_DETAIL_PARAM)::ravadido::detail::LastParameter)                  \
-    {                                                                                             \
-        FIELDS(RAVADIDO_DETAIL_ASSIGN)                                                            \
-    }                                                                                             \
-    Class::Class(const ::ravadido::KeyedArchive &coder)                                           \
-    {                                                                                             \
-        decodeFields(recordLayout, coder);                                                        \
+    Class::Class(FIELDS(RAVADIDO_DETAIL_PARAM)::ravadido::detail::LastParameter){                   \
+        FIELDS(RAVADIDO_DETAIL_ASSIGN)} Class::Class(const ::ravadido::KeyedArchive &coder)         \
+    {                                                                                               \
+        decodeFields(recordLayout, coder);                                                          \
     }

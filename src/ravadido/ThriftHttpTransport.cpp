@@ -33,7 +33,7 @@ std::string_view callName(std::string_view header)
 {
     auto i32 = [&](std::size_t at) {
         return std::uint32_t(std::uint8_t(header[at])) << 24 | std::uint32_t(std::uint8_t(header[at + 1])) << 16
-            | std::uint32_t(std::uint8_t(header[at + 2])) << 8 | std::uint32_t(std::uint8_t(header[at + 3]));
+               | std::uint32_t(std::uint8_t(header[at + 2])) << 8 | std::uint32_t(std::uint8_t(header[at + 3]));
     };
     if (header.size() < 4)
         return {};
@@ -106,14 +106,13 @@ void ThriftHttpTransport::flush()
     SyncHttp::Request request;
     request.method = "POST";
     request.url = m_url;
-    request.headers = {{"Content-Type", "application/x-thrift"},
-                       {"Accept", "application/x-thrift"}};
+    request.headers = {{"Content-Type", "application/x-thrift"}, {"Accept", "application/x-thrift"}};
     // Views are taken only now: the owned runs no longer move.
     for (const Piece &piece : m_pieces)
         request.bodyPieces.push_back(piece.owned >= 0 ? std::string_view(m_ownedRuns[std::size_t(piece.owned)])
                                                       : piece.borrowed);
-    request.sendAtMostOnce =
-        !mayBeSentAgain(callName(request.bodyPieces.empty() ? std::string_view() : request.bodyPieces.front()));
+    request.sendAtMostOnce = !mayBeSentAgain(
+        callName(request.bodyPieces.empty() ? std::string_view() : request.bodyPieces.front()));
     request.maxReplyBytes = kMaxReplyBytes;
     // A redirected POST would arrive as something else, or carry the token
     // to another host.
@@ -139,14 +138,13 @@ void ThriftHttpTransport::flush()
     std::optional<SyncHttp::Response> response = SyncHttp::send(request, &error);
     if (!response) {
         const long code = error ? error->code : SyncHttp::URLErrorUnknown;
-        const auto type = code == SyncHttp::URLErrorTimedOut   ? TTransportException::TIMED_OUT
+        const auto type = code == SyncHttp::URLErrorTimedOut    ? TTransportException::TIMED_OUT
                           : code == SyncHttp::URLErrorCancelled ? TTransportException::INTERRUPTED
                                                                 : TTransportException::NOT_OPEN;
         throw TTransportException(type, failureText(error));
     }
     if (response->status != 200)
-        throw TTransportException(TTransportException::UNKNOWN,
-                                  "Bad HTTP status: " + std::to_string(response->status));
+        throw TTransportException(TTransportException::UNKNOWN, "Bad HTTP status: " + std::to_string(response->status));
     setReply(std::move(response->body));
 }
 
@@ -173,8 +171,7 @@ const std::uint8_t *ThriftHttpTransport::borrow(std::uint8_t *, std::uint32_t *l
     // The whole reply is here: a value longer than what is left can never
     // be read, and the protocol would allocate for it before finding out.
     if (*len > replyBytesLeft())
-        throw TTransportException(TTransportException::END_OF_FILE,
-                                  "The reply is shorter than a value it announces");
+        throw TTransportException(TTransportException::END_OF_FILE, "The reply is shorter than a value it announces");
     *len = replyBytesLeft();
     return reinterpret_cast<const std::uint8_t *>(m_reply.constData()) + m_replyOffset;
 }

@@ -32,9 +32,8 @@ namespace ravadido {
 // but a loopback address is refused: the token would travel in the clear.
 // A POST that a cancellation check ends throws TTransportException
 // INTERRUPTED; one that stalls or trickles, TIMED_OUT.
-class ThriftHttpTransport
-    : public apache::thrift::transport::TVirtualTransport<ThriftHttpTransport>,
-      public RequestBuffer
+class ThriftHttpTransport : public apache::thrift::transport::TVirtualTransport<ThriftHttpTransport>,
+                            public RequestBuffer
 {
 public:
     explicit ThriftHttpTransport(QUrl url);
@@ -71,10 +70,7 @@ public:
     void consume(std::uint32_t len);
 
     // Bytes of the last reply not read yet.
-    std::uint32_t replyBytesLeft() const
-    {
-        return static_cast<std::uint32_t>(m_reply.size() - m_replyOffset);
-    }
+    std::uint32_t replyBytesLeft() const { return static_cast<std::uint32_t>(m_reply.size() - m_replyOffset); }
     void discardRequest() override { clearRequest(); }
 
 private:

@@ -11,7 +11,6 @@ namespace ravadido {
 
 RAVADIDO_DECLARE_OPAQUE_RECORD(RURUAuthenticationResult)
 
-#define RURU_USER_STORE_TYPES_RECORDS(R)                                                          \
-    R(RURUAuthenticationResult, "AuthenticationResult", RAVADIDO_NO_FIELDS)
+#define RURU_USER_STORE_TYPES_RECORDS(R) R(RURUAuthenticationResult, "AuthenticationResult", RAVADIDO_NO_FIELDS)
 
 } // namespace ravadido

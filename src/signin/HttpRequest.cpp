@@ -36,7 +36,5 @@ void HttpRequest::setHeader(const QString &name, const QString &value)
 
 void HttpRequest::removeHeader(const QString &name)
 {
-    m_headers.removeIf([&](const auto &entry) {
-        return entry.first.compare(name, Qt::CaseInsensitive) == 0;
-    });
+    m_headers.removeIf([&](const auto &entry) { return entry.first.compare(name, Qt::CaseInsensitive) == 0; });
 }

@@ -72,8 +72,7 @@ class Attributes
 {
 public:
     Attributes(const QString &service, const QString &account)
-        : m_service(service.toUtf8()), m_account(account.toUtf8()),
-          m_table(g_hash_table_new(g_str_hash, g_str_equal))
+        : m_service(service.toUtf8()), m_account(account.toUtf8()), m_table(g_hash_table_new(g_str_hash, g_str_equal))
     {
         if (!service.isNull())
             g_hash_table_insert(m_table, const_cast<char *>("service"), m_service.data());
@@ -126,8 +125,7 @@ void report(OptionalError *slot, long code, const QString &reason = {})
 void reportGError(OptionalError *slot, const GError *error, const Deadline &deadline)
 {
     if (g_cancellable_is_cancelled(deadline.cancellable())) {
-        report(slot, kVKKeychainStatusNotAvailable,
-               localizedString("The keyring service did not answer in time."));
+        report(slot, kVKKeychainStatusNotAvailable, localizedString("The keyring service did not answer in time."));
         return;
     }
     report(slot, statusForError(error), QString::fromUtf8(error->message));
@@ -213,9 +211,9 @@ bool VKKeychainQuery::save(OptionalError *error)
     Deadline deadline;
     GError *failure = nullptr;
     // Storing replaces an item with equal attributes in the same call.
-    const gboolean stored = secret_password_storev_binary_sync(
-        itemSchema(), attributes.table(), SECRET_COLLECTION_DEFAULT, label.constData(), value,
-        deadline.cancellable(), &failure);
+    const gboolean stored = secret_password_storev_binary_sync(itemSchema(), attributes.table(),
+                                                               SECRET_COLLECTION_DEFAULT, label.constData(), value,
+                                                               deadline.cancellable(), &failure);
     secret_value_unref(value);
     GErrorPtr owned(failure);
     if (!stored) {
@@ -237,8 +235,8 @@ bool VKKeychainQuery::deleteItem(OptionalError *error)
     Attributes attributes(m_service, m_account);
     Deadline deadline;
     GError *failure = nullptr;
-    const gboolean removed =
-        secret_password_clearv_sync(itemSchema(), attributes.table(), deadline.cancellable(), &failure);
+    const gboolean removed = secret_password_clearv_sync(itemSchema(), attributes.table(), deadline.cancellable(),
+                                                         &failure);
     GErrorPtr owned(failure);
     if (owned) {
         reportGError(error, owned.get(), deadline);
@@ -260,8 +258,8 @@ bool VKKeychainQuery::fetch(OptionalError *error)
     Attributes attributes(m_service, m_account);
     Deadline deadline;
     GError *failure = nullptr;
-    SecretValue *value =
-        secret_password_lookupv_binary_sync(itemSchema(), attributes.table(), deadline.cancellable(), &failure);
+    SecretValue *value = secret_password_lookupv_binary_sync(itemSchema(), attributes.table(), deadline.cancellable(),
+                                                             &failure);
     GErrorPtr owned(failure);
     if (owned) {
         if (value)
@@ -326,23 +324,16 @@ OptionalError VKKeychainQuery::errorWithCode(long code)
         return std::nullopt;
     QString description;
     switch (code) {
-    case kVKKeychainErrorInvalidArguments:
-        description = localizedString("Some of the arguments were invalid");
-        break;
+    case kVKKeychainErrorInvalidArguments: description = localizedString("Some of the arguments were invalid"); break;
     case kVKKeychainStatusItemNotFound:
         description = localizedString("The item could not be found in the keyring.");
         break;
-    case kVKKeychainStatusNotAvailable:
-        description = localizedString("The keyring service is not available.");
-        break;
-    case kVKKeychainStatusLocked:
-        description = localizedString("The keyring is locked.");
-        break;
+    case kVKKeychainStatusNotAvailable: description = localizedString("The keyring service is not available."); break;
+    case kVKKeychainStatusLocked: description = localizedString("The keyring is locked."); break;
     case kVKKeychainStatusFailed:
         description = localizedString("The keyring service could not complete the request.");
         break;
-    default:
-        break;
+    default: break;
     }
     return Error(QString::fromLatin1(kVKKeychainErrorDomain), code, description);
 }

@@ -83,8 +83,7 @@ public:
     VKKeychain() = delete;
 
     // A null string when there is none or the look-up failed.
-    static QString passwordForService(const QString &service, const QString &account,
-                                      OptionalError *error = nullptr);
+    static QString passwordForService(const QString &service, const QString &account, OptionalError *error = nullptr);
     static bool setPassword(const QString &password, const QString &service, const QString &account,
                             OptionalError *error = nullptr);
     static bool deletePasswordForService(const QString &service, const QString &account,

@@ -37,8 +37,8 @@ bool domainMatches(const QString &host, const QString &domain)
 {
     if (host == domain)
         return true;
-    return !domain.isEmpty() && host.endsWith(domain)
-           && host.at(host.size() - domain.size() - 1) == QLatin1Char('.') && !isIPAddress(host);
+    return !domain.isEmpty() && host.endsWith(domain) && host.at(host.size() - domain.size() - 1) == QLatin1Char('.')
+           && !isIPAddress(host);
 }
 
 // RFC 6265 5.1.4: "/foo" matches "/foo" and "/foo/bar", never "/foobar".
@@ -137,8 +137,7 @@ QList<QNetworkCookie> WSKCookieStorage::cookiesForURL(const QUrl &url)
     for (const QNetworkCookie &cookie : std::as_const(m_cookies)) {
         const QString domain = cookie.domain().toLower();
         const bool domainOK = isLocalhost
-                                  ? (domain == QLatin1String("localhost")
-                                     || domain == QLatin1String("localhost.local"))
+                                  ? (domain == QLatin1String("localhost") || domain == QLatin1String("localhost.local"))
                                   : cookieDomainMatchesHost(domain, host);
         if (domainOK && pathMatches(path, cookie.path()) && (!cookie.isSecure() || isSecureScheme))
             result.append(cookie);
@@ -195,8 +194,7 @@ qsizetype WSKCookieStorage::indexOfCookieMatching(const QNetworkCookie &cookie) 
     return -1;
 }
 
-QList<QNetworkCookie> cookiesFromSetCookieHeaders(const QList<QByteArray> &setCookieValues,
-                                                  const QUrl &url)
+QList<QNetworkCookie> cookiesFromSetCookieHeaders(const QList<QByteArray> &setCookieValues, const QUrl &url)
 {
     const QString host = url.host().toLower();
     QList<QNetworkCookie> result;

@@ -55,8 +55,7 @@ private:
 // belong to its Domain, when that Domain is a public suffix ("com", "co.uk")
 // other than the host itself, or when its name or value holds a control
 // character.
-QList<QNetworkCookie> cookiesFromSetCookieHeaders(const QList<QByteArray> &setCookieValues,
-                                                  const QUrl &url);
+QList<QNetworkCookie> cookiesFromSetCookieHeaders(const QList<QByteArray> &setCookieValues, const QUrl &url);
 
 // The value of a request's Cookie header for these cookies ("a=1; b=2").
 QByteArray cookieHeaderForCookies(const QList<QNetworkCookie> &cookies);

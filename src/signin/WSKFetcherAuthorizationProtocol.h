@@ -15,8 +15,8 @@ public:
 
     // Called synchronously or later with the authoriser, the request it
     // decorated and the error (empty on success).
-    using FinishedCallback = std::function<void(WSKFetcherAuthorizationProtocol *authorizer,
-                                                HttpRequest &request, const OptionalError &error)>;
+    using FinishedCallback = std::function<void(WSKFetcherAuthorizationProtocol *authorizer, HttpRequest &request,
+                                                const OptionalError &error)>;
 
     // Authorises `request` in place, then calls `finished` when one is given.
     virtual void authorizeRequest(HttpRequest &request, const FinishedCallback &finished) = 0;

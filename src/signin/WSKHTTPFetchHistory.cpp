@@ -114,7 +114,8 @@ QString WSKURLCache::description() const
     QStringList entries;
     for (auto it = m_responses.cbegin(); it != m_responses.cend(); ++it)
         entries.append(it.key() + QStringLiteral(" = ") + it.value()->description());
-    return QStringLiteral("WSKURLCache %1: {responses:{%2}}").arg(pointerText(this), entries.join(QStringLiteral("; ")));
+    return QStringLiteral("WSKURLCache %1: {responses:{%2}}")
+        .arg(pointerText(this), entries.join(QStringLiteral("; ")));
 }
 
 void WSKURLCache::pruneCacheResponses()
@@ -142,10 +143,8 @@ void WSKURLCache::pruneCacheResponses()
 }
 
 WSKHTTPFetchHistory::WSKHTTPFetchHistory(quint64 memoryCapacity, bool shouldCacheETaggedData)
-    : m_etaggedDataCache(memoryCapacity),
-      m_shouldRememberETags(shouldCacheETaggedData),
-      m_shouldCacheETaggedData(shouldCacheETaggedData),
-      m_cookieStorage(std::make_shared<WSKCookieStorage>())
+    : m_etaggedDataCache(memoryCapacity), m_shouldRememberETags(shouldCacheETaggedData),
+      m_shouldCacheETaggedData(shouldCacheETaggedData), m_cookieStorage(std::make_shared<WSKCookieStorage>())
 {
 }
 

@@ -52,8 +52,7 @@ class WSKURLCache
 public:
     explicit WSKURLCache(quint64 memoryCapacity = kWSKDefaultETaggedDataCacheMemoryCapacity);
 
-    void storeCachedResponse(const std::shared_ptr<WSKCachedURLResponse> &cachedResponse,
-                             const HttpRequest &request);
+    void storeCachedResponse(const std::shared_ptr<WSKCachedURLResponse> &cachedResponse, const HttpRequest &request);
     std::shared_ptr<WSKCachedURLResponse> cachedResponseForRequest(const HttpRequest &request);
     void removeCachedResponseForRequest(const HttpRequest &request);
     void removeAllCachedResponses();

@@ -176,8 +176,7 @@ public:
                                    qint64 totalBytesExpectedToWrite) override
     {
         if (const auto fetcher = target())
-            fetcher->connectionDidSendBodyData(connection, bytesWritten, totalBytesWritten,
-                                               totalBytesExpectedToWrite);
+            fetcher->connectionDidSendBodyData(connection, bytesWritten, totalBytesWritten, totalBytesExpectedToWrite);
     }
     void connectionDidFinishLoading(WSKURLConnection *connection) override
     {
@@ -349,8 +348,9 @@ bool WSKHTTPFetcher::beginFetchMayDelay(bool mayDelay, bool mayAuthorize)
     if (mayDelay && m_service && !m_service->fetcherShouldBeginFetching(*this))
         return true;
 
-    const QString effectiveMethod =
-        m_request->hasHeader(kMethodOverrideHeader) ? m_request->header(kMethodOverrideHeader) : m_request->method;
+    const QString effectiveMethod = m_request->hasHeader(kMethodOverrideHeader)
+                                        ? m_request->header(kMethodOverrideHeader)
+                                        : m_request->method;
     bool isGet = effectiveMethod.isEmpty() || effectiveMethod == QLatin1String("GET");
 
     std::shared_ptr<QIODevice> bodyStream;
@@ -421,9 +421,7 @@ bool WSKHTTPFetcher::authorizeRequest()
 {
     const auto self = shared_from_this();
     m_authorizer->authorizeRequest(*m_request, [self](WSKFetcherAuthorizationProtocol *, HttpRequest &,
-                                                    const OptionalError &error) {
-        self->authorizerFinished(error);
-    });
+                                                      const OptionalError &error) { self->authorizerFinished(error); });
     return true;
 }
 
@@ -479,8 +477,9 @@ void WSKHTTPFetcher::addCookiesToRequest(HttpRequest &request)
     QStringList parts;
     if (!m_callerCookieHeader.isEmpty() && sameOrigin(request.url, m_callerURL))
         parts.append(m_callerCookieHeader);
-    const bool usesJar = m_cookieStorage && (m_cookieStorageMethod == cookieStorageMethodStatic
-                                            || m_cookieStorageMethod == cookieStorageMethodFetchHistory);
+    const bool usesJar = m_cookieStorage
+                         && (m_cookieStorageMethod == cookieStorageMethodStatic
+                             || m_cookieStorageMethod == cookieStorageMethodFetchHistory);
     if (usesJar) {
         const QList<QNetworkCookie> cookies = m_cookieStorage->cookiesForURL(urlOf(request.url));
         if (!cookies.isEmpty())
@@ -495,11 +494,13 @@ void WSKHTTPFetcher::addCookiesToRequest(HttpRequest &request)
 
 void WSKHTTPFetcher::handleCookiesForResponse(const WSKURLResponse &response)
 {
-    const bool usesJar = m_cookieStorage && (m_cookieStorageMethod == cookieStorageMethodStatic
-                                            || m_cookieStorageMethod == cookieStorageMethodFetchHistory);
+    const bool usesJar = m_cookieStorage
+                         && (m_cookieStorageMethod == cookieStorageMethodStatic
+                             || m_cookieStorageMethod == cookieStorageMethodFetchHistory);
     if (!usesJar || !response.hasHeaderFields)
         return;
-    const QList<QNetworkCookie> cookies = cookiesFromSetCookieHeaders(response.headerValues("Set-Cookie"), response.url);
+    const QList<QNetworkCookie> cookies = cookiesFromSetCookieHeaders(response.headerValues("Set-Cookie"),
+                                                                      response.url);
     if (!cookies.isEmpty())
         m_cookieStorage->setCookies(cookies);
 }
@@ -508,9 +509,7 @@ void WSKHTTPFetcher::setCookieStorageMethod(qint64 method)
 {
     m_cookieStorageMethod = method;
     switch (method) {
-    case cookieStorageMethodStatic:
-        m_cookieStorage = staticCookieStorage();
-        break;
+    case cookieStorageMethodStatic: m_cookieStorage = staticCookieStorage(); break;
     case cookieStorageMethodFetchHistory:
         m_cookieStorage = m_fetchHistory ? m_fetchHistory->cookieStorage() : nullptr;
         if (!m_cookieStorage)
@@ -670,7 +669,7 @@ void WSKHTTPFetcher::connectionDidFinishLoading(WSKURLConnection *connection)
             m_fetchHistory->removeCachedDataForRequest(*m_request);
         else
             m_fetchHistory->updateFetchHistoryWithRequest(*m_request, m_response.value_or(WSKURLResponse{}),
-                                                         m_downloadedData);
+                                                          m_downloadedData);
     }
 
     const int status = statusAfterHandlingNotModifiedError();
@@ -728,8 +727,8 @@ void WSKHTTPFetcher::connectionDidReceiveAuthenticationChallenge(WSKURLConnectio
     if (!isCurrent(connection))
         return;
     if (challenge.previousFailureCount <= 2) {
-        const std::optional<WSKURLCredential> &answer =
-            (challenge.isProxy && m_proxyCredential) ? m_proxyCredential : m_credential;
+        const std::optional<WSKURLCredential> &answer = (challenge.isProxy && m_proxyCredential) ? m_proxyCredential
+                                                                                                 : m_credential;
         if (answer) {
             connection->useCredential(*answer, challenge);
             return;
@@ -910,7 +909,8 @@ void WSKHTTPFetcher::beginRetryTimer()
     QCoreApplication *app = QCoreApplication::instance();
     if (m_delegateQueue && app && QThread::currentThread() != app->thread()) {
         // The timer lives on the main thread's loop.
-        QMetaObject::invokeMethod(app, [self] { self->beginRetryTimer(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [self] { self->beginRetryTimer(); }, Qt::QueuedConnection);
         return;
     }
     const double interval = std::min(nextRetryInterval(), m_maxRetryInterval);

@@ -45,8 +45,8 @@ inline constexpr char kWSKHTTPFetcherRetryDelayStartedNotification[] = "kWSKHTTP
 inline constexpr char kWSKHTTPFetcherRetryDelayStoppedNotification[] = "kWSKHTTPFetcherRetryDelayStoppedNotification";
 
 // Where a fetcher's cookies live.
-inline constexpr qint64 cookieStorageMethodStatic = 0;        // the process-wide jar
-inline constexpr qint64 cookieStorageMethodFetchHistory = 1;  // the fetch history's jar
+inline constexpr qint64 cookieStorageMethodStatic = 0; // the process-wide jar
+inline constexpr qint64 cookieStorageMethodFetchHistory = 1; // the fetch history's jar
 inline constexpr qint64 cookieStorageMethodSystemDefault = 2; // the network layer's own jar
 inline constexpr qint64 cookieStorageMethodNone = 3;
 
@@ -106,18 +106,18 @@ public:
     // The "selector" callbacks (those given the fetcher) run only while the
     // delegate object lives, and never without one; the "block" callbacks
     // need no delegate. Both kinds are released when the fetch ends.
-    using FinishedSelector = std::function<void(WSKHTTPFetcher &fetcher, const QByteArray &data,
-                                                const OptionalError &error)>;
+    using FinishedSelector =
+        std::function<void(WSKHTTPFetcher &fetcher, const QByteArray &data, const OptionalError &error)>;
     using ReceivedDataSelector = std::function<void(WSKHTTPFetcher &fetcher, const QByteArray &dataSoFar)>;
-    using SentDataSelector = std::function<void(WSKHTTPFetcher &fetcher, qint64 bytesWritten,
-                                                qint64 totalBytesWritten, qint64 totalBytesExpectedToWrite)>;
+    using SentDataSelector = std::function<void(WSKHTTPFetcher &fetcher, qint64 bytesWritten, qint64 totalBytesWritten,
+                                                qint64 totalBytesExpectedToWrite)>;
     // Returns whether to retry; `willRetry` is the fetcher's own suggestion.
     using RetrySelector = std::function<bool(WSKHTTPFetcher &fetcher, bool willRetry, const Error &error)>;
 
     using CompletionBlock = std::function<void(const QByteArray &data, const OptionalError &error)>;
     using ReceivedDataBlock = std::function<void(const QByteArray &dataSoFar)>;
-    using SentDataBlock = std::function<void(qint64 bytesWritten, qint64 totalBytesWritten,
-                                             qint64 totalBytesExpectedToWrite)>;
+    using SentDataBlock =
+        std::function<void(qint64 bytesWritten, qint64 totalBytesWritten, qint64 totalBytesExpectedToWrite)>;
     using RetryBlock = std::function<bool(bool willRetry, const Error &error)>;
 
     static std::shared_ptr<WSKHTTPFetcher> fetcherWithRequest(std::optional<HttpRequest> request);
@@ -174,7 +174,10 @@ public:
 
     // --- Collaborators ----------------------------------------------------
     const std::shared_ptr<WSKFetcherAuthorizationProtocol> &authorizer() const { return m_authorizer; }
-    void setAuthorizer(std::shared_ptr<WSKFetcherAuthorizationProtocol> authorizer) { m_authorizer = std::move(authorizer); }
+    void setAuthorizer(std::shared_ptr<WSKFetcherAuthorizationProtocol> authorizer)
+    {
+        m_authorizer = std::move(authorizer);
+    }
     const std::shared_ptr<WSKHTTPFetcherServiceProtocol> &service() const { return m_service; }
     void setService(std::shared_ptr<WSKHTTPFetcherServiceProtocol> service) { m_service = std::move(service); }
     const std::shared_ptr<WSKHTTPFetchHistoryProtocol> &fetchHistory() const { return m_fetchHistory; }
@@ -236,7 +239,7 @@ public:
     const QString &comment() const { return m_comment; }
     void setComment(const QString &comment) { m_comment = comment; }
     // setCommentWithFormat("access token for %1", host); a null format gives a null comment.
-    template <typename... Args>
+    template<typename... Args>
     void setCommentWithFormat(const QString &format, Args &&...args)
     {
         if constexpr (sizeof...(Args) == 0)

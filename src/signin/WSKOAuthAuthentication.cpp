@@ -87,8 +87,7 @@ std::optional<UrlText> splitUrl(const QString &text)
     if (!portText.isEmpty()) {
         bool ok = false;
         const uint port = portText.toUInt(&ok);
-        if (!ok || port > 65535 || !std::all_of(portText.begin(), portText.end(),
-                                                 [](QChar c) { return c.isDigit(); }))
+        if (!ok || port > 65535 || !std::all_of(portText.begin(), portText.end(), [](QChar c) { return c.isDigit(); }))
             return std::nullopt;
         url.port = int(port);
     }
@@ -121,8 +120,8 @@ std::optional<QString> rawQuery(const QString &text)
 
 bool isUnreserved(char c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'
-        || c == '.' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
+           || c == '_' || c == '~';
 }
 
 int hexValue(char c)
@@ -200,9 +199,8 @@ bool hasWantedSignature(const QStringList &keys, const OAuthParameterList &param
 {
     if (!keys.contains(QLatin1String(kOAuthSignatureKey)))
         return true;
-    return std::any_of(params.begin(), params.end(), [](const OAuthParameter &p) {
-        return p.name() == QLatin1String(kOAuthSignatureKey);
-    });
+    return std::any_of(params.begin(), params.end(),
+                       [](const OAuthParameter &p) { return p.name() == QLatin1String(kOAuthSignatureKey); });
 }
 
 bool formOrder(const OAuthParameter &a, const OAuthParameter &b)
@@ -244,8 +242,7 @@ OAuthParameter::Ordering OAuthParameter::sortDescriptors()
 
 // ---------------------------------------------------------------- creation and state
 
-WSKOAuthAuthentication::WSKOAuthAuthentication(const QString &signatureMethod,
-                                               const QString &consumerKey,
+WSKOAuthAuthentication::WSKOAuthAuthentication(const QString &signatureMethod, const QString &consumerKey,
                                                const QString &privateKey)
 {
     setConsumerKey(consumerKey);
@@ -314,9 +311,8 @@ void WSKOAuthAuthentication::setAccessToken(const QString &token)
 
 QStringList WSKOAuthAuthentication::tokenRequestKeys()
 {
-    return {str(kOAuthConsumerKey), str(kOAuthSignatureMethodKey), str(kOAuthSignatureKey),
-            str(kOAuthTimestampKey), str(kOAuthNonceKey),          str(kOAuthVersionKey),
-            str(kOAuthCallbackKey),  str(kOAuthScopeKey)};
+    return {str(kOAuthConsumerKey), str(kOAuthSignatureMethodKey), str(kOAuthSignatureKey), str(kOAuthTimestampKey),
+            str(kOAuthNonceKey),    str(kOAuthVersionKey),         str(kOAuthCallbackKey),  str(kOAuthScopeKey)};
 }
 
 QStringList WSKOAuthAuthentication::tokenAuthorizeKeys()
@@ -327,16 +323,14 @@ QStringList WSKOAuthAuthentication::tokenAuthorizeKeys()
 
 QStringList WSKOAuthAuthentication::tokenAccessKeys()
 {
-    return {str(kOAuthConsumerKey),  str(kOAuthTokenKey), str(kOAuthSignatureMethodKey),
-            str(kOAuthSignatureKey), str(kOAuthTimestampKey), str(kOAuthNonceKey),
-            str(kOAuthVersionKey),   str(kOAuthVerifierKey)};
+    return {str(kOAuthConsumerKey),  str(kOAuthTokenKey), str(kOAuthSignatureMethodKey), str(kOAuthSignatureKey),
+            str(kOAuthTimestampKey), str(kOAuthNonceKey), str(kOAuthVersionKey),         str(kOAuthVerifierKey)};
 }
 
 QStringList WSKOAuthAuthentication::tokenResourceKeys()
 {
-    return {str(kOAuthConsumerKey),  str(kOAuthTokenKey),     str(kOAuthSignatureMethodKey),
-            str(kOAuthSignatureKey), str(kOAuthTimestampKey), str(kOAuthNonceKey),
-            str(kOAuthVersionKey)};
+    return {str(kOAuthConsumerKey),  str(kOAuthTokenKey), str(kOAuthSignatureMethodKey), str(kOAuthSignatureKey),
+            str(kOAuthTimestampKey), str(kOAuthNonceKey), str(kOAuthVersionKey)};
 }
 
 // ---------------------------------------------------------------- decoration
@@ -381,8 +375,7 @@ bool WSKOAuthAuthentication::addResourceTokenParamsToRequest(HttpRequest &reques
     return addParamsForKeys(tokenResourceKeys(), request);
 }
 
-bool WSKOAuthAuthentication::addAuthorizationHeaderToRequest(HttpRequest &request,
-                                                             const QStringList &keys) const
+bool WSKOAuthAuthentication::addAuthorizationHeaderToRequest(HttpRequest &request, const QStringList &keys) const
 {
     const OAuthParameterList params = paramsForKeys(keys, &request);
     if (!hasWantedSignature(keys, params))
@@ -427,7 +420,7 @@ void WSKOAuthAuthentication::addParams(const OAuthParameterList &params, HttpReq
         if (!paramString.isEmpty())
             text += (text.contains(u'?') ? (text.endsWith(u'?') ? QString() : QStringLiteral("&"))
                                          : QStringLiteral("?"))
-                + paramString;
+                    + paramString;
         request.url = text;
         return;
     }
@@ -446,8 +439,7 @@ void WSKOAuthAuthentication::addParams(const OAuthParameterList &params, HttpReq
 
 // ---------------------------------------------------------------- signing
 
-OAuthParameterList WSKOAuthAuthentication::paramsForKeys(const QStringList &keys,
-                                                         const HttpRequest *request) const
+OAuthParameterList WSKOAuthAuthentication::paramsForKeys(const QStringList &keys, const HttpRequest *request) const
 {
     OAuthParameterList params;
     for (const QString &key : keys) {
@@ -467,8 +459,7 @@ OAuthParameterList WSKOAuthAuthentication::paramsForKeys(const QStringList &keys
     return params;
 }
 
-QString WSKOAuthAuthentication::signatureForParams(const OAuthParameterList &params,
-                                                   const HttpRequest *request) const
+QString WSKOAuthAuthentication::signatureForParams(const OAuthParameterList &params, const HttpRequest *request) const
 {
     if (!request || signatureMethod() != QLatin1String(kWSKOAuthSignatureMethodHMAC_SHA1))
         return {};
@@ -487,7 +478,7 @@ QString WSKOAuthAuthentication::signatureForParams(const OAuthParameterList &par
     std::stable_sort(all.begin(), all.end(), OAuthParameter::sortDescriptors());
 
     const QString base = method + u'&' + encodedOAuthParameterForString(url) + u'&'
-        + encodedOAuthParameterForString(paramStringForParams(all, QStringLiteral("&"), false, false));
+                         + encodedOAuthParameterForString(paramStringForParams(all, QStringLiteral("&"), false, false));
     return HMACSHA1HashForConsumerSecret(m_privateKey, tokenSecret(), base);
 }
 
@@ -505,9 +496,8 @@ QString WSKOAuthAuthentication::normalizedRequestURLStringForRequest(const HttpR
     return scheme + QStringLiteral("://") + url->host.toLower() + portPart + path;
 }
 
-QString WSKOAuthAuthentication::paramStringForParams(const OAuthParameterList &params,
-                                                     const QString &joiner, bool shouldQuote,
-                                                     bool shouldSort)
+QString WSKOAuthAuthentication::paramStringForParams(const OAuthParameterList &params, const QString &joiner,
+                                                     bool shouldQuote, bool shouldSort)
 {
     if (!shouldSort)
         return joinEncoded(params, joiner, shouldQuote);
@@ -528,8 +518,8 @@ bool WSKOAuthAuthentication::addQueryString(const QString &query, OAuthParameter
         const QString name = equals < 0 ? piece : piece.left(equals);
         const QString value = equals < 0 ? QString() : piece.mid(equals + 1);
         const std::optional<QString> decodedName = unencodedOAuthParameterForString(name);
-        const std::optional<QString> decodedValue =
-            unencodedOAuthParameterForString(value.isNull() ? emptyText() : value);
+        const std::optional<QString> decodedValue = unencodedOAuthParameterForString(value.isNull() ? emptyText()
+                                                                                                    : value);
         if (decodedName && decodedValue) {
             params.append(OAuthParameter(*decodedName, *decodedValue));
         } else {
@@ -602,12 +592,11 @@ std::optional<QString> WSKOAuthAuthentication::unencodedOAuthParameterForString(
     return fromValidUtf8(out);
 }
 
-QString WSKOAuthAuthentication::HMACSHA1HashForConsumerSecret(const QString &consumerSecret,
-                                                              const QString &tokenSecret,
+QString WSKOAuthAuthentication::HMACSHA1HashForConsumerSecret(const QString &consumerSecret, const QString &tokenSecret,
                                                               const QString &body)
 {
-    const QString key = encodedOAuthParameterForString(consumerSecret.isNull() ? emptyText() : consumerSecret)
-        + u'&' + encodedOAuthParameterForString(tokenSecret.isNull() ? emptyText() : tokenSecret);
+    const QString key = encodedOAuthParameterForString(consumerSecret.isNull() ? emptyText() : consumerSecret) + u'&'
+                        + encodedOAuthParameterForString(tokenSecret.isNull() ? emptyText() : tokenSecret);
     return stringWithBase64ForData(
         QMessageAuthenticationCode::hash(body.toUtf8(), key.toUtf8(), QCryptographicHash::Sha1));
 }
@@ -621,8 +610,7 @@ QString WSKOAuthAuthentication::stringWithBase64ForData(const QByteArray &data)
 
 // ---------------------------------------------------------------- replies
 
-std::optional<OAuthResponseDictionary>
-WSKOAuthAuthentication::dictionaryWithResponseString(const QString &string)
+std::optional<OAuthResponseDictionary> WSKOAuthAuthentication::dictionaryWithResponseString(const QString &string)
 {
     if (string.isNull())
         return std::nullopt;
@@ -634,8 +622,8 @@ WSKOAuthAuthentication::dictionaryWithResponseString(const QString &string)
         const QString name = equals < 0 ? piece : piece.left(equals);
         const QString value = equals < 0 ? emptyText() : piece.mid(equals + 1);
         const std::optional<QString> decodedName = unencodedOAuthParameterForString(name);
-        const std::optional<QString> decodedValue =
-            unencodedOAuthParameterForString(value.isNull() ? emptyText() : value);
+        const std::optional<QString> decodedValue = unencodedOAuthParameterForString(value.isNull() ? emptyText()
+                                                                                                    : value);
         // A mangled pair is dropped rather than taken as something it is not.
         if (decodedName && decodedValue)
             dictionary.insert(*decodedName, *decodedValue);
@@ -643,8 +631,7 @@ WSKOAuthAuthentication::dictionaryWithResponseString(const QString &string)
     return dictionary;
 }
 
-std::optional<OAuthResponseDictionary>
-WSKOAuthAuthentication::dictionaryWithResponseData(const QByteArray &data)
+std::optional<OAuthResponseDictionary> WSKOAuthAuthentication::dictionaryWithResponseData(const QByteArray &data)
 {
     if (data.isNull() || !isValidUtf8(data))
         return std::nullopt;

@@ -86,8 +86,7 @@ using OAuthResponseDictionary = QHash<QString, QString>;
 class WSKOAuthAuthentication : public WSKFetcherAuthorizationProtocol
 {
 public:
-    WSKOAuthAuthentication(const QString &signatureMethod, const QString &consumerKey,
-                           const QString &privateKey);
+    WSKOAuthAuthentication(const QString &signatureMethod, const QString &consumerKey, const QString &privateKey);
 
     // A record with the installed-application consumer credentials.
     static WSKOAuthAuthentication authForInstalledApp();
@@ -202,8 +201,8 @@ public:
     // the URL text is not absolute.
     static QString normalizedRequestURLStringForRequest(const HttpRequest &request);
 
-    static QString paramStringForParams(const OAuthParameterList &params, const QString &joiner,
-                                        bool shouldQuote, bool shouldSort);
+    static QString paramStringForParams(const OAuthParameterList &params, const QString &joiner, bool shouldQuote,
+                                        bool shouldSort);
     // Appends the pairs of a query string or form body ("+" is a space).
     // False when some piece does not decode; that piece is appended with an
     // empty name and value.
@@ -215,8 +214,8 @@ public:
     static QString encodedOAuthParameterForString(const QString &string);
     // Strict: nothing for a bad escape or bytes that are not UTF-8. "+" stays.
     static std::optional<QString> unencodedOAuthParameterForString(const QString &string);
-    static QString HMACSHA1HashForConsumerSecret(const QString &consumerSecret,
-                                                 const QString &tokenSecret, const QString &body);
+    static QString HMACSHA1HashForConsumerSecret(const QString &consumerSecret, const QString &tokenSecret,
+                                                 const QString &body);
     // Null for null data.
     static QString stringWithBase64ForData(const QByteArray &data);
 

@@ -14,8 +14,7 @@ Error oauthError(long code, const char *description, const QByteArray &reply = {
     QVariantMap userInfo;
     if (!reply.isEmpty())
         userInfo.insert(QStringLiteral("data"), reply);
-    return Error(QString::fromLatin1(kWSKOAuthErrorDomain), code, localizedString(description), {}, {},
-                 userInfo);
+    return Error(QString::fromLatin1(kWSKOAuthErrorDomain), code, localizedString(description), {}, {}, userInfo);
 }
 
 Error cannotSignError()
@@ -28,13 +27,8 @@ Error cannotSignError()
 WSKOAuthSignIn::WSKOAuthSignIn(std::shared_ptr<WSKOAuthAuthentication> auth, const QUrl &requestTokenURL,
                                const QUrl &authorizeTokenURL, const QUrl &accessTokenURL,
                                WSKOAuthSignInDelegate *delegate, QObject *parent)
-    : QObject(parent)
-    , m_auth(std::move(auth))
-    , m_requestURL(requestTokenURL)
-    , m_authorizeURL(authorizeTokenURL)
-    , m_accessURL(accessTokenURL)
-    , m_delegate(delegate)
-    , m_reachabilityFactory(WSKSystemReachability)
+    : QObject(parent), m_auth(std::move(auth)), m_requestURL(requestTokenURL), m_authorizeURL(authorizeTokenURL),
+      m_accessURL(accessTokenURL), m_delegate(delegate), m_reachabilityFactory(WSKSystemReachability)
 {
     Q_ASSERT_X(m_auth, "WSKOAuthSignIn", "authentication object required");
     m_networkLossTimer.setSingleShot(true);
@@ -85,8 +79,8 @@ void WSKOAuthSignIn::requestFetcher(WSKHTTPFetcher &fetcher, const QByteArray &d
     m_auth->setKeysForResponseData(data);
     // Without a token there is no page to show: end rather than wait forever.
     if (m_auth->token().isEmpty()) {
-        invokeFinalCallbackWithError(oauthError(kWSKOAuthErrorCodeNoRequestToken,
-                                                "The sign-in service sent no request token.", data));
+        invokeFinalCallbackWithError(
+            oauthError(kWSKOAuthErrorCodeNoRequestToken, "The sign-in service sent no request token.", data));
         return;
     }
     post(kWSKOAuthUserWillSignIn);
@@ -111,8 +105,7 @@ bool WSKOAuthSignIn::isCallbackURL(const QUrl &url, const QString &callback)
     if (callback.isEmpty())
         return false;
     const QUrl callbackURL(callback);
-    return url.host() == callbackURL.host()
-        && url.path(QUrl::FullyEncoded) == callbackURL.path(QUrl::FullyEncoded);
+    return url.host() == callbackURL.host() && url.path(QUrl::FullyEncoded) == callbackURL.path(QUrl::FullyEncoded);
 }
 
 bool WSKOAuthSignIn::requestRedirectedToRequest(const QUrl &url)
@@ -139,9 +132,8 @@ bool WSKOAuthSignIn::requestRedirectedToRequest(const QUrl &url)
     // Pending before it begins: a fetch that fails at once calls back inside
     // the begin and must find itself pending.
     setPendingFetcher(fetcher, QString::fromLatin1(kWSKOAuthFetchTypeAccess));
-    fetcher->beginFetchWithDelegate(this, [this](WSKHTTPFetcher &f, const QByteArray &data, const OptionalError &error) {
-        accessFetcher(f, data, error);
-    });
+    fetcher->beginFetchWithDelegate(this, [this](WSKHTTPFetcher &f, const QByteArray &data,
+                                                 const OptionalError &error) { accessFetcher(f, data, error); });
     return true;
 }
 
@@ -159,13 +151,13 @@ void WSKOAuthSignIn::accessFetcher(WSKHTTPFetcher &fetcher, const QByteArray &da
     m_auth->setTokenSecret({});
     m_auth->setKeysForResponseData(data);
     if (m_auth->token().isEmpty()) {
-        invokeFinalCallbackWithError(oauthError(kWSKOAuthErrorCodeNoAccessToken,
-                                                "The sign-in service sent no access token.", data));
+        invokeFinalCallbackWithError(
+            oauthError(kWSKOAuthErrorCodeNoAccessToken, "The sign-in service sent no access token.", data));
         return;
     }
     if (m_requiresUserEmail && m_auth->userEmail().isEmpty()) {
-        invokeFinalCallbackWithError(oauthError(kWSKOAuthErrorCodeNoUserEmail,
-                                                "The sign-in service sent no address for your notes.", data));
+        invokeFinalCallbackWithError(
+            oauthError(kWSKOAuthErrorCodeNoUserEmail, "The sign-in service sent no address for your notes.", data));
         return;
     }
     m_auth->setHasAccessToken(true);

@@ -64,8 +64,8 @@ class WSKOAuthSignIn : public QObject
     Q_OBJECT
 public:
     WSKOAuthSignIn(std::shared_ptr<WSKOAuthAuthentication> auth, const QUrl &requestTokenURL,
-                   const QUrl &authorizeTokenURL, const QUrl &accessTokenURL,
-                   WSKOAuthSignInDelegate *delegate, QObject *parent = nullptr);
+                   const QUrl &authorizeTokenURL, const QUrl &accessTokenURL, WSKOAuthSignInDelegate *delegate,
+                   QObject *parent = nullptr);
     ~WSKOAuthSignIn() override;
 
     // Starts the request-token fetch; false when it did not begin, in which

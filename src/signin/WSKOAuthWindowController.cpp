@@ -40,10 +40,8 @@ class CallbackInterceptor : public QWebEngineUrlRequestInterceptor
 public:
     CallbackInterceptor(QString callback, QPointer<WSKOAuthWindowController> controller,
                         std::function<void(const QUrl &)> report, QObject *parent)
-        : QWebEngineUrlRequestInterceptor(parent)
-        , m_callback(std::move(callback))
-        , m_controller(std::move(controller))
-        , m_report(std::move(report))
+        : QWebEngineUrlRequestInterceptor(parent), m_callback(std::move(callback)), m_controller(std::move(controller)),
+          m_report(std::move(report))
     {
     }
 
@@ -54,8 +52,8 @@ public:
             return;
         info.block(true);
         if (info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame && m_controller)
-            QMetaObject::invokeMethod(m_controller.data(), [report = m_report, url] { report(url); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                m_controller.data(), [report = m_report, url] { report(url); }, Qt::QueuedConnection);
     }
 
 private:
@@ -72,8 +70,7 @@ class SignInPage : public QWebEnginePage
 {
 public:
     SignInPage(QWebEngineProfile *profile, WSKOAuthWindowController *controller)
-        : QWebEnginePage(profile, nullptr)
-        , m_controller(controller)
+        : QWebEnginePage(profile, nullptr), m_controller(controller)
     {
     }
 
@@ -89,9 +86,8 @@ private:
 
 } // namespace wsk_detail
 
-WSKOAuthWindowController::WSKOAuthWindowController(const QString &scope, const QString &,
-                                                   const QUrl &requestTokenURL, const QUrl &authorizeTokenURL,
-                                                   const QUrl &accessTokenURL,
+WSKOAuthWindowController::WSKOAuthWindowController(const QString &scope, const QString &, const QUrl &requestTokenURL,
+                                                   const QUrl &authorizeTokenURL, const QUrl &accessTokenURL,
                                                    std::shared_ptr<WSKOAuthAuthentication> auth,
                                                    const QString &appServiceName)
     : m_keychainApplicationServiceName(appServiceName)
@@ -238,8 +234,8 @@ void WSKOAuthWindowController::makeWindow()
     if (now > kEarliestPlausibleTime) {
         QTimer::singleShot(10, this, &WSKOAuthWindowController::loadInitialPage);
     } else {
-        m_page->setHtml(QString::fromLatin1(kClockMessage)
-                            .arg(QDateTime::fromSecsSinceEpoch(now).toString().toHtmlEscaped()));
+        m_page->setHtml(
+            QString::fromLatin1(kClockMessage).arg(QDateTime::fromSecsSinceEpoch(now).toString().toHtmlEscaped()));
         m_keychainCheckbox->hide();
     }
     if (!shouldUseKeychain())

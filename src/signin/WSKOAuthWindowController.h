@@ -35,9 +35,7 @@ class SignInPage;
 // The controller deletes itself (later) once the sign-in has ended, by its
 // final callback or by cancelSigningIn(); callers that keep a pointer hold a
 // QPointer.
-class WSKOAuthWindowController : public QObject,
-                                 public WSKOAuthSignInDelegate,
-                                 public WSKOAuthKeychainStore
+class WSKOAuthWindowController : public QObject, public WSKOAuthSignInDelegate, public WSKOAuthKeychainStore
 {
     Q_OBJECT
 public:

@@ -40,38 +40,21 @@ Error transportError(QNetworkReply *reply, bool sawCertificateErrors)
     switch (reply->error()) {
     case QNetworkReply::ConnectionRefusedError:
     case QNetworkReply::ProxyConnectionRefusedError:
-    case QNetworkReply::ProxyNotFoundError:
-        code = URLErrorCannotConnectToHost;
-        break;
+    case QNetworkReply::ProxyNotFoundError: code = URLErrorCannotConnectToHost; break;
     case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::ProxyConnectionClosedError:
-        code = URLErrorNetworkConnectionLost;
-        break;
-    case QNetworkReply::HostNotFoundError:
-        code = URLErrorCannotFindHost;
-        break;
+    case QNetworkReply::ProxyConnectionClosedError: code = URLErrorNetworkConnectionLost; break;
+    case QNetworkReply::HostNotFoundError: code = URLErrorCannotFindHost; break;
     case QNetworkReply::TimeoutError:
-    case QNetworkReply::ProxyTimeoutError:
-        code = URLErrorTimedOut;
-        break;
-    case QNetworkReply::OperationCanceledError:
-        code = URLErrorCancelled;
-        break;
+    case QNetworkReply::ProxyTimeoutError: code = URLErrorTimedOut; break;
+    case QNetworkReply::OperationCanceledError: code = URLErrorCancelled; break;
     case QNetworkReply::SslHandshakeFailedError:
         code = sawCertificateErrors ? URLErrorServerCertificateUntrusted : URLErrorSecureConnectionFailed;
         break;
     case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-        code = URLErrorNotConnectedToInternet;
-        break;
-    case QNetworkReply::TooManyRedirectsError:
-        code = URLErrorHTTPTooManyRedirects;
-        break;
-    case QNetworkReply::ProtocolUnknownError:
-        code = URLErrorUnsupportedURL;
-        break;
-    default:
-        break;
+    case QNetworkReply::NetworkSessionFailedError: code = URLErrorNotConnectedToInternet; break;
+    case QNetworkReply::TooManyRedirectsError: code = URLErrorHTTPTooManyRedirects; break;
+    case QNetworkReply::ProtocolUnknownError: code = URLErrorUnsupportedURL; break;
+    default: break;
     }
     return Error(kURLErrorDomain, code, reply->errorString(), {}, {},
                  {{kFailingURLStringKey, reply->url().toString()}});
@@ -225,16 +208,16 @@ private:
         m_reply = nullptr;
         disconnect(reply, nullptr, this, nullptr);
         // Not from inside the reply's own signal.
-        QMetaObject::invokeMethod(reply, [reply] {
-            reply->abort();
-            reply->deleteLater();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            reply,
+            [reply] {
+                reply->abort();
+                reply->deleteLater();
+            },
+            Qt::QueuedConnection);
     }
 
-    bool hasHTTPStatus() const
-    {
-        return m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-    }
+    bool hasHTTPStatus() const { return m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid(); }
 
     WSKURLResponse currentResponse() const
     {
@@ -321,7 +304,8 @@ private:
         if (m_cancelled || !m_reply)
             return;
         const auto keep = m_delegate;
-        const bool transportFailure = isTransportError(m_reply->error()) || (!hasHTTPStatus() && m_reply->error() != QNetworkReply::NoError);
+        const bool transportFailure = isTransportError(m_reply->error())
+                                      || (!hasHTTPStatus() && m_reply->error() != QNetworkReply::NoError);
         if (transportFailure) {
             const Error error = transportError(m_reply, m_sawCertificateErrors);
             cancel();
@@ -339,9 +323,8 @@ private:
             }
             const WSKURLResponse redirectResponse = currentResponse();
             HttpRequest proposed = m_request.request;
-            proposed.url = m_reply->url()
-                               .resolved(QUrl::fromEncoded(m_reply->rawHeader("Location")))
-                               .toString(QUrl::FullyEncoded);
+            proposed.url =
+                m_reply->url().resolved(QUrl::fromEncoded(m_reply->rawHeader("Location"))).toString(QUrl::FullyEncoded);
             const std::optional<HttpRequest> next = keep->connectionWillSendRequest(this, proposed, &redirectResponse);
             if (m_cancelled)
                 return;

@@ -47,8 +47,8 @@ public:
                                                                  const WSKURLResponse *redirectResponse) = 0;
     virtual void connectionDidReceiveResponse(WSKURLConnection *connection, const WSKURLResponse &response) = 0;
     virtual void connectionDidReceiveData(WSKURLConnection *connection, const QByteArray &data) = 0;
-    virtual void connectionDidSendBodyData(WSKURLConnection *connection, qint64 bytesWritten,
-                                           qint64 totalBytesWritten, qint64 totalBytesExpectedToWrite) = 0;
+    virtual void connectionDidSendBodyData(WSKURLConnection *connection, qint64 bytesWritten, qint64 totalBytesWritten,
+                                           qint64 totalBytesExpectedToWrite) = 0;
     virtual void connectionDidFinishLoading(WSKURLConnection *connection) = 0;
     virtual void connectionDidFailWithError(WSKURLConnection *connection, const Error &error) = 0;
     // Answered, before returning, with useCredential or cancelAuthenticationChallenge.

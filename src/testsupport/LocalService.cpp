@@ -22,9 +22,8 @@ bool LocalService::startPython(const QString &script, const QStringList &args, i
     // Fake scripts import the shared helpers (tlsfake.py) from this folder.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     const QString pythonPath = env.value(QStringLiteral("PYTHONPATH"));
-    env.insert(QStringLiteral("PYTHONPATH"),
-               QStringLiteral(LEAFHAUL_TESTSUPPORT_DIR)
-                   + (pythonPath.isEmpty() ? QString() : QLatin1Char(':') + pythonPath));
+    env.insert(QStringLiteral("PYTHONPATH"), QStringLiteral(LEAFHAUL_TESTSUPPORT_DIR)
+                                                 + (pythonPath.isEmpty() ? QString() : QLatin1Char(':') + pythonPath));
     m_process.setProcessEnvironment(env);
     return start(python(), QStringList{QStringLiteral("-u"), script} + args, timeoutMs);
 }

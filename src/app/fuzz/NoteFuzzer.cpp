@@ -20,10 +20,10 @@ namespace {
 // What the service's ENML DTD forbids, written out again apart from the
 // rule's table so that the check does not lean on the code it checks.
 const char *const kForbiddenElements[] = {
-    "applet", "base", "basefont", "bgsound", "blink", "body", "button", "dir", "embed", "fieldset", "form",
-    "frame", "frameset", "head", "html", "iframe", "ilayer", "input", "isindex", "label", "layer", "legend",
-    "link", "marquee", "menu", "meta", "noframes", "noscript", "object", "optgroup", "option", "param",
-    "plaintext", "script", "select", "style", "textarea", "xml"};
+    "applet", "base",   "basefont",  "bgsound", "blink",  "body",   "button",   "dir",      "embed",   "fieldset",
+    "form",   "frame",  "frameset",  "head",    "html",   "iframe", "ilayer",   "input",    "isindex", "label",
+    "layer",  "legend", "link",      "marquee", "menu",   "meta",   "noframes", "noscript", "object",  "optgroup",
+    "option", "param",  "plaintext", "script",  "select", "style",  "textarea", "xml"};
 const char *const kForbiddenAttributes[] = {"id", "class", "accesskey", "data", "dynsrc", "tabindex"};
 
 [[noreturn]] void fail(const char *what, const char *name, const std::string &content)
@@ -53,9 +53,9 @@ void checkElements(xmlNode *node, const std::string &content)
             if (std::strncmp(attributeName, "on", 2) == 0)
                 fail("event attribute", attributeName, content);
             const QString qualified = attribute->ns && attribute->ns->prefix
-                ? QString::fromUtf8(reinterpret_cast<const char *>(attribute->ns->prefix)) + QLatin1Char(':')
-                    + QString::fromUtf8(attributeName)
-                : QString::fromUtf8(attributeName);
+                                          ? QString::fromUtf8(reinterpret_cast<const char *>(attribute->ns->prefix))
+                                                + QLatin1Char(':') + QString::fromUtf8(attributeName)
+                                          : QString::fromUtf8(attributeName);
             if (!NoteText::isEnmlAttribute(QString::fromUtf8(name), qualified))
                 fail("attribute outside ENML", attributeName, content);
         }
@@ -101,9 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString firstLine = text.section(QLatin1Char('\n'), 0, 0);
     NoteBuilder builder;
     switch (data[0] % 4) {
-    case 0:
-        checkNote(builder.createNoteForNote({{"widgetType", "Note"}, {"title", firstLine}, {"text", text}}));
-        break;
+    case 0: checkNote(builder.createNoteForNote({{"widgetType", "Note"}, {"title", firstLine}, {"text", text}})); break;
     case 1: {
         QVariantList items;
         for (const QString &line : text.split(QLatin1Char('\n')))

@@ -52,7 +52,7 @@ TEST_F(AssetDownloads, ErrorAnswersAreNotAssets)
     useSite(site);
     auto api = makeAPI();
     const QString path = AssetDownloader::assetsPath() + QStringLiteral("/x1/bild.png");
-    for (int status : {403, 500, 0}) {  // 0: the connection drops
+    for (int status : {403, 500, 0}) { // 0: the connection drops
         SCOPED_TRACE(status);
         Outcome good;
         ASSERT_TRUE(AssetDownloader(api, &good).startDownloadingFile(assetURL("bild.png", api)));
@@ -123,12 +123,19 @@ TEST_F(AssetDownloads, RedirectsAndTheSignInPageAreNotAssets)
     useSite(site);
     auto api = makeAPI();
     const QString path = AssetDownloader::assetsPath() + QStringLiteral("/x1/bild.png");
-    struct Row { int status; QJsonObject headers; QString description; };
+    struct Row
+    {
+        int status;
+        QJsonObject headers;
+        QString description;
+    };
     for (const Row &row : {Row{300, {}, QStringLiteral("Backpack returned error code 300.")},
                            Row{304, {}, QStringLiteral("Backpack returned error code 304.")},
-                           Row{302, {{"Location", "/login.html"}},
+                           Row{302,
+                               {{"Location", "/login.html"}},
                                QStringLiteral("Backpack answered the download of bild.png with its sign-in page.")},
-                           Row{301, {{"Location", "https://elsewhere.example/bild.png"}},
+                           Row{301,
+                               {{"Location", "https://elsewhere.example/bild.png"}},
                                QStringLiteral("Backpack returned error code 301.")}}) {
         SCOPED_TRACE(row.status);
         Outcome good;
@@ -176,8 +183,10 @@ TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
     // An asset folder that is a link to a folder elsewhere.
     ASSERT_TRUE(QFile::link(elsewhere.path(), AssetDownloader::assetsPath() + QStringLiteral("/x3")));
     Outcome linked;
-    ASSERT_TRUE(AssetDownloader(api, &linked).startDownloadingFile(NoteBuilder::assetURLForWidget(
-        WidgetRecord{{"widgetType", "Image"}, {"backpackID", "x3"}, {"filename", "bild.png"}}, api->accountURL())));
+    ASSERT_TRUE(AssetDownloader(api, &linked)
+                    .startDownloadingFile(NoteBuilder::assetURLForWidget(
+                        WidgetRecord{{"widgetType", "Image"}, {"backpackID", "x3"}, {"filename", "bild.png"}},
+                        api->accountURL())));
     ASSERT_EQ(linked.assets.size(), 1);
     EXPECT_EQ(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     EXPECT_FALSE(QFileInfo(AssetDownloader::assetsPath() + QStringLiteral("/x3")).isSymLink());
@@ -194,7 +203,9 @@ TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
     EXPECT_FALSE(QFileInfo::exists(outside));
     EXPECT_FALSE(QFileInfo(outcome.assets[0].path).isSymLink());
     const auto mode = [](const QString &p) {
-        struct stat st{};
+        struct stat st
+        {
+        };
         return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? st.st_mode & 0777 : 0u;
     };
     EXPECT_EQ(mode(outcome.assets[0].path), 0600u);
@@ -207,7 +218,9 @@ TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
     // Downloaded again, shorter: the same file holds the new bytes alone.
     // Held open, the old file's number cannot go to a new one.
     const auto inode = [](const QString &p) {
-        struct stat st{};
+        struct stat st
+        {
+        };
         return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? st.st_ino : 0;
     };
     QFile old(outcome.assets[0].path);
@@ -241,8 +254,8 @@ TEST_F(AssetDownloads, SignInRequestAndRefusals)
     // Each value form-encoded: the password's own "&", "=" and "+" stay in it.
     const QByteArray body = downloader.createURLRequestForLogin().body;
     const QList<QPair<QString, QString>> form = QUrlQuery(QString::fromUtf8(body)).queryItems(QUrl::FullyDecoded);
-    EXPECT_EQ(form, (QList<QPair<QString, QString>>{{"product", "backpack"}, {"subdomain", kSite},
-                                                    {"username", kUser}, {"password", kPassword}}));
+    EXPECT_EQ(form, (QList<QPair<QString, QString>>{
+                        {"product", "backpack"}, {"subdomain", kSite}, {"username", kUser}, {"password", kPassword}}));
 
     struct Row
     {
@@ -251,7 +264,9 @@ TEST_F(AssetDownloads, SignInRequestAndRefusals)
         QJsonObject headers;
         QString reason;
     };
-    for (const Row &row : {Row{"with Status header", 500, {{"Status", "500 Internal Server Error"}},
+    for (const Row &row : {Row{"with Status header",
+                               500,
+                               {{"Status", "500 Internal Server Error"}},
                                QStringLiteral("500 Internal Server Error")},
                            Row{"without Status header", 503, {}, QString()}}) {
         SCOPED_TRACE(row.name);
@@ -275,9 +290,9 @@ TEST(AssetDownloaderPaths, SafePathComponent)
         QString name;
         QString safe;
     };
-    for (const Row &row : {Row{"..", ""}, Row{".", ""}, Row{"", ""},
-                           Row{"...", "..."}, Row{"../x", ".._x"}, Row{"a\\b", "a_b"},
-                           Row{QStringLiteral("zeile\nzwei\t"), "zeile_zwei_"}, Row{"ä ö?#", "ä ö?#"}}) {
+    for (const Row &row :
+         {Row{"..", ""}, Row{".", ""}, Row{"", ""}, Row{"...", "..."}, Row{"../x", ".._x"}, Row{"a\\b", "a_b"},
+          Row{QStringLiteral("zeile\nzwei\t"), "zeile_zwei_"}, Row{"ä ö?#", "ä ö?#"}}) {
         SCOPED_TRACE(row.name.toStdString());
         EXPECT_EQ(AssetDownloader::safePathComponent(row.name), row.safe);
     }

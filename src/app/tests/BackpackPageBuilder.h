@@ -66,10 +66,10 @@ public:
     PageBuilder &gallery(const QString &id, const QString &name, const QList<QStringList> &images)
     {
         for (const QStringList &image : images)
-            m_rows["images"] << QStringLiteral("<image id=\"%1\" gallery_id=\"%2\" file_name=\"%3\" description=\"%4\"/>")
+            m_rows["images"] << QStringLiteral(
+                                    "<image id=\"%1\" gallery_id=\"%2\" file_name=\"%3\" description=\"%4\"/>")
                                     .arg(image.at(0), id, esc(image.at(1)), esc(image.value(2)));
-        return add(id, "Gallery", "galleries",
-                   QStringLiteral("<gallery id=\"%1\" name=\"%2\"/>").arg(id, esc(name)));
+        return add(id, "Gallery", "galleries", QStringLiteral("<gallery id=\"%1\" name=\"%2\"/>").arg(id, esc(name)));
     }
     PageBuilder &attachment(const QString &id, const QString &filename)
     {
@@ -107,13 +107,14 @@ public:
     }
 
 private:
-    static QString esc(const QString &text) { return text.toHtmlEscaped(); }  // & < > and "
+    static QString esc(const QString &text) { return text.toHtmlEscaped(); } // & < > and "
 
     PageBuilder &add(const QString &id, const char *type, const char *section, const QString &row)
     {
         m_rows[section] << row;
         QStringList &belongings = m_rows["belongings"];
-        belongings << QStringLiteral("<belonging id=\"b-%1\" position=\"%2\"><widget id=\"%1\" type=\"%3\"/></belonging>")
+        belongings << QStringLiteral(
+                          "<belonging id=\"b-%1\" position=\"%2\"><widget id=\"%1\" type=\"%3\"/></belonging>")
                           .arg(id)
                           .arg(belongings.size() + 1)
                           .arg(QLatin1String(type));
@@ -121,7 +122,7 @@ private:
     }
 
     QString m_id, m_title;
-    QMap<QString, QStringList> m_rows;  // by section
+    QMap<QString, QStringList> m_rows; // by section
 };
 
 // A Backpack site: pages and asset files ("<asset id>/<file name>" -> bytes).
@@ -138,7 +139,7 @@ struct Site
         QJsonObject files;
         for (auto it = assets.begin(); it != assets.end(); ++it)
             files.insert(it.key(), QJsonObject{{"base64", QString::fromLatin1(it.value().toBase64())}});
-        return QJsonObject{{"sitename", kSite},  {"token", kToken}, {"username", kUser},
+        return QJsonObject{{"sitename", kSite},     {"token", kToken},   {"username", kUser},
                            {"password", kPassword}, {"pages", pageList}, {"assets", files}};
     }
 };

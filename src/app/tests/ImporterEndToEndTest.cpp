@@ -28,7 +28,8 @@ Site realisticSite()
                       .separator("s1", "— Teil 2 —")
                       .list("l1", "Einkäufe", {{"Äpfel", false}, {"Brot & Butter", true}})
                       .gallery("g1", "Fotos 📷",
-                               {{"im1", "sonne.png", "Die *Sonne*"}, {"im2", "mönd bild.jpg", ""},
+                               {{"im1", "sonne.png", "Die *Sonne*"},
+                                {"im2", "mönd bild.jpg", ""},
                                 {"im3", kOddName, "Seltsamer Name"}})
                       .attachment("a1", "Bericht – Q1 & Q2.pdf")
                       .pageLink("p9", "Andere Seite")
@@ -48,7 +49,7 @@ Site realisticSite()
 
 struct ParsedNote
 {
-    QString error;  // empty when well-formed
+    QString error; // empty when well-formed
     QString root;
     QStringList mediaHashes;
 };
@@ -88,7 +89,8 @@ TEST_F(ImporterEndToEnd, RealisticAccountArrivesWhole)
     RecordingDelegate delegate;
     runImport(delegate, pages, api);
     ASSERT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("finish"))
-        << (delegate.error ? delegate.error->toString() : QString()) << "\n" << delegate.events.join("\n");
+        << (delegate.error ? delegate.error->toString() : QString()) << "\n"
+        << delegate.events.join("\n");
 
     // Notebooks: one per distinct trimmed title, all in the account's stack.
     QMap<QString, QString> stackOf;
@@ -187,8 +189,7 @@ TEST_F(ImporterEndToEnd, RealisticAccountArrivesWhole)
              << downloading(kOddName) << creating(kCafe, true) << widget("Gallery", "g1", kCafe)
              << downloading("Bericht – Q1 & Q2.pdf") << creating(kCafe, true) << widget("Asset", "a1", kCafe)
              << creating(kCafe, false) << widget("Email", "e1", kCafe) << creating(kCafe, false)
-             << widget("Email", "e2", kCafe) << creating(kCafe, false) << widget("Note", "n2", kCafe)
-             << "did " + kCafe;
+             << widget("Email", "e2", kCafe) << creating(kCafe, false) << widget("Note", "n2", kCafe) << "did " + kCafe;
     const QString twin2 = "  " + kTwin + " ";
     expected << "will " + kTwin << creating(kTwin, false) << widget("Note", "n3", kTwin) << "did " + kTwin;
     expected << "will " + twin2 << creating(twin2, false) << widget("Note", "n4", twin2) << "did " + twin2;
@@ -276,7 +277,7 @@ TEST_F(ImporterEndToEnd, OnlyThePageBeingImportedKeepsItsDocument)
     auto api = makeAPI();
     const QList<BackpackPagePtr> pages = listedPages(*api);
     RecordingDelegate delegate;
-    QStringList holding;  // per page event: the titles of the pages that hold a document
+    QStringList holding; // per page event: the titles of the pages that hold a document
     delegate.onEvent = [&](RavadidoFromBackpackImporter *, const QString &event) {
         if (!event.startsWith(QLatin1String("will ")) && !event.startsWith(QLatin1String("did ")))
             return;
@@ -288,8 +289,8 @@ TEST_F(ImporterEndToEnd, OnlyThePageBeingImportedKeepsItsDocument)
     };
     runImport(delegate, pages, api);
     ASSERT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("finish"));
-    EXPECT_EQ(holding, (QStringList{"will Seite 1: ", "did Seite 1: Seite 1", "will Seite 2: ",
-                                    "did Seite 2: Seite 2", "will Seite 3: ", "did Seite 3: Seite 3"}));
+    EXPECT_EQ(holding, (QStringList{"will Seite 1: ", "did Seite 1: Seite 1", "will Seite 2: ", "did Seite 2: Seite 2",
+                                    "will Seite 3: ", "did Seite 3: Seite 3"}));
     for (const BackpackPagePtr &page : pages)
         EXPECT_TRUE(page->contents().isNull()) << page->title();
 

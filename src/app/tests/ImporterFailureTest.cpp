@@ -54,10 +54,10 @@ struct FailureCase
     QString domain;
     long code;
     QString description;
-    QString failureReason;  // checked when not empty
+    QString failureReason; // checked when not empty
     // The last page whose "will" event comes before the failure.
     QString failingPage;
-    int notesLeft = 0;  // active in the account at the end
+    int notesLeft = 0; // active in the account at the end
     bool withoutAccessToken = false;
     // A page the site does not have, imported first.
     bool unknownPageFirst = false;
@@ -124,11 +124,22 @@ TEST_P(ImporterFailure, EndsWithTheStepsError)
 INSTANTIATE_TEST_SUITE_P(
     EachSource, ImporterFailure,
     ::testing::Values(
-        FailureCase{"ConnectWithoutToken", [](FakeNoteStore &, Site &) {}, kLeafhaulErrorDomain, 0,
-                    QStringLiteral("Unable to connect to Ravadido."), {}, {}, 0, true},
+        FailureCase{"ConnectWithoutToken",
+                    [](FakeNoteStore &, Site &) {},
+                    kLeafhaulErrorDomain,
+                    0,
+                    QStringLiteral("Unable to connect to Ravadido."),
+                    {},
+                    {},
+                    0,
+                    true},
         FailureCase{"ListNotebooksExpiredToken",
                     [](FakeNoteStore &ns, Site &) { ns.setToken(QStringLiteral("another token")); },
-                    kLeafhaulErrorDomain, 9, QStringLiteral("Authentication Token has expired."), {}, kPageOne},
+                    kLeafhaulErrorDomain,
+                    9,
+                    QStringLiteral("Authentication Token has expired."),
+                    {},
+                    kPageOne},
         FailureCase{"ListNotebooksOtherCode9",
                     // Code 9 of another exception is not an expired token.
                     [](FakeNoteStore &ns, Site &) {
@@ -142,27 +153,50 @@ INSTANTIATE_TEST_SUITE_P(
                         ns.injectFault(QStringLiteral("createNotebook"),
                                        {{"mode", "userException"}, {"errorCode", 6}, {"parameter", "Notebook.name"}});
                     },
-                    kLeafhaulErrorDomain, 6, QStringLiteral("Unable to create notebook Seite Eins."), {}, kPageOne},
-        FailureCase{"PageDetails", [](FakeNoteStore &, Site &) {}, kTGBackpackErrorDomain, 404,
-                    QStringLiteral("Page not found"), {}, QStringLiteral("Verschwunden"), 0, false, true},
+                    kLeafhaulErrorDomain,
+                    6,
+                    QStringLiteral("Unable to create notebook Seite Eins."),
+                    {},
+                    kPageOne},
+        FailureCase{"PageDetails",
+                    [](FakeNoteStore &, Site &) {},
+                    kTGBackpackErrorDomain,
+                    404,
+                    QStringLiteral("Page not found"),
+                    {},
+                    QStringLiteral("Verschwunden"),
+                    0,
+                    false,
+                    true},
         FailureCase{"DownloadNotFound",
                     [](FakeNoteStore &, Site &site) { site.assets.remove(QStringLiteral("i1/a.png")); },
-                    SyncHttp::kURLErrorDomain, SyncHttp::URLErrorBadServerResponse,
-                    QStringLiteral("Backpack returned error code 404."), {}, kPageOne, 1},
+                    SyncHttp::kURLErrorDomain,
+                    SyncHttp::URLErrorBadServerResponse,
+                    QStringLiteral("Backpack returned error code 404."),
+                    {},
+                    kPageOne,
+                    1},
         // One byte over the largest file a note may hold.
         FailureCase{"DownloadTooLarge",
                     [](FakeNoteStore &, Site &site) {
-                        site.assets.insert(QStringLiteral("i1/a.png"), QByteArray(AssetDownloader::kMaxAssetBytes + 1, 'a'));
+                        site.assets.insert(QStringLiteral("i1/a.png"),
+                                           QByteArray(AssetDownloader::kMaxAssetBytes + 1, 'a'));
                     },
-                    SyncHttp::kURLErrorDomain, SyncHttp::URLErrorBadServerResponse,
-                    QStringLiteral("The file a.png is larger than the 50 MB a note can hold."), {}, kPageOne, 1},
+                    SyncHttp::kURLErrorDomain,
+                    SyncHttp::URLErrorBadServerResponse,
+                    QStringLiteral("The file a.png is larger than the 50 MB a note can hold."),
+                    {},
+                    kPageOne,
+                    1},
         FailureCase{"CreateNoteBadField",
                     [](FakeNoteStore &ns, Site &) {
                         ns.injectFault(QStringLiteral("createNote"),
                                        {{"mode", "userException"}, {"errorCode", 1}, {"parameter", "Note.title"}});
                     },
-                    kLeafhaulErrorDomain, 1,
-                    QStringLiteral("Something is wrong with the format of Note.title in the note 'Erste Notiz'"), {},
+                    kLeafhaulErrorDomain,
+                    1,
+                    QStringLiteral("Something is wrong with the format of Note.title in the note 'Erste Notiz'"),
+                    {},
                     kPageOne},
         // A failed page leaves the notes of an earlier import in place...
         FailureCase{"CreateNoteAfterAnEarlierImport",
@@ -170,15 +204,20 @@ INSTANTIATE_TEST_SUITE_P(
                         seedEarlierImport(ns);
                         ns.injectFault(QStringLiteral("createNote"), {{"mode", "systemException"}, {"errorCode", 3}});
                     },
-                    kLeafhaulErrorDomain, 0, QStringLiteral("Unknown. Make sure you haven't exceeded your upload limits."),
-                    {}, kPageOne, 2},
+                    kLeafhaulErrorDomain,
+                    0,
+                    QStringLiteral("Unknown. Make sure you haven't exceeded your upload limits."),
+                    {},
+                    kPageOne,
+                    2},
         // ...and a failed search for them fails the page before it is
         // imported beside them.
         FailureCase{"FindOldNotes",
                     [](FakeNoteStore &ns, Site &) {
                         seedEarlierImport(ns);
-                        ns.injectFault(QStringLiteral("findNotes"), {{"mode", "systemException"}, {"errorCode", 2},
-                                                                     {"message", "search index busy"}});
+                        ns.injectFault(
+                            QStringLiteral("findNotes"),
+                            {{"mode", "systemException"}, {"errorCode", 2}, {"message", "search index busy"}});
                     },
                     kLeafhaulErrorDomain, 0, QStringLiteral("Unable to find the notes of the notebook."),
                     QStringLiteral("search index busy"), kPageOne, 2}),
@@ -237,7 +276,8 @@ TEST_P(ImporterCancel, EndsCancelledAndStopsThere)
     }
     EXPECT_EQ(activeNoteCount(), c.notes);
     if (!c.absentFile.isEmpty()) {
-        EXPECT_FALSE(QFileInfo::exists(AssetDownloader::assetsPath() + c.absentFile)) << "the cancelled download left its file";
+        EXPECT_FALSE(QFileInfo::exists(AssetDownloader::assetsPath() + c.absentFile))
+            << "the cancelled download left its file";
     }
 }
 
@@ -248,15 +288,21 @@ INSTANTIATE_TEST_SUITE_P(
         CancelCase{"BeforeTheNextElement", QStringLiteral("widget Note n1 [") + kPageOne + "]", 1},
         // The image's answer is held back far longer than the test may
         // take: only the cancel can end the wait.
-        CancelCase{"DuringADownload", QStringLiteral("status downloading a.png… [") + kPageOne + "] up", 1,
+        CancelCase{"DuringADownload",
+                   QStringLiteral("status downloading a.png… [") + kPageOne + "] up",
+                   1,
                    [](BackpackFake &bp) {
-                       bp.enqueue(QJsonObject{{"path", "assets/i1/as/a.png"}, {"status", 200},
-                                              {"body", "late"}, {"delay", 250}});
+                       bp.enqueue(QJsonObject{
+                           {"path", "assets/i1/as/a.png"}, {"status", 200}, {"body", "late"}, {"delay", 250}});
                    },
-                   {}, QStringLiteral("/i1/a.png")},
+                   {},
+                   QStringLiteral("/i1/a.png")},
         CancelCase{"AfterTheLastPage", QStringLiteral("did ") + kPageTwo, 4},
         // A step that fails after the cancel still ends as cancelled.
-        CancelCase{"WinsOverAFailure", QStringLiteral("will ") + kPageTwo, 3, {},
+        CancelCase{"WinsOverAFailure",
+                   QStringLiteral("will ") + kPageTwo,
+                   3,
+                   {},
                    [](FakeNoteStore &ns) {
                        ns.injectFault(QStringLiteral("listNotebooks"), {{"mode", "status"}, {"status", 500}});
                    }}),
@@ -291,7 +337,7 @@ TEST_P(ImporterStop, EndsTheRequestUnderWay)
     useSite(twoPageSite());
     c.arrange(*backpack, *noteStore);
     auto api = makeAPI();
-    TGBackpackAPI::RetryPolicy policy;  // retries, and waits for real
+    TGBackpackAPI::RetryPolicy policy; // retries, and waits for real
     api->setRetryPolicy(policy);
     const QList<BackpackPagePtr> pages = listedPages(*api);
     const auto sent = [&] {
@@ -342,12 +388,14 @@ INSTANTIATE_TEST_SUITE_P(
                  [](BackpackFake &, FakeNoteStore &ns) {
                      ns.injectFault(QStringLiteral("createNote"), {{"mode", "trickle"}, {"in", "headers"}});
                  },
-                 {}, QStringLiteral("createNote")},
+                 {},
+                 QStringLiteral("createNote")},
         StopCase{"SilentNoteStore",
                  [](BackpackFake &, FakeNoteStore &ns) {
                      ns.injectFault(QStringLiteral("listNotebooks"), {{"mode", "silent"}, {"seconds", 250}});
                  },
-                 {}, QStringLiteral("listNotebooks")}),
+                 {},
+                 QStringLiteral("listNotebooks")}),
     [](const ::testing::TestParamInfo<StopCase> &c) { return std::string(c.param.name); });
 
 // ---------------------------------------------------------------- old notes
@@ -370,8 +418,8 @@ TEST_F(ImporterTest, OldNotesGoOnlyAfterThePagesNewNotes)
     QStringList activeTitles;
     for (const QJsonValue &note : activeNotesByNotebook().value(kPageOne))
         activeTitles << note["title"].toString();
-    EXPECT_EQ(activeTitles, (QStringList{QStringLiteral("Erste Notiz"), QStringLiteral("Galerie"),
-                                         QStringLiteral("datei.bin")}));
+    EXPECT_EQ(activeTitles,
+              (QStringList{QStringLiteral("Erste Notiz"), QStringLiteral("Galerie"), QStringLiteral("datei.bin")}));
 
     // Page one's calls: find, create the three notes, then delete the two.
     const QStringList calls = noteStoreCalls();
@@ -451,28 +499,30 @@ TEST_P(ImporterSharedNotebook, KeepsEarlierNotesUntilItsLastPage)
     EXPECT_EQ(noteStoreCalls().count(QStringLiteral("findNotes")), 2);
 }
 
-const auto cancel = [](RavadidoFromBackpackImporter *importer, FakeNoteStore &, BackpackFake &) {
-    importer->cancel();
-};
+const auto cancel = [](RavadidoFromBackpackImporter *importer, FakeNoteStore &, BackpackFake &) { importer->cancel(); };
 
 INSTANTIATE_TEST_SUITE_P(
     EachEnd, ImporterSharedNotebook,
     ::testing::Values(
         SharedNotebookCase{"AllPagesIn", {}, {}, "finish", {"A", "C1", "C2"}},
         SharedNotebookCase{"CancelBeforeTheLastPage", "did Andere", cancel, "cancel", {"A", "alt 1", "alt 2"}},
-        SharedNotebookCase{"CancelWithinTheLastPage", "widget Note c1 [ Gemeinsam]", cancel, "cancel",
-                           {"A", "C1", "alt 1", "alt 2"}},
-        SharedNotebookCase{"LastPagesDetailsFail", "did Andere",
+        SharedNotebookCase{
+            "CancelWithinTheLastPage", "widget Note c1 [ Gemeinsam]", cancel, "cancel", {"A", "C1", "alt 1", "alt 2"}},
+        SharedNotebookCase{"LastPagesDetailsFail",
+                           "did Andere",
                            [](RavadidoFromBackpackImporter *, FakeNoteStore &, BackpackFake &bp) {
                                bp.enqueue(QStringLiteral("ws/page/303"), 500);
                            },
-                           "fail", {"A", "alt 1", "alt 2"}},
-        SharedNotebookCase{"LastPagesNoteFails", "widget Note c1 [ Gemeinsam]",
-                           [](RavadidoFromBackpackImporter *, FakeNoteStore &ns, BackpackFake &) {
-                               ns.injectFault(QStringLiteral("createNote"),
-                                              {{"mode", "systemException"}, {"errorCode", 3}});
-                           },
-                           "fail", {"A", "C1", "alt 1", "alt 2"}}),
+                           "fail",
+                           {"A", "alt 1", "alt 2"}},
+        SharedNotebookCase{
+            "LastPagesNoteFails",
+            "widget Note c1 [ Gemeinsam]",
+            [](RavadidoFromBackpackImporter *, FakeNoteStore &ns, BackpackFake &) {
+                ns.injectFault(QStringLiteral("createNote"), {{"mode", "systemException"}, {"errorCode", 3}});
+            },
+            "fail",
+            {"A", "C1", "alt 1", "alt 2"}}),
     [](const ::testing::TestParamInfo<SharedNotebookCase> &c) { return std::string(c.param.name); });
 
 // ---------------------------------------------------------------- building
@@ -524,8 +574,8 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
     };
 
     OptionalError error;
-    const std::optional<DownloadedAsset> first =
-        ImporterSteps::downloadAsset(*importer, image("i1", "a.png"), page, &error);
+    const std::optional<DownloadedAsset> first = ImporterSteps::downloadAsset(*importer, image("i1", "a.png"), page,
+                                                                              &error);
     ASSERT_TRUE(first) << (error ? error->toString() : QString());
     EXPECT_FALSE(error);
     QFile written(first->path);
@@ -539,19 +589,18 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
         const char *why;
         WidgetRecord widget;
     };
-    for (const Later &later : {Later{"missing on the server", image("i9", "weg.png")},
-                               Later{"name that is no file", image("i1", "..")},
-                               Later{"empty identifier", image("", "a.png")}}) {
+    for (const Later &later :
+         {Later{"missing on the server", image("i9", "weg.png")}, Later{"name that is no file", image("i1", "..")},
+          Later{"empty identifier", image("", "a.png")}}) {
         SCOPED_TRACE(later.why);
         OptionalError laterError;
-        const std::optional<DownloadedAsset> asset =
-            ImporterSteps::downloadAsset(*importer, later.widget, page, &laterError);
+        const std::optional<DownloadedAsset> asset = ImporterSteps::downloadAsset(*importer, later.widget, page,
+                                                                                  &laterError);
         EXPECT_FALSE(asset) << asset->path;
         EXPECT_TRUE(laterError);
     }
     EXPECT_TRUE(QFileInfo::exists(first->path));
-    EXPECT_FALSE(
-        ImporterSteps::downloadAssetsForWidget(*importer, WidgetRecord{{"widgetType", "Note"}}, page, &error));
+    EXPECT_FALSE(ImporterSteps::downloadAssetsForWidget(*importer, WidgetRecord{{"widgetType", "Note"}}, page, &error));
     EXPECT_EQ(error ? error->localizedDescription : QString(), QStringLiteral("Widget has no assets"));
 }
 
@@ -564,8 +613,9 @@ TEST(ImporterExpiredToken, NeedsDomainAndCode)
         long code;
         bool expired;
     };
-    for (const Row &row : {Row{kLeafhaulErrorDomain, 9, true}, Row{kLeafhaulErrorDomain, 90, false},
-                           Row{SyncHttp::kURLErrorDomain, 9, false}, Row{QStringLiteral("NSPOSIXErrorDomain"), 9, false}}) {
+    for (const Row &row :
+         {Row{kLeafhaulErrorDomain, 9, true}, Row{kLeafhaulErrorDomain, 90, false},
+          Row{SyncHttp::kURLErrorDomain, 9, false}, Row{QStringLiteral("NSPOSIXErrorDomain"), 9, false}}) {
         SCOPED_TRACE(row.domain.toStdString() + " " + std::to_string(row.code));
         EXPECT_EQ(isAuthenticationExpiredError(Error(row.domain, row.code)), row.expired);
     }

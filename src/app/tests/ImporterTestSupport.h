@@ -68,9 +68,9 @@ public:
     void ravadidoImporterDidImportWidget(RavadidoFromBackpackImporter *i, const WidgetRecord &widget,
                                          const BackpackPagePtr &page) override
     {
-        record(i, QStringLiteral("widget %1 %2 [%3]")
-                      .arg(widget.value("widgetType").toString(), widget.value("backpackID").toString(),
-                           page->title()));
+        record(i,
+               QStringLiteral("widget %1 %2 [%3]")
+                   .arg(widget.value("widgetType").toString(), widget.value("backpackID").toString(), page->title()));
     }
     void ravadidoImporterDidImportPage(RavadidoFromBackpackImporter *i, const BackpackPagePtr &page) override
     {
@@ -180,10 +180,7 @@ protected:
         QDir(AssetDownloader::applicationSupportPath()).removeRecursively();
     }
 
-    void useSite(const Site &site)
-    {
-        ASSERT_TRUE(backpack->setSite(site.json())) << backpack->errorString();
-    }
+    void useSite(const Site &site) { ASSERT_TRUE(backpack->setSite(site.json())) << backpack->errorString(); }
 
     static std::shared_ptr<TGBackpackAPI> makeAPI(const QString &username = kUser, const QString &password = kPassword)
     {
@@ -215,8 +212,8 @@ protected:
             api, auth ? *auth : authenticationFor(noteStore->noteStoreUrl()));
         importer->setDelegate(&delegate);
         importer->startImportingPages(pages);
-        EXPECT_TRUE(pumpUntil([&] { return delegate.ends > 0; })) << "the import never ended: "
-                                                                   << delegate.events.join(" | ");
+        EXPECT_TRUE(pumpUntil([&] { return delegate.ends > 0; }))
+            << "the import never ended: " << delegate.events.join(" | ");
         EXPECT_TRUE(WorkQueue::waitForBackgroundWork(60000));
         QCoreApplication::processEvents();
         EXPECT_EQ(delegate.ends, 1) << delegate.events.join(" | ");

@@ -10,7 +10,6 @@
 
 #include <cstdio>
 
-
 using ravadido::RURUNote;
 using ravadido::RURUResource;
 
@@ -89,7 +88,8 @@ QVariantMap item(bool completed, const QString &text)
 TEST_F(NoteBuilderTest, RichTextileBecomesWellFormedEnml)
 {
     const auto note = builder.createNoteForWidget(
-        {{"widgetType", "Note"}, {"title", "Reich & *schön*"},
+        {{"widgetType", "Note"},
+         {"title", "Reich & *schön*"},
          {"text", "h1. Überschrift\n\n* Punkt _eins_\n* Punkt *zwei*\n\n"
                   "|_. Name |_. Wert |\n| Größe | 5 < 6 |\n\n"
                   "p(klasse). Absatz mit \"Link\":http://example.org/ö & mehr&nbsp;\n\n"
@@ -102,7 +102,8 @@ TEST_F(NoteBuilderTest, RichTextileBecomesWellFormedEnml)
     const Enml enml = parseEnml(*note);
     ASSERT_TRUE(enml.wellFormed) << content.toStdString();
     EXPECT_EQ(enml.root, QStringLiteral("en-note"));
-    for (const char *word : {"Überschrift", "Punkt eins", "Größe", "5 < 6", "Absatz mit Link & mehr", "jörg@example.de"})
+    for (const char *word :
+         {"Überschrift", "Punkt eins", "Größe", "5 < 6", "Absatz mit Link & mehr", "jörg@example.de"})
         EXPECT_TRUE(enml.text.contains(QString::fromUtf8(word))) << word << " in " << content.toStdString();
     EXPECT_FALSE(note->notebookGuidIsSet());
 }
@@ -139,7 +140,9 @@ TEST_F(NoteBuilderTest, BodiesFollowTheLayoutOfTheirKind)
          {},
          R"(<en-todo checked="false"/> Buy &lt;adapter&gt; &amp; charger<br/>)"},
         {"noteWithForbiddenMarkup",
-         {{"widgetType", "Note"}, {"title", "T"}, {"text", R"(<form>Name <input type="text"> <b class="k">fett</b></form>)"}},
+         {{"widgetType", "Note"},
+          {"title", "T"},
+          {"text", R"(<form>Name <input type="text"> <b class="k">fett</b></form>)"}},
          {},
          "<p>Name  <b>fett</b></p>"},
         {"galleryWithAndWithoutDescription",
@@ -155,14 +158,20 @@ TEST_F(NoteBuilderTest, BodiesFollowTheLayoutOfTheirKind)
          "Hi x@y.z &amp; &lt;b&gt;<br/>zwei<br/><br/>"},
         {"emptyPlainEmail", {{"widgetType", "Email"}, {"subject", "S"}}, {}, "<br/>"},
         {"note", {{"widgetType", "Note"}, {"title", "T"}, {"text", "eins & zwei"}}, {}, "<p>eins &amp; zwei</p>"},
-        {"attachment", {{"widgetType", "Asset"}, {"filename", "daten.bin"}}, {binPath},
+        {"attachment",
+         {{"widgetType", "Asset"}, {"filename", "daten.bin"}},
+         {binPath},
          QStringLiteral(R"(<en-media type="application/octet-stream" hash="%1"/>)").arg(md5(binary))},
         // The subject is escaped fully inside the media tag's title.
-        {"htmlEmail", {{"widgetType", "Email"}, {"subject", R"(A "B" < C & D > E)"}, {"body", "<html>x</html>"}}, {},
+        {"htmlEmail",
+         {{"widgetType", "Email"}, {"subject", R"(A "B" < C & D > E)"}, {"body", "<html>x</html>"}},
+         {},
          QStringLiteral(R"(<en-media title="A &quot;B&quot; &lt; C &amp; D &gt; E" type="text/html" hash="%1"/>)")
              .arg(md5("<html>x</html>"))},
         // Only a lower-case "<html>" makes the body HTML.
-        {"capitalHtmlIsPlain", {{"widgetType", "Email"}, {"subject", "s"}, {"body", "<HTML>a\nb"}}, {},
+        {"capitalHtmlIsPlain",
+         {{"widgetType", "Email"}, {"subject", "s"}, {"body", "<HTML>a\nb"}},
+         {},
          "&lt;HTML&gt;a<br/>b<br/>"},
     };
     for (const auto &row : rows) {
@@ -199,22 +208,18 @@ TEST_F(NoteBuilderTest, CreatedIsWholeSecondsInMilliseconds)
 TEST_F(NoteBuilderTest, EmptyTitlesAreNumberedPerRun)
 {
     const auto title = [](const std::shared_ptr<RURUNote> &note) { return qs(note->title()); };
-    EXPECT_EQ(title(builder.createNoteForNote({{"widgetType", "Note"}, {"title", " "}})),
-              "Untitled Note - 1");
+    EXPECT_EQ(title(builder.createNoteForNote({{"widgetType", "Note"}, {"title", " "}})), "Untitled Note - 1");
     EXPECT_EQ(title(builder.createNoteForNote({{"widgetType", "Note"}, {"title", "Da"}})), "Da");
     EXPECT_EQ(title(builder.createNoteForList({{"widgetType", "List"}})), "Untitled Note - 2");
-    EXPECT_EQ(title(builder.createNoteForEmail({{"widgetType", "Email"}, {"subject", " "}})),
-              "Untitled Note - 3");
+    EXPECT_EQ(title(builder.createNoteForEmail({{"widgetType", "Email"}, {"subject", " "}})), "Untitled Note - 3");
     builder.resetUntitledCount();
-    EXPECT_EQ(title(builder.createNoteForGallery({{"widgetType", "Gallery"}}, {})),
-              "Untitled Note - 1");
+    EXPECT_EQ(title(builder.createNoteForGallery({{"widgetType", "Gallery"}}, {})), "Untitled Note - 1");
 }
 
 TEST_F(NoteBuilderTest, NoteTitleLinkLeadsTheText)
 {
     const auto note = builder.createNoteForNote(
-        {{"widgetType", "Note"}, {"title", R"("Wiki":http://example.org/wiki)"},
-         {"text", "Eintrag"}});
+        {{"widgetType", "Note"}, {"title", R"("Wiki":http://example.org/wiki)"}, {"text", "Eintrag"}});
     const Enml enml = parseEnml(*note);
     ASSERT_TRUE(enml.wellFormed);
     EXPECT_EQ(qs(note->title()), "Wiki");
@@ -271,16 +276,14 @@ TEST_F(NoteBuilderTest, CancelledGalleryGivesNoNoteAndNoError)
     stop = true;
     OptionalError error;
     EXPECT_FALSE(builder.createNoteForGallery(
-        {{"widgetType", "Gallery"}, {"images", QVariantList{image("1", "a.png", "")}}}, {path},
-        &error));
+        {{"widgetType", "Gallery"}, {"images", QVariantList{image("1", "a.png", "")}}}, {path}, &error));
     EXPECT_FALSE(error);
 }
 
 TEST_F(NoteBuilderTest, MissingFilesAndUnknownTypesAreErrors)
 {
     OptionalError error;
-    EXPECT_FALSE(builder.createNoteForAttachment({{"widgetType", "Asset"}},
-                                                 {dir.filePath("fehlt.pdf")}, &error));
+    EXPECT_FALSE(builder.createNoteForAttachment({{"widgetType", "Asset"}}, {dir.filePath("fehlt.pdf")}, &error));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain, QStringLiteral("com.tallgrove.leafhaul"));
     error.reset();
@@ -310,17 +313,19 @@ TEST(NoteBuilder, AssetURLs)
         QVariantMap widget;
         QString path; // fully encoded path, empty for no URL
     } rows[] = {
-        {"asset", {{"widgetType", "Asset"}, {"backpackID", "12"}, {"filename", "a b.pdf"}},
-         "/assets/12/as/a%20b.pdf"},
+        {"asset", {{"widgetType", "Asset"}, {"backpackID", "12"}, {"filename", "a b.pdf"}}, "/assets/12/as/a%20b.pdf"},
         {"reservedCharacters",
          {{"widgetType", "Image"}, {"backpackID", "3"}, {"filename", "x?y#z/../w&v=1.png"}},
          "/assets/3/as/x%3Fy%23z%2F..%2Fw%26v%3D1.png"},
-        {"percentStaysLiteral", {{"widgetType", "Asset"}, {"backpackID", "2"}, {"filename", "100%25 mehr.txt"}},
+        {"percentStaysLiteral",
+         {{"widgetType", "Asset"}, {"backpackID", "2"}, {"filename", "100%25 mehr.txt"}},
          "/assets/2/as/100%2525%20mehr.txt"},
-        {"nonAscii", {{"widgetType", "Gallery"}, {"backpackID", "4"}, {"filename", "Ärger.jpg"}},
+        {"nonAscii",
+         {{"widgetType", "Gallery"}, {"backpackID", "4"}, {"filename", "Ärger.jpg"}},
          "/assets/4/as/%C3%84rger.jpg"},
         {"identifierIsOneSegment",
-         {{"widgetType", "Asset"}, {"backpackID", "5/6"}, {"filename", "f"}}, "/assets/5%2F6/as/f"},
+         {{"widgetType", "Asset"}, {"backpackID", "5/6"}, {"filename", "f"}},
+         "/assets/5%2F6/as/f"},
         {"notAnAsset", {{"widgetType", "Note"}, {"backpackID", "1"}, {"filename", "f"}}, ""},
     };
     for (const auto &row : rows) {
@@ -341,16 +346,15 @@ TEST(NoteBuilder, AssetURLs)
 // character boundary, and never empty.
 TEST_F(NoteBuilderTest, TitlesAndNamesFitTheServiceLimits)
 {
-    const QString longTitle = QString(200, QChar(0x00FC)) + QStringLiteral(" \U0001F600") + QString(100, QLatin1Char('x'));
+    const QString longTitle = QString(200, QChar(0x00FC)) + QStringLiteral(" \U0001F600")
+                              + QString(100, QLatin1Char('x'));
     const QString title = qs(builder.createNoteForNote({{"widgetType", "Note"}, {"title", longTitle}})->title());
     EXPECT_EQ(title.size(), 255);
     EXPECT_TRUE(title.endsWith(QStringLiteral("\U0001F600") + QString(52, QLatin1Char('x'))));
     EXPECT_EQ(NoteBuilder::fixupNotebookTitle(QStringLiteral("  Seite\t\n")), "Seite");
     EXPECT_EQ(NoteBuilder::fixupNotebookTitle(QStringLiteral(" \n ")), "Untitled Notebook");
-    EXPECT_EQ(NoteBuilder::fixupNotebookTitle(QString(150, QChar(0x00E4))),
-              QString(100, QChar(0x00E4)));
-    EXPECT_EQ(NoteBuilder::notebookStackName(QStringLiteral("größe")),
-              "größe Backpack Account");
+    EXPECT_EQ(NoteBuilder::fixupNotebookTitle(QString(150, QChar(0x00E4))), QString(100, QChar(0x00E4)));
+    EXPECT_EQ(NoteBuilder::notebookStackName(QStringLiteral("größe")), "größe Backpack Account");
     EXPECT_EQ(NoteBuilder::notebookStackName(QString(120, QLatin1Char('s'))).size(), 100);
 }
 

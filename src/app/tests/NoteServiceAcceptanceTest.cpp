@@ -28,9 +28,9 @@ TEST(NoteServiceAcceptance, HostileContentIsAccepted)
     RURUNoteStoreClient client(httpBinaryProtocol(fake.noteStoreUrl()));
 
     auto notebook = std::make_shared<RURUNotebook>();
-    notebook->setName(NoteBuilder::fixupNotebookTitle(
-                          QStringLiteral(" \tSeite\u2028") + QString(120, QChar(0x00FC)) + "\n")
-                          .toStdString());
+    notebook->setName(
+        NoteBuilder::fixupNotebookTitle(QStringLiteral(" \tSeite\u2028") + QString(120, QChar(0x00FC)) + "\n")
+            .toStdString());
     notebook->setStack(NoteBuilder::notebookStackName(QString(90, QLatin1Char('s'))).toStdString());
     std::shared_ptr<RURUNotebook> created;
     try {
@@ -59,30 +59,33 @@ TEST(NoteServiceAcceptance, HostileContentIsAccepted)
         QList<DownloadedAsset> files;
     } rows[] = {
         {"longTitleWithBreaks",
-         {{"widgetType", "Note"}, {"createdAt", date},
+         {{"widgetType", "Note"},
+          {"createdAt", date},
           {"title", QString(100, QChar(0x00E9)) + "\n\t" + QString(200, QLatin1Char('x'))},
           {"text", "Text < mit & Ärger &nbsp; und <b>halb"}},
          {}},
         {"blankTitle", {{"widgetType", "Note"}, {"title", " \u3000 "}, {"text", ""}}, {}},
         {"attachmentName",
-         {{"widgetType", "Asset"}, {"backpackID", "1"},
+         {{"widgetType", "Asset"},
+          {"backpackID", "1"},
           {"filename", QStringLiteral("../ä?#b\u2029") + QString(300, QLatin1Char('n')) + ".pdf "}},
          {pdfPath}},
         {"gallery",
-         {{"widgetType", "Gallery"}, {"name", "\u00a0Bilder\u00a0"},
+         {{"widgetType", "Gallery"},
+          {"name", "\u00a0Bilder\u00a0"},
           {"images", QVariantList{QVariantMap{{"description", "Rosé < Tulpe &amp; \"Nelke\""}},
                                   QVariantMap{{"description", "*halb _fett*"}}}}},
          {pngPath, pngPath}},
         {"htmlEmail",
-         {{"widgetType", "Email"}, {"createdAt", date},
+         {{"widgetType", "Email"},
+          {"createdAt", date},
           {"subject", "Re: \"Angebot\" < 5 € & mehr\u0007"},
           {"body", "<html><body><p>Ça va & <b>gut</p></html>"}},
          {}},
-        {"plainEmail",
-         {{"widgetType", "Email"}, {"subject", ""}, {"body", "Zeile <1>\r\nZeile & 2\u000b"}},
-         {}},
+        {"plainEmail", {{"widgetType", "Email"}, {"subject", ""}, {"body", "Zeile <1>\r\nZeile & 2\u000b"}}, {}},
         {"list",
-         {{"widgetType", "List"}, {"name", "Liste\n"},
+         {{"widgetType", "List"},
+          {"name", "Liste\n"},
           {"items", QVariantList{QVariantMap{{"completed", true}, {"text", "Äpfel & <Birnen>"}},
                                  QVariantMap{{"completed", false}, {"text", "p. Milch"}}}}},
          {}},

@@ -26,15 +26,15 @@ TEST(NoteText, FixupNoteText)
         {"ampersandAtEnd", "Grüße &", "Grüße &amp;"},
         {"notAnEntityName", "& ; &1; &#x; &#xZZ;", "&amp; ; &amp;1; &amp;#x; &amp;#xZZ;"},
         {"classStopsAtQuote", R"(<p class="a">Hi <span class="b">x</span></p>)",
-            R"(<p>Hi <span class="b">x</span></p>)"},
+         R"(<p>Hi <span class="b">x</span></p>)"},
         {"twoParagraphIdsOnOneLine", R"(<p id="x">ä</p><p id="y">ö</p>)", "<p>ä</p><p>ö</p>"},
         {"headingKeepsLevel", R"(<h2 class="c">Tïtel</h2><h9 id="z">x</h9><h0 id="z">)",
-            R"(<h2>Tïtel</h2><h9>x</h9><h0 id="z">)"},
+         R"(<h2>Tïtel</h2><h9>x</h9><h0 id="z">)"},
         {"breaksRulesAndDoubledBrackets", "a<br>b<hr> a << b >> c <<<", "a<br/>b<hr/> a &lt;< b >&gt; c &lt;<<"},
         {"inputWithAttributesRemoved", R"(x<input type="checkbox" checked>y<input>)", "xy<input>"},
         {"iframesBecomeLinks",
-            R"(<iframe width="1" src="http://v.example/ü" height="2"></iframe> und <iframe src="http://b/"></iframe>)",
-            R"(<a href="http://v.example/ü">http://v.example/ü</a> und <a href="http://b/">http://b/</a>)"},
+         R"(<iframe width="1" src="http://v.example/ü" height="2"></iframe> und <iframe src="http://b/"></iframe>)",
+         R"(<a href="http://v.example/ü">http://v.example/ü</a> und <a href="http://b/">http://b/</a>)"},
     };
     for (const Row &row : rows)
         EXPECT_EQ(fixupNoteText(row.input), row.expected) << row.name;
@@ -107,11 +107,11 @@ TEST(NoteText, FirstNonEnmlMarkup)
     };
     for (const Row &row : rows)
         EXPECT_EQ(firstNonEnmlMarkup(row.input), row.expected) << row.name;
-    for (const char *forbidden : {"applet", "base", "basefont", "bgsound", "blink", "body", "button", "dir", "embed",
-                                  "fieldset", "form", "frame", "frameset", "head", "html", "iframe", "ilayer",
-                                  "input", "isindex", "label", "layer", "legend", "link", "marquee", "menu", "meta",
-                                  "noframes", "noscript", "object", "optgroup", "option", "param", "plaintext",
-                                  "script", "select", "style", "textarea", "xml"})
+    for (const char *forbidden :
+         {"applet", "base",   "basefont",  "bgsound", "blink",  "body",   "button",   "dir",      "embed",   "fieldset",
+          "form",   "frame",  "frameset",  "head",    "html",   "iframe", "ilayer",   "input",    "isindex", "label",
+          "layer",  "legend", "link",      "marquee", "menu",   "meta",   "noframes", "noscript", "object",  "optgroup",
+          "option", "param",  "plaintext", "script",  "select", "style",  "textarea", "xml"})
         EXPECT_FALSE(isEnmlElement(QLatin1String(forbidden))) << forbidden;
     for (const char *attribute : {"id", "class", "onclick", "accesskey", "data", "dynsrc", "tabindex"})
         for (const char *element : {"a", "p", "img", "td", "en-media"})
@@ -123,8 +123,7 @@ TEST(NoteText, PreprocessNoteTextReducesMailLinks)
     const Row rows[] = {
         {"lower", R"(Mail <a href="mailto:jörg@example.de">Jörg</a>!)", "Mail jörg@example.de!"},
         {"capitals", R"(<A HREF="MAILTO:a@b.c">X</A>)", "a@b.c"},
-        {"twoOnOneLine", R"(<a href="mailto:a@b.c">A</a>, <a href="mailto:d@e.f">D</a>)",
-         "a@b.c, d@e.f"},
+        {"twoOnOneLine", R"(<a href="mailto:a@b.c">A</a>, <a href="mailto:d@e.f">D</a>)", "a@b.c, d@e.f"},
         {"otherLinkKept", R"(<a href="http://x/">X</a>)", R"(<a href="http://x/">X</a>)"},
     };
     for (const Row &row : rows)
@@ -174,8 +173,8 @@ TEST(NoteText, EscapeXmlAttribute)
 {
     EXPECT_EQ(escapeXmlAttribute(QStringLiteral(R"(Q&A "Grüße" <b> 'x')")),
               QStringLiteral("Q&amp;A &quot;Grüße&quot; &lt;b&gt; 'x'"));
-    EXPECT_TRUE(isWellFormedFragment(
-        QStringLiteral(R"(<e t="%1"/>)").arg(escapeXmlAttribute(QStringLiteral("\"<&>\x01\n")))));
+    EXPECT_TRUE(
+        isWellFormedFragment(QStringLiteral(R"(<e t="%1"/>)").arg(escapeXmlAttribute(QStringLiteral("\"<&>\x01\n")))));
 }
 
 TEST(NoteText, WellFormedFragmentRepairsOnlyBrokenXml)

@@ -97,34 +97,44 @@ TEST_F(RavadidoConnection, FailuresGiveTheUsersText)
         QJsonObject fault;
         long code;
         QString description;
-        QString failureReason = {};  // when empty, any but empty
+        QString failureReason = {}; // when empty, any but empty
     };
-    for (const Row &row : {
-             Row{"createNote", {{"mode", "userException"}, {"errorCode", 1}, {"parameter", "Note.title"}}, 1,
-                 QStringLiteral("Something is wrong with the format of Note.title in the note 'Mein Titel'")},
-             Row{"createNote", {{"mode", "userException"}, {"errorCode", 11}, {"parameter", "Note.content: bad tag"}},
-                 11, QStringLiteral("Something is wrong with the note 'Mein Titel'. Note.content: bad tag")},
-             Row{"createNote", {{"mode", "userException"}, {"errorCode", 7}}, 7, uploadLimit},
-             Row{"createNote", {{"mode", "systemException"}, {"errorCode", 3}}, 0, uploadLimit},
-             // The service's own words are kept.
-             Row{"createNote",
-                 {{"mode", "systemException"}, {"errorCode", 3}, {"message", "Speicher voll – später erneut"}}, 0,
-                 QStringLiteral("Speicher voll – später erneut"), QStringLiteral("Speicher voll – später erneut")},
-             Row{"createNote", {{"mode", "notFoundException"}, {"identifier", "Note.notebookGuid"}, {"key", "abc-123"}},
-                 0, QStringLiteral("Not found: Note.notebookGuid abc-123")},
-             Row{"createNote", {{"mode", "notFoundException"}}, 0, uploadLimit},
-             // A transport failure keeps its own reason.
-             Row{"createNote", {{"mode", "status"}, {"status", 503}}, 0, QStringLiteral("Bad HTTP status: 503")},
-             Row{"createNote",
-                 {{"mode", "applicationException"}, {"type", 6}, {"message", "Internal error processing createNote"}},
-                 0, QStringLiteral("Internal error processing createNote")},
-             Row{"listNotebooks",
-                 {{"mode", "userException"}, {"errorCode", 9}, {"parameter", "authenticationToken"}}, 9,
-                 QStringLiteral("Authentication Token has expired.")},
-             Row{"listNotebooks", {{"mode", "userException"}, {"errorCode", 8}}, 8, noNotebooks},
-             Row{"listNotebooks", {{"mode", "status"}, {"status", 502}}, 0, noNotebooks},
-             Row{"listNotebooks", {{"mode", "close"}}, 0, noNotebooks},
-             Row{"listNotebooks", {{"mode", "truncate"}}, 0, noNotebooks}}) {
+    for (const Row &row :
+         {Row{"createNote",
+              {{"mode", "userException"}, {"errorCode", 1}, {"parameter", "Note.title"}},
+              1,
+              QStringLiteral("Something is wrong with the format of Note.title in the note 'Mein Titel'")},
+          Row{"createNote",
+              {{"mode", "userException"}, {"errorCode", 11}, {"parameter", "Note.content: bad tag"}},
+              11,
+              QStringLiteral("Something is wrong with the note 'Mein Titel'. Note.content: bad tag")},
+          Row{"createNote", {{"mode", "userException"}, {"errorCode", 7}}, 7, uploadLimit},
+          Row{"createNote", {{"mode", "systemException"}, {"errorCode", 3}}, 0, uploadLimit},
+          // The service's own words are kept.
+          Row{"createNote",
+              {{"mode", "systemException"}, {"errorCode", 3}, {"message", "Speicher voll – später erneut"}},
+              0,
+              QStringLiteral("Speicher voll – später erneut"),
+              QStringLiteral("Speicher voll – später erneut")},
+          Row{"createNote",
+              {{"mode", "notFoundException"}, {"identifier", "Note.notebookGuid"}, {"key", "abc-123"}},
+              0,
+              QStringLiteral("Not found: Note.notebookGuid abc-123")},
+          Row{"createNote", {{"mode", "notFoundException"}}, 0, uploadLimit},
+          // A transport failure keeps its own reason.
+          Row{"createNote", {{"mode", "status"}, {"status", 503}}, 0, QStringLiteral("Bad HTTP status: 503")},
+          Row{"createNote",
+              {{"mode", "applicationException"}, {"type", 6}, {"message", "Internal error processing createNote"}},
+              0,
+              QStringLiteral("Internal error processing createNote")},
+          Row{"listNotebooks",
+              {{"mode", "userException"}, {"errorCode", 9}, {"parameter", "authenticationToken"}},
+              9,
+              QStringLiteral("Authentication Token has expired.")},
+          Row{"listNotebooks", {{"mode", "userException"}, {"errorCode", 8}}, 8, noNotebooks},
+          Row{"listNotebooks", {{"mode", "status"}, {"status", 502}}, 0, noNotebooks},
+          Row{"listNotebooks", {{"mode", "close"}}, 0, noNotebooks},
+          Row{"listNotebooks", {{"mode", "truncate"}}, 0, noNotebooks}}) {
         SCOPED_TRACE(QJsonDocument(row.fault).toJson(QJsonDocument::Compact).toStdString());
         const bool create = row.call == std::string_view("createNote");
         const auto call = [&](OptionalError *error) {

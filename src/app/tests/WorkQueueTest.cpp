@@ -88,7 +88,7 @@ TEST(WorkQueueDeathTest, QuittingReleasesAWaitingWorker)
         const bool released = WorkQueue::waitForBackgroundWork(10000);
         QCoreApplication::processEvents();
         const bool ok = released && stage == 2 && !firstResult && !laterResult && !blockedCallRan
-            && WorkQueue::isQuitting();
+                        && WorkQueue::isQuitting();
         std::_Exit(ok ? 0 : 1);
     };
     EXPECT_EXIT(quitWhileAWorkerWaits(), ::testing::ExitedWithCode(0), "");

@@ -7,13 +7,21 @@ namespace {
 
 TEST_F(BackpackTest, PageListReadsEveryPageInOrder)
 {
-    struct Case { const char *name; bool compact; QJsonArray pages; QStringList expected; };
+    struct Case
+    {
+        const char *name;
+        bool compact;
+        QJsonArray pages;
+        QStringList expected;
+    };
     const Case cases[] = {
         {"indented", false, defaultSite()["pages"].toArray(), {"7|Home &amp; Away|private", "8|Second|public"}},
         {"compact", true, defaultSite()["pages"].toArray(), {"7|Home &amp; Away|private", "8|Second|public"}},
         {"missing title and scope", false, QJsonArray{QJsonObject{{"id", "3"}}}, {"3|<null>|<null>"}},
         {"no pages", false, QJsonArray{}, {}},
-        {"characters XML forbids", false, QJsonArray{QJsonObject{{"id", "4"}, {"title", "a\u0001b\u001f"}}},
+        {"characters XML forbids",
+         false,
+         QJsonArray{QJsonObject{{"id", "4"}, {"title", "a\u0001b\u001f"}}},
          {"4|a\uFFFDb\uFFFD|<null>"}},
     };
     for (const Case &c : cases) {
@@ -44,7 +52,7 @@ TEST_F(BackpackTest, ReadsReturnDocumentsOrErrors)
     EXPECT_FALSE(api->page("404"));
     EXPECT_EQ(errorCode(*api), 404);
 
-    auto item = api->itemWithID("it's", "9", "7");  // an apostrophe does not break the search
+    auto item = api->itemWithID("it's", "9", "7"); // an apostrophe does not break the search
     ASSERT_TRUE(item);
     EXPECT_EQ(xml::textContent(item->second), QStringLiteral("three"));
     EXPECT_FALSE(api->itemWithID("nope", "9", "7"));
@@ -84,14 +92,23 @@ TEST_F(BackpackTest, WriteCallsCountAMissingRecordAsSuccess)
 TEST_F(BackpackTest, CompletedStateIsSetOnlyWhenTheListWasRead)
 {
     auto api = makeAPI();
-    struct Case { const char *name; QString item, list; QJsonObject canned; bool result; long errorCode; int requests; };
+    struct Case
+    {
+        const char *name;
+        QString item, list;
+        QJsonObject canned;
+        bool result;
+        long errorCode;
+        int requests;
+    };
     const Case cases[] = {
         {"item absent from a list that was read", "zz", "9", {}, true, 0, 1},
         {"list missing on the service (404)", "i1", "missing", {}, true, 0, 1},
         {"list not readable (500)", "i1", "9",
          QJsonObject{{"path", "ws/page/7/lists/9/items/list"}, {"status", 500}, {"body", "x"}}, false, 500, 1},
         {"list not readable (login page)", "i1", "9",
-         QJsonObject{{"path", "ws/page/7/lists/9/items/list"}, {"status", 302},
+         QJsonObject{{"path", "ws/page/7/lists/9/items/list"},
+                     {"status", 302},
                      {"headers", QJsonObject{{"Location", "/login.html"}}}},
          false, TGBackpackLoginError, 2},
         {"already completed", "i2", "9", {}, true, 0, 1},
@@ -154,4 +171,4 @@ TEST_F(BackpackTest, OfflineMachineIsNotAvailable)
     qputenv("LEAFHAUL_BACKPACK_DOMAIN", fake->domain().toUtf8());
 }
 
-}  // namespace
+} // namespace

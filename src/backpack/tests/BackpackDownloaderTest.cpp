@@ -112,8 +112,8 @@ TEST_F(DownloaderTest, SignsInOnceAndSavesIntoTheAssetFolder)
     EXPECT_EQ(QDir(TGBackpackAssetDownloader::assetsPath() + "/123").entryList(QDir::Files | QDir::Hidden),
               QStringList{"a.png"});
 
-    EXPECT_EQ(paths(), (QStringList{"authenticate", "assets/123/as/a.png", "thumbs/124/as/b%20b.png",
-                                    "assets/123/as/a.png"}));
+    EXPECT_EQ(paths(),
+              (QStringList{"authenticate", "assets/123/as/a.png", "thumbs/124/as/b%20b.png", "assets/123/as/a.png"}));
     const QJsonObject signIn = fake->requests()[0].toObject();
     EXPECT_EQ(signIn["host"].toString(), "signin." + fake->domain());
     EXPECT_EQ(signIn["body"].toString(),
@@ -156,7 +156,14 @@ TEST_F(DownloaderTest, FailedSignInEndsTheDownloadAndIsTriedAgain)
 
 TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
 {
-    struct Case { const char *name; QString path; QString file; QString content; long code; };
+    struct Case
+    {
+        const char *name;
+        QString path;
+        QString file;
+        QString content;
+        long code;
+    };
     const Case cases[] = {
         {"suggested name with folders", "assets/125/as/x.txt", "125/escape.txt", "evil", 0},
         {"suggested name of two dots", "assets/126/as/y.txt", "", "", SyncHttp::URLErrorCannotCreateFile},
@@ -192,7 +199,8 @@ TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
 
 TEST_F(DownloaderTest, TimeOutsAreRetriedTwicePerDownloader)
 {
-    ASSERT_TRUE(fake->enqueue(QJsonObject{{"path", "assets/123/as/a.png"}, {"status", 200}, {"delay", 4}, {"times", 10}}));
+    ASSERT_TRUE(
+        fake->enqueue(QJsonObject{{"path", "assets/123/as/a.png"}, {"status", 200}, {"delay", 4}, {"times", 10}}));
     CountingDelegate delegate;
     TGBackpackAssetDownloader downloader(account());
     downloader.setTimeoutSeconds(1);
@@ -219,9 +227,13 @@ TEST_F(DownloaderTest, TimeOutsAreRetriedTwicePerDownloader)
 // Location are errors with their status, and nothing is kept.
 TEST_F(DownloaderTest, RedirectsAndTheSignInPageAreNoAssets)
 {
-    struct Row { int status; QJsonObject headers; bool signInPage; };
-    for (const Row &row : {Row{300, {}, false}, Row{304, {}, false},
-                           Row{302, {{"Location", "/login.html"}}, true}}) {
+    struct Row
+    {
+        int status;
+        QJsonObject headers;
+        bool signInPage;
+    };
+    for (const Row &row : {Row{300, {}, false}, Row{304, {}, false}, Row{302, {{"Location", "/login.html"}}, true}}) {
         SCOPED_TRACE(row.status);
         ASSERT_TRUE(fake->enqueue(QStringLiteral("assets/123/as/a.png"), row.status, QString(), row.headers));
         CountingDelegate delegate;
@@ -234,7 +246,8 @@ TEST_F(DownloaderTest, RedirectsAndTheSignInPageAreNoAssets)
         EXPECT_EQ(error->code, SyncHttp::URLErrorBadServerResponse);
         EXPECT_EQ(error->userInfo.value(QStringLiteral("status")).toInt(), row.status);
         EXPECT_EQ(error->localizedDescription.contains(QStringLiteral("a.png")), row.signInPage);
-        EXPECT_TRUE(QDir(TGBackpackAssetDownloader::assetsPath() + "/123").entryList(QDir::Files | QDir::Hidden).isEmpty());
+        EXPECT_TRUE(
+            QDir(TGBackpackAssetDownloader::assetsPath() + "/123").entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
     EXPECT_FALSE(paths().contains(QStringLiteral("login.html")));
 }
@@ -257,4 +270,4 @@ TEST_F(DownloaderTest, CancelStopsWithoutTellingTheDelegate)
     EXPECT_TRUE(QDir(TGBackpackAssetDownloader::assetsPath() + "/123").entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
-}  // namespace
+} // namespace

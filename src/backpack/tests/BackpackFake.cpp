@@ -55,11 +55,10 @@ bool BackpackFake::enqueue(const QJsonObject &answer)
     return control("POST", QStringLiteral("enqueue"), QJsonDocument(answer).toJson(QJsonDocument::Compact));
 }
 
-bool BackpackFake::enqueue(const QString &path, int status, const QString &body, const QJsonObject &headers,
-                           int times)
+bool BackpackFake::enqueue(const QString &path, int status, const QString &body, const QJsonObject &headers, int times)
 {
-    return enqueue(QJsonObject{{"path", path}, {"status", status}, {"body", body}, {"headers", headers},
-                               {"times", times}});
+    return enqueue(
+        QJsonObject{{"path", path}, {"status", status}, {"body", body}, {"headers", headers}, {"times", times}});
 }
 
 QJsonArray BackpackFake::requests()
@@ -78,5 +77,5 @@ bool BackpackFake::reset()
 QString BackpackFake::pageDocument(const QString &inner)
 {
     return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<response success=\"true\">\n") + inner
-        + QStringLiteral("\n</response>\n");
+           + QStringLiteral("\n</response>\n");
 }

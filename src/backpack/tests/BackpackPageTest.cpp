@@ -119,14 +119,14 @@ XmlDocument parse(const QString &text)
 QString summary(const WidgetRecord &r)
 {
     return r.value("widgetType").toString() + ":" + r.value("backpackID").toString() + "["
-        + QStringList(r.keys()).join(',') + "]";
+           + QStringList(r.keys()).join(',') + "]";
 }
 
 QString itemSummary(const QVariant &v)
 {
     const QVariantMap m = v.toMap();
     return m.value("backpackID").toString() + "/" + QString::number(m.value("position").toInt()) + "/"
-        + (m.value("completed").toBool() ? "done" : "open") + "/" + m.value("text").toString();
+           + (m.value("completed").toBool() ? "done" : "open") + "/" + m.value("text").toString();
 }
 
 TEST(BackpackPage, WidgetsFollowThePageOrderInIndentedAndCompactDocuments)
@@ -169,9 +169,14 @@ TEST(BackpackPage, WidgetsFollowThePageOrderInIndentedAndCompactDocuments)
 
         const QVariantList images = widgets[2]["images"].toList();
         ASSERT_EQ(images.size(), 2);
-        EXPECT_EQ(images[0].toMap(), (QVariantMap{{"widgetType", "Image"}, {"backpackID", "im1"}, {"filename", "a.png"},
-                                                  {"description", "First"}, {"position", QVariant::fromValue<quint64>(1)}}));
-        EXPECT_EQ(images[1].toMap(), (QVariantMap{{"widgetType", "Image"}, {"backpackID", "im2"}, {"filename", "b b.jpg"},
+        EXPECT_EQ(images[0].toMap(), (QVariantMap{{"widgetType", "Image"},
+                                                  {"backpackID", "im1"},
+                                                  {"filename", "a.png"},
+                                                  {"description", "First"},
+                                                  {"position", QVariant::fromValue<quint64>(1)}}));
+        EXPECT_EQ(images[1].toMap(), (QVariantMap{{"widgetType", "Image"},
+                                                  {"backpackID", "im2"},
+                                                  {"filename", "b b.jpg"},
                                                   {"position", QVariant::fromValue<quint64>(2)}}));
 
         EXPECT_EQ(widgets[3]["filename"].toString(), QStringLiteral("report.pdf"));
@@ -195,12 +200,20 @@ TEST(BackpackPage, WidgetsFollowThePageOrderInIndentedAndCompactDocuments)
 TEST(BackpackPage, RecordsKeepEveryValueThatIsPresent)
 {
     using P = TGBackpackPage;
-    struct Case { const char *element; QList<WidgetRecord> (P::*read)(); QStringList keys; };
+    struct Case
+    {
+        const char *element;
+        QList<WidgetRecord> (P::*read)();
+        QStringList keys;
+    };
     const Case cases[] = {
         {"<notes><note title=\"t\">x</note></notes>", &P::notes, {"text", "title", "widgetType"}},
-        {"<notes><note id=\"1\" created_at=\"2009-03-04 05:06\">x</note></notes>", &P::notes,
+        {"<notes><note id=\"1\" created_at=\"2009-03-04 05:06\">x</note></notes>",
+         &P::notes,
          {"backpackID", "text", "widgetType"}},
-        {"<emails><email id=\"1\" subject=\"s\"/></emails>", &P::emails, {"backpackID", "body", "subject", "widgetType"}},
+        {"<emails><email id=\"1\" subject=\"s\"/></emails>",
+         &P::emails,
+         {"backpackID", "body", "subject", "widgetType"}},
         {"<attachments><attachment id=\"1\"/></attachments>", &P::attachments, {"backpackID", "widgetType"}},
         {"<lists><list id=\"1\"/></lists>", &P::lists, {"backpackID", "items", "widgetType"}},
         {"<galleries><gallery name=\"g\"/></galleries>", &P::galleries, {"images", "name", "widgetType"}},
@@ -232,7 +245,10 @@ TEST(BackpackPage, DatesIgnoreTheUserLocale)
 
 TEST(BackpackPage, DisplayTitleUndoesTheServiceEscapes)
 {
-    struct Case { QString title, display; };
+    struct Case
+    {
+        QString title, display;
+    };
     const Case cases[] = {
         {"&quot;Q&quot; &amp; A", "\"Q\" & A"},
         {"A &amp;quot; B", "A &quot; B"},
@@ -246,16 +262,16 @@ TEST(BackpackPage, CollectionsAreReadOnceAndKept)
 {
     TGBackpackPage page(QStringLiteral("7"), QStringLiteral("t"), QStringLiteral("s"));
     EXPECT_TRUE(page.widgets().isEmpty());
-    EXPECT_TRUE(page.attachments().isEmpty());  // read before the contents: stays empty
+    EXPECT_TRUE(page.attachments().isEmpty()); // read before the contents: stays empty
     page.setContents(parse(QString::fromUtf8(kPage)));
     EXPECT_TRUE(page.attachments().isEmpty());
     EXPECT_EQ(page.notes().size(), 2);
-    EXPECT_EQ(page.widgets().size(), 11);  // all but the asset
+    EXPECT_EQ(page.widgets().size(), 11); // all but the asset
 
     // A new document changes the belongings, not the notes already read.
-    page.setContents(parse(QStringLiteral(
-        "<response><belongings><belonging><widget id=\"n1\" type=\"Note\"/></belonging></belongings>"
-        "<notes><note id=\"n1\" title=\"new\">new</note></notes></response>")));
+    page.setContents(parse(
+        QStringLiteral("<response><belongings><belonging><widget id=\"n1\" type=\"Note\"/></belonging></belongings>"
+                       "<notes><note id=\"n1\" title=\"new\">new</note></notes></response>")));
     const auto widgets = page.widgets();
     ASSERT_EQ(widgets.size(), 1);
     EXPECT_EQ(widgets[0]["text"].toString(), QStringLiteral("Body *text*"));
@@ -266,7 +282,7 @@ TEST(BackpackPage, CollectionsAreReadOnceAndKept)
 QByteArray wideEntityAnswer()
 {
     QByteArray answer = "<?xml version=\"1.0\"?><!DOCTYPE response [<!ENTITY e \"" + QByteArray(50 * 1024, 'a')
-        + "\">]><response><notes><note id=\"1\" title=\"t\">";
+                        + "\">]><response><notes><note id=\"1\" title=\"t\">";
     answer += QByteArray("&e;").repeated(20000);
     return answer + "</note></notes></response>";
 }
@@ -276,7 +292,7 @@ TEST(BackpackPage, DocumentsWithADocumentTypeAreRefused)
     QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY e0 \"aaaaaaaaaa\">";
     for (int i = 1; i < 10; ++i)
         laughs += "<!ENTITY e" + QByteArray::number(i) + " \""
-            + QByteArray("&e" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
+                  + QByteArray("&e" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
     laughs += "]><response><notes><note id=\"1\">&e9;</note></notes></response>";
     struct Case
     {
@@ -307,4 +323,4 @@ TEST(BackpackPage, DocumentsWithADocumentTypeAreRefused)
     EXPECT_NE(error->code, XmlDocument::kDocumentTypeRefused);
 }
 
-}  // namespace
+} // namespace

@@ -16,7 +16,10 @@ const QString kTokenPath = QStringLiteral("T0k%26%3Cn%3E");
 
 TEST(BackpackText, CleanupEscapesAngleBracketsInsideDoubleQuotedValuesOnly)
 {
-    struct Case { QString in, out; };
+    struct Case
+    {
+        QString in, out;
+    };
     const Case cases[] = {
         {"<a t=\"x<y>z\">1 < 2</a>", "<a t=\"x&lt;y&gt;z\">1 < 2</a>"},
         {"<a t=\"<\" u=\">>\"/>", "<a t=\"&lt;\" u=\"&gt;&gt;\"/>"},
@@ -75,21 +78,32 @@ TEST_F(BackpackTest, RequestBodiesAreSentByteForByte)
         {"page", [](auto &a) { return a.page("7").has_value(); }, "POST", "ws/page/7", P + S},
         {"page id with URL characters", [](auto &a) { return !a.page("a/b?c#d").has_value(); }, "POST",
          "ws/page/a%2Fb%3Fc%23d", P + S},
-        {"listsForPage", [](auto &a) { return a.listsForPage("7").has_value(); }, "POST", "ws/page/7/lists/list", P + S},
+        {"listsForPage", [](auto &a) { return a.listsForPage("7").has_value(); }, "POST", "ws/page/7/lists/list",
+         P + S},
         {"itemsForPage", [](auto &a) { return a.itemsForPage("7", "9").has_value(); }, "POST",
          "ws/page/7/lists/9/items/list", P + S},
         {"reminders", [](auto &a) { return a.reminders().has_value(); }, "GET", kTokenPath + "/reminders.xml", ""},
         {"item text", [](auto &a) { return a.setText("a]]>b & <c>", "i1", "9", "7"); }, "POST",
          "ws/page/7/lists/9/items/update/i1",
          P + "<item><content><![CDATA[a]]]]><![CDATA[>b & <c>]]></content></item>" + S},
-        {"updateList", [](auto &a) { return a.updateList("9", "A&B <\"x'>", "7"); }, "POST",
-         "ws/page/7/lists/update/9", P + "<list><name>A&amp;B &lt;&quot;x&apos;&gt;</name></list>" + S},
-        {"add empty item", [](auto &a) { QString id; return a.addItemWithText("", true, "7", "9", &id); }, "POST",
-         "ws/page/7/lists/9/items/add", P + "<item><completed>true</completed><content>&nbsp;</content></item>" + S},
-        {"add item", [](auto &a) { QString id; return a.addItemWithText("x]]>", false, "7", "9", &id); }, "POST",
-         "ws/page/7/lists/9/items/add",
+        {"updateList", [](auto &a) { return a.updateList("9", "A&B <\"x'>", "7"); }, "POST", "ws/page/7/lists/update/9",
+         P + "<list><name>A&amp;B &lt;&quot;x&apos;&gt;</name></list>" + S},
+        {"add empty item",
+         [](auto &a) {
+             QString id;
+             return a.addItemWithText("", true, "7", "9", &id);
+         },
+         "POST", "ws/page/7/lists/9/items/add",
+         P + "<item><completed>true</completed><content>&nbsp;</content></item>" + S},
+        {"add item",
+         [](auto &a) {
+             QString id;
+             return a.addItemWithText("x]]>", false, "7", "9", &id);
+         },
+         "POST", "ws/page/7/lists/9/items/add",
          P + "<item><completed>false</completed><content><![CDATA[x]]]]><![CDATA[>]]></content></item>" + S},
-        {"deleteItem", [](auto &a) { return a.deleteItem("i1", "7", "9"); }, "POST", "ws/page/7/lists/9/items/destroy/i1", P + S},
+        {"deleteItem", [](auto &a) { return a.deleteItem("i1", "7", "9"); }, "POST",
+         "ws/page/7/lists/9/items/destroy/i1", P + S},
         {"deleteList", [](auto &a) { return a.deleteList("9", "7"); }, "POST", "ws/page/7/lists/destroy/9", P + S},
         {"deleteNote", [](auto &a) { return a.deleteNote("n1", "7"); }, "POST", "ws/page/7/notes/destroy/n1", P + S},
         {"note title", [](auto &a) { return a.setTitle("T&amp; <", "n1", "7"); }, "POST", "ws/page/7/notes/update/n1",
@@ -108,8 +122,8 @@ TEST_F(BackpackTest, RequestBodiesAreSentByteForByte)
          kTokenPath + "/reminders/r%2F1.xml", ""},
         {"separator text", [](auto &a) { return a.setTextForSeparator("s<1", "s1", "7"); }, "PUT",
          "pages/7/separators/s1.xml", P + "<separator><name>s&lt;1</name></separator>" + S},
-        {"deleteSeparator", [](auto &a) { return a.deleteSeparator("s1", "7"); }, "DELETE",
-         "pages/7/separators/s1.xml", P + S},
+        {"deleteSeparator", [](auto &a) { return a.deleteSeparator("s1", "7"); }, "DELETE", "pages/7/separators/s1.xml",
+         P + S},
         {"login", [](auto &a) { return a.login(); }, "POST", "session/create",
          "username=ann&password=p%26ss%3Dw%2Brd%25%20x", "application/x-www-form-urlencoded"},
     };
@@ -131,12 +145,12 @@ TEST_F(BackpackTest, RequestBodiesAreSentByteForByte)
         // The connection, kept open, closes without an answer once the request
         // has arrived: only a read (or the sign-in) is sent again.
         if (c.name == std::string_view("page id with URL characters"))
-            continue;  // refused before it is sent
+            continue; // refused before it is sent
         const bool read = c.method == "GET" || c.path == "ws/pages/all" || c.path == "session/create"
-            || c.path == "ws/page/7" || c.path.endsWith(QLatin1String("/list"));
+                          || c.path == "ws/page/7" || c.path.endsWith(QLatin1String("/list"));
         ASSERT_TRUE(fake->reset());
         ASSERT_TRUE(fake->enqueue(c.path, 0, {}, {}, 2));
-        api->page(QStringLiteral("warm"));  // the connection to the site is open and kept
+        api->page(QStringLiteral("warm")); // the connection to the site is open and kept
         EXPECT_FALSE(c.call(*api));
         int sent = 0;
         for (const QJsonValue &request : fake->requests())
@@ -161,7 +175,8 @@ TEST_F(BackpackTest, SiteNamesThatAreNotOneLabelSendNothing)
 {
     for (const char *good : {"acme", "a", "my-site-2", "ABC"})
         EXPECT_TRUE(BackpackSettings::isValidSitename(QString::fromUtf8(good))) << good;
-    for (const char *bad : {"", "a.b", "evil.com/x?", "a@evil.com", "a?b", "a#b", "a b", "-a", "a-", "\xc3\xa9t\xc3\xa9", "a:1"}) {
+    for (const char *bad :
+         {"", "a.b", "evil.com/x?", "a@evil.com", "a?b", "a#b", "a b", "-a", "a-", "\xc3\xa9t\xc3\xa9", "a:1"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(BackpackSettings::isValidSitename(QString::fromUtf8(bad)));
         auto api = makeAPI(QString::fromUtf8(bad));
@@ -178,13 +193,21 @@ TEST_F(BackpackTest, EveryFailedAnswerLeavesTheNamedError)
 {
     const QString bp = kTGBackpackErrorDomain;
     const QString login = QStringLiteral("Leafhaul cannot login to Backpack.");
-    const QString loginHint = QStringLiteral("Make sure your Backpack site name and API key are correct in Leafhaul's "
+    const QString loginHint = QStringLiteral(
+        "Make sure your Backpack site name and API key are correct in Leafhaul's "
         "account editor (Edit Accounts). Also make sure you can access Backpack normally via a web browser.");
     const QString pageUrl = QStringLiteral("https://acme.%1/ws/pages/all").arg(fake->domain());
     auto answer = [](int status, const QString &body, const QJsonObject &headers = {}) {
         return QJsonObject{{"path", "ws/pages/all"}, {"status", status}, {"body", body}, {"headers", headers}};
     };
-    struct Failure { const char *name; QJsonObject answer; QString domain; long code; QString description, reason, suggestion; };
+    struct Failure
+    {
+        const char *name;
+        QJsonObject answer;
+        QString domain;
+        long code;
+        QString description, reason, suggestion;
+    };
     const Failure cases[] = {
         {"404", answer(404, "gone"), bp, 404, "Backpack returned error code 404.", pageUrl + " was not found", ""},
         {"405", answer(405, ""), bp, 405, "Backpack returned error code 405.", "Resource Not Allowed.", ""},
@@ -195,13 +218,16 @@ TEST_F(BackpackTest, EveryFailedAnswerLeavesTheNamedError)
         {"503 without Retry-After", answer(503, "", {{"Status", "503 Service Unavailable"}}), bp, 503,
          "Backpack returned error code 503.", "503 Service Unavailable", ""},
         {"other status without Status header", answer(418, ""), bp, 418, "Backpack returned error code 418.", "", ""},
-        {"login page", QJsonObject{{"path", "ws/pages/all"}, {"status", 302}, {"headers", QJsonObject{{"Location", "/login.html"}}}},
+        {"login page",
+         QJsonObject{{"path", "ws/pages/all"}, {"status", 302}, {"headers", QJsonObject{{"Location", "/login.html"}}}},
          bp, 1, login, "", loginHint},
-        {"compact 403 element", answer(200, "<response success=\"false\"><error code=\"403\">no</error></response>"), bp,
-         1, login, "", loginHint},
-        {"indented 404 element", answer(200, "<response success=\"false\">\n  <error code=\"404\">Page not found</error>\n</response>"),
-         bp, 404, "Page not found", "", ""},
-        {"no success attribute", answer(200, "<response>\n<error code=\"422\">bad</error></response>"), bp, 422, "bad", "", ""},
+        {"compact 403 element", answer(200, "<response success=\"false\"><error code=\"403\">no</error></response>"),
+         bp, 1, login, "", loginHint},
+        {"indented 404 element",
+         answer(200, "<response success=\"false\">\n  <error code=\"404\">Page not found</error>\n</response>"), bp,
+         404, "Page not found", "", ""},
+        {"no success attribute", answer(200, "<response>\n<error code=\"422\">bad</error></response>"), bp, 422, "bad",
+         "", ""},
         {"error element without code", answer(200, "<response success=\"no\"><error>odd</error></response>"), bp, 0,
          "odd", "", ""},
         {"failed answer without element", answer(200, "<response success=\"false\">\n</response>"), bp, 0,
@@ -236,7 +262,8 @@ TEST_F(BackpackTest, EveryFailedAnswerLeavesTheNamedError)
 // entity used 20,000 times must not become a billion characters of text.
 TEST_F(BackpackTest, AnAnswerWithADocumentTypeIsUnreadable)
 {
-    const QString answer = "<?xml version=\"1.0\"?><!DOCTYPE response [<!ENTITY e \"" + QString(50 * 1024, 'a')
+    const QString answer =
+        "<?xml version=\"1.0\"?><!DOCTYPE response [<!ENTITY e \"" + QString(50 * 1024, 'a')
         + "\">]><response success=\"true\"><page id=\"7\" title=\"T\"><notes><note id=\"1\" title=\"t\">"
         + QStringLiteral("&e;").repeated(20000) + "</note></notes></page></response>";
     ASSERT_TRUE(fake->enqueue("ws/page/7", 200, answer));
@@ -264,16 +291,17 @@ public:
 
 TEST_F(BackpackTest, BodiesThatAreNotTextFailWithAnErrorAndTellTheDelegate)
 {
-    ASSERT_TRUE(fake->enqueue(QJsonObject{{"path", "ws/pages/all"}, {"status", 200},
-                                          {"body_base64", QString::fromLatin1(QByteArray("<r>\xff\xfe</r>").toBase64())}}));
+    ASSERT_TRUE(
+        fake->enqueue(QJsonObject{{"path", "ws/pages/all"},
+                                  {"status", 200},
+                                  {"body_base64", QString::fromLatin1(QByteArray("<r>\xff\xfe</r>").toBase64())}}));
     auto api = makeAPI();
     RecordingDelegate delegate;
     api->setDelegate(&delegate);
     EXPECT_FALSE(api->pages());
     EXPECT_EQ(errorCode(*api), SyncHttp::URLErrorCannotDecodeRawData);
-    EXPECT_EQ(delegate.messages,
-              (QStringList{"Unable to decode Backpack response with UTF-8. Trying Ascii...",
-                           "Unable to decode Backpack API response with UTF-8 or ASCII encoding"}));
+    EXPECT_EQ(delegate.messages, (QStringList{"Unable to decode Backpack response with UTF-8. Trying Ascii...",
+                                              "Unable to decode Backpack API response with UTF-8 or ASCII encoding"}));
     EXPECT_EQ(delegate.sent, QStringList{"/ws/pages/all"});
     EXPECT_EQ(delegate.received, QList<QByteArray>{QByteArray("<r>\xff\xfe</r>")});
     api->logError(*api->error());
@@ -282,7 +310,15 @@ TEST_F(BackpackTest, BodiesThatAreNotTextFailWithAnErrorAndTellTheDelegate)
 
 TEST_F(BackpackTest, PutAndDeleteAnswersFollowTheirOwnRules)
 {
-    struct Case { const char *name; QString method; int status; QString body; bool document; QString root; };
+    struct Case
+    {
+        const char *name;
+        QString method;
+        int status;
+        QString body;
+        bool document;
+        QString root;
+    };
     const Case cases[] = {
         {"PUT 200 one character", "PUT", 200, " ", true, "response"},
         {"PUT 200 longer body", "PUT", 200, "<response success=\"true\"/>", false, ""},
@@ -293,7 +329,8 @@ TEST_F(BackpackTest, PutAndDeleteAnswersFollowTheirOwnRules)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(fake->enqueue(QJsonObject{{"path", "ws/x"}, {"method", c.method}, {"status", c.status}, {"body", c.body}}));
+        ASSERT_TRUE(
+            fake->enqueue(QJsonObject{{"path", "ws/x"}, {"method", c.method}, {"status", c.status}, {"body", c.body}}));
         auto api = makeAPI();
         const auto document = api->request("ws/x", {}, c.method);
         EXPECT_EQ(document.has_value(), c.document);
@@ -314,10 +351,28 @@ TEST_F(BackpackTest, PutAndDeleteAnswersFollowTheirOwnRules)
 
 TEST_F(BackpackTest, RetriesAreCappedAndWaitsBounded)
 {
-    struct Case { const char *name; QString retryAfter; int times; QList<int> waits; bool succeeds; QString logLine; };
+    struct Case
+    {
+        const char *name;
+        QString retryAfter;
+        int times;
+        QList<int> waits;
+        bool succeeds;
+        QString logLine;
+    };
     const Case cases[] = {
-        {"once, long wait capped", "120", 1, {60}, true, "Received Retry-After. Waiting 120 seconds and then retrying\n"},
-        {"not a number waits a second", "soon", 1, {1}, true, "Received Retry-After. Waiting soon seconds and then retrying\n"},
+        {"once, long wait capped",
+         "120",
+         1,
+         {60},
+         true,
+         "Received Retry-After. Waiting 120 seconds and then retrying\n"},
+        {"not a number waits a second",
+         "soon",
+         1,
+         {1},
+         true,
+         "Received Retry-After. Waiting soon seconds and then retrying\n"},
         {"zero", "0", 2, {0, 0}, true, ""},
         {"forever", "5", 10, {5, 5, 5}, false, ""},
     };
@@ -389,7 +444,7 @@ TEST_F(BackpackTest, CancelEndsWaitsAndRequestsFromAnotherThread)
         SCOPED_TRACE(QJsonDocument(canned).toJson().toStdString());
         ASSERT_TRUE(fake->reset());
         ASSERT_TRUE(fake->enqueue(canned));
-        TGBackpackAPI api(QStringLiteral("acme"), QString::fromUtf8(kToken), {}, {});  // really waits
+        TGBackpackAPI api(QStringLiteral("acme"), QString::fromUtf8(kToken), {}, {}); // really waits
         std::thread canceller([&] {
             while (fake->requests().isEmpty())
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -398,7 +453,7 @@ TEST_F(BackpackTest, CancelEndsWaitsAndRequestsFromAnotherThread)
         EXPECT_FALSE(api.pages());
         canceller.join();
         EXPECT_EQ(errorCode(api), SyncHttp::URLErrorCancelled);
-        EXPECT_FALSE(api.page("7"));  // later calls fail at once
+        EXPECT_FALSE(api.page("7")); // later calls fail at once
         EXPECT_EQ(errorCode(api), SyncHttp::URLErrorCancelled);
         EXPECT_EQ(fake->requests().size(), 1);
     }
@@ -406,7 +461,8 @@ TEST_F(BackpackTest, CancelEndsWaitsAndRequestsFromAnotherThread)
 
 TEST_F(BackpackTest, WriteTokenCookieIsDroppedBeforeEachRequest)
 {
-    ASSERT_TRUE(fake->enqueue(QJsonObject{{"path", "ws/pages/all"}, {"status", 200},
+    ASSERT_TRUE(fake->enqueue(QJsonObject{{"path", "ws/pages/all"},
+                                          {"status", 200},
                                           {"body", "<response success=\"true\"/>"},
                                           {"headers", QJsonObject{{"Set-Cookie", "write_token=w; Path=/"}}}}));
     auto api = makeAPI();
@@ -419,4 +475,4 @@ TEST_F(BackpackTest, WriteTokenCookieIsDroppedBeforeEachRequest)
     EXPECT_FALSE(requests[1].toObject()["headers"].toObject().contains("Cookie"));
 }
 
-}  // namespace
+} // namespace

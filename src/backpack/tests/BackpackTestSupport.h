@@ -28,7 +28,9 @@ protected:
             {"token", kToken},
             {"username", "ann"},
             {"password", "p&ss=w+rd% x"},
-            {"pages", QJsonArray{QJsonObject{{"id", "7"}, {"title", "Home &amp; Away"}, {"scope", "private"},
+            {"pages", QJsonArray{QJsonObject{{"id", "7"},
+                                             {"title", "Home &amp; Away"},
+                                             {"scope", "private"},
                                              {"xml", BackpackFake::pageDocument("<belongings>\n</belongings>")}},
                                  QJsonObject{{"id", "8"}, {"title", "Second"}, {"scope", "public"}}}},
             {"items", QJsonObject{{"7/9", "<item id=\"i1\" completed=\"false\" list_id=\"9\">one</item>"

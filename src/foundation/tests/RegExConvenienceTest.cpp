@@ -11,7 +11,10 @@ using namespace RegExConvenience;
 
 TEST(RegExConvenience, ReplaceUsesIcuSyntax)
 {
-    struct Case { const char *text, *pattern, *tmpl, *expected; };
+    struct Case
+    {
+        const char *text, *pattern, *tmpl, *expected;
+    };
     const Case cases[] = {
         {"a *b* c", "\\*(.+?)\\*", "<strong>$1</strong>", "a <strong>b</strong> c"},
         // $ also matches before a final line terminator.
@@ -86,9 +89,9 @@ TEST(RegExConvenience, OneCompiledPatternServesManyThreads)
             for (int i = 0; i < 2000; ++i) {
                 const QString in = QStringLiteral("u%1@h%2 x").arg(t).arg(i);
                 // Every other call goes through the process-wide cache.
-                const QString out = (i % 2) ? shared.replace(in, QStringLiteral("$2.$1"))
-                                            : replaceRegex(in, QStringLiteral("(\\w+)@(\\w+)"),
-                                                           QStringLiteral("$2.$1"));
+                const QString out = (i % 2)
+                                        ? shared.replace(in, QStringLiteral("$2.$1"))
+                                        : replaceRegex(in, QStringLiteral("(\\w+)@(\\w+)"), QStringLiteral("$2.$1"));
                 if (out != QStringLiteral("h%2.u%1 x").arg(t).arg(i))
                     ++wrong;
             }

@@ -64,7 +64,8 @@ protected:
     }
     static QStringList cookiesSent(const Request &r)
     {
-        QStringList cookies = headerOf(echo(r), QStringLiteral("Cookie")).split(QStringLiteral("; "), Qt::SkipEmptyParts);
+        QStringList cookies =
+            headerOf(echo(r), QStringLiteral("Cookie")).split(QStringLiteral("; "), Qt::SkipEmptyParts);
         cookies.sort();
         return cookies;
     }
@@ -82,7 +83,11 @@ LocalService *SyncHttpTest::service = nullptr;
 
 TEST_F(SyncHttpTest, SendsMethodHeadersAndBodyAsGiven)
 {
-    struct Case { QByteArray method; QByteArray body; };
+    struct Case
+    {
+        QByteArray method;
+        QByteArray body;
+    };
     const Case cases[] = {
         {"GET", ""},
         {"POST", "a=1&b=%26"},
@@ -130,7 +135,7 @@ TEST_F(SyncHttpTest, FollowsRedirectsAndReportsTheFinalUrl)
     ASSERT_TRUE(response);
     EXPECT_EQ(response->status, 201);
     EXPECT_EQ(response->url.path(), QStringLiteral("/status/201"));
-    EXPECT_FALSE(response->hasHeader("Location"));  // headers of the last answer only
+    EXPECT_FALSE(response->hasHeader("Location")); // headers of the last answer only
 
     Request r = get(QStringLiteral("/redirect?to=/status/201"));
     r.followRedirects = false;
@@ -141,7 +146,11 @@ TEST_F(SyncHttpTest, FollowsRedirectsAndReportsTheFinalUrl)
 
 TEST_F(SyncHttpTest, SuggestsAFileName)
 {
-    struct Case { QString path; QString expected; };
+    struct Case
+    {
+        QString path;
+        QString expected;
+    };
     const Case cases[] = {
         {"/disposition?cd=attachment%3B+filename%3D%22a+b.png%22", "a b.png"},
         {"/disposition?cd=attachment%3B+filename%3D%22x.txt%22%3B+filename*%3DUTF-8%27%27%25C3%25A9t%25C3%25A9.txt",
@@ -161,7 +170,7 @@ TEST_F(SyncHttpTest, SuggestsAFileName)
 
 TEST_F(SyncHttpTest, TransportFailuresBecomeUrlErrors)
 {
-    QTcpServer closed;  // a port that is surely not listening once closed
+    QTcpServer closed; // a port that is surely not listening once closed
     ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
     const quint16 deadPort = closed.serverPort();
     closed.close();
@@ -172,14 +181,18 @@ TEST_F(SyncHttpTest, TransportFailuresBecomeUrlErrors)
         return r;
     };
     const QString http = QStringLiteral("http://127.0.0.1:%1/echo").arg(service->port());
-    struct Case { QString name; Request request; long code; };
+    struct Case
+    {
+        QString name;
+        Request request;
+        long code;
+    };
     const Case cases[] = {
         {"time-out", with("/slow", [](Request &r) { r.timeoutSeconds = 1; }), URLErrorTimedOut},
         // Bytes keep coming, too slowly: only the speed floor ends them.
         {"trickled headers", with("/trickle/headers?every=0.2", [](Request &r) { r.lowSpeedSeconds = 1; }),
          URLErrorTimedOut},
-        {"trickled body", with("/trickle/body?every=0.2", [](Request &r) { r.lowSpeedSeconds = 1; }),
-         URLErrorTimedOut},
+        {"trickled body", with("/trickle/body?every=0.2", [](Request &r) { r.lowSpeedSeconds = 1; }), URLErrorTimedOut},
         {"refused", with("/echo", [&](Request &r) { r.url.setPort(deadPort); }), URLErrorCannotConnectToHost},
         {"closed without answer", get(QStringLiteral("/close")), URLErrorNetworkConnectionLost},
         {"unsupported scheme", with("/echo", [](Request &r) { r.url.setScheme("ftp"); }), URLErrorUnsupportedURL},
@@ -196,8 +209,7 @@ TEST_F(SyncHttpTest, TransportFailuresBecomeUrlErrors)
         EXPECT_EQ(error->domain, kURLErrorDomain);
         EXPECT_EQ(error->code, c.code) << error->toString().toStdString();
         EXPECT_FALSE(error->localizedDescription.isEmpty());
-        EXPECT_EQ(error->userInfo.value(kFailingURLStringKey).toString(),
-                  c.request.url.toString(QUrl::FullyEncoded));
+        EXPECT_EQ(error->userInfo.value(kFailingURLStringKey).toString(), c.request.url.toString(QUrl::FullyEncoded));
     }
 }
 
@@ -216,7 +228,12 @@ TEST_F(SyncHttpTest, UntrustedServerIsRefusedWithoutTheExtraCa)
 
 TEST(SyncHttpMapping, CurlResultsMapToUrlLoadingCodes)
 {
-    struct Case { int curl; long osErrno; long code; };
+    struct Case
+    {
+        int curl;
+        long osErrno;
+        long code;
+    };
     const Case cases[] = {
         {CURLE_OPERATION_TIMEDOUT, 0, URLErrorTimedOut},
         {CURLE_COULDNT_CONNECT, ENETUNREACH, URLErrorNotConnectedToInternet},
@@ -253,7 +270,7 @@ TEST_F(SyncHttpTest, CookieStoreIsSharedAndEditable)
     EXPECT_EQ(cookiesForUrl(url(QStringLiteral("/pages/1"))).size(), 3);
     QUrl plain = url(QStringLiteral("/"));
     plain.setScheme(QStringLiteral("http"));
-    EXPECT_EQ(cookiesForUrl(plain).size(), 2);  // the secure one only over https
+    EXPECT_EQ(cookiesForUrl(plain).size(), 2); // the secure one only over https
     EXPECT_TRUE(cookiesForUrl(url(QStringLiteral("/"), QStringLiteral("localhost"))).isEmpty());
 
     for (const Cookie &c : cookiesForUrl(url(QStringLiteral("/"))))
@@ -355,7 +372,15 @@ TEST_F(SyncHttpTest, KeepsConnectionsBetweenRequests)
 // connection; a request sent at most once fails instead.
 TEST_F(SyncHttpTest, ARequestSentAtMostOnceIsNeverSentAgain)
 {
-    struct Case { bool atMostOnce; QByteArray method; QByteArray body; bool answered; int created; int idleMs = 0; };
+    struct Case
+    {
+        bool atMostOnce;
+        QByteArray method;
+        QByteArray body;
+        bool answered;
+        int created;
+        int idleMs = 0;
+    };
     int key = 0;
     for (const Case &c : {Case{false, "POST", "<note/>", true, 2}, Case{true, "POST", "<note/>", false, 1},
                           // Without a body there is nothing to refuse to rewind:
@@ -393,14 +418,17 @@ TEST_F(SyncHttpTest, ARequestSentAtMostOnceIsNeverSentAgain)
 TEST_F(SyncHttpTest, RepliesPastTheirLimitAreRefused)
 {
     QTemporaryDir dir;
-    struct Case { QString path; qint64 limit; bool toFile; bool accepted; };
+    struct Case
+    {
+        QString path;
+        qint64 limit;
+        bool toFile;
+        bool accepted;
+    };
     const Case cases[] = {
-        {"/bytes/1000", 1000, false, true},
-        {"/bytes/1001", 1000, false, false},  // announced
-        {"/chunked/300000", 300000, false, true},
-        {"/chunked/300001", 300000, false, false},  // found while arriving
-        {"/chunked/300001", 300000, true, false},
-        {"/bytes/1001", 1000, true, false},
+        {"/bytes/1000", 1000, false, true},       {"/bytes/1001", 1000, false, false}, // announced
+        {"/chunked/300000", 300000, false, true}, {"/chunked/300001", 300000, false, false}, // found while arriving
+        {"/chunked/300001", 300000, true, false}, {"/bytes/1001", 1000, true, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.path.toStdString() + (c.toFile ? " to a file" : ""));
@@ -438,7 +466,7 @@ TEST_F(SyncHttpTest, DownloadsArePrivateAndNeverWriteThroughALink)
     QTemporaryDir dir, elsewhere;
     const QString outside = elsewhere.filePath(QStringLiteral("outside"));
     const QString path = dir.filePath(QStringLiteral("asset.bin"));
-    ASSERT_TRUE(QFile::link(outside, path));  // dangling
+    ASSERT_TRUE(QFile::link(outside, path)); // dangling
 
     Request r = get(QStringLiteral("/bytes/300000"));
     r.downloadPath = path;
@@ -447,7 +475,9 @@ TEST_F(SyncHttpTest, DownloadsArePrivateAndNeverWriteThroughALink)
     ASSERT_TRUE(response);
     EXPECT_FALSE(QFileInfo::exists(outside));
     EXPECT_FALSE(QFileInfo(path).isSymLink());
-    struct stat st{};
+    struct stat st
+    {
+    };
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     QFile file(path);
@@ -497,14 +527,16 @@ TEST_F(SyncHttpTest, EarlierCopiesAreWrittenOverNotBeside)
     const QByteArray old(700000, 'o');
     ASSERT_TRUE(write(path, old));
     ASSERT_TRUE(write(dir.filePath(QStringLiteral(".asset.bin.partial-left01")), old));
-    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral(".asset.bin.partial-fifo01"))).constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral(".asset.bin.partial-fifo01"))).constData(), 0600),
+              0);
     ASSERT_TRUE(setAsideForDownload(path));
     EXPECT_FALSE(QFileInfo::exists(path));
     Request r = get(QStringLiteral("/bytes/1000"));
     r.downloadPath = path;
     ASSERT_TRUE(send(r));
     EXPECT_EQ(read(path).size(), 1000);
-    const QStringList listed = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
+    const QStringList listed =
+        QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System);
     EXPECT_TRUE(listed == QStringList{"asset.bin"} || listed == (QStringList{".asset.bin.partial-fifo01", "asset.bin"}))
         << listed.join(' ').toStdString();
 
@@ -525,7 +557,9 @@ TEST(SyncHttpFolders, DownloadFoldersArePrivate)
     const QString deep = dir.filePath(QStringLiteral("Leafhaul/Assets/x1"));
     ASSERT_TRUE(makePrivateFolder(deep));
     for (const QString &folder : {dir.filePath(QStringLiteral("Leafhaul")), deep}) {
-        struct stat st{};
+        struct stat st
+        {
+        };
         ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0700u) << folder.toStdString();
     }
@@ -545,4 +579,4 @@ TEST(SyncHttpFolders, DownloadFoldersArePrivate)
     EXPECT_FALSE(makePrivateFolder(dir.filePath(QStringLiteral("other")), root));
 }
 
-}  // namespace
+} // namespace

@@ -15,14 +15,19 @@ using namespace TGFoundation;
 
 TEST(TGFoundationStrings, BlankAndEmptyDiffer)
 {
-    struct Case { QString text; bool blank; bool empty; };
+    struct Case
+    {
+        QString text;
+        bool blank;
+        bool empty;
+    };
     const Case cases[] = {
         {QString(), true, true},
         {QStringLiteral(""), true, true},
         {QStringLiteral("   "), false, true},
         {QStringLiteral("\t\r\n\v\f"), false, true},
         {QString(QChar(0x85)) + QChar(0x2028) + QChar(0x00A0) + QChar(0x3000), false, true},
-        {QString(QChar(0x200B)), false, false},  // zero width space is not white space
+        {QString(QChar(0x200B)), false, false}, // zero width space is not white space
         {QStringLiteral(" x "), false, false},
     };
     for (const Case &c : cases) {
@@ -74,8 +79,7 @@ TEST(TGFoundationData, Md5MatchesRfc1321Vectors)
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
         {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
         {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-         "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a"},
     };
@@ -132,7 +136,7 @@ namespace {
 
 // Runs `body` with standard output sent to a temporary file and returns the
 // bytes it wrote.
-template <typename F>
+template<typename F>
 QByteArray captureStdout(F body)
 {
     QTemporaryFile file;

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QRandomGenerator>
-#include <QThread>
 #include <QStringList>
+#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -247,16 +247,20 @@ QString markupFault(const QString &html)
 
 TEST(TGTextileConverter, RandomTextNeverPutsMarkupInAttributes)
 {
-    const QStringList pieces = {QStringLiteral("me"), QStringLiteral("@"), QStringLiteral("www."),
-                                QStringLiteral("http://"), QStringLiteral("x.com"), QStringLiteral(" "),
-                                QStringLiteral("\""), QStringLiteral("\":"), QStringLiteral("["),
-                                QStringLiteral("]"), QStringLiteral("!"), QStringLiteral("*"),
-                                QStringLiteral("_"), QStringLiteral("/"), QStringLiteral("\n"),
-                                QStringLiteral("."), QStringLiteral("a"), QStringLiteral("("),
-                                QStringLiteral(")"), QStringLiteral("%{"), QStringLiteral("}"),
-                                QStringLiteral("%"), QStringLiteral("<b>"), QStringLiteral("</a>"),
-                                QStringLiteral("h2."), QStringLiteral("fn1."), QStringLiteral(" +"),
-                                QStringLiteral("<a href=\"x_y_z@a@b.c*d*\">")};
+    const QStringList pieces = {QStringLiteral("me"),    QStringLiteral("@"),
+                                QStringLiteral("www."),  QStringLiteral("http://"),
+                                QStringLiteral("x.com"), QStringLiteral(" "),
+                                QStringLiteral("\""),    QStringLiteral("\":"),
+                                QStringLiteral("["),     QStringLiteral("]"),
+                                QStringLiteral("!"),     QStringLiteral("*"),
+                                QStringLiteral("_"),     QStringLiteral("/"),
+                                QStringLiteral("\n"),    QStringLiteral("."),
+                                QStringLiteral("a"),     QStringLiteral("("),
+                                QStringLiteral(")"),     QStringLiteral("%{"),
+                                QStringLiteral("}"),     QStringLiteral("%"),
+                                QStringLiteral("<b>"),   QStringLiteral("</a>"),
+                                QStringLiteral("h2."),   QStringLiteral("fn1."),
+                                QStringLiteral(" +"),    QStringLiteral("<a href=\"x_y_z@a@b.c*d*\">")};
     QRandomGenerator rng(42);
     const TGTextileConverter converter;
     int faults = 0;
@@ -271,8 +275,8 @@ TEST(TGTextileConverter, RandomTextNeverPutsMarkupInAttributes)
         const QString fault = markupFault(html);
         if (!fault.isEmpty()) {
             ++faults;
-            ADD_FAILURE() << fault.toStdString() << "\ninput: " << text.toStdString() << "\nhtml:  "
-                          << html.toStdString();
+            ADD_FAILURE() << fault.toStdString() << "\ninput: " << text.toStdString()
+                          << "\nhtml:  " << html.toStdString();
         }
     }
 }
@@ -303,9 +307,11 @@ TEST(TGTextileConverter, AnyInputConverts)
     }
     // Text passes through when no rule applies.
     EXPECT_EQ(converter.convert(QString::fromUtf8(invalidUtf8)),
-              QStringLiteral("<p>") + QString::fromUtf8(invalidUtf8)
-                  .replace(QStringLiteral("*x*"), QStringLiteral("<strong>x</strong>"))
-                  .replace(QStringLiteral("_y_"), QStringLiteral("<em>y</em>")) + QStringLiteral("</p>"));
+              QStringLiteral("<p>")
+                  + QString::fromUtf8(invalidUtf8)
+                        .replace(QStringLiteral("*x*"), QStringLiteral("<strong>x</strong>"))
+                        .replace(QStringLiteral("_y_"), QStringLiteral("<em>y</em>"))
+                  + QStringLiteral("</p>"));
 }
 
 namespace {
@@ -348,17 +354,53 @@ QString repeatTo(const QString &unit, qsizetype size)
 // would be a hundredfold.
 TEST(TGTextileConverter, HostileInputGrowsLinearly)
 {
-    struct Shape { const char *prefix, *unit; };
+    struct Shape
+    {
+        const char *prefix, *unit;
+    };
     const Shape shapes[] = {
-        {"", "*"}, {"", "_"}, {"", "\""}, {"", "["}, {"", "%"}, {"", "!"}, {"", "a["}, {"", "_a "},
-        {"", "\"a("}, {"", "!a("}, {"", "!a "}, {"", "%{}"}, {"", "a+b "}, {"", " +a"}, {"", "aaaaaaaaaa"},
-        {"", "www."}, {"", "http://a="}, {"", "<b>"}, {"", "<b"}, {"", "<a href=\"x\">"}, {"", "a@"},
-        {"", "|"}, {"", "|_. "}, {"", "# "}, {"", "*a* "}, {"", "\"a\":....x "}, {"", "h1."}, {"", "/ "},
-        {"", "a\u0301"}, {"", "x\r"}, {"", "??a"}, {"", "~a"}, {"", "^a"}, {"", " -a-"}, {"", "@a"},
+        {"", "*"},
+        {"", "_"},
+        {"", "\""},
+        {"", "["},
+        {"", "%"},
+        {"", "!"},
+        {"", "a["},
+        {"", "_a "},
+        {"", "\"a("},
+        {"", "!a("},
+        {"", "!a "},
+        {"", "%{}"},
+        {"", "a+b "},
+        {"", " +a"},
+        {"", "aaaaaaaaaa"},
+        {"", "www."},
+        {"", "http://a="},
+        {"", "<b>"},
+        {"", "<b"},
+        {"", "<a href=\"x\">"},
+        {"", "a@"},
+        {"", "|"},
+        {"", "|_. "},
+        {"", "# "},
+        {"", "*a* "},
+        {"", "\"a\":....x "},
+        {"", "h1."},
+        {"", "/ "},
+        {"", "a\u0301"},
+        {"", "x\r"},
+        {"", "??a"},
+        {"", "~a"},
+        {"", "^a"},
+        {"", " -a-"},
+        {"", "@a"},
         // A well-formed start, so every rule sees a long hostile tail.
-        {"\"x\":http://a.b www.c.d *e* ", "\"a"}, {"<b>http://a.b ", "<i"},
+        {"\"x\":http://a.b www.c.d *e* ", "\"a"},
+        {"<b>http://a.b ", "<i"},
         // Level markers and insertions inside one long tag, and "<" that opens none.
-        {"<b title=\"", "h1.fn1."}, {"", "<b t=\" +a+ \">"}, {"", "<a@"},
+        {"<b title=\"", "h1.fn1."},
+        {"", "<b t=\" +a+ \">"},
+        {"", "<a@"},
     };
     for (const Shape &shape : shapes) {
         SCOPED_TRACE(std::string(shape.prefix) + shape.unit);

@@ -4,8 +4,8 @@
 // joiners, supplementary letters and punctuation, line terminators other
 // than LF).
 
-#include "foundation/RegExConvenience.h"
 #include "foundation/TextileRules.h"
+#include "foundation/RegExConvenience.h"
 #include "foundation/TextileScan.h"
 
 #include <gtest/gtest.h>
@@ -30,8 +30,8 @@ QStringList pieces(std::initializer_list<const char16_t *> list)
 // Characters every alphabet gets.
 const QStringList &common()
 {
-    static const QStringList c = pieces({u"a", u"b", u"1", u" ", u"\n", u"\r", u"\t", u"\u2028", u"\u0301",
-                                         u"\u200d", u"\u00e9", u"\U0001D400", u"\U00010100", u".", u"-"});
+    static const QStringList c = pieces({u"a", u"b", u"1", u" ", u"\n", u"\r", u"\t", u"\u2028", u"\u0301", u"\u200d",
+                                         u"\u00e9", u"\U0001D400", u"\U00010100", u".", u"-"});
     return c;
 }
 
@@ -73,8 +73,9 @@ void compare(const QStringList &alphabet, int maxLength, int rounds,
         const QString got = mine(in);
         if (got != expected) {
             ++failures;
-            ADD_FAILURE() << "input:    " << visible(in).toStdString() << "\nexpected: "
-                          << visible(expected).toStdString() << "\ngot:      " << visible(got).toStdString();
+            ADD_FAILURE() << "input:    " << visible(in).toStdString()
+                          << "\nexpected: " << visible(expected).toStdString()
+                          << "\ngot:      " << visible(got).toStdString();
         }
     }
 }
@@ -143,8 +144,8 @@ QString referenceAutoLink(QString text)
             continue;
         }
         const QString prefix = g2 == QLatin1String("www.") ? QStringLiteral("http://www.") : g2;
-        const QString replacement =
-            g1 + QStringLiteral("<a href=\"") + prefix + g3 + QStringLiteral("\">") + g2 + g3 + QStringLiteral("</a>") + g5;
+        const QString replacement = g1 + QStringLiteral("<a href=\"") + prefix + g3 + QStringLiteral("\">") + g2 + g3
+                                    + QStringLiteral("</a>") + g5;
         text.replace(m->range().location, m->range().length, replacement);
         position = m->range().location + replacement.size() - 1;
     }
@@ -155,9 +156,16 @@ QString referenceAutoLink(QString text)
 TEST(TextileRules, MatchIcuCharacterClasses)
 {
     // Every code point, lone surrogates included, against ICU's own classes.
-    struct Class { const char *pattern; bool (*mine)(char32_t); };
+    struct Class
+    {
+        const char *pattern;
+        bool (*mine)(char32_t);
+    };
     const Class classes[] = {
-        {"\\w", textile::isWord}, {"\\s", textile::isSpace}, {"[[:punct:]]", textile::isPunct}, {".", textile::isDot},
+        {"\\w", textile::isWord},
+        {"\\s", textile::isSpace},
+        {"[[:punct:]]", textile::isPunct},
+        {".", textile::isDot},
     };
     for (const Class &c : classes) {
         const Regex rule(QString::fromLatin1(c.pattern));
@@ -175,7 +183,8 @@ TEST(TextileRules, MatchIcuCharacterClasses)
 
 TEST(TextileRules, InlineScannersEqualIcu)
 {
-    struct Rule {
+    struct Rule
+    {
         const char *name;
         QStringList alphabet;
         std::function<QString(const QString &)> mine, reference;
@@ -185,15 +194,16 @@ TEST(TextileRules, InlineScannersEqualIcu)
          icuReplace(u"\\b\\[(.+?)\\]", u"<sup><a href=\"#fn$1\">$1</a></sup>")},
         {"emphasis", pieces({u"_", u"_", u"|", u"x", u"!"}), textile::emphasis,
          icuReplace(u"(?<!\\|)\\b_(.+?)_\\b", u"<em>$1</em>")},
-        {"mail address", pieces({u"@", u"@", u".", u"c", u"_", u"%", u"+", u"Z", u"9", u"!", u"x@y.z", u"@a.b", u".c"}), textile::mailLinks,
+        {"mail address", pieces({u"@", u"@", u".", u"c", u"_", u"%", u"+", u"Z", u"9", u"!", u"x@y.z", u"@a.b", u".c"}),
+         textile::mailLinks,
          icuReplace(u"([\\w\\.!#\\$%\\-+.]+@[A-Za-z0-9\\-]+(\\.[A-Za-z0-9\\-]+)+)", u"<a href=\"mailto:$1\">$1</a>")},
         {"textile link", pieces({u"\"", u"\"", u":", u"(", u")", u"/", u";", u"x", u"|", u"!", u"\"a\":b"}),
          textile::textileLinks,
          icuReplaceOutsideAttributes(
              u"\"([^\"\\(\\n]+)\\s?(\\(([^\\)]+)\\))?\":(\\S+?)(\\/)?([^\\w\\/;]*?)(?=<|\\||\\s|$)",
              u"<a href=\"$4$5\" title=\"$3\">$1</a>$6", {3, 4})},
-        {"image with text", pieces({u"!", u"!", u"(", u")", u"x", u")!", u"_", u"!a(", u"b)!", u"(c"}), textile::imagesWithAlt,
-         icuReplace(u"!\\b(.+?)\\(\\b(.+?)\\b\\)!", u"<img src=\"$1\" alt=\"$2\"/>")},
+        {"image with text", pieces({u"!", u"!", u"(", u")", u"x", u")!", u"_", u"!a(", u"b)!", u"(c"}),
+         textile::imagesWithAlt, icuReplace(u"!\\b(.+?)\\(\\b(.+?)\\b\\)!", u"<img src=\"$1\" alt=\"$2\"/>")},
         {"image", pieces({u"!", u"!", u"x", u"(", u"_"}), textile::images,
          icuReplace(u"!\\b(.+?)\\b!", u"<img src=\"$1\"/>")},
         {"line break", pieces({u"\n", u"\n", u"#", u"*", u"|", u"p", u"x"}), textile::lineBreaks,
@@ -209,31 +219,35 @@ TEST(TextileRules, InlineScannersEqualIcu)
 
 TEST(TextileRules, AutoLinkerEqualsTheLiteralSteps)
 {
-    const QStringList alphabet = pieces({u"www.", u"http://", u"https://", u"x", u"_", u"=", u"/", u"?", u"<",
-                                         u">", u"<b>", u"<a ", u"\"", u":", u"!", u"$", u"@", u"+"});
+    const QStringList alphabet = pieces({u"www.", u"http://", u"https://", u"x", u"_", u"=", u"/", u"?", u"<", u">",
+                                         u"<b>", u"<a ", u"\"", u":", u"!", u"$", u"@", u"+"});
     compare(alphabet, 12, 20000, textile::autoLinkURLs, referenceAutoLink);
 }
 
 TEST(TextileRules, LineScannersEqualIcu)
 {
     const QStringList insertion = pieces({u"+", u"+", u" +", u"x", u"<a href=\"", u"\">", u"</a>"});
-    const auto insertionReference =
-        icuReplaceOutsideAttributes(u"\\s\\++?(.+?)\\+\\s+?", u"<ins>$1</ins>", {}, true);
+    const auto insertionReference = icuReplaceOutsideAttributes(u"\\s\\++?(.+?)\\+\\s+?", u"<ins>$1</ins>", {}, true);
     auto withMatched = [](const QString &in, const QString &out) {
         return out + (out != in ? QStringLiteral("|yes") : QStringLiteral("|no"));
     };
-    compare(insertion, 14, 20000,
-            [&](const QString &s) {
-                bool matched = false;
-                const QString out = textile::insertions(s, &matched);
-                return out + (matched ? QStringLiteral("|yes") : QStringLiteral("|no"));
-            },
-            [&](const QString &s) { return withMatched(s, insertionReference(s)); });
+    compare(
+        insertion, 14, 20000,
+        [&](const QString &s) {
+            bool matched = false;
+            const QString out = textile::insertions(s, &matched);
+            return out + (matched ? QStringLiteral("|yes") : QStringLiteral("|no"));
+        },
+        [&](const QString &s) { return withMatched(s, insertionReference(s)); });
 
     // Heading and footnote lines: a match that starts inside a tag is passed
     // over and the search goes on from the character after its start.
     const QStringList level = pieces({u"h1.", u"fn2.", u"h", u"1", u".", u" ", u"<b>", u"<a href=\"", u"\">", u"x"});
-    struct Level { const char *marker; const char16_t *pattern, *tmpl; };
+    struct Level
+    {
+        const char *marker;
+        const char16_t *pattern, *tmpl;
+    };
     for (const Level &l : {Level{"h", u"h([1-6])\\.\\s*(.+)", u"<h$1>$2</h$1>"},
                            Level{"fn", u"fn([1-6])\\.\\s*(.+)", u"<sup>$1</sup><a name=\"fn$1\">$2</a>"}}) {
         SCOPED_TRACE(l.marker);
@@ -253,20 +267,21 @@ TEST(TextileRules, LineScannersEqualIcu)
             }
             return out + s.mid(copied);
         };
-        compare(level, 14, 20000,
-                [&](const QString &s) {
-                    bool matched = false;
-                    const QString out = textile::replaceOutsideTags(s, rule, QLatin1StringView(l.marker), tmpl,
-                                                                    &matched);
-                    return out + (matched ? QStringLiteral("|yes") : QStringLiteral("|no"));
-                },
-                [&](const QString &s) { return withMatched(s, reference(s)); });
+        compare(
+            level, 14, 20000,
+            [&](const QString &s) {
+                bool matched = false;
+                const QString out = textile::replaceOutsideTags(s, rule, QLatin1StringView(l.marker), tmpl, &matched);
+                return out + (matched ? QStringLiteral("|yes") : QStringLiteral("|no"));
+            },
+            [&](const QString &s) { return withMatched(s, reference(s)); });
     }
 
     const Regex linkElement(QStringLiteral("<a\\s*href=\\\".*\\\">.*</a>"));
-    compare(insertion, 14, 20000,
-            [](const QString &s) { return textile::holdsLinkElement(s) ? QStringLiteral("y") : QStringLiteral("n"); },
-            [&](const QString &s) { return linkElement.isMatched(s) ? QStringLiteral("y") : QStringLiteral("n"); });
+    compare(
+        insertion, 14, 20000,
+        [](const QString &s) { return textile::holdsLinkElement(s) ? QStringLiteral("y") : QStringLiteral("n"); },
+        [&](const QString &s) { return linkElement.isMatched(s) ? QStringLiteral("y") : QStringLiteral("n"); });
 
     const QStringList table = pieces({u"|", u"|", u"|_.", u"_", u".", u"x", u"\r\n", u"\u000b"});
     for (bool header : {true, false}) {
@@ -276,13 +291,15 @@ TEST(TextileRules, LineScannersEqualIcu)
         auto show = [](const QString &s, std::optional<TextRange> r) {
             return r ? QStringLiteral("[%1]").arg(s.mid(r->location, r->length)) : QStringLiteral("none");
         };
-        compare(table, 14, 20000, [&](const QString &s) { return show(s, textile::tableCells(s, header)); },
-                [&](const QString &s) {
-                    const auto m = cells.firstMatch(s);
-                    return show(s, m ? std::optional<TextRange>(m->range(1)) : std::nullopt);
-                });
-        compare(table, 14, 20000, [&](const QString &s) { return textile::tableSeparators(s, header); },
-                header ? icuReplace(u"\\s*\\|\\_\\s*\\.?\\s*", u"</th><th>") : icuReplace(u"\\s*\\|\\s*", u"</td><td>"));
+        compare(
+            table, 14, 20000, [&](const QString &s) { return show(s, textile::tableCells(s, header)); },
+            [&](const QString &s) {
+                const auto m = cells.firstMatch(s);
+                return show(s, m ? std::optional<TextRange>(m->range(1)) : std::nullopt);
+            });
+        compare(
+            table, 14, 20000, [&](const QString &s) { return textile::tableSeparators(s, header); },
+            header ? icuReplace(u"\\s*\\|\\_\\s*\\.?\\s*", u"</th><th>") : icuReplace(u"\\s*\\|\\s*", u"</td><td>"));
     }
 }
 
@@ -294,16 +311,20 @@ TEST(TextileRules, MarkupMaskCoversTagsAndLinkText)
     auto at = [&](const char *needle) { return int(mask[size_t(text.indexOf(QLatin1String(needle)))]); };
     EXPECT_EQ(at("a <"), 0);
     EXPECT_EQ(at("x="), textile::InTag);
-    EXPECT_EQ(at("d\""), textile::InTag);  // a ">" inside a quoted value does not end the tag
+    EXPECT_EQ(at("d\""), textile::InTag); // a ">" inside a quoted value does not end the tag
     EXPECT_EQ(at("e "), 0);
     EXPECT_EQ(at("f\""), textile::InTag);
-    EXPECT_EQ(at("g<"), textile::InLink);  // the link's text
+    EXPECT_EQ(at("g<"), textile::InLink); // the link's text
     EXPECT_EQ(at(" h <"), 0);
-    EXPECT_EQ(mask.back(), textile::InTag);  // the unclosed "<i" runs to the end
+    EXPECT_EQ(mask.back(), textile::InTag); // the unclosed "<i" runs to the end
     EXPECT_TRUE(textile::markupMask(QStringLiteral("no markup")).empty());
 
     // A "<" starts a tag only before a name that a tag can go on from.
-    struct Case { const char *text; bool tag; };
+    struct Case
+    {
+        const char *text;
+        bool tag;
+    };
     for (const Case &c : {Case{"<john@example.com>", false}, Case{"<http://x.com>", false}, Case{"< b>", false},
                           Case{"<3 >", false}, Case{"<b>", true}, Case{"</b >", true}, Case{"<br/>", true},
                           Case{"<h1 x>", true}, Case{"<!-- c -->", true}, Case{"<b", true}}) {

@@ -40,8 +40,8 @@ protected:
         settle(50);
         table = editor->findChild<QTableView *>(QStringLiteral("accountsTable"));
         fields.clear();
-        for (const char *key : {SettingsKeys::kSiteName, SettingsKeys::kUserName, SettingsKeys::kPassword,
-                                SettingsKeys::kAPIKey})
+        for (const char *key :
+             {SettingsKeys::kSiteName, SettingsKeys::kUserName, SettingsKeys::kPassword, SettingsKeys::kAPIKey})
             fields << editor->findChild<QLineEdit *>(QLatin1String(key));
         removeButton = editor->findChild<QPushButton *>(QStringLiteral("removeButton"));
         ASSERT_TRUE(table && removeButton && !fields.contains(nullptr));
@@ -112,22 +112,30 @@ TEST_F(AccountEditorTest, EveryWayOfClosingStoresTheListSortedBeforeTellingTheDe
     } cases[] = {
         // Plain character order: every capital before every small letter.
         {"Done", {"beta", "Alpha", "alpha"}, clickDone, accounts({"Alpha", "alpha", "beta"})},
-        {"Escape", {"banana", "Cherry"}, [](AccountEditor *e) { press(e, Qt::Key_Escape); },
+        {"Escape",
+         {"banana", "Cherry"},
+         [](AccountEditor *e) { press(e, Qt::Key_Escape); },
          accounts({"Cherry", "banana"})},
         {"window closed", {}, [](AccountEditor *e) { e->close(); }, {}},
         // Return, also after Tab has passed over Done.
-        {"Return after Tab", {"kilo"}, [](AccountEditor *e) {
+        {"Return after Tab",
+         {"kilo"},
+         [](AccountEditor *e) {
              e->findChild<QPushButton *>("doneButton")->setFocus();
              for (int key : {Qt::Key_Tab, Qt::Key_Return})
                  QTest::keyClick(e->focusWidget(), Qt::Key(key));
-         }, accounts({"kilo"})},
+         },
+         accounts({"kilo"})},
         // Added records hold only the site name, and adding is not undoable.
-        {"two added", {}, [](AccountEditor *e) {
+        {"two added",
+         {},
+         [](AccountEditor *e) {
              e->addNewAccount();
              e->findChild<QPushButton *>("addButton")->click();
              EXPECT_FALSE(e->undoStack()->canUndo());
              clickDone(e);
-         }, {unnamed, unnamed}},
+         },
+         {unnamed, unnamed}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -170,4 +178,4 @@ TEST_F(AccountEditorTest, UndoOfARemovalBringsBackEveryRemovedRecordAndOffersNoR
     EXPECT_EQ(AccountStore::accounts(), stored);
 }
 
-}  // namespace
+} // namespace

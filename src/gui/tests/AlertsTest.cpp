@@ -26,7 +26,7 @@ TEST_F(SheetTest, EachAlertIsCriticalWindowModalWithOneOkAndTheTextsAsWritten)
     const struct
     {
         Kind kind;
-        const char *name;  // of the screenshot; none for a repeat
+        const char *name; // of the screenshot; none for a repeat
         const Error &error;
         QString title;
         QString message;
@@ -77,4 +77,4 @@ TEST_F(SheetTest, EachAlertIsCriticalWindowModalWithOneOkAndTheTextsAsWritten)
     }
 }
 
-}  // namespace
+} // namespace

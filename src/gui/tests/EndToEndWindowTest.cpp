@@ -163,9 +163,8 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
     table()->selectRow(1);
     QWebEnginePage *preview = exportView()->webView()->page();
     ASSERT_TRUE(waitFor([&] { return preview->url().path() == "/pages/202" && !preview->isLoading(); }));
-    ASSERT_TRUE(waitFor([&] {
-        return evaluate(preview, "getComputedStyle(document.getElementById('Sidebar')).display") == "none";
-    }));
+    ASSERT_TRUE(waitFor(
+        [&] { return evaluate(preview, "getComputedStyle(document.getElementById('Sidebar')).display") == "none"; }));
 
     // Two marks, Import, confirm, sign in, watch to the end. The screen holds
     // the window and the sheet's page, not a black rectangle (unlike a grab).
@@ -307,4 +306,4 @@ TEST_F(EndToEnd, LaunchRemovesTheOlderSignInsPassword)
     EXPECT_EQ(QSettings().value(QLatin1String(SettingsKeys::kRavadidoUserName)).toString(), user);
 }
 
-}  // namespace
+} // namespace

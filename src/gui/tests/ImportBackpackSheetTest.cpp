@@ -31,7 +31,7 @@ TEST_F(SheetTest, ConfirmationHasThreeParagraphsNamingTheStackAsTheImporterDoes)
         QString account;
         bool selected;
         QString opening;
-        QString stack;  // as the importer creates it
+        QString stack; // as the importer creates it
     } cases[] = {
         {QStringLiteral("acme"), false, kAllPages, QStringLiteral("acme Backpack Account")},
         {QStringLiteral(" acme\n"), true, kSelectedPages, QStringLiteral("acme Backpack Account")},
@@ -78,9 +78,11 @@ TEST_F(SheetTest, ConfirmationAnswersOnceAfterItIsHiddenEachWayItCloses)
         {"Return", [](ImportBackpackSheet &s) { press(&s, Qt::Key_Return); }, 1},
     };
     ImportBackpackSheet sheet(&window);
-    QList<std::pair<int, bool>> answers;  // result, hidden when told
+    QList<std::pair<int, bool>> answers; // result, hidden when told
     QObject::connect(&sheet, &ImportBackpackSheet::importBackpackSheetDidEnd, &sheet,
-                     [&](ImportBackpackSheet *s, int result) { answers.append({result, !s->isVisible()}); });
+                     [&](ImportBackpackSheet *s, int result) {
+                         answers.append({result, !s->isVisible()});
+                     });
     for (const auto &c : cases) {
         SCOPED_TRACE(c.how);
         answers.clear();
@@ -91,4 +93,4 @@ TEST_F(SheetTest, ConfirmationAnswersOnceAfterItIsHiddenEachWayItCloses)
     }
 }
 
-}  // namespace
+} // namespace

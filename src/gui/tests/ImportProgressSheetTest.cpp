@@ -99,7 +99,7 @@ TEST_F(ImportProgressSheetTest, OnePageImportCountsEveryElementOfThePage)
     const struct
     {
         const char *name;
-        qsizetype elementsOnPage;  // all of them, also the ones not imported
+        qsizetype elementsOnPage; // all of them, also the ones not imported
         int elementsImported;
         double valueAfterPage;
     } cases[] = {
@@ -135,7 +135,7 @@ TEST_F(ImportProgressSheetTest, StopWaitsForTheImporterAndANewImportStartsAfresh
     EXPECT_EQ(stopRequests, 0);
 
     sheet->close(); // the window's close button is Stop
-    stop->click();  // which is then disabled
+    stop->click(); // which is then disabled
     EXPECT_EQ(status->text(), QStringLiteral("Stopping Import. Please wait for the current operation to finish…"));
     EXPECT_FALSE(stop->isEnabled());
     EXPECT_EQ(stopRequests, 1);
@@ -191,4 +191,4 @@ TEST_F(ImportProgressSheetTest, AFailureClosesTheSheetAndIsShownUnlessTheTokenEx
     setSystemLogObserver({});
 }
 
-}  // namespace
+} // namespace

@@ -14,8 +14,8 @@
 #include <QProgressBar>
 #include <QSplitter>
 #include <QSslConfiguration>
-#include <QToolBar>
 #include <QTest>
+#include <QToolBar>
 #include <QWebEngineView>
 
 #include "gui/ImportBackpackSheet.h"
@@ -43,15 +43,23 @@ TEST_F(MainWindow, PickerFollowsTheStoredRecords)
         std::optional<QString> saved;
         QStringList items;
         QString selected;
-        QString selectedUser;  // of selectedAccount(); empty: none
+        QString selectedUser; // of selectedAccount(); empty: none
     } cases[] = {
         {"nothing stored", {}, "gone", {"No Accounts"}, "No Accounts", {}},
         {"only invalid records", {onlyName, blank}, {}, {"No Accounts"}, "No Accounts", {}},
         {"invalid records get no item", {fiveKeys, accountRecord(), blank}, {}, {kSite}, kSite, kUser},
         {"a saved name that is gone", {accountRecord("b"), accountRecord("a")}, "zz", {"b", "a"}, "b", kUser},
-        {"the saved name", {accountRecord("Alpha"), accountRecord("alpha", "second")}, "alpha", {"Alpha", "alpha"},
-         "alpha", "second"},
-        {"twins: the first record", {accountRecord(), accountRecord(kSite, "second")}, kSite, {kSite, kSite}, kSite,
+        {"the saved name",
+         {accountRecord("Alpha"), accountRecord("alpha", "second")},
+         "alpha",
+         {"Alpha", "alpha"},
+         "alpha",
+         "second"},
+        {"twins: the first record",
+         {accountRecord(), accountRecord(kSite, "second")},
+         kSite,
+         {kSite, kSite},
+         kSite,
          kUser},
     };
     for (const auto &c : cases) {
@@ -159,8 +167,8 @@ TEST_F(MainWindow, KeyboardReachesEveryCommand)
 
     // Marks: all, none, Space from the title's cell; one is "the selected".
     auto *model = table()->model();
-    const std::pair<QKeyCombination, int> keys[] = {{Qt::CTRL | Qt::Key_A, 3}, {Qt::CTRL | Qt::SHIFT | Qt::Key_A, 0},
-                                                    {Qt::Key_Space, 1}};
+    const std::pair<QKeyCombination, int> keys[] = {
+        {Qt::CTRL | Qt::Key_A, 3}, {Qt::CTRL | Qt::SHIFT | Qt::Key_A, 0}, {Qt::Key_Space, 1}};
     table()->setCurrentIndex(model->index(1, PageTableModel::TitleColumn));
     for (const auto &[key, marked] : keys) {
         QTest::keyClick(table(), key.key(), key.keyboardModifiers());
@@ -199,7 +207,7 @@ TEST_F(MainWindow, OnlyTheLatestPageListIsShown)
         {"body", "<response success=\"true\"><pages><page id=\"101\" title=\"First\"/></pages></response>"}}));
     ASSERT_TRUE(AccountStore::setAccounts({accountRecord("first"), accountRecord("second")}));
     launch();
-    settle(300);  // the first load is waiting for its slow answer
+    settle(300); // the first load is waiting for its slow answer
     EXPECT_EQ(delegate->statusLabel()->text(), QStringLiteral("Loading pages…"));
     delegate->accountsPopup()->setCurrentIndex(1);
     emit delegate->accountsPopup()->activated(1);
@@ -229,9 +237,14 @@ TEST_F(MainWindow, LoadingStatusEndsWithEveryLoad)
         QJsonObject answer;
         bool alert;
     } cases[] = {
-        {"empty list", {{"path", "ws/pages/all"}, {"status", 200}, {"body", "<response success=\"true\"><pages/></response>"}}, false},
-        {"refused", {{"path", "ws/pages/all"}, {"status", 200},
-                     {"body", "<response success=\"false\"><error code=\"403\">Access denied</error></response>"}}, true},
+        {"empty list",
+         {{"path", "ws/pages/all"}, {"status", 200}, {"body", "<response success=\"true\"><pages/></response>"}},
+         false},
+        {"refused",
+         {{"path", "ws/pages/all"},
+          {"status", 200},
+          {"body", "<response success=\"false\"><error code=\"403\">Access denied</error></response>"}},
+         true},
         {"server error", {{"path", "*"}, {"status", 500}, {"body", "boom"}, {"times", 10}}, true},
     };
     for (const auto &c : cases) {
@@ -267,8 +280,8 @@ TEST_F(MainWindow, DividerKeepsItsLimits)
         QSplitterHandle *handle = split->handle(1);
         const QPointF start(handle->width() / 2, handle->height() / 2);
         const QPointF end = handle->mapFromGlobal(split->mapToGlobal(QPointF(x, handle->height() / 2)));
-        QMouseEvent press(QEvent::MouseButtonPress, start, handle->mapToGlobal(start), Qt::LeftButton,
-                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent press(QEvent::MouseButtonPress, start, handle->mapToGlobal(start), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
         QMouseEvent move(QEvent::MouseMove, end, handle->mapToGlobal(end), Qt::NoButton, Qt::LeftButton,
                          Qt::NoModifier);
         QMouseEvent release(QEvent::MouseButtonRelease, end, handle->mapToGlobal(end), Qt::LeftButton, Qt::NoButton,
@@ -312,8 +325,8 @@ TEST_F(MainWindow, MouseOverThePreviewIsDropped)
     const QPoint inside(view->width() / 2, view->height() / 2);
     const QPoint overScrollBar(view->width() - 5, view->height() / 2);
     for (const QPoint &at : {inside, overScrollBar}) {
-        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
-                                  QEvent::MouseMove}) {
+        for (QEvent::Type type :
+             {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick, QEvent::MouseMove}) {
             const QPointF global = view->mapToGlobal(QPointF(at));
             QMouseEvent event(type, input->mapFromGlobal(global), global, Qt::LeftButton, Qt::LeftButton,
                               Qt::NoModifier);
@@ -369,7 +382,8 @@ TEST_F(MainWindow, SettingsFileStaysPrivate)
 // alone: the fake's page is refused, not shown. A file without one is refused.
 TEST_F(MainWindow, PreviewTrustsOnlyTheAuthorityGiven)
 {
-    for (const QString &path : {QStringLiteral("/nonexistent/ca.pem"), QStringLiteral(TEST_DATA_DIR "/CMakeLists.txt")}) {
+    for (const QString &path :
+         {QStringLiteral("/nonexistent/ca.pem"), QStringLiteral(TEST_DATA_DIR "/CMakeLists.txt")}) {
         qputenv("LEAFHAUL_CA_FILE", path.toUtf8());
         QString error;
         EXPECT_FALSE(LeafhaulAppDelegate::trustCertificateAuthorityFromEnvironment(&error)) << path;
@@ -388,4 +402,4 @@ TEST_F(MainWindow, PreviewTrustsOnlyTheAuthorityGiven)
     ASSERT_TRUE(waitFor([&] { return !delegate->statusLabel()->isVisible(); })) << "a failed load ends the status";
 }
 
-}  // namespace
+} // namespace

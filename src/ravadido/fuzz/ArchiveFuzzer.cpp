@@ -99,8 +99,9 @@ bool agrees(const ArchiveValue &saved, const ArchiveValue &original)
     case K::Dictionary: {
         const auto &a = std::get<ArchiveValue::Dictionary>(saved.value);
         const auto &b = std::get<ArchiveValue::Dictionary>(original.value);
-        return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                          [](const auto &x, const auto &y) { return x.first == y.first && agrees(x.second, y.second); });
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto &x, const auto &y) {
+            return x.first == y.first && agrees(x.second, y.second);
+        });
     }
     case K::Bool: return std::get<bool>(saved.value) == std::get<bool>(original.value);
     case K::String: return std::get<std::string>(saved.value) == std::get<std::string>(original.value);

@@ -83,12 +83,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         // Whatever was stored before the failure must still be sound.
     }
     watching = false;
-    require(largest <= kAllowedPerInputByte * size + kAllowedAnyway, "largest <= kAllowedPerInputByte * size + kAllowedAnyway");
+    require(largest <= kAllowedPerInputByte * size + kAllowedAnyway,
+            "largest <= kAllowedPerInputByte * size + kAllowedAnyway");
 
     const std::string bytes = bytesOf(*record);
     auto again = make();
-    auto rereadBuffer = std::make_shared<TMemoryBuffer>(reinterpret_cast<std::uint8_t *>(const_cast<char *>(bytes.data())),
-                                                        static_cast<std::uint32_t>(bytes.size()));
+    auto rereadBuffer = std::make_shared<TMemoryBuffer>(
+        reinterpret_cast<std::uint8_t *>(const_cast<char *>(bytes.data())), static_cast<std::uint32_t>(bytes.size()));
     again->read(*over(rereadBuffer));
     require(rereadBuffer->available_read() == 0, "rereadBuffer->available_read() == 0");
     require(bytesOf(*again) == bytes, "bytesOf(*again) == bytes");

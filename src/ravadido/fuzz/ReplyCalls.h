@@ -32,9 +32,9 @@ void receiveAndWrite(Receive receive, std::string &written)
     }
 }
 
-#define RAVADIDO_FUZZ_REPLY_CALL(call, Result, ...)                                               \
-    ReplyCall{#call, [](RURUNoteStoreClient &c, std::string &w) {                                 \
-                  receiveAndWrite<Result>([&] { return c.recv_##call(); }, w);                    \
+#define RAVADIDO_FUZZ_REPLY_CALL(call, Result, ...)                            \
+    ReplyCall{#call, [](RURUNoteStoreClient &c, std::string &w) {              \
+                  receiveAndWrite<Result>([&] { return c.recv_##call(); }, w); \
               }},
 
 inline const std::vector<ReplyCall> replyCalls = {RURU_NOTE_STORE_CALLS(RAVADIDO_FUZZ_REPLY_CALL)};

@@ -3,8 +3,8 @@
 // success value (from the sample records), with each of its exceptions, with
 // nothing, and an exception message; old-style and strict headers.
 
-#include "ReplyCalls.h"
 #include "../tests/CallSamples.h"
+#include "ReplyCalls.h"
 
 #include <thrift/TApplicationException.h>
 #include <thrift/protocol/TBinaryProtocol.h>
@@ -78,8 +78,7 @@ int main(int argc, char **argv)
     for (std::size_t call = 0; call < fuzz::replyCalls.size(); ++call) {
         const std::string name = fuzz::replyCalls[call].name;
         auto seed = [&](const std::string &bytes) {
-            std::ofstream(dir + "/seed-" + std::to_string(n++), std::ios::binary)
-                << static_cast<char>(call) << bytes;
+            std::ofstream(dir + "/seed-" + std::to_string(n++), std::ios::binary) << static_cast<char>(call) << bytes;
         };
         for (const std::string &body : bodies[call]) {
             seed(message(name, 2, false, body));

@@ -158,25 +158,23 @@ struct CallCase
 
 #define CHECK_SAMPLE(Codec, id, name) samples::callValue<Codec>(id)
 #define CHECK_EXPECT(Codec, id, name) expected.insert(QStringLiteral(#name), toJson<Codec>(name))
-#define CHECK_NORMALIZE(Codec, id, name)                                                          \
+#define CHECK_NORMALIZE(Codec, id, name) \
     out.insert(QStringLiteral(#name), Json<Codec>::normalized(python.value(QStringLiteral(#name))))
-#define CHECK_CALL(call, Result, ...)                                                             \
-    CallCase{#call,                                                                               \
-             [](RURUNoteStoreClient &client, QJsonObject &expected) {                             \
-                 [&](RAVADIDO_CALL_EACH(RAVADIDO_CALL_PARAMETER, __VA_ARGS__)) {                  \
-                     client.send_##call(RAVADIDO_CALL_EACH(RAVADIDO_CALL_NAME, __VA_ARGS__));     \
-                     (void)(RAVADIDO_CALL_EACH(CHECK_EXPECT, __VA_ARGS__));                       \
-                 }(RAVADIDO_CALL_EACH(CHECK_SAMPLE, __VA_ARGS__));                                \
-             },                                                                                   \
-             [](const QJsonObject &python) {                                                      \
-                 QJsonObject out;                                                                 \
-                 (void)(RAVADIDO_CALL_EACH(CHECK_NORMALIZE, __VA_ARGS__));                        \
-                 return out;                                                                      \
-             },                                                                                   \
-             successJson<Result>(),                                                               \
-             [](RURUNoteStoreClient &client) {                                                    \
-                 return receivedJson<Result>([&] { return client.recv_##call(); });               \
-             },                                                                                   \
+#define CHECK_CALL(call, Result, ...)                                                                                \
+    CallCase{#call,                                                                                                  \
+             [](RURUNoteStoreClient &client, QJsonObject &expected) {                                                \
+                 [&](RAVADIDO_CALL_EACH(RAVADIDO_CALL_PARAMETER, __VA_ARGS__)) {                                     \
+                     client.send_##call(RAVADIDO_CALL_EACH(RAVADIDO_CALL_NAME, __VA_ARGS__));                        \
+                     (void)(RAVADIDO_CALL_EACH(CHECK_EXPECT, __VA_ARGS__));                                          \
+                 }(RAVADIDO_CALL_EACH(CHECK_SAMPLE, __VA_ARGS__));                                                   \
+             },                                                                                                      \
+             [](const QJsonObject &python) {                                                                         \
+                 QJsonObject out;                                                                                    \
+                 (void)(RAVADIDO_CALL_EACH(CHECK_NORMALIZE, __VA_ARGS__));                                           \
+                 return out;                                                                                         \
+             },                                                                                                      \
+             successJson<Result>(),                                                                                  \
+             [](RURUNoteStoreClient &client) { return receivedJson<Result>([&] { return client.recv_##call(); }); }, \
              Result::recordLayout.fields().size()},
 
 std::vector<CallCase> callCases()
@@ -198,8 +196,8 @@ QJsonArray throughPython(const QJsonObject &input)
     QTemporaryDir dir;
     EXPECT_TRUE(dir.isValid());
     QProcess compiler;
-    compiler.start("thrift", {"-r", "--gen", "py", "-out", dir.path(),
-                              QStringLiteral(TEST_DATA_DIR "/thrift/notestore.thrift")});
+    compiler.start("thrift",
+                   {"-r", "--gen", "py", "-out", dir.path(), QStringLiteral(TEST_DATA_DIR "/thrift/notestore.thrift")});
     EXPECT_TRUE(compiler.waitForFinished(60000));
     EXPECT_EQ(compiler.exitCode(), 0) << compiler.readAllStandardError().toStdString();
 
@@ -254,8 +252,7 @@ TEST(CallCrossCheck, EveryCallsRequestsAndRepliesAgreeWithGeneratedCode)
     for (std::size_t i = 0; i < cases.size(); ++i) {
         MemoryClient memory;
         cases[i].send(memory.client, expectedArgs[i]);
-        QJsonObject call{{"call", cases[i].call},
-                         {"request", hexText(memory.sent->getBufferAsString())}};
+        QJsonObject call{{"call", cases[i].call}, {"request", hexText(memory.sent->getBufferAsString())}};
         if (!cases[i].success.isUndefined())
             call.insert("success", cases[i].success);
         calls.append(call);

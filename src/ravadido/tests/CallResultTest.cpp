@@ -88,9 +88,8 @@ TEST(CallResults, WriteOnlyTheirFirstSetField)
 
 TEST(CallResults, ReadEveryFieldThatArrives)
 {
-    const auto r = readHex<RURUFindNotes_result>(
-        "0C 00 00 08 00 02 00 00 00 07 00 0C 00 01 08 00 01 00 00 00 09 00 "
-        "0C 00 03 0B 00 02 00 00 00 01 6B 00 0B 00 63 00 00 00 00 00");
+    const auto r = readHex<RURUFindNotes_result>("0C 00 00 08 00 02 00 00 00 07 00 0C 00 01 08 00 01 00 00 00 09 00 "
+                                                 "0C 00 03 0B 00 02 00 00 00 01 6B 00 0B 00 63 00 00 00 00 00");
     ASSERT_TRUE(r->successIsSet() && r->success());
     EXPECT_EQ(r->success()->totalNotes(), 7);
     ASSERT_TRUE(r->userExceptionIsSet() && r->userException());
@@ -103,8 +102,7 @@ TEST(CallResults, ReadEveryFieldThatArrives)
 TEST(CallResults, ReadListElementsAsDeclaredWhateverTheHeaderSays)
 {
     // Announced as strings, read as linked notebooks.
-    const auto r =
-        readHex<RURUListLinkedNotebooks_result>("0F 00 00 0B 00 00 00 01 0B 00 02 00 00 00 01 53 00 00");
+    const auto r = readHex<RURUListLinkedNotebooks_result>("0F 00 00 0B 00 00 00 01 0B 00 02 00 00 00 01 53 00 00");
     ASSERT_TRUE(r->successIsSet() && r->success());
     ASSERT_EQ(r->success()->size(), 1u);
     EXPECT_EQ(r->success()->at(0)->shareName(), "S");
@@ -133,22 +131,19 @@ TEST(CallResults, DescribeEveryFieldInIdOrder)
               "notFoundException:(null))");
     RURUDeleteNote_result deleted;
     deleted.setSuccess(3);
-    EXPECT_EQ(deleted.description(),
-              "DeleteNote_result(success:3,userException:(null),systemException:(null),"
-              "notFoundException:(null))");
+    EXPECT_EQ(deleted.description(), "DeleteNote_result(success:3,userException:(null),systemException:(null),"
+                                     "notFoundException:(null))");
     RURUListNotebooks_result listed;
     listed.setUserException(userException(9));
-    EXPECT_EQ(listed.description(),
-              "ListNotebooks_result(success:(null),userException:RURUUserException(errorCode:9,"
-              "parameter:\"(null)\"),systemException:(null))");
+    EXPECT_EQ(listed.description(), "ListNotebooks_result(success:(null),userException:RURUUserException(errorCode:9,"
+                                    "parameter:\"(null)\"),systemException:(null))");
 }
 
 TEST(CallResults, FollowTheCallsOwnShape)
 {
     EXPECT_EQ(RURUUntagAll_result().description(),
               "UntagAll_result(userException:(null),systemException:(null),notFoundException:(null))");
-    EXPECT_EQ(hexOf(RURUUntagAll_result(nullptr, nullptr, std::make_shared<RURUNotFoundException>())),
-              "00");
+    EXPECT_EQ(hexOf(RURUUntagAll_result(nullptr, nullptr, std::make_shared<RURUNotFoundException>())), "00");
     RURUEmailNote_result nothing;
     EXPECT_NO_THROW(nothing.throwFirstSetException());
     nothing.setSystemException(std::make_shared<RURUSystemException>());
@@ -168,16 +163,14 @@ TEST(CallResults, FollowTheCallsOwnShape)
     const auto published = readHex<RURUGetPublicNotebook_result>("0C 00 03 00 0C 00 01 00 00");
     EXPECT_TRUE(published->systemExceptionIsSet());
     EXPECT_FALSE(published->notFoundExceptionIsSet());
-    EXPECT_EQ(published->description(),
-              "GetPublicNotebook_result(success:(null),systemException:RURUSystemException("
-              "errorCode:0,message:\"(null)\"),notFoundException:(null))");
+    EXPECT_EQ(published->description(), "GetPublicNotebook_result(success:(null),systemException:RURUSystemException("
+                                        "errorCode:0,message:\"(null)\"),notFoundException:(null))");
 }
 
 TEST(CallResults, KeepTheirScalarAndBinarySuccessTypes)
 {
     RURUGetAccountSize_result size;
-    EXPECT_EQ(size.description(),
-              "GetAccountSize_result(success:0,userException:(null),systemException:(null))");
+    EXPECT_EQ(size.description(), "GetAccountSize_result(success:0,userException:(null),systemException:(null))");
     size.setSuccess(0);
     EXPECT_EQ(hexOf(size), hex(unhex("0A 00 00 00 00 00 00 00 00 00 00 00")));
     // An i32 where the i64 belongs is skipped.
@@ -201,8 +194,7 @@ TEST(CallResults, KeepTheirScalarAndBinarySuccessTypes)
 
 TEST(CallResults, AreNamedAfterTheirCall)
 {
-    const std::vector<std::pair<std::string, std::string>> names = {
-        RURU_NOTE_STORE_CALLS(CHECK_RESULT_NAME)};
+    const std::vector<std::pair<std::string, std::string>> names = {RURU_NOTE_STORE_CALLS(CHECK_RESULT_NAME)};
     ASSERT_EQ(names.size(), 76u);
     for (auto [call, wireName] : names) {
         call[0] = static_cast<char>(std::toupper(call[0]));

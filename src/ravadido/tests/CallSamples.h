@@ -61,10 +61,7 @@ struct CallValue<codec::Struct<R>>
 template<typename E>
 struct CallValue<codec::List<E>>
 {
-    static std::vector<typename E::Element> make(int n)
-    {
-        return {CallValue<E>::make(n), CallValue<E>::make(n + 1)};
-    }
+    static std::vector<typename E::Element> make(int n) { return {CallValue<E>::make(n), CallValue<E>::make(n + 1)}; }
 };
 
 // The value as the codec's field holds it (a string that may be nil, ...).

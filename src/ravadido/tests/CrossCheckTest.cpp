@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <algorithm>
+#include <functional>
 #include <sstream>
 
 using namespace ravadido;
@@ -39,8 +39,8 @@ protected:
         QTemporaryDir dir;
         EXPECT_TRUE(dir.isValid());
         QProcess compiler;
-        compiler.start("thrift", {"--gen", "py", "-out", dir.path(),
-                                  QStringLiteral(TEST_DATA_DIR "/thrift/types.thrift")});
+        compiler.start("thrift",
+                       {"--gen", "py", "-out", dir.path(), QStringLiteral(TEST_DATA_DIR "/thrift/types.thrift")});
         EXPECT_TRUE(compiler.waitForFinished(60000));
         EXPECT_EQ(compiler.exitCode(), 0) << compiler.readAllStandardError().toStdString();
 
@@ -84,8 +84,8 @@ TEST_F(CrossCheck, EveryRecordFullyAndSparselySetRoundTripsThroughGeneratedCode)
     std::vector<std::function<std::shared_ptr<Record>()>> fresh;
     std::vector<std::shared_ptr<Record>> records;
     for (const auto &full : samples::fullySet()) {
-        for (auto r : {full.record, samples::everyOtherField(full, false), samples::everyOtherField(full, true),
-                       full.fresh()}) {
+        for (auto r :
+             {full.record, samples::everyOtherField(full, false), samples::everyOtherField(full, true), full.fresh()}) {
             records.push_back(r);
             fresh.push_back(full.fresh);
         }

@@ -21,8 +21,7 @@ bool FakeNoteStore::start(const Options &options)
     }
     if (!options.token.isEmpty())
         args += {QStringLiteral("--token"), options.token};
-    if (!m_service.startPython(QStringLiteral(LEAFHAUL_SOURCE_DIR "/src/ravadido/tests/fake_notestore.py"),
-                              args)) {
+    if (!m_service.startPython(QStringLiteral(LEAFHAUL_SOURCE_DIR "/src/ravadido/tests/fake_notestore.py"), args)) {
         m_error = m_service.errorString();
         return false;
     }
@@ -52,8 +51,7 @@ QJsonValue FakeNoteStore::control(const QByteArray &method, const QString &what,
     const auto response = SyncHttp::send(request, &error);
     if (!response || response->status != 200) {
         ADD_FAILURE() << "fake NoteStore control " << what.toStdString() << " failed: "
-                      << (error ? error->toString().toStdString()
-                                : "status " + std::to_string(response->status));
+                      << (error ? error->toString().toStdString() : "status " + std::to_string(response->status));
         return {};
     }
     const QJsonDocument doc = QJsonDocument::fromJson(response->body);
@@ -84,10 +82,8 @@ QStringList FakeNoteStore::addNotes(const QString &notebookGuid, const QStringLi
 {
     QJsonArray notes;
     for (const QString &title : titles)
-        notes.append(QJsonObject{{QStringLiteral("notebookGuid"), notebookGuid},
-                                 {QStringLiteral("title"), title}});
-    const QJsonObject answer =
-        control("POST", QStringLiteral("seed"), {{QStringLiteral("notes"), notes}}).toObject();
+        notes.append(QJsonObject{{QStringLiteral("notebookGuid"), notebookGuid}, {QStringLiteral("title"), title}});
+    const QJsonObject answer = control("POST", QStringLiteral("seed"), {{QStringLiteral("notes"), notes}}).toObject();
     QStringList guids;
     for (const QJsonValue &guid : answer.value(QStringLiteral("notes")).toArray())
         guids.append(guid.toString());

@@ -52,11 +52,9 @@ struct SendCase
 const std::vector<SendCase> &sendCases()
 {
     static const std::vector<SendCase> cases = {
-        {"listNotebooks with a token",
-         [](RURUNoteStoreClient &c) { c.send_listNotebooks("t"); },
+        {"listNotebooks with a token", [](RURUNoteStoreClient &c) { c.send_listNotebooks("t"); },
          "00 00 00 0D 6C 69 73 74 4E 6F 74 65 62 6F 6F 6B 73 01 00 00 00 00 0B 00 01 00 00 00 01 74 00"},
-        {"deleteNote with a token and a guid",
-         [](RURUNoteStoreClient &c) { c.send_deleteNote("t", "g"); },
+        {"deleteNote with a token and a guid", [](RURUNoteStoreClient &c) { c.send_deleteNote("t", "g"); },
          "00 00 00 0A 64 65 6C 65 74 65 4E 6F 74 65 01 00 00 00 00 0B 00 01 00 00 00 01 74 0B 00 02 00 00 00 01 67 00"},
         {"createNote without a token writes the note alone",
          [](RURUNoteStoreClient &c) { c.send_createNote(std::nullopt, noteTitled("T")); },
@@ -65,8 +63,7 @@ const std::vector<SendCase> &sendCases()
          [](RURUNoteStoreClient &c) { c.send_createNote("t", nullptr); },
          callHeader("createNote") + "0B 00 01 00 00 00 01 74 00"},
         {"createNote with neither writes an empty argument struct",
-         [](RURUNoteStoreClient &c) { c.send_createNote(std::nullopt, nullptr); },
-         callHeader("createNote") + "00"},
+         [](RURUNoteStoreClient &c) { c.send_createNote(std::nullopt, nullptr); }, callHeader("createNote") + "00"},
         {"findNotes as the importer calls it",
          [](RURUNoteStoreClient &c) { c.send_findNotes("t", filterFor("g"), 0, 1000); },
          callHeader("findNotes")
@@ -84,8 +81,7 @@ const std::vector<SendCase> &sendCases()
          callHeader("getPublicNotebook") + "08 00 01 00 00 00 00 00"},
         {"authenticateToSharedNotebook: the share key first, the token second",
          [](RURUNoteStoreClient &c) { c.send_authenticateToSharedNotebook("k", "t"); },
-         callHeader("authenticateToSharedNotebook")
-             + "0B 00 01 00 00 00 01 6B 0B 00 02 00 00 00 01 74 00"},
+         callHeader("authenticateToSharedNotebook") + "0B 00 01 00 00 00 01 6B 0B 00 02 00 00 00 01 74 00"},
         {"expungeSharedNotebooks: 64-bit list elements",
          [](RURUNoteStoreClient &c) {
              c.send_expungeSharedNotebooks("t", std::vector<std::int64_t>{1, std::int64_t{1} << 40});
@@ -100,9 +96,7 @@ const std::vector<SendCase> &sendCases()
          [](RURUNoteStoreClient &c) { c.send_expungeSharedNotebooks("t", std::nullopt); },
          callHeader("expungeSharedNotebooks") + "0B 00 01 00 00 00 01 74 00"},
         {"getResourceByHash: a nil hash is left out, false bools are written",
-         [](RURUNoteStoreClient &c) {
-             c.send_getResourceByHash("t", "n", std::nullopt, false, false, false);
-         },
+         [](RURUNoteStoreClient &c) { c.send_getResourceByHash("t", "n", std::nullopt, false, false, false); },
          callHeader("getResourceByHash")
              + "0B 00 01 00 00 00 01 74 0B 00 02 00 00 00 01 6E "
                "02 00 04 00 02 00 05 00 02 00 06 00 00"},

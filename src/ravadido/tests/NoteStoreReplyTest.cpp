@@ -131,11 +131,9 @@ TEST(NoteStoreReplies, AreReadIntoTheCallsResult)
          [](RURUNoteStoreClient &c) {
              expectMissingResult([&] { c.recv_createNote(); }, "createNote failed: unknown result");
          }},
-        {"success and an exception: the success wins",
-         reply("createNote", kUserException9 + " " + kNote + " 00"),
+        {"success and an exception: the success wins", reply("createNote", kUserException9 + " " + kNote + " 00"),
          [](RURUNoteStoreClient &c) { EXPECT_EQ(c.recv_createNote()->guid(), "n"); }},
-        {"two exceptions: the lower id is thrown",
-         reply("createNote", kNotFound + " " + kSystemException + " 00"),
+        {"two exceptions: the lower id is thrown", reply("createNote", kNotFound + " " + kSystemException + " 00"),
          [](RURUNoteStoreClient &c) {
              const auto e = thrown<RURUSystemException>([&] { c.recv_createNote(); });
              EXPECT_EQ(e.errorCode(), 3);
@@ -145,13 +143,11 @@ TEST(NoteStoreReplies, AreReadIntoTheCallsResult)
          [](RURUNoteStoreClient &c) {
              EXPECT_EQ(thrown<RURUNotFoundException>([&] { c.recv_deleteNote(); }).identifier(), "i");
          }},
-        {"a success of the wrong wire type is skipped",
-         reply("createNote", "0F 00 00 0C 00 00 00 00 00"),
+        {"a success of the wrong wire type is skipped", reply("createNote", "0F 00 00 0C 00 00 00 00 00"),
          [](RURUNoteStoreClient &c) {
              expectMissingResult([&] { c.recv_createNote(); }, "createNote failed: unknown result");
          }},
-        {"a note list arriving as a list is skipped",
-         reply("findNotes", "0F 00 00 0C 00 00 00 00 00"),
+        {"a note list arriving as a list is skipped", reply("findNotes", "0F 00 00 0C 00 00 00 00 00"),
          [](RURUNoteStoreClient &c) {
              expectMissingResult([&] { c.recv_findNotes(); }, "findNotes failed: unknown result");
          }},
@@ -166,17 +162,13 @@ TEST(NoteStoreReplies, AreReadIntoTheCallsResult)
              EXPECT_EQ(notebooks[0]->name(), "A");
              EXPECT_EQ(notebooks[1]->name(), "B");
          }},
-        {"an unknown id 3 in a create-notebook result is skipped",
-         reply("createNotebook", kNotFound + " 00"),
+        {"an unknown id 3 in a create-notebook result is skipped", reply("createNotebook", kNotFound + " 00"),
          [](RURUNoteStoreClient &c) {
-             expectMissingResult([&] { c.recv_createNotebook(); },
-                                 "createNotebook failed: unknown result");
+             expectMissingResult([&] { c.recv_createNotebook(); }, "createNotebook failed: unknown result");
          }},
-        {"the update sequence number of a deleted note",
-         reply("deleteNote", "08 00 00 00 00 01 00 00"),
+        {"the update sequence number of a deleted note", reply("deleteNote", "08 00 00 00 00 01 00 00"),
          [](RURUNoteStoreClient &c) { EXPECT_EQ(c.recv_deleteNote(), 256); }},
-        {"a note list's notes",
-         reply("findNotes", "0C 00 00 0F 00 03 0C 00 00 00 01 0B 00 01 00 00 00 01 6E 00 00 00"),
+        {"a note list's notes", reply("findNotes", "0C 00 00 0F 00 03 0C 00 00 00 01 0B 00 01 00 00 00 01 6E 00 00 00"),
          [](RURUNoteStoreClient &c) {
              const auto list = c.recv_findNotes();
              ASSERT_TRUE(list && list->notes());
@@ -194,8 +186,7 @@ TEST(NoteStoreReplies, AreReadIntoTheCallsResult)
         {"a strict header with any name and sequence id",
          strictHeader("somethingElse", kReply, 77) + unhex(kNote + " 00"),
          [](RURUNoteStoreClient &c) { EXPECT_EQ(c.recv_createNote()->title(), "T"); }},
-        {"an old-style header with another sequence id",
-         oldStyleHeader("x", kReply, -5) + unhex(kNote + " 00"),
+        {"an old-style header with another sequence id", oldStyleHeader("x", kReply, -5) + unhex(kNote + " 00"),
          [](RURUNoteStoreClient &c) { EXPECT_EQ(c.recv_createNote()->title(), "T"); }},
         {"user and system exception: the user exception comes first",
          reply("getSyncState", kSystemException + " " + kUserException9 + " 00"),
@@ -210,25 +201,19 @@ TEST(NoteStoreReplies, AreReadIntoTheCallsResult)
          reply("createSharedNotebook", "0C 00 03 08 00 01 00 00 00 03 00 "
                                        "0C 00 02 0B 00 01 00 00 00 01 69 00 00"),
          [](RURUNoteStoreClient &c) {
-             EXPECT_EQ(thrown<RURUNotFoundException>([&] { c.recv_createSharedNotebook(); }).identifier(),
-                       "i");
+             EXPECT_EQ(thrown<RURUNotFoundException>([&] { c.recv_createSharedNotebook(); }).identifier(), "i");
          }},
-        {"a call without a result skips a field 0 and returns",
-         reply("untagAll", "08 00 00 00 00 00 01 00"),
+        {"a call without a result skips a field 0 and returns", reply("untagAll", "08 00 00 00 00 00 01 00"),
          [](RURUNoteStoreClient &c) { c.recv_untagAll(); }},
-        {"a call without a result still throws its exceptions",
-         reply("emailNote", kUserException9 + " 00"),
+        {"a call without a result still throws its exceptions", reply("emailNote", kUserException9 + " 00"),
          [](RURUNoteStoreClient &c) { thrown<RURUUserException>([&] { c.recv_emailNote(); }); }},
-        {"binary bytes come through unchanged",
-         reply("getResourceData", "0B 00 00 00 00 00 04 00 FF 0A 80 00"),
+        {"binary bytes come through unchanged", reply("getResourceData", "0B 00 00 00 00 00 04 00 FF 0A 80 00"),
          [](RURUNoteStoreClient &c) {
              EXPECT_EQ(c.recv_getResourceData().storage(), std::string("\x00\xff\x0a\x80", 4));
          }},
-        {"the account size is 64 bits",
-         reply("getAccountSize", "0A 00 00 00 00 00 FF FF FF FF FF 00"),
+        {"the account size is 64 bits", reply("getAccountSize", "0A 00 00 00 00 00 FF FF FF FF FF 00"),
          [](RURUNoteStoreClient &c) { EXPECT_EQ(c.recv_getAccountSize(), 0xFFFFFFFFFF); }},
-        {"an account size sent as an i32 is skipped",
-         reply("getAccountSize", "08 00 00 00 00 00 07 00"),
+        {"an account size sent as an i32 is skipped", reply("getAccountSize", "08 00 00 00 00 00 07 00"),
          [](RURUNoteStoreClient &c) {
              expectMissingResult([&] { c.recv_getAccountSize(); }, "getAccountSize failed: unknown result");
          }},
@@ -255,7 +240,7 @@ struct Receiver
     void (*receive)(RURUNoteStoreClient &);
 };
 
-#define REPLY_RECEIVER(call, Result, ...)                                                         \
+#define REPLY_RECEIVER(call, Result, ...) \
     Receiver{#call, Result::hasSuccess, [](RURUNoteStoreClient &c) { c.recv_##call(); }},
 
 const std::vector<Receiver> &receivers()

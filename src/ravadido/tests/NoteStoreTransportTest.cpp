@@ -35,9 +35,8 @@ std::shared_ptr<RURUNote> noteWithAttachment(const std::string &notebookGuid, co
     auto data = std::make_shared<RURUData>();
     data->setBody(Bytes(body));
     data->setSize(static_cast<std::int32_t>(body.size()));
-    data->setBodyHash(Bytes(QCryptographicHash::hash(QByteArray::fromStdString(body),
-                                                     QCryptographicHash::Md5)
-                                .toStdString()));
+    data->setBodyHash(
+        Bytes(QCryptographicHash::hash(QByteArray::fromStdString(body), QCryptographicHash::Md5).toStdString()));
     auto resource = std::make_shared<RURUResource>();
     resource->setData(data);
     resource->setRecognition(data);
@@ -57,9 +56,7 @@ std::shared_ptr<RURUNote> noteWithAttachment(const std::string &notebookGuid, co
 
 std::string md5Hex(const std::string &body)
 {
-    return QCryptographicHash::hash(QByteArray::fromStdString(body), QCryptographicHash::Md5)
-        .toHex()
-        .toStdString();
+    return QCryptographicHash::hash(QByteArray::fromStdString(body), QCryptographicHash::Md5).toHex().toStdString();
 }
 
 // The importer's road: find or create the notebook, empty it, fill it.
@@ -175,52 +172,56 @@ TEST_F(NoteStoreOverHttp, FailuresReachTheCallerAsTheirOwnExceptions)
              EXPECT_EQ(e.errorCode(), 9);
              EXPECT_EQ(e.parameter(), "authenticationToken");
          })},
-        {"system exception", {{"mode", "systemException"}, {"errorCode", 3}, {"message", "down"}},
+        {"system exception",
+         {{"mode", "systemException"}, {"errorCode", 3}, {"message", "down"}},
          throws<RURUSystemException>([](const RURUSystemException &e) {
              EXPECT_EQ(e.errorCode(), 3);
              EXPECT_EQ(e.message(), "down");
          })},
-        {"not-found exception", {{"mode", "notFoundException"}, {"identifier", "Note.guid"}, {"key", "g"}},
+        {"not-found exception",
+         {{"mode", "notFoundException"}, {"identifier", "Note.guid"}, {"key", "g"}},
          throws<RURUNotFoundException>([](const RURUNotFoundException &e) {
              EXPECT_EQ(e.identifier(), "Note.guid");
              EXPECT_EQ(e.key(), "g");
          }),
          true},
-        {"application exception", {{"mode", "applicationException"}, {"type", 6}, {"message", "boom"}},
+        {"application exception",
+         {{"mode", "applicationException"}, {"type", 6}, {"message", "boom"}},
          throws<TApplicationException>([](const TApplicationException &e) {
              EXPECT_EQ(e.getType(), TApplicationException::INTERNAL_ERROR);
              EXPECT_STREQ(e.what(), "boom");
          })},
-        {"a 503 page", {{"mode", "status"}, {"status", 503}},
+        {"a 503 page",
+         {{"mode", "status"}, {"status", 503}},
          throws<TTransportException>([](const TTransportException &e) {
              EXPECT_NE(std::string(e.what()).find("503"), std::string::npos) << e.what();
          })},
-        {"a 404 page", {{"mode", "status"}, {"status", 404}},
+        {"a 404 page",
+         {{"mode", "status"}, {"status", 404}},
          throws<TTransportException>([](const TTransportException &e) {
              EXPECT_NE(std::string(e.what()).find("404"), std::string::npos) << e.what();
          })},
-        {"a redirect is not followed", {{"mode", "status"}, {"status", 302}},
-         throws<TTransportException>()},
+        {"a redirect is not followed", {{"mode", "status"}, {"status", 302}}, throws<TTransportException>()},
         {"the connection closed without an answer", {{"mode", "close"}}, throws<TTransportException>()},
         {"a truncated body", {{"mode", "truncate"}}, throws<TException>()},
         {"a body cut after the header", {{"mode", "truncate"}, {"keep", 5}}, throws<TException>()},
-        {"a hostile element count", {{"mode", "hostileCount"}},
-         throws<TProtocolException>([](const TProtocolException &e) {
-             EXPECT_EQ(e.getType(), TProtocolException::SIZE_LIMIT);
-         })},
-        {"a hostile string length", {{"mode", "hostileLength"}},
-         throws<TProtocolException>([](const TProtocolException &e) {
-             EXPECT_EQ(e.getType(), TProtocolException::SIZE_LIMIT);
-         })},
+        {"a hostile element count",
+         {{"mode", "hostileCount"}},
+         throws<TProtocolException>(
+             [](const TProtocolException &e) { EXPECT_EQ(e.getType(), TProtocolException::SIZE_LIMIT); })},
+        {"a hostile string length",
+         {{"mode", "hostileLength"}},
+         throws<TProtocolException>(
+             [](const TProtocolException &e) { EXPECT_EQ(e.getType(), TProtocolException::SIZE_LIMIT); })},
         {"an HTML page with status 200",
          {{"mode", "raw"},
           {"body", QString::fromLatin1(QByteArray("<html><body>Maintenance</body></html>").toHex())},
           {"contentType", "text/html"}},
          throws<TException>()},
-        {"an empty body with status 200", {{"mode", "raw"}, {"body", ""}},
-         throws<TTransportException>([](const TTransportException &e) {
-             EXPECT_EQ(e.getType(), TTransportException::END_OF_FILE);
-         })},
+        {"an empty body with status 200",
+         {{"mode", "raw"}, {"body", ""}},
+         throws<TTransportException>(
+             [](const TTransportException &e) { EXPECT_EQ(e.getType(), TTransportException::END_OF_FILE); })},
     };
     const std::vector<std::tuple<const char *, std::function<void()>, bool>> calls = {
         {"listNotebooks", [this] { client.listNotebooks("t"); }, false},
@@ -235,7 +236,8 @@ TEST_F(NoteStoreOverHttp, FailuresReachTheCallerAsTheirOwnExceptions)
                 continue;
             SCOPED_TRACE(std::string(c.what) + " answering " + name);
             // A read goes out once more when its kept connection turns out closed.
-            const bool read = std::string_view(name).substr(0, 4) == "list" || std::string_view(name).substr(0, 4) == "find";
+            const bool read = std::string_view(name).substr(0, 4) == "list"
+                              || std::string_view(name).substr(0, 4) == "find";
             fake->injectFault(QString::fromLatin1(name), c.fault, read && c.fault["mode"] == "close" ? 2 : 1);
             c.expect(call);
             expectNextCallClean(client, *fake);
@@ -271,8 +273,8 @@ TEST_F(NoteStoreOverHttp, TheServiceChecksNotesAsTheRealOneWould)
         {"a body hash that does not match the body",
          [](RURUNote &n) { (*n.resources())[0]->data()->setBodyHash(Bytes(std::string(16, 'x'))); }, 1,
          "Resource.data.bodyHash"},
-        {"a size that does not match the body", [](RURUNote &n) { (*n.resources())[0]->data()->setSize(99); },
-         1, "Resource.data.size"},
+        {"a size that does not match the body", [](RURUNote &n) { (*n.resources())[0]->data()->setSize(99); }, 1,
+         "Resource.data.size"},
         {"a title with a trailing blank", [](RURUNote &n) { n.setTitle("Title "); }, 1, "Note.title"},
         {"no title", [](RURUNote &n) { n.unsetTitle(); }, 5, "Note.title"},
     };
@@ -290,7 +292,8 @@ TEST_F(NoteStoreOverHttp, TheServiceChecksNotesAsTheRealOneWould)
     }
     EXPECT_TRUE(fake->notes().isEmpty());
     // The same note unspoilt goes in; so does an upper-case hash.
-    auto note = noteWithAttachment(notebook, "bytes", QByteArray::fromStdString(md5Hex("bytes")).toUpper().toStdString());
+    auto note = noteWithAttachment(notebook, "bytes",
+                                   QByteArray::fromStdString(md5Hex("bytes")).toUpper().toStdString());
     EXPECT_NO_THROW(client.createNote("t", note));
 }
 
@@ -362,13 +365,13 @@ TEST_F(NoteStoreOverHttp, OnlyReadsAreSentAgainOnAClosedConnection)
         {"deleteNote", [&] { client.deleteNote("t", "g"); }, false},
         {"listNotebooks", [&] { client.listNotebooks("t"); }, true},
         {"findNotes", [&] { client.findNotes("t", std::make_shared<RURUNoteFilter>(), 0, 10); }, true},
-        {"createNote", [&] { client.createNote("t", noteWithAttachment(notebook, longText, md5Hex(longText))); },
-         false, "closeBeforeBody"},
+        {"createNote", [&] { client.createNote("t", noteWithAttachment(notebook, longText, md5Hex(longText))); }, false,
+         "closeBeforeBody"},
         {"findNotes", [&] { client.findNotes("t", longFilter, 0, 10); }, true, "closeBeforeBody"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.call) + " " + c.mode);
-        client.listNotebooks("t");  // the connection is open and kept
+        client.listNotebooks("t"); // the connection is open and kept
         fake->reset();
         fake->injectFault(QString::fromLatin1(c.call), {{"mode", c.mode}});
         if (c.read)
@@ -393,7 +396,8 @@ TEST_F(NoteStoreOverHttp, RepliesUpToTheCapAreRead)
         if (size > ThriftHttpTransport::kMaxReplyBytes) {
             throws<TTransportException>([&](const TTransportException &e) {
                 EXPECT_NE(std::string(e.what()).find(std::to_string(ThriftHttpTransport::kMaxReplyBytes)),
-                          std::string::npos) << e.what();
+                          std::string::npos)
+                    << e.what();
             })([&] { client.listNotebooks("t"); });
             continue;
         }
@@ -409,7 +413,13 @@ TEST_F(NoteStoreOverHttp, RepliesUpToTheCapAreRead)
 // time-out; a cancel ends it at once, and nothing goes out after.
 TEST_F(NoteStoreOverHttp, ExchangesThatDragOnEnd)
 {
-    struct Case { const char *what; QJsonObject fault; TTransportException::TTransportExceptionType type; bool cancel; };
+    struct Case
+    {
+        const char *what;
+        QJsonObject fault;
+        TTransportException::TTransportExceptionType type;
+        bool cancel;
+    };
     const Case cases[] = {
         {"a trickle", {{"mode", "trickle"}, {"in", "headers"}}, TTransportException::TIMED_OUT, false},
         {"a cancel", {{"mode", "trickle"}, {"in", "body"}}, TTransportException::INTERRUPTED, true},
@@ -423,7 +433,8 @@ TEST_F(NoteStoreOverHttp, ExchangesThatDragOnEnd)
         QElapsedTimer clock;
         clock.start();
         transport->setCancellationCheck([&] { return c.cancel && clock.elapsed() > 300; });
-        RURUNoteStoreClient slow(std::make_shared<apache::thrift::protocol::TBinaryProtocol>(transport, 0, 0, false, false));
+        RURUNoteStoreClient slow(
+            std::make_shared<apache::thrift::protocol::TBinaryProtocol>(transport, 0, 0, false, false));
         throws<TTransportException>([&](const TTransportException &e) { EXPECT_EQ(e.getType(), c.type) << e.what(); })(
             [&] { slow.listNotebooks("t"); });
         if (c.cancel) {
@@ -448,8 +459,11 @@ TEST_F(NoteStoreOverHttp, OnlyStatus200IsAReply)
     }();
     for (int status : {200, 201, 203, 204, 206}) {
         SCOPED_TRACE(status);
-        fake->injectFault("listNotebooks", {{"mode", "raw"}, {"status", status},
-                                            {"body", status == 204 ? QString() : QString::fromLatin1(QByteArray::fromStdString(good).toHex())}});
+        fake->injectFault(
+            "listNotebooks",
+            {{"mode", "raw"},
+             {"status", status},
+             {"body", status == 204 ? QString() : QString::fromLatin1(QByteArray::fromStdString(good).toHex())}});
         if (status == 200)
             EXPECT_NO_THROW(client.listNotebooks("t"));
         else
@@ -473,10 +487,11 @@ TEST_F(NoteStoreOverHttp, AnAnnouncedValueLongerThanTheReplyFailsBeforeItIsAlloc
     reply += char(apache::thrift::protocol::T_REPLY);
     i32(0);
     reply += char(apache::thrift::protocol::T_STRING);
-    reply += std::string("\0\0", 2);  // field 0
+    reply += std::string("\0\0", 2); // field 0
     i32(90 * 1000 * 1000);
     reply.resize(40, '\0');
-    fake->injectFault("listNotebooks", {{"mode", "raw"}, {"body", QString::fromLatin1(QByteArray::fromStdString(reply).toHex())}});
+    fake->injectFault("listNotebooks",
+                      {{"mode", "raw"}, {"body", QString::fromLatin1(QByteArray::fromStdString(reply).toHex())}});
 
     auto transport = std::make_shared<ThriftHttpTransport>(fake->noteStoreUrl());
     auto protocol = std::make_shared<apache::thrift::protocol::TBinaryProtocol>(transport, 0, 0, false, false);
@@ -497,13 +512,15 @@ TEST_F(NoteStoreOverHttp, AnAnnouncedValueLongerThanTheReplyFailsBeforeItIsAlloc
 
 TEST(NoteStoreTransport, PlainHttpOnlyToThisMachine)
 {
-    struct Case { const char *url; bool refused; };
-    for (const Case &c : {Case{"http://notes.example.invalid/ruru/notestore", true},
-                          Case{"http://10.0.0.1:1/notestore", true},
-                          Case{"http://127.0.0.1.example.invalid/notestore", true},
-                          Case{"http://127.0.0.1:1/notestore", false},
-                          Case{"http://[::1]:1/notestore", false},
-                          Case{"http://localhost:1/notestore", false}}) {
+    struct Case
+    {
+        const char *url;
+        bool refused;
+    };
+    for (const Case &c :
+         {Case{"http://notes.example.invalid/ruru/notestore", true}, Case{"http://10.0.0.1:1/notestore", true},
+          Case{"http://127.0.0.1.example.invalid/notestore", true}, Case{"http://127.0.0.1:1/notestore", false},
+          Case{"http://[::1]:1/notestore", false}, Case{"http://localhost:1/notestore", false}}) {
         SCOPED_TRACE(c.url);
         RURUNoteStoreClient client(httpBinaryProtocol(QUrl(QString::fromLatin1(c.url))));
         try {

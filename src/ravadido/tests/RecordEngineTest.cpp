@@ -28,9 +28,8 @@ namespace {
 // The field ids of one struct on the wire, in the order they stand.
 std::vector<int> fieldIds(const std::string &bytes)
 {
-    auto buffer = std::make_shared<TMemoryBuffer>(
-        reinterpret_cast<std::uint8_t *>(const_cast<char *>(bytes.data())),
-        static_cast<std::uint32_t>(bytes.size()), TMemoryBuffer::COPY);
+    auto buffer = std::make_shared<TMemoryBuffer>(reinterpret_cast<std::uint8_t *>(const_cast<char *>(bytes.data())),
+                                                  static_cast<std::uint32_t>(bytes.size()), TMemoryBuffer::COPY);
     auto in = protocolOver(buffer);
     std::vector<int> ids;
     std::string name;
@@ -99,9 +98,11 @@ TEST(RecordEngine, WritesInDeclarationOrderAndReadsAnyOrder)
     };
     const Case cases[] = {
         {samples::valueOf<codec::Struct<RURUSharedNotebook>>(1),
-         [] { return std::make_shared<RURUSharedNotebook>(); }, {1, 2, 3, 4, 5, 6, 7, 10, 8, 9}},
+         [] { return std::make_shared<RURUSharedNotebook>(); },
+         {1, 2, 3, 4, 5, 6, 7, 10, 8, 9}},
         {samples::valueOf<codec::Struct<RURUSyncChunkFilter>>(1),
-         [] { return std::make_shared<RURUSyncChunkFilter>(); }, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 11}},
+         [] { return std::make_shared<RURUSyncChunkFilter>(); },
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12, 13, 11}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.record->description());
@@ -156,10 +157,10 @@ TEST(RecordEngine, DescribesEveryFieldInDeclarationOrder)
     RURUNotebook notebook;
     notebook.setSharedNotebookIds(std::vector<std::int64_t>{3, -4});
     notebook.setPublishing(std::make_shared<RURUPublishing>("u", 1, true, std::nullopt));
-    EXPECT_NE(notebook.description().find(
-                  "publishing:Publishing(uri:\"u\",order:1,ascending:1,publicDescription:\"(null)\")"
-                  ",published:0,stack:\"(null)\",sharedNotebookIds:(3, -4),sharedNotebooks:(null))"),
-              std::string::npos);
+    EXPECT_NE(
+        notebook.description().find("publishing:Publishing(uri:\"u\",order:1,ascending:1,publicDescription:\"(null)\")"
+                                    ",published:0,stack:\"(null)\",sharedNotebookIds:(3, -4),sharedNotebooks:(null))"),
+        std::string::npos);
 
     RURUData data(Bytes(std::string("\x01\xab\x00\x10\xff", 5)), 5, std::nullopt);
     EXPECT_EQ(data.description(), "Data(bodyHash:\"<01ab0010 ff>\",size:5,body:\"(null)\")");
@@ -186,8 +187,7 @@ TEST(RecordEngine, DoublesPrintWithSixDecimalsWhateverTheLocale)
     const std::string text = attributes.description();
     std::setlocale(LC_NUMERIC, savedC.c_str());
     std::locale::global(savedGlobal);
-    EXPECT_NE(text.find("latitude:52.500000,longitude:-1234.250000,altitude:0.000000"), std::string::npos)
-        << text;
+    EXPECT_NE(text.find("latitude:52.500000,longitude:-1234.250000,altitude:0.000000"), std::string::npos) << text;
 }
 
 TEST(RecordEngine, EmptyListStaysSetAndEmpty)
@@ -256,9 +256,8 @@ TEST(RecordEngine, FieldsReadBeforeAFailureStay)
 {
     auto notebook = std::make_shared<RURUNotebook>();
     const std::string bytes = unhex("0B 00 02 00 00 00 01 41 0B 00 0C 00 00 00 09 42");
-    auto buffer = std::make_shared<TMemoryBuffer>(
-        reinterpret_cast<std::uint8_t *>(const_cast<char *>(bytes.data())),
-        static_cast<std::uint32_t>(bytes.size()), TMemoryBuffer::COPY);
+    auto buffer = std::make_shared<TMemoryBuffer>(reinterpret_cast<std::uint8_t *>(const_cast<char *>(bytes.data())),
+                                                  static_cast<std::uint32_t>(bytes.size()), TMemoryBuffer::COPY);
     EXPECT_THROW(notebook->read(*protocolOver(buffer)), TException);
     EXPECT_EQ(notebook->name(), "A");
     EXPECT_FALSE(notebook->stackIsSet());
@@ -469,8 +468,8 @@ TEST(RecordEngine, OpaqueRecordKeepsTheStructItRead)
     EXPECT_EQ(hexOf(RURUAuthenticationResult(archive)), fields + " 00");
     // Archived bytes that are not whole fields, or that stop before their
     // last field, are not taken.
-    for (const char *damagedFields : {"0B 00 02 00 00 00 09 41",
-                                      "0A 00 01 00 00 00 00 00 00 00 2A 00 0A 00 02 00 00 00 00 00 00 00 2B"}) {
+    for (const char *damagedFields :
+         {"0B 00 02 00 00 00 09 41", "0A 00 01 00 00 00 00 00 00 00 2A 00 0A 00 02 00 00 00 00 00 00 00 2B"}) {
         KeyedArchive damaged;
         damaged.encodeObject("keptFields", ArchiveValue::bytes(Bytes(unhex(damagedFields))));
         EXPECT_EQ(hexOf(RURUAuthenticationResult(damaged)), "00") << damagedFields;
@@ -481,9 +480,8 @@ TEST(RecordEngine, OpaqueRecordKeepsTheStructItRead)
     // A type the protocol does not know ends the read; what came before stays.
     auto partial = std::make_shared<RURUAuthenticationResult>();
     const std::string bad = unhex("0A 00 01 00 00 00 00 00 00 00 2A 0F 00 02 01 00 00 00 01 00");
-    auto badBuffer = std::make_shared<TMemoryBuffer>(
-        reinterpret_cast<std::uint8_t *>(const_cast<char *>(bad.data())), static_cast<std::uint32_t>(bad.size()),
-        TMemoryBuffer::COPY);
+    auto badBuffer = std::make_shared<TMemoryBuffer>(reinterpret_cast<std::uint8_t *>(const_cast<char *>(bad.data())),
+                                                     static_cast<std::uint32_t>(bad.size()), TMemoryBuffer::COPY);
     EXPECT_THROW(partial->read(*protocolOver(badBuffer)), TProtocolException);
     EXPECT_EQ(hex(partial->keptFields()), "0A 00 01 00 00 00 00 00 00 00 2A");
 }

@@ -85,7 +85,7 @@ std::string valueInIdOrder(TBinaryProtocol &in, TType type)
         buffer->resetBuffer();
         return b;
     };
-        std::string result;
+    std::string result;
     std::uint32_t count = 0;
     TType first = wire::T_STOP, second = wire::T_STOP;
     switch (type) {
@@ -100,8 +100,7 @@ std::string valueInIdOrder(TBinaryProtocol &in, TType type)
             out.writeFieldBegin("", first, id);
             fields.emplace_back(id, bytes() + valueInIdOrder(in, first));
         }
-        std::stable_sort(fields.begin(), fields.end(),
-                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        std::stable_sort(fields.begin(), fields.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
         for (const auto &f : fields)
             result += f.second;
         return result + '\0';
@@ -123,20 +122,18 @@ std::string valueInIdOrder(TBinaryProtocol &in, TType type)
         for (std::uint32_t i = 0; i < count; ++i)
             result += valueInIdOrder(in, first);
         return result;
-    default:
-        detail::copyValue(in, out, type);
-        return bytes();
+    default: detail::copyValue(in, out, type); return bytes();
     }
 }
 
 } // namespace
 
 #define RAVADIDO_SAMPLES_SET_FIELD(id, name, Name, ...) record.set##Name(valueOf<__VA_ARGS__>(seed * 31 + id));
-#define RAVADIDO_SAMPLES_DEFINE_FILL(Class, wire, FIELDS)                                         \
-    void fill(Class &record, [[maybe_unused]] std::uint32_t seed)                                 \
-    {                                                                                             \
-        fillKept(record, seed);                                                                   \
-        FIELDS(RAVADIDO_SAMPLES_SET_FIELD)                                                        \
+#define RAVADIDO_SAMPLES_DEFINE_FILL(Class, wire, FIELDS)         \
+    void fill(Class &record, [[maybe_unused]] std::uint32_t seed) \
+    {                                                             \
+        fillKept(record, seed);                                   \
+        FIELDS(RAVADIDO_SAMPLES_SET_FIELD)                        \
     }
 RAVADIDO_RECORDS(RAVADIDO_SAMPLES_DEFINE_FILL)
 

@@ -57,9 +57,11 @@ TEST(Records, ImporterNoteGoesOutInIdOrderWithItsResources)
                            "0A 00 06 00 00 00 00 00 00 03 E8 "
                            "0B 00 0B 00 00 00 01 47 "
                            "0F 00 0D 0C 00 00 00 01 "
-                           "0C 00 03 " + dataHex +
-                           " 0B 00 04 00 00 00 09 69 6D 61 67 65 2F 70 6E 67 "
-                           "0C 00 09 " + dataHex + " 00 00");
+                           "0C 00 03 "
+                               + dataHex
+                               + " 0B 00 04 00 00 00 09 69 6D 61 67 65 2F 70 6E 67 "
+                                 "0C 00 09 "
+                               + dataHex + " 00 00");
 }
 
 // Ids a record does not use, and known ids under another wire type, are
@@ -92,8 +94,7 @@ TEST(Records, UnusedIdsAndMistypedFieldsAreSkipped)
         {"user attributes ids 8, 10", setFieldsAfterReading<RURUUserAttributes>,
          "0B 00 08 00 00 00 01 41 0A 00 0A 00 00 00 00 00 00 00 01 00"},
         {"accounting id 15", setFieldsAfterReading<RURUAccounting>, "0A 00 0F 00 00 00 00 00 00 00 01 00"},
-        {"ad parameters ids 1, 3", setFieldsAfterReading<RURUAdParameters>,
-         "0B 00 01 00 00 00 01 41 02 00 03 01 00"},
+        {"ad parameters ids 1, 3", setFieldsAfterReading<RURUAdParameters>, "0B 00 01 00 00 00 01 41 02 00 03 01 00"},
         {"metadata result spec ids 1, 3", setFieldsAfterReading<RURUNotesMetadataResultSpec>,
          "02 00 01 01 02 00 03 01 00"},
         {"note content in a summary", setFieldsAfterReading<RURUNoteMetadata>, "0B 00 03 00 00 00 01 41 00"},
@@ -112,8 +113,8 @@ TEST(Records, AllFieldsConstructorSetsEveryFlagAndWritesOnlyScalarsForNils)
     EXPECT_EQ(setFields(search).size(), 5u);
     EXPECT_EQ(hexOf(search), "08 00 04 00 00 00 00 08 00 05 00 00 00 00 00");
 
-    RURUNotebook notebook(std::nullopt, std::nullopt, 0, false, 0, 0, nullptr, false, std::nullopt,
-                          std::nullopt, std::nullopt);
+    RURUNotebook notebook(std::nullopt, std::nullopt, 0, false, 0, 0, nullptr, false, std::nullopt, std::nullopt,
+                          std::nullopt);
     EXPECT_EQ(setFields(notebook).size(), 11u);
     EXPECT_EQ(hexOf(notebook), "08 00 05 00 00 00 00 02 00 06 00 0A 00 07 00 00 00 00 00 00 00 00 "
                                "0A 00 08 00 00 00 00 00 00 00 00 02 00 0B 00 00");
@@ -171,7 +172,8 @@ TEST(Records, NoteListNotesField)
     EXPECT_FALSE(none->notesIsSet());
     EXPECT_FALSE(none->notes());
 
-    auto two = readHex<RURUNoteList>("0F 00 03 0C 00 00 00 02 0B 00 01 00 00 00 01 61 00 0B 00 02 00 00 00 01 74 00 00");
+    auto two = readHex<RURUNoteList>(
+        "0F 00 03 0C 00 00 00 02 0B 00 01 00 00 00 01 61 00 0B 00 02 00 00 00 01 74 00 00");
     ASSERT_EQ(two->notes()->size(), 2u);
     EXPECT_EQ((*two->notes())[0]->guid(), "a");
     EXPECT_EQ((*two->notes())[1]->title(), "t");
@@ -181,9 +183,9 @@ TEST(Records, NoteListNotesField)
 // that the wire would have to cut.
 TEST(Records, CountMapsAreThirtyTwoBitBothWays)
 {
-    static_assert(std::is_same_v<
-                  std::remove_cvref_t<decltype(*RURUNoteCollectionCounts().notebookCounts())>::mapped_type,
-                  std::int32_t>);
+    static_assert(
+        std::is_same_v<std::remove_cvref_t<decltype(*RURUNoteCollectionCounts().notebookCounts())>::mapped_type,
+                       std::int32_t>);
     auto counts = readHex<RURUNoteCollectionCounts>("0D 00 01 0B 08 00 00 00 03 "
                                                     "00 00 00 01 61 00 00 00 02 "
                                                     "00 00 00 01 62 FF FF FF FF "

@@ -67,9 +67,8 @@ inline std::string hexOf(const Record &record)
 template<typename T>
 std::shared_ptr<T> readBytes(const std::string &bytes, std::uint32_t *left = nullptr)
 {
-    auto buffer = std::make_shared<TMemoryBuffer>(
-        reinterpret_cast<std::uint8_t *>(const_cast<char *>(bytes.data())),
-        static_cast<std::uint32_t>(bytes.size()), TMemoryBuffer::COPY);
+    auto buffer = std::make_shared<TMemoryBuffer>(reinterpret_cast<std::uint8_t *>(const_cast<char *>(bytes.data())),
+                                                  static_cast<std::uint32_t>(bytes.size()), TMemoryBuffer::COPY);
     auto record = std::make_shared<T>();
     record->read(*protocolOver(buffer));
     if (left)

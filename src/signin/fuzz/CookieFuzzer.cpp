@@ -13,8 +13,8 @@
 namespace {
 
 const char *const kResponseURLs[] = {
-    "https://www.example.com/dir/page", "http://shop.co.uk/", "https://127.0.0.1:8443/a/b",
-    "http://localhost/", "https://a.b.someone.github.io/x", "http://h.test/",
+    "https://www.example.com/dir/page", "http://shop.co.uk/", "https://127.0.0.1:8443/a/b", "http://localhost/",
+    "https://a.b.someone.github.io/x",  "http://h.test/",
 };
 
 bool hasControlCharacter(const QByteArray &bytes)

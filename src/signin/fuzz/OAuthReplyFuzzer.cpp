@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     auth.setKeysForResponseData(reply); // the request-token reply
     auth.setKeysForResponseString(QString::fromUtf8(reply)); // the callback's query
     HttpRequest access(QStringLiteral("https://h.test/oauth"));
-    if (auth.addAccessTokenHeaderToRequest(access) && hasControlCharacter(access.header(QStringLiteral("Authorization"))))
+    if (auth.addAccessTokenHeaderToRequest(access)
+        && hasControlCharacter(access.header(QStringLiteral("Authorization"))))
         abort();
 
     auth.setKeysForResponseData(reply); // the access-token reply

@@ -60,43 +60,41 @@ TEST_P(CookieMatchTest, SendsCookieOnlyWhereItBelongs)
     EXPECT_EQ(jar.cookiesForURL(QUrl(QString::fromLatin1(c.url))).size(), c.sent ? 1 : 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    DomainRule, CookieMatchTest,
-    testing::Values(
-        // A domain cookie goes to the domain and its subdomains.
-        MatchCase{".example.com", "/", false, "http://example.com/", true},
-        MatchCase{".example.com", "/", false, "http://www.example.com/a", true},
-        MatchCase{".EXAMPLE.com", "/", false, "http://Example.COM/", true},
-        // Never to a host that merely ends in the same letters.
-        MatchCase{".example.com", "/", false, "http://notexample.com/", false},
-        MatchCase{".ample.com", "/", false, "http://example.com/", false},
-        // A host-only cookie goes to its own host only.
-        MatchCase{"example.com", "/", false, "http://example.com/", true},
-        MatchCase{"example.com", "/", false, "http://www.example.com/", false},
-        // Never a subdomain's cookie to its parent.
-        MatchCase{".www.example.com", "/", false, "http://example.com/", false},
-        // Addresses match exactly.
-        MatchCase{"127.0.0.1", "/", false, "http://127.0.0.1:8080/", true},
-        MatchCase{".0.0.1", "/", false, "http://127.0.0.1/", false},
-        // localhost takes its two names only.
-        MatchCase{"localhost", "/", false, "http://localhost/", true},
-        MatchCase{"localhost.local", "/", false, "http://localhost:99/x", true},
-        MatchCase{".example.com", "/", false, "http://localhost/", false},
-        // Nothing without a host.
-        MatchCase{"localhost", "/", false, "file:///tmp/x", false}),
-    matchCaseName);
+INSTANTIATE_TEST_SUITE_P(DomainRule, CookieMatchTest,
+                         testing::Values(
+                             // A domain cookie goes to the domain and its subdomains.
+                             MatchCase{".example.com", "/", false, "http://example.com/", true},
+                             MatchCase{".example.com", "/", false, "http://www.example.com/a", true},
+                             MatchCase{".EXAMPLE.com", "/", false, "http://Example.COM/", true},
+                             // Never to a host that merely ends in the same letters.
+                             MatchCase{".example.com", "/", false, "http://notexample.com/", false},
+                             MatchCase{".ample.com", "/", false, "http://example.com/", false},
+                             // A host-only cookie goes to its own host only.
+                             MatchCase{"example.com", "/", false, "http://example.com/", true},
+                             MatchCase{"example.com", "/", false, "http://www.example.com/", false},
+                             // Never a subdomain's cookie to its parent.
+                             MatchCase{".www.example.com", "/", false, "http://example.com/", false},
+                             // Addresses match exactly.
+                             MatchCase{"127.0.0.1", "/", false, "http://127.0.0.1:8080/", true},
+                             MatchCase{".0.0.1", "/", false, "http://127.0.0.1/", false},
+                             // localhost takes its two names only.
+                             MatchCase{"localhost", "/", false, "http://localhost/", true},
+                             MatchCase{"localhost.local", "/", false, "http://localhost:99/x", true},
+                             MatchCase{".example.com", "/", false, "http://localhost/", false},
+                             // Nothing without a host.
+                             MatchCase{"localhost", "/", false, "file:///tmp/x", false}),
+                         matchCaseName);
 
-INSTANTIATE_TEST_SUITE_P(
-    PathRule, CookieMatchTest,
-    testing::Values(MatchCase{"h.test", "/", false, "http://h.test/any/thing", true},
-                    MatchCase{"h.test", "/", false, "http://h.test", true},
-                    MatchCase{"h.test", "/foo", false, "http://h.test/foo", true},
-                    MatchCase{"h.test", "/foo", false, "http://h.test/foo/bar", true},
-                    MatchCase{"h.test", "/foo/", false, "http://h.test/foo/bar", true},
-                    MatchCase{"h.test", "/foo", false, "http://h.test/foobar", false},
-                    MatchCase{"h.test", "/foo", false, "http://h.test", false},
-                    MatchCase{"h.test", "/foo/bar", false, "http://h.test/foo", false}),
-    matchCaseName);
+INSTANTIATE_TEST_SUITE_P(PathRule, CookieMatchTest,
+                         testing::Values(MatchCase{"h.test", "/", false, "http://h.test/any/thing", true},
+                                         MatchCase{"h.test", "/", false, "http://h.test", true},
+                                         MatchCase{"h.test", "/foo", false, "http://h.test/foo", true},
+                                         MatchCase{"h.test", "/foo", false, "http://h.test/foo/bar", true},
+                                         MatchCase{"h.test", "/foo/", false, "http://h.test/foo/bar", true},
+                                         MatchCase{"h.test", "/foo", false, "http://h.test/foobar", false},
+                                         MatchCase{"h.test", "/foo", false, "http://h.test", false},
+                                         MatchCase{"h.test", "/foo/bar", false, "http://h.test/foo", false}),
+                         matchCaseName);
 
 INSTANTIATE_TEST_SUITE_P(SecureRule, CookieMatchTest,
                          testing::Values(MatchCase{"h.test", "/", true, "https://h.test/", true},
@@ -138,8 +136,8 @@ TEST(CookieStoreRule, ExpiredCookieDeletesItsNamesakeAndIsNotStored)
 TEST(CookieStoreRule, IncompleteCookiesAreNotStored)
 {
     WSKCookieStorage jar;
-    jar.setCookies({makeCookie("", "h.test"), makeCookie("a", ""), makeCookie("b", "h.test", ""),
-                    makeCookie("ok", "h.test")});
+    jar.setCookies(
+        {makeCookie("", "h.test"), makeCookie("a", ""), makeCookie("b", "h.test", ""), makeCookie("ok", "h.test")});
     EXPECT_EQ(namesFor(jar, "http://h.test/"), QStringList{"ok"});
 }
 
@@ -180,8 +178,8 @@ class SetCookieTest : public testing::TestWithParam<SetCookieCase>
 TEST_P(SetCookieTest, CompletesOrRefusesTheCookie)
 {
     const SetCookieCase &c = GetParam();
-    const QList<QNetworkCookie> cookies =
-        cookiesFromSetCookieHeaders({QByteArray(c.header)}, QUrl(QString::fromLatin1(c.responseURL)));
+    const QList<QNetworkCookie> cookies = cookiesFromSetCookieHeaders({QByteArray(c.header)},
+                                                                      QUrl(QString::fromLatin1(c.responseURL)));
     if (!c.domain) {
         EXPECT_TRUE(cookies.isEmpty());
         return;
@@ -222,26 +220,25 @@ INSTANTIATE_TEST_SUITE_P(
                     SetCookieCase{"a=1; Domain=localhost", "http://a.localhost/", nullptr, nullptr},
                     // One level below the suffix is a site of its own.
                     SetCookieCase{"a=1; Domain=shop.co.uk", "http://www.shop.co.uk/", ".shop.co.uk", "/"},
-                    SetCookieCase{"a=1; Domain=someone.github.io", "http://x.someone.github.io/",
-                                  ".someone.github.io", "/"},
+                    SetCookieCase{"a=1; Domain=someone.github.io", "http://x.someone.github.io/", ".someone.github.io",
+                                  "/"},
                     SetCookieCase{"a=1; Domain=h.test", "http://h.test/", ".h.test", "/"},
                     // A suffix's own host keeps the cookie to itself.
                     SetCookieCase{"a=1; Domain=co.uk", "http://co.uk/", "co.uk", "/"}),
     setCookieCaseName);
 
 // RFC 6265 4.1.1: a control character in a name or value drops the cookie.
-INSTANTIATE_TEST_SUITE_P(
-    ControlCharacterRule, SetCookieTest,
-    testing::Values(SetCookieCase{"a=1\r2", "http://h.test/", nullptr, nullptr},
-                    SetCookieCase{"a=1\rSet-Cookie: evil=1", "http://h.test/", nullptr, nullptr},
-                    SetCookieCase{"a\rb=1", "http://h.test/", nullptr, nullptr},
-                    SetCookieCase{"a=x\x01y", "http://h.test/", nullptr, nullptr},
-                    SetCookieCase{"a=x\x7fy", "http://h.test/", nullptr, nullptr},
-                    SetCookieCase{"a=x\ty", "http://h.test/", nullptr, nullptr},
-                    SetCookieCase{"a=\"x\x1by\"", "http://h.test/", nullptr, nullptr},
-                    // Attributes are not the name or value.
-                    SetCookieCase{"a=1; Path=/p", "http://h.test/", "h.test", "/p"}),
-    setCookieCaseName);
+INSTANTIATE_TEST_SUITE_P(ControlCharacterRule, SetCookieTest,
+                         testing::Values(SetCookieCase{"a=1\r2", "http://h.test/", nullptr, nullptr},
+                                         SetCookieCase{"a=1\rSet-Cookie: evil=1", "http://h.test/", nullptr, nullptr},
+                                         SetCookieCase{"a\rb=1", "http://h.test/", nullptr, nullptr},
+                                         SetCookieCase{"a=x\x01y", "http://h.test/", nullptr, nullptr},
+                                         SetCookieCase{"a=x\x7fy", "http://h.test/", nullptr, nullptr},
+                                         SetCookieCase{"a=x\ty", "http://h.test/", nullptr, nullptr},
+                                         SetCookieCase{"a=\"x\x1by\"", "http://h.test/", nullptr, nullptr},
+                                         // Attributes are not the name or value.
+                                         SetCookieCase{"a=1; Path=/p", "http://h.test/", "h.test", "/p"}),
+                         setCookieCaseName);
 
 TEST(CookieStoreRule, ControlCharactersNeverReachTheCookieHeader)
 {

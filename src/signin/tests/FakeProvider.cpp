@@ -42,10 +42,14 @@ FakeProvider::FakeProvider(QStringList faults) : m_faults(std::move(faults)) {}
 bool FakeProvider::start()
 {
     QStringList args = TestCertificateAuthority::shared().serverArgs();
-    args << QStringList{QStringLiteral("--consumer-key"), QString::fromLatin1(RavadidoSignInValues::kConsumerKey),
-                     QStringLiteral("--consumer-secret"), QString::fromLatin1(RavadidoSignInValues::kConsumerSecret),
-                     QStringLiteral("--scope"), QString::fromLatin1(RavadidoSignInValues::kScope),
-                     QStringLiteral("--log"), m_dir.filePath(QStringLiteral("requests.jsonl"))};
+    args << QStringList{QStringLiteral("--consumer-key"),
+                        QString::fromLatin1(RavadidoSignInValues::kConsumerKey),
+                        QStringLiteral("--consumer-secret"),
+                        QString::fromLatin1(RavadidoSignInValues::kConsumerSecret),
+                        QStringLiteral("--scope"),
+                        QString::fromLatin1(RavadidoSignInValues::kScope),
+                        QStringLiteral("--log"),
+                        m_dir.filePath(QStringLiteral("requests.jsonl"))};
     for (const QString &fault : m_faults)
         args << QStringLiteral("--fault") << fault;
     if (!m_accessToken.isEmpty())

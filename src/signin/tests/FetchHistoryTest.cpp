@@ -24,9 +24,8 @@ WSKURLResponse httpResponse(const char *url, int status, const char *etag = null
 
 std::shared_ptr<WSKCachedURLResponse> entry(int bytes, qint64 secondsAgoUsed = 0)
 {
-    auto e = std::make_shared<WSKCachedURLResponse>(httpResponse("http://h/", 200),
-                                                    bytes < 0 ? std::nullopt
-                                                              : std::optional<QByteArray>(QByteArray(bytes, 'x')));
+    auto e = std::make_shared<WSKCachedURLResponse>(
+        httpResponse("http://h/", 200), bytes < 0 ? std::nullopt : std::optional<QByteArray>(QByteArray(bytes, 'x')));
     e->setUseDate(QDateTime::currentDateTimeUtc().addSecs(-secondsAgoUsed));
     return e;
 }

@@ -13,8 +13,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSslConfiguration>
 #include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -100,10 +100,12 @@ TEST_F(FetcherLiveTest, RedirectKeepsCredentialsAndCookiesOnlyOnTheSameHost)
     WSKHTTPFetcher::staticCookieStorage()->setCookies(
         cookiesFromSetCookieHeaders({"jar=1"}, QUrl(url(QStringLiteral("/")))));
     // "localhost" is another host name for the same machine.
-    for (const QString &target : {QStringLiteral("/echo"), QStringLiteral("http://localhost:%1/echo").arg(other.port())}) {
+    for (const QString &target :
+         {QStringLiteral("/echo"), QStringLiteral("http://localhost:%1/echo").arg(other.port())}) {
         SCOPED_TRACE(target.toStdString());
         const bool sameHost = target.startsWith(u'/');
-        HttpRequest request(url(QStringLiteral("/redirect?to=")) + QString::fromLatin1(QUrl::toPercentEncoding(target)));
+        HttpRequest request(url(QStringLiteral("/redirect?to="))
+                            + QString::fromLatin1(QUrl::toPercentEncoding(target)));
         request.setHeader(QStringLiteral("Authorization"), QStringLiteral("Bearer x"));
         request.setHeader(QStringLiteral("Cookie"), QStringLiteral("mine=1"));
         auto fetcher = WSKHTTPFetcher::fetcherWithRequest(request);

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTemporaryDir>
 
@@ -68,10 +68,7 @@ public:
             keep->connectionDidReceiveData(this, body);
         keep->connectionDidFinishLoading(this);
     }
-    void fail(long code)
-    {
-        delegate->connectionDidFailWithError(this, Error(SyncHttp::kURLErrorDomain, code));
-    }
+    void fail(long code) { delegate->connectionDidFailWithError(this, Error(SyncHttp::kURLErrorDomain, code)); }
     std::optional<HttpRequest> redirect(const char *location, QList<std::pair<QString, QString>> extraHeaders = {},
                                         QList<std::pair<QByteArray, QByteArray>> responseHeaders = {})
     {
@@ -139,10 +136,9 @@ protected:
         WSKHTTPFetcher::staticCookieStorage()->removeAllCookies();
 
         auto *notifier = WSKHTTPFetcherNotifier::instance();
-        notificationConnection = QObject::connect(notifier, &WSKHTTPFetcherNotifier::notificationPosted,
-                                                  [this](const QString &name, WSKHTTPFetcher *) {
-                                                      notifications[name] += 1;
-                                                  });
+        notificationConnection = QObject::connect(
+            notifier, &WSKHTTPFetcherNotifier::notificationPosted,
+            [this](const QString &name, WSKHTTPFetcher *) { notifications[name] += 1; });
     }
 
     void TearDown() override
@@ -230,14 +226,12 @@ TEST_P(FetcherStatusTest, StatusDecidesTheOutcome)
     expectBalancedNotifications();
 }
 
-INSTANTIATE_TEST_SUITE_P(StatusRule, FetcherStatusTest,
-                         testing::Values(StatusCase{200, true, "ok", false, false},
-                                         StatusCase{299, true, "", false, false},
-                                         StatusCase{0, false, "file body", false, false},
-                                         StatusCase{300, true, "", true, false},
-                                         StatusCase{401, true, "who are you", true, true},
-                                         StatusCase{-3, true, "odd", true, true}),
-                         statusCaseName);
+INSTANTIATE_TEST_SUITE_P(
+    StatusRule, FetcherStatusTest,
+    testing::Values(StatusCase{200, true, "ok", false, false}, StatusCase{299, true, "", false, false},
+                    StatusCase{0, false, "file body", false, false}, StatusCase{300, true, "", true, false},
+                    StatusCase{401, true, "who are you", true, true}, StatusCase{-3, true, "odd", true, true}),
+    statusCaseName);
 
 // --- Redirect rule ---------------------------------------------------------------
 
@@ -262,13 +256,14 @@ TEST_P(FetcherRedirectSchemeTest, HttpMayBecomeHttpsNeverTheReverse)
     EXPECT_EQ(fetcher->statusCode(), 302);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RedirectRule, FetcherRedirectSchemeTest,
-    testing::Values(SchemeCase{"http://a.test/x", "https://b.test/y?q=1", "https://b.test/y?q=1"},
-                    SchemeCase{"https://a.test/x", "http://b.test/y?q=1", "https://b.test/y?q=1"},
-                    SchemeCase{"http://a.test/x", "http://a.test:8080/z", "http://a.test:8080/z"},
-                    SchemeCase{"HTTP://a.test/x", "HTTPS://b.test/", "https://b.test/"}),
-    [](const testing::TestParamInfo<SchemeCase> &c) { return caseName({c.param.from, c.param.location}); });
+INSTANTIATE_TEST_SUITE_P(RedirectRule, FetcherRedirectSchemeTest,
+                         testing::Values(SchemeCase{"http://a.test/x", "https://b.test/y?q=1", "https://b.test/y?q=1"},
+                                         SchemeCase{"https://a.test/x", "http://b.test/y?q=1", "https://b.test/y?q=1"},
+                                         SchemeCase{"http://a.test/x", "http://a.test:8080/z", "http://a.test:8080/z"},
+                                         SchemeCase{"HTTP://a.test/x", "HTTPS://b.test/", "https://b.test/"}),
+                         [](const testing::TestParamInfo<SchemeCase> &c) {
+                             return caseName({c.param.from, c.param.location});
+                         });
 
 TEST_F(FetcherTest, RedirectKeepsMethodBodyAndHeadersAndTakesTheRedirectsValues)
 {
@@ -292,7 +287,7 @@ struct CookieRedirectCase
 {
     const char *name;
     const char *location;
-    const char *cookieAfter;  // the Cookie header sent to the new URL (nullptr: none)
+    const char *cookieAfter; // the Cookie header sent to the new URL (nullptr: none)
     bool keepsAuthorization;
 };
 
@@ -305,7 +300,8 @@ TEST_P(FetcherRedirectCookieTest, CookiesAndCredentialsStayWithTheirHost)
     const CookieRedirectCase &c = GetParam();
     WSKHTTPFetcher::staticCookieStorage()->setCookies(
         cookiesFromSetCookieHeaders({"jar=a", "wide=all; Domain=site.test"}, QUrl("http://a.site.test/")));
-    WSKHTTPFetcher::staticCookieStorage()->setCookies(cookiesFromSetCookieHeaders({"jar=b"}, QUrl("http://b.site.test/")));
+    WSKHTTPFetcher::staticCookieStorage()->setCookies(
+        cookiesFromSetCookieHeaders({"jar=b"}, QUrl("http://b.site.test/")));
 
     HttpRequest request(QStringLiteral("http://a.site.test/start"));
     request.setHeader(QStringLiteral("Cookie"), QStringLiteral("mine=1"));
@@ -363,7 +359,8 @@ TEST_F(FetcherTest, ChallengeIsAnsweredThreeTimesThenFailsOnce)
     ASSERT_EQ(outcome.calls, 1); // the cancellation's own failure is not reported again
     ASSERT_TRUE(outcome.error);
     EXPECT_TRUE(outcome.error->is(QString::fromLatin1(kWSKHTTPFetcherErrorDomain), -2));
-    const auto challenge = outcome.error->userInfo.value(QStringLiteral("challenge")).value<WSKAuthenticationChallenge>();
+    const auto challenge =
+        outcome.error->userInfo.value(QStringLiteral("challenge")).value<WSKAuthenticationChallenge>();
     EXPECT_EQ(challenge.previousFailureCount, 3);
     EXPECT_EQ(challenge.realm, QStringLiteral("realm"));
     expectBalancedNotifications();
@@ -416,9 +413,9 @@ TEST_F(FetcherTest, RetriesDoubleUntilTheMaximumThenReportTheError)
 struct RetryCase
 {
     const char *name;
-    int status;        // 0: a transport failure with `code`
+    int status; // 0: a transport failure with `code`
     long code;
-    bool blockAnswer;  // what the retry block says (it sees the suggestion first)
+    bool blockAnswer; // what the retry block says (it sees the suggestion first)
     bool suggested;
     bool retried;
 };
@@ -456,15 +453,15 @@ TEST_P(FetcherRetryDecisionTest, SuggestionAndCallbacksDecide)
     expectBalancedNotifications();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RetryRule, FetcherRetryDecisionTest,
-    testing::Values(RetryCase{"timeout408", 408, 0, false, true, true},
-                    RetryCase{"unavailable503", 503, 0, false, true, true},
-                    RetryCase{"notFound404", 404, 0, false, false, false},
-                    RetryCase{"blockInsists404", 404, 0, true, false, true},
-                    RetryCase{"timedOut", 0, SyncHttp::URLErrorTimedOut, false, true, true},
-                    RetryCase{"refused", 0, SyncHttp::URLErrorCannotConnectToHost, false, false, false}),
-    [](const testing::TestParamInfo<RetryCase> &c) { return std::string(c.param.name); });
+INSTANTIATE_TEST_SUITE_P(RetryRule, FetcherRetryDecisionTest,
+                         testing::Values(RetryCase{"timeout408", 408, 0, false, true, true},
+                                         RetryCase{"unavailable503", 503, 0, false, true, true},
+                                         RetryCase{"notFound404", 404, 0, false, false, false},
+                                         RetryCase{"blockInsists404", 404, 0, true, false, true},
+                                         RetryCase{"timedOut", 0, SyncHttp::URLErrorTimedOut, false, true, true},
+                                         RetryCase{"refused", 0, SyncHttp::URLErrorCannotConnectToHost, false, false,
+                                                   false}),
+                         [](const testing::TestParamInfo<RetryCase> &c) { return std::string(c.param.name); });
 
 TEST_F(FetcherTest, StopDuringTheRetryWaitEndsEverything)
 {
@@ -605,27 +602,26 @@ TEST_P(FetcherEndTest, AnEndedFetchLetsItsFetcherGoBeforeItsConnection)
 
 INSTANTIATE_TEST_SUITE_P(
     EveryEnd, FetcherEndTest,
-    testing::Values(
-        EndCase{"finished", [](FakeConnection &c, WSKHTTPFetcher &) { c.respond(200, "x"); }},
-        EndCase{"statusError", [](FakeConnection &c, WSKHTTPFetcher &) { c.respond(404); }},
-        EndCase{"failed", [](FakeConnection &c, WSKHTTPFetcher &) { c.fail(SyncHttp::URLErrorTimedOut); }},
-        EndCase{"stopped", [](FakeConnection &, WSKHTTPFetcher &f) { f.stopFetching(); }},
-        EndCase{"redirectedThenFinished",
-                [](FakeConnection &c, WSKHTTPFetcher &) {
-                    c.redirect("http://a.test/next");
-                    c.respond(200, "x");
-                }},
-        EndCase{"redirectedThenStopped",
-                [](FakeConnection &c, WSKHTTPFetcher &f) {
-                    c.redirect("http://b.test/next");
-                    f.stopFetching();
-                }},
-        EndCase{"redirectTakenAsTheAnswer",
-                [](FakeConnection &c, WSKHTTPFetcher &) {
-                    c.redirect("http://a.test/next");
-                    c.respond(302, {}, {{"Location", "http://a.test/again"}});
-                }},
-        EndCase{"challengeRefused", [](FakeConnection &c, WSKHTTPFetcher &) { c.challenge(3); }}),
+    testing::Values(EndCase{"finished", [](FakeConnection &c, WSKHTTPFetcher &) { c.respond(200, "x"); }},
+                    EndCase{"statusError", [](FakeConnection &c, WSKHTTPFetcher &) { c.respond(404); }},
+                    EndCase{"failed", [](FakeConnection &c, WSKHTTPFetcher &) { c.fail(SyncHttp::URLErrorTimedOut); }},
+                    EndCase{"stopped", [](FakeConnection &, WSKHTTPFetcher &f) { f.stopFetching(); }},
+                    EndCase{"redirectedThenFinished",
+                            [](FakeConnection &c, WSKHTTPFetcher &) {
+                                c.redirect("http://a.test/next");
+                                c.respond(200, "x");
+                            }},
+                    EndCase{"redirectedThenStopped",
+                            [](FakeConnection &c, WSKHTTPFetcher &f) {
+                                c.redirect("http://b.test/next");
+                                f.stopFetching();
+                            }},
+                    EndCase{"redirectTakenAsTheAnswer",
+                            [](FakeConnection &c, WSKHTTPFetcher &) {
+                                c.redirect("http://a.test/next");
+                                c.respond(302, {}, {{"Location", "http://a.test/again"}});
+                            }},
+                    EndCase{"challengeRefused", [](FakeConnection &c, WSKHTTPFetcher &) { c.challenge(3); }}),
     [](const testing::TestParamInfo<EndCase> &c) { return std::string(c.param.name); });
 
 TEST_F(FetcherTest, NoCallbackAfterStopEvenWhenTheConnectionGoesOn)
@@ -652,9 +648,8 @@ TEST_F(FetcherTest, DelegateSelectorsRunOnlyWhileTheDelegateLives)
     fetcher->setReceivedDataBlock([&](const QByteArray &soFar) { received.push_back(soFar); });
     fetcher->setSentDataSelector([&](WSKHTTPFetcher &, qint64, qint64 total, qint64) { sent.push_back(total); });
     fetcher->setSentDataBlock([&](qint64 written, qint64, qint64) { sent.push_back(written); });
-    fetcher->beginFetchWithDelegate(delegate.get(), [&](WSKHTTPFetcher &, const QByteArray &, const OptionalError &) {
-        ++finished;
-    });
+    fetcher->beginFetchWithDelegate(delegate.get(),
+                                    [&](WSKHTTPFetcher &, const QByteArray &, const OptionalError &) { ++finished; });
     FakeConnection &connection = last();
     connection.delegate->connectionDidSendBodyData(&connection, 5, 5, 9);
     connection.delegate->connectionDidReceiveResponse(&connection, FakeConnection::response(200));
@@ -839,7 +834,8 @@ TEST_F(FetcherTest, DownloadFailuresLeaveNoFileBehind)
     // The target's folder does not exist: the body is kept in the temporary
     // folder, and moving it into place fails with the file system's error.
     auto unmovable = WSKHTTPFetcher::fetcherWithURLString(QStringLiteral("http://a.test/f"));
-    const QString nowhere = QDir::temp().filePath(QStringLiteral("no-such-folder-%1/f.bin").arg(QCoreApplication::applicationPid()));
+    const QString nowhere = QDir::temp().filePath(
+        QStringLiteral("no-such-folder-%1/f.bin").arg(QCoreApplication::applicationPid()));
     unmovable->setDownloadPath(nowhere);
     beginWithOutcome(*unmovable);
     const QString temporary = unmovable->temporaryDownloadPath();
@@ -939,7 +935,8 @@ TEST(FetcherHelpers, SelectorCheckAndUserAgentStrings)
     EXPECT_FALSE(WSKAssertSelectorNilOrImplementedWithArgs(&owner, "fetcherFinished", {"WSKHTTPFetcher*"}));
 
     EXPECT_TRUE(WSKCleanedUserAgentString(QString()).isNull());
-    EXPECT_EQ(WSKCleanedUserAgentString(QStringLiteral("My App (beta)/1.0; x=y\t\"q\"")), QStringLiteral("My_App_beta1.0_xyq"));
+    EXPECT_EQ(WSKCleanedUserAgentString(QStringLiteral("My App (beta)/1.0; x=y\t\"q\"")),
+              QStringLiteral("My_App_beta1.0_xyq"));
 }
 
 } // namespace

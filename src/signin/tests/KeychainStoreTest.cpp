@@ -119,9 +119,9 @@ TEST_F(KeychainStore, LoadMissesAndClearsTheToken)
          }},
         {"stored string without a token",
          [this] {
-             ASSERT_TRUE(VKKeychain::setPassword(
-                 QStringLiteral("serviceProvider=Ravadido&ruru_noteStoreUrl=https%3A%2F%2Fx"), name,
-                 QString::fromLatin1(kKeychainAccountName)));
+             ASSERT_TRUE(
+                 VKKeychain::setPassword(QStringLiteral("serviceProvider=Ravadido&ruru_noteStoreUrl=https%3A%2F%2Fx"),
+                                         name, QString::fromLatin1(kKeychainAccountName)));
              QSettings().setValue(Store::prefsKeyForName(name), true);
          }},
     };

@@ -134,12 +134,14 @@ TEST_F(KeychainTest, SecretsRoundTripByteForByte)
     }
     VKKeychainQuery binary;
     binary.setService(service);
-    binary.setAccount(QString::fromUtf8("b\xC3\xB6" "b"));
+    binary.setAccount(QString::fromUtf8("b\xC3\xB6"
+                                        "b"));
     binary.setPasswordData(QByteArray("\x00\xFF\x01 \xC3", 5));
     ASSERT_TRUE(binary.save());
     VKKeychainQuery read;
     read.setService(service);
-    read.setAccount(QString::fromUtf8("b\xC3\xB6" "b"));
+    read.setAccount(QString::fromUtf8("b\xC3\xB6"
+                                      "b"));
     ASSERT_TRUE(read.fetch());
     EXPECT_EQ(read.passwordData(), binary.passwordData());
 }
@@ -252,8 +254,8 @@ QProcessEnvironment isolatedEnvironment(const QTemporaryDir &home)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *folder : {"config", "data", "cache", "runtime"})
         QDir(home.path()).mkpath(folder);
-    QFile::setPermissions(home.filePath("runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                                        | QFileDevice::ExeOwner);
+    QFile::setPermissions(home.filePath("runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     environment.insert("HOME", home.path());
     environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
     environment.insert("XDG_DATA_HOME", home.filePath("data"));

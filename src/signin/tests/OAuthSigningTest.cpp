@@ -62,17 +62,16 @@ struct RfcVector
 TEST(OAuthSigning, ReproducesTheRfcExamples)
 {
     const RfcVector vectors[] = {
-        {"POST", "https://photos.example.net/initiate", nullptr, nullptr, nullptr,
-         "http://printer.example.com/ready", "wIjqoS", "137131200",
+        {"POST", "https://photos.example.net/initiate", nullptr, nullptr, nullptr, "http://printer.example.com/ready",
+         "wIjqoS", "137131200",
          // The RFC prints "74KNZJeDHnMBp0EMJ9ZG5rtw41I=", which does not match
          // its own base string; this is the value from its published errata.
          WSKOAuthAuthentication::tokenRequestKeys(), "74KNZJeDHnMBp0EMJ9ZHt/XKycU="},
-        {"POST", "https://photos.example.net/token", "hh5s93j4hdidpola", "hdhd0244k9j7ao03",
-         "hfdp7dh39dks9884", nullptr, "walatlh", "137131201",
-         WSKOAuthAuthentication::tokenAccessKeys(), "gKgrFCywp7rO0OXSjdot/IHF7IU="},
-        {"GET", "http://photos.example.net/photos?file=vacation.jpg&size=original",
-         "nnch734d00sl2jdk", "pfkkdhi9sl3r4s00", nullptr, nullptr, "chapoH", "137131202",
-         WSKOAuthAuthentication::tokenResourceKeys(), "MdpQcU8iPSUjWoN/UDMsK2sui9I="},
+        {"POST", "https://photos.example.net/token", "hh5s93j4hdidpola", "hdhd0244k9j7ao03", "hfdp7dh39dks9884",
+         nullptr, "walatlh", "137131201", WSKOAuthAuthentication::tokenAccessKeys(), "gKgrFCywp7rO0OXSjdot/IHF7IU="},
+        {"GET", "http://photos.example.net/photos?file=vacation.jpg&size=original", "nnch734d00sl2jdk",
+         "pfkkdhi9sl3r4s00", nullptr, nullptr, "chapoH", "137131202", WSKOAuthAuthentication::tokenResourceKeys(),
+         "MdpQcU8iPSUjWoN/UDMsK2sui9I="},
     };
     for (const RfcVector &v : vectors) {
         SCOPED_TRACE(v.url);
@@ -126,8 +125,8 @@ TEST(OAuthSigning, PercentEncodesUtf8BytesOutsideTheUnreservedSet)
 TEST(OAuthSigning, DecodingIsStrict)
 {
     const std::pair<const char *, const char *> good[] = {
-        {"a+b", "a+b"},          // "+" is not a space here
-        {"%7e%7E", "~~"},        // lower-case hex is accepted
+        {"a+b", "a+b"}, // "+" is not a space here
+        {"%7e%7E", "~~"}, // lower-case hex is accepted
         {"%EF%BB%BFx", "\xEF\xBB\xBFx"}, // a leading byte-order mark is kept
         {"%E2%82%AC", "\xE2\x82\xAC"},
     };
@@ -137,13 +136,17 @@ TEST(OAuthSigning, DecodingIsStrict)
         EXPECT_EQ(*decoded, QString::fromUtf8(expected)) << input;
     }
     const char *bad[] = {
-        "%", "%4", "abc%", "%G1", "%%41",
-        "%FF",         // never valid in UTF-8
-        "%C3",         // truncated sequence
-        "%C0%AF",      // overlong "/"
-        "%ED%A0%80",   // a surrogate
+        "%",
+        "%4",
+        "abc%",
+        "%G1",
+        "%%41",
+        "%FF", // never valid in UTF-8
+        "%C3", // truncated sequence
+        "%C0%AF", // overlong "/"
+        "%ED%A0%80", // a surrogate
         "%F4%90%80%80", // above U+10FFFF
-        "%80",         // a lone continuation byte
+        "%80", // a lone continuation byte
     };
     for (const char *input : bad)
         EXPECT_FALSE(WSKOAuthAuthentication::unencodedOAuthParameterForString(input).has_value()) << input;
@@ -165,12 +168,10 @@ TEST(OAuthSigning, NormalisesTheRequestUrl)
         {"http://[::1]:8080/x", "http://[::1]:8080/x"},
     };
     for (const auto &[url, expected] : cases)
-        EXPECT_EQ(WSKOAuthAuthentication::normalizedRequestURLStringForRequest(HttpRequest(url)),
-                  QString(expected))
+        EXPECT_EQ(WSKOAuthAuthentication::normalizedRequestURLStringForRequest(HttpRequest(url)), QString(expected))
             << url;
     for (const char *notAbsolute : {"/relative", "example.com/a", "mailto:x@y", "http://:80/"})
-        EXPECT_TRUE(WSKOAuthAuthentication::normalizedRequestURLStringForRequest(HttpRequest(notAbsolute))
-                        .isNull())
+        EXPECT_TRUE(WSKOAuthAuthentication::normalizedRequestURLStringForRequest(HttpRequest(notAbsolute)).isNull())
             << notAbsolute;
 }
 
@@ -196,7 +197,10 @@ TEST(OAuthSigning, ParsesRepliesWithPlusKept)
         "oauth_token=a+b&=ignored&&flag&x=1&x=2&bad=%C3&ruru_noteStoreUrl=https%3A%2F%2Fh%2Fruru");
     ASSERT_TRUE(reply.has_value());
     const OAuthResponseDictionary expected = {
-        {"oauth_token", "a+b"}, {"flag", ""}, {"x", "2"}, {"ruru_noteStoreUrl", "https://h/ruru"},
+        {"oauth_token", "a+b"},
+        {"flag", ""},
+        {"x", "2"},
+        {"ruru_noteStoreUrl", "https://h/ruru"},
     };
     EXPECT_EQ(*reply, expected);
 
@@ -280,8 +284,7 @@ TEST(OAuthSigning, EachSigningIsFresh)
     ASSERT_TRUE(auth.addResourceTokenHeaderToRequest(first));
     ASSERT_TRUE(auth.addResourceTokenHeaderToRequest(second));
     for (const char *name : {"oauth_nonce", "oauth_signature"})
-        EXPECT_NE(headerValue(first.header("Authorization"), name),
-                  headerValue(second.header("Authorization"), name));
+        EXPECT_NE(headerValue(first.header("Authorization"), name), headerValue(second.header("Authorization"), name));
 }
 
 TEST(OAuthSigning, RefusesToSignWhatItCannotSign)
@@ -370,8 +373,8 @@ TEST(OAuthSigning, PersistedStringRoundTripsAndNeedsAToken)
     EXPECT_EQ(loaded.userEmail(), auth.userEmail());
     EXPECT_TRUE(loaded.tokenSecret().isNull());
 
-    for (const char *tokenless : {"", "serviceProvider=Ravadido", "oauth_token=&ruru_noteStoreUrl=x",
-                                  "oauth_token=%ZZ"}) {
+    for (const char *tokenless :
+         {"", "serviceProvider=Ravadido", "oauth_token=&ruru_noteStoreUrl=x", "oauth_token=%ZZ"}) {
         WSKOAuthAuthentication record = makeAuth();
         EXPECT_FALSE(record.setKeysForPersistenceResponseString(tokenless)) << tokenless;
     }
@@ -393,9 +396,8 @@ TEST(OAuthSigning, AuthorizesResourceRequestsOnlyWithAToken)
 
     auth.setAccessToken("tok");
     reported.reset();
-    auth.authorizeRequest(request, [&](WSKFetcherAuthorizationProtocol *, HttpRequest &, const OptionalError &e) {
-        reported = e;
-    });
+    auth.authorizeRequest(
+        request, [&](WSKFetcherAuthorizationProtocol *, HttpRequest &, const OptionalError &e) { reported = e; });
     ASSERT_TRUE(reported.has_value());
     EXPECT_FALSE(reported->has_value());
     EXPECT_TRUE(auth.isAuthorizedRequest(request));
@@ -426,15 +428,28 @@ TEST(OAuthSigning, SignaturesVerifyWithAnIndependentImplementation)
     const QString odd = QString::fromUtf8("caf\xC3\xA9 &=+%/?#*~\xE2\x82\xAC");
     const QString oddEncoded = WSKOAuthAuthentication::encodedOAuthParameterForString(odd);
     const Case cases[] = {
-        {"GET", "https://api.example.com/photos?size=original&file=vacation.jpg", {}, "ck", "cs", "tok", "ts", Case::ResourceHeader},
+        {"GET",
+         "https://api.example.com/photos?size=original&file=vacation.jpg",
+         {},
+         "ck",
+         "cs",
+         "tok",
+         "ts",
+         Case::ResourceHeader},
         {"GET", "https://api.example.com/photos?b=2&a=1&a=0", {}, "ck", "cs", {}, {}, Case::ResourceHeader},
         {"POST", "https://api.example.com:8443/form", "name=J%C3%BCrgen&note=a+b&empty=", "ck", "cs", "tok", "ts",
          Case::ResourceHeader},
         {"POST", "https://api.example.com/form?x=1", "y=2", "ck", "cs", {}, {}, Case::ResourceHeader},
-        {"GET", "http://api.example.com:80/" + oddEncoded + "/a%2Fb?" + oddEncoded + "=" + oddEncoded,
-         {}, odd, odd, odd, odd, Case::ResourceHeader},
-        {"POST", "https://API.example.com/" + oddEncoded, "k=" + oddEncoded + "&" + oddEncoded + "=v",
-         odd, odd, odd, odd, Case::ResourceHeader},
+        {"GET",
+         "http://api.example.com:80/" + oddEncoded + "/a%2Fb?" + oddEncoded + "=" + oddEncoded,
+         {},
+         odd,
+         odd,
+         odd,
+         odd,
+         Case::ResourceHeader},
+        {"POST", "https://API.example.com/" + oddEncoded, "k=" + oddEncoded + "&" + oddEncoded + "=v", odd, odd, odd,
+         odd, Case::ResourceHeader},
         {"GET", "https://api.example.com/q?x=" + oddEncoded, {}, "ck", odd, "tok", odd, Case::ResourceQuery},
         {"GET", "https://api.example.com/oauth?x=1", {}, odd, odd, {}, {}, Case::RequestTokenHeader},
     };
@@ -452,12 +467,8 @@ TEST(OAuthSigning, SignaturesVerifyWithAnIndependentImplementation)
         }
         bool signedOk = false;
         switch (c.form) {
-        case Case::ResourceHeader:
-            signedOk = auth.addResourceTokenHeaderToRequest(request);
-            break;
-        case Case::ResourceQuery:
-            signedOk = auth.addResourceTokenParamsToRequest(request);
-            break;
+        case Case::ResourceHeader: signedOk = auth.addResourceTokenHeaderToRequest(request); break;
+        case Case::ResourceQuery: signedOk = auth.addResourceTokenParamsToRequest(request); break;
         case Case::RequestTokenHeader:
             // Scope is signed in the header's pass but travels in the query.
             auth.setCallback("https://app.example/cb?" + oddEncoded);
@@ -479,9 +490,9 @@ TEST(OAuthSigning, SignaturesVerifyWithAnIndependentImplementation)
     }
 
     QProcess python;
-    python.start(QString::fromLocal8Bit(qgetenv("LEAFHAUL_PYTHON").isEmpty() ? LEAFHAUL_PYTHON
-                                                                               : qgetenv("LEAFHAUL_PYTHON")),
-                 {QStringLiteral(TEST_DATA_DIR "/tests/oauth_verify.py")});
+    python.start(
+        QString::fromLocal8Bit(qgetenv("LEAFHAUL_PYTHON").isEmpty() ? LEAFHAUL_PYTHON : qgetenv("LEAFHAUL_PYTHON")),
+        {QStringLiteral(TEST_DATA_DIR "/tests/oauth_verify.py")});
     ASSERT_TRUE(python.waitForStarted());
     python.write(QJsonDocument(requests).toJson());
     python.closeWriteChannel();

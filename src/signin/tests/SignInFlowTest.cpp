@@ -87,8 +87,7 @@ struct Flow
         // the signal of its own must agree with it.
         QObject::connect(signIn.get(), &WSKOAuthSignIn::notificationPosted,
                          [this](const QString &name, const QVariantMap &userInfo) {
-                             const QString type =
-                                 userInfo.value(QString::fromLatin1(kWSKOAuthFetchTypeKey)).toString();
+                             const QString type = userInfo.value(QString::fromLatin1(kWSKOAuthFetchTypeKey)).toString();
                              events << (type.isEmpty() ? name : name + QStringLiteral(" ") + type);
                          });
         const auto own = [this](const char *name) {
@@ -160,8 +159,7 @@ TEST_P(SignInFlow, EndsOnceWithTheRightOutcome)
         EXPECT_TRUE(flow.auth->canAuthorize());
         EXPECT_TRUE(flow.auth->accessToken().startsWith(QStringLiteral("tok=1:")));
         if (c.requiresUserEmail) {
-            EXPECT_EQ(flow.auth->userEmail(),
-                      QStringLiteral("https://%1/ruru/notestore").arg(flow.provider.host()));
+            EXPECT_EQ(flow.auth->userEmail(), QStringLiteral("https://%1/ruru/notestore").arg(flow.provider.host()));
         }
         EXPECT_EQ(flow.events, (QStringList{"kWSKOAuthFetchStarted request", "kWSKOAuthFetchStopped request",
                                             "kWSKOAuthUserWillSignIn", "kWSKOAuthUserHasSignedIn",
@@ -194,15 +192,30 @@ INSTANTIATE_TEST_SUITE_P(
         FlowCase{"Success", {}, true, {}, 0, {}, true},
         FlowCase{"CookieFromStepOneReturnsAtStepThree", {"cookie"}, true, {}, 0, {}, true},
         FlowCase{"NoNoteStoreURLAcceptedWhenNotRequired", {"access-no-store"}, false, {}, 0, {}, true},
-        FlowCase{"RequestToken401", {"request-401"}, true, kStatusDomain, 401,
-                 "oauth_problem=consumer_key_rejected", false},
-        FlowCase{"RequestTokenReplyWithoutToken", {"request-no-token"}, true, kOAuthDomain,
-                 kWSKOAuthErrorCodeNoRequestToken, "oauth_callback_confirmed=true", false},
+        FlowCase{
+            "RequestToken401", {"request-401"}, true, kStatusDomain, 401, "oauth_problem=consumer_key_rejected", false},
+        FlowCase{"RequestTokenReplyWithoutToken",
+                 {"request-no-token"},
+                 true,
+                 kOAuthDomain,
+                 kWSKOAuthErrorCodeNoRequestToken,
+                 "oauth_callback_confirmed=true",
+                 false},
         FlowCase{"AccessToken401", {"access-401"}, true, kStatusDomain, 401, "oauth_problem=token_expired", true},
-        FlowCase{"AccessTokenReplyWithoutToken", {"access-no-token"}, true, kOAuthDomain,
-                 kWSKOAuthErrorCodeNoAccessToken, {}, true},
-        FlowCase{"AccessTokenReplyWithoutNoteStoreURL", {"access-no-store"}, true, kOAuthDomain,
-                 kWSKOAuthErrorCodeNoUserEmail, {}, true}),
+        FlowCase{"AccessTokenReplyWithoutToken",
+                 {"access-no-token"},
+                 true,
+                 kOAuthDomain,
+                 kWSKOAuthErrorCodeNoAccessToken,
+                 {},
+                 true},
+        FlowCase{"AccessTokenReplyWithoutNoteStoreURL",
+                 {"access-no-store"},
+                 true,
+                 kOAuthDomain,
+                 kWSKOAuthErrorCodeNoUserEmail,
+                 {},
+                 true}),
     [](const testing::TestParamInfo<FlowCase> &c) { return std::string(c.param.name); });
 
 TEST(SignInRequests, CarryScopeAndCallbackOnlyWhereTheyBelong)
@@ -230,7 +243,8 @@ TEST(SignInRequests, CarryScopeAndCallbackOnlyWhereTheyBelong)
     // and the scope.
     const QUrl page(flow.page.shown.value(0)->url);
     EXPECT_EQ(page.path(), QStringLiteral("/OAuth.action"));
-    EXPECT_EQ(QUrlQuery(page).queryItemValue(QStringLiteral("scope"), QUrl::FullyDecoded), QStringLiteral("Full access"));
+    EXPECT_EQ(QUrlQuery(page).queryItemValue(QStringLiteral("scope"), QUrl::FullyDecoded),
+              QStringLiteral("Full access"));
     EXPECT_TRUE(QUrlQuery(page).queryItemValue(QStringLiteral("oauth_token")).startsWith(QStringLiteral("rt-")));
 }
 

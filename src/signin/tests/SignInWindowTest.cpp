@@ -87,12 +87,13 @@ protected:
         controller->setNetworkLossTimeoutInterval(0);
         if (clock)
             controller->setClock(std::move(clock));
-        controller->signInSheetModalForWindow(onWindow ? onWindow : &parent, [this](const std::shared_ptr<WSKOAuthAuthentication> &a,
-                                                              const OptionalError &e) {
-            ++finished;
-            finishedAuth = a;
-            error = e;
-        });
+        controller->signInSheetModalForWindow(
+            onWindow ? onWindow : &parent,
+            [this](const std::shared_ptr<WSKOAuthAuthentication> &a, const OptionalError &e) {
+                ++finished;
+                finishedAuth = a;
+                error = e;
+            });
     }
 
     // Waits until the dialog shows the authorisation page's form.
@@ -102,9 +103,8 @@ protected:
             return false;
         QWebEnginePage *page = controller->webView()->page();
         QObject::connect(page, &QWebEnginePage::urlChanged, page, [this](const QUrl &url) { pageURLs << url; });
-        return waitFor([&] {
-            return evaluate(page, QStringLiteral("!!document.getElementById('authorise')")).toBool();
-        });
+        return waitFor(
+            [&] { return evaluate(page, QStringLiteral("!!document.getElementById('authorise')")).toBool(); });
     }
 
     void approve()
@@ -346,7 +346,8 @@ TEST_F(SignInWindow, NewWindowLinksGoToTheDesktopBrowser)
     EXPECT_TRUE(waitFor([&] { return !browser.opened.isEmpty(); }));
     settle();
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    ASSERT_EQ(browser.opened.size(), 1) << browser.opened.value(0).toString().toStdString() << " " << browser.opened.value(1).toString().toStdString();
+    ASSERT_EQ(browser.opened.size(), 1) << browser.opened.value(0).toString().toStdString() << " "
+                                        << browser.opened.value(1).toString().toStdString();
     EXPECT_EQ(browser.opened[0].path(), QStringLiteral("/help"));
     // The dialog still shows the authorisation page.
     EXPECT_EQ(page->url().path(), QStringLiteral("/OAuth.action"));

@@ -44,8 +44,8 @@ int main(int argc, char **argv)
             query.setService(service);
             line("fetchAll", query.fetchAll(&error).has_value(), error);
         } else if (call == u"storeSave") {
-            WSKOAuthAuthentication auth(QString::fromLatin1(kWSKOAuthSignatureMethodHMAC_SHA1),
-                                        QStringLiteral("key"), QStringLiteral("secret"));
+            WSKOAuthAuthentication auth(QString::fromLatin1(kWSKOAuthSignatureMethodHMAC_SHA1), QStringLiteral("key"),
+                                        QStringLiteral("secret"));
             auth.setAccessToken(QStringLiteral("token"));
             line("storeSave", WSKOAuthKeychainStore::saveParamsToKeychainForName(service, auth), {});
         } else if (call == u"storeRemove") {

@@ -27,7 +27,7 @@ int main(int argc, char **argv)
     qint64 pid = 0;
     if (throughService) {
         const bool started = program.endsWith(QLatin1String(".py")) ? service.startPython(program, args)
-                                                                  : service.start(program, args);
+                                                                    : service.start(program, args);
         if (!started) {
             std::fprintf(stderr, "%s\n", qPrintable(service.errorString()));
             return 1;
@@ -39,8 +39,7 @@ int main(int argc, char **argv)
         plain.setProcessEnvironment(env);
         plain.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         plain.start(LocalService::python(), QStringList{QStringLiteral("-u"), program} + args);
-        while (!plain.canReadLine() && plain.waitForReadyRead(20000)) {
-        }
+        while (!plain.canReadLine() && plain.waitForReadyRead(20000)) {}
         if (!plain.readLine().startsWith("PORT ")) {
             std::fprintf(stderr, "the fake did not start\n");
             return 1;
