@@ -72,7 +72,7 @@ bool AssetDownloader::login(OptionalError *error)
     }
     OptionalError failure;
     SyncHttp::Request request = createURLRequestForLogin();
-    request.isCancelled = [this] { return m_cancelled || (m_cancellationCheck && m_cancellationCheck()); };
+    request.isCancelled = [this] { return isStopped(); };
     const std::optional<SyncHttp::Response> response = SyncHttp::send(request, &failure);
     if (!failure && response && response->status != 200) {
         Error e(SyncHttp::kURLErrorDomain, response->status,
@@ -99,9 +99,7 @@ void AssetDownloader::ensurePath(const QString &path)
 {
     // An application folder left open by an earlier version is closed.
     const QByteArray application = QFile::encodeName(applicationSupportPath());
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::lstat(application.constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & 077))
         ::chmod(application.constData(), 0700);
     // Below the asset folder nothing is followed: a link there would send
@@ -152,9 +150,7 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
 
     const QString folder = assetsPath() + QLatin1Char('/') + identifier;
     ensurePath(folder);
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::lstat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         setErrorSlot(error, Error(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorCannotCreateFile,
                                   localizedString("The folder “%1” could not be created.").arg(folder)));
@@ -163,7 +159,7 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
     setDestinationPath(folder + QLatin1Char('/') + filename);
     // Stopped before it began: the earlier copy goes as it would after a
     // stopped transfer, without a set-aside copy that nothing would reuse.
-    if (m_cancelled || (m_cancellationCheck && m_cancellationCheck())) {
+    if (isStopped()) {
         QFile::remove(m_destinationPath);
         return true;
     }
@@ -190,7 +186,7 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
     request.followRedirects = false;
     request.maxReplyBytes = kMaxAssetBytes;
     request.hashBody = true;
-    request.isCancelled = [this] { return m_cancelled || (m_cancellationCheck && m_cancellationCheck()); };
+    request.isCancelled = [this] { return isStopped(); };
 
     OptionalError failure;
     const std::optional<SyncHttp::Response> response = SyncHttp::send(request, &failure);

@@ -73,6 +73,7 @@ public:
 private:
     void downloadDidFinish(const DownloadedAsset &asset);
     void downloadDidFail(const Error &error);
+    bool isStopped() const { return m_cancelled || (m_cancellationCheck && m_cancellationCheck()); }
 
     std::shared_ptr<TGBackpackAPI> m_backpack;
     AssetDownloaderDelegate *m_delegate;

@@ -115,9 +115,7 @@ std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithContentsOfFile(const Down
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return unreadable(errno);
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int errnum = errno ? errno : EINVAL;
         ::close(fd);

@@ -281,9 +281,7 @@ private:
             ::close(fd);
             return;
         }
-        struct stat st
-        {
-        };
+        struct stat st = {};
         if (m_fd >= 0 || ::fstat(fd, &st) != 0 || !isOwnPlainFile(st) || ::fchmod(fd, 0600) != 0) {
             ::unlink(path.constData());
             ::close(fd);
@@ -946,9 +944,7 @@ void removePartialDownloads()
 bool setAsideForDownload(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::lstat(name.constData(), &st) != 0)
         return errno == ENOENT;
     if (!isOwnPlainFile(st))
@@ -982,9 +978,7 @@ bool makePrivateFolder(const QString &path, const QString &root)
             if (level == QLatin1String("."))
                 continue;
             at += '/' + QFile::encodeName(level);
-            struct stat st
-            {
-            };
+            struct stat st = {};
             if (::lstat(at.constData(), &st) == 0 && S_ISLNK(st.st_mode) && ::unlink(at.constData()) != 0)
                 return false;
             if (::mkdir(at.constData(), 0700) != 0 && errno != EEXIST)

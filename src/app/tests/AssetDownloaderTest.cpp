@@ -203,9 +203,7 @@ TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
     EXPECT_FALSE(QFileInfo::exists(outside));
     EXPECT_FALSE(QFileInfo(outcome.assets[0].path).isSymLink());
     const auto mode = [](const QString &p) {
-        struct stat st
-        {
-        };
+        struct stat st = {};
         return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? st.st_mode & 0777 : 0u;
     };
     EXPECT_EQ(mode(outcome.assets[0].path), 0600u);
@@ -218,9 +216,7 @@ TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
     // Downloaded again, shorter: the same file holds the new bytes alone.
     // Held open, the old file's number cannot go to a new one.
     const auto inode = [](const QString &p) {
-        struct stat st
-        {
-        };
+        struct stat st = {};
         return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? st.st_ino : 0;
     };
     QFile old(outcome.assets[0].path);

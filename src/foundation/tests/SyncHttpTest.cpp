@@ -475,9 +475,7 @@ TEST_F(SyncHttpTest, DownloadsArePrivateAndNeverWriteThroughALink)
     ASSERT_TRUE(response);
     EXPECT_FALSE(QFileInfo::exists(outside));
     EXPECT_FALSE(QFileInfo(path).isSymLink());
-    struct stat st
-    {
-    };
+    struct stat st = {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     QFile file(path);
@@ -557,9 +555,7 @@ TEST(SyncHttpFolders, DownloadFoldersArePrivate)
     const QString deep = dir.filePath(QStringLiteral("Leafhaul/Assets/x1"));
     ASSERT_TRUE(makePrivateFolder(deep));
     for (const QString &folder : {dir.filePath(QStringLiteral("Leafhaul")), deep}) {
-        struct stat st
-        {
-        };
+        struct stat st = {};
         ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0700u) << folder.toStdString();
     }
