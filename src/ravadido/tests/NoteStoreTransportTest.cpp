@@ -6,6 +6,7 @@
 
 #include "FakeNoteStore.h"
 #include "foundation/SyncHttp.h"
+#include "ravadido/Limits.h"
 #include "ravadido/ThriftHttpTransport.h"
 #include "testsupport/TestCertificateAuthority.h"
 
@@ -386,18 +387,17 @@ TEST_F(NoteStoreOverHttp, OnlyReadsAreSentAgainOnAClosedConnection)
     }
 }
 
-// The reply may be as long as the largest note and room around it; one
-// byte more is refused before it is read.
+// The reply may be as long as the largest resource and 8 MiB around it;
+// one byte more is refused before it is read.
 TEST_F(NoteStoreOverHttp, RepliesUpToTheCapAreRead)
 {
-    for (const qint64 size : {ThriftHttpTransport::kMaxReplyBytes, ThriftHttpTransport::kMaxReplyBytes + 1}) {
+    const qint64 cap = RURULimitsConstants::RURU_RESOURCE_SIZE_MAX_PREMIUM() + 8 * 1024 * 1024;
+    for (const qint64 size : {cap, cap + 1}) {
         SCOPED_TRACE(size);
         fake->injectFault("listNotebooks", {{"mode", "sized"}, {"size", size}});
-        if (size > ThriftHttpTransport::kMaxReplyBytes) {
+        if (size > cap) {
             throws<TTransportException>([&](const TTransportException &e) {
-                EXPECT_NE(std::string(e.what()).find(std::to_string(ThriftHttpTransport::kMaxReplyBytes)),
-                          std::string::npos)
-                    << e.what();
+                EXPECT_NE(std::string(e.what()).find(std::to_string(cap)), std::string::npos) << e.what();
             })([&] { client.listNotebooks("t"); });
             continue;
         }
