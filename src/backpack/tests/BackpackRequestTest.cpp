@@ -37,7 +37,8 @@ TEST(BackpackText, CharactersXMLForbidsBecomeReplacementCharacters)
     const std::pair<QString, QString> cases[] = {
         {QString::fromUtf8("<a t=\"\x01\">x\x1f\x7f\t\n\r</a>"), "<a t=\"" + r + "\">x" + r + "\x7f\t\n\r</a>"},
         {"&#1;&#x1F;&#x1f;&#0031;&#0;", r.repeated(5)},
-        {"&#xD800;&#xFFFE;&#1114112;&#99999999999999999999;", r.repeated(4)},
+        // The last two wrap to "A" in 32 bits.
+        {"&#xD800;&#xFFFE;&#1114112;&#99999999999999999999;&#4294967361;&#x100000041;", r.repeated(6)},
         {"&#9;&#65;&#x10FFFF;&#xFFFD;&amp;#1;", "&#9;&#65;&#x10FFFF;&#xFFFD;&amp;#1;"},
         {"&#x;&#1a;&# 1;&#X1;&#1", "&#x;&#1a;&# 1;&#X1;&#1"},
         {"<![CDATA[&#1;\x02]]>&#2;<!-- &#3; -->&#4;", "<![CDATA[&#1;" + r + "]]>" + r + "<!-- &#3; -->" + r},
