@@ -541,7 +541,10 @@ TEST_F(SyncHttpTest, EarlierCopiesAreWrittenOverNotBeside)
     ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(twin).constData()), 0);
     const QByteArray kept = read(twin);
     ASSERT_TRUE(setAsideForDownload(path));
-    ASSERT_TRUE(send(r));
+    Request other = get(QStringLiteral("/chunked/1000")); // as long, other bytes
+    other.downloadPath = path;
+    ASSERT_TRUE(send(other));
+    EXPECT_EQ(read(path), QByteArray(1000, 'x'));
     EXPECT_EQ(read(twin), kept);
 
     ASSERT_TRUE(setAsideForDownload(path));
@@ -562,7 +565,7 @@ TEST(SyncHttpFolders, DownloadFoldersArePrivate)
     EXPECT_TRUE(makePrivateFolder(deep));
 
     // Below a root, a link is replaced by a folder, never followed; a file
-    // in the way is refused.
+    // in the way, or at the end of the path, is refused.
     QTemporaryDir elsewhere;
     const QString root = dir.filePath(QStringLiteral("Leafhaul/Assets"));
     ASSERT_TRUE(QFile::link(elsewhere.path(), root + QStringLiteral("/x2")));
@@ -572,6 +575,8 @@ TEST(SyncHttpFolders, DownloadFoldersArePrivate)
     QFile plain(root + QStringLiteral("/x3"));
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     EXPECT_FALSE(makePrivateFolder(root + QStringLiteral("/x3/inner"), root));
+    EXPECT_FALSE(makePrivateFolder(root + QStringLiteral("/x3"), root));
+    EXPECT_FALSE(makePrivateFolder(root + QStringLiteral("/x3")));
     EXPECT_FALSE(makePrivateFolder(dir.filePath(QStringLiteral("other")), root));
 }
 
