@@ -189,10 +189,12 @@ TEST_F(SyncHttpTest, TransportFailuresBecomeUrlErrors)
     };
     const Case cases[] = {
         {"time-out", with("/slow", [](Request &r) { r.timeoutSeconds = 1; }), URLErrorTimedOut},
-        // Bytes keep coming, too slowly: only the speed floor ends them.
-        {"trickled headers", with("/trickle/headers?every=0.2", [](Request &r) { r.lowSpeedSeconds = 1; }),
+        // Bytes keep coming, too slowly: only the speed floor ends them
+        // before the whole answer follows, after 5 s.
+        {"trickled headers", with("/trickle/headers?every=0.2&seconds=5", [](Request &r) { r.lowSpeedSeconds = 1; }),
          URLErrorTimedOut},
-        {"trickled body", with("/trickle/body?every=0.2", [](Request &r) { r.lowSpeedSeconds = 1; }), URLErrorTimedOut},
+        {"trickled body", with("/trickle/body?every=0.2&seconds=5", [](Request &r) { r.lowSpeedSeconds = 1; }),
+         URLErrorTimedOut},
         {"refused", with("/echo", [&](Request &r) { r.url.setPort(deadPort); }), URLErrorCannotConnectToHost},
         {"closed without answer", get(QStringLiteral("/close")), URLErrorNetworkConnectionLost},
         {"unsupported scheme", with("/echo", [](Request &r) { r.url.setScheme("ftp"); }), URLErrorUnsupportedURL},
