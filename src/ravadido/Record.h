@@ -933,10 +933,15 @@ public:
 
 // The field table and constructors of a record declared with
 // RAVADIDO_RECORD; put it in a source file.
+// clang-format off
 #define RAVADIDO_DEFINE_RECORD(Class, wire, FIELDS)                                                 \
     const ::ravadido::RecordLayout Class::recordLayout{wire, {FIELDS(RAVADIDO_DETAIL_FIELD_INFO)}}; \
-    Class::Class(FIELDS(RAVADIDO_DETAIL_PARAM)::ravadido::detail::LastParameter){                   \
-        FIELDS(RAVADIDO_DETAIL_ASSIGN)} Class::Class(const ::ravadido::KeyedArchive &coder)         \
+    Class::Class(FIELDS(RAVADIDO_DETAIL_PARAM)::ravadido::detail::LastParameter)                    \
+    {                                                                                               \
+        FIELDS(RAVADIDO_DETAIL_ASSIGN)                                                              \
+    }                                                                                               \
+    Class::Class(const ::ravadido::KeyedArchive &coder)                                             \
     {                                                                                               \
         decodeFields(recordLayout, coder);                                                          \
     }
+// clang-format on

@@ -14,7 +14,6 @@ gone; a fake with a loop of its own calls exit_with_parent() itself.
 
 import argparse
 import http.server
-import itertools
 import os
 import ssl
 import sys
@@ -62,23 +61,34 @@ class Handler(http.server.BaseHTTPRequestHandler):
             sys.stderr.write("%s\n" % (fmt % args))
 
 
-def trickle(handler, where, every, length=100000):
-    """Answers 200 at a trickle, one piece every `every` seconds, until the
-    client goes away: header lines without end (where == "headers"), or a
-    body of `length` bytes, one byte a piece (where == "body")."""
+def trickle(handler, where, every, body=b"x" * 100000, seconds=None):
+    """Answers 200 at a trickle, one piece every `every` seconds: header
+    lines (where == "headers"), or the body one byte a piece (where ==
+    "body"). After `seconds`, if given, the rest of the answer follows at
+    once, so a client that lacks a speed floor gets it whole and soon;
+    without, header lines come until the client goes away."""
     handler.close_connection = True
     handler.send_response_only(200)
     if where == "body":
-        handler.send_header("Content-Length", str(length))
+        handler.send_header("Content-Length", str(len(body)))
         handler.end_headers()
+    end = None if seconds is None else time.monotonic() + seconds
+    sent = 0
     try:
-        for n in range(length) if where == "body" else itertools.count():
+        while (end is None or time.monotonic() < end) and (where == "headers" or sent < len(body)):
             if where == "body":
-                handler.wfile.write(b"x")
+                handler.wfile.write(body[sent:sent + 1])
             else:
-                handler.send_header("X-Wait", str(n))
+                handler.send_header("X-Wait", str(sent))
                 handler.flush_headers()
+            sent += 1
             time.sleep(every)
+        if where == "headers":
+            handler.send_header("Content-Length", str(len(body)))
+            handler.end_headers()
+            sent = 0
+        handler.wfile.write(body[sent:])
+        handler.wfile.flush()
     except OSError:
         pass  # the client gave up
 

@@ -31,9 +31,10 @@ Control (any host, paths under /_fake/, not logged):
                         "delay" seconds pass before answering; status 0
                         closes the connection without an answer; "stall"
                         seconds pass after the first half of the body;
-                        "trickle" {"in": "headers" | "body", "every"}
-                        answers 200 a piece every so many seconds, without
-                        end (tlsfake.trickle)
+                        "trickle" {"in": "headers" | "body", "every",
+                        "seconds"?} answers 200 a piece every so many
+                        seconds, without end or, after "seconds", with the
+                        rest of "body" at once (tlsfake.trickle)
   GET  /_fake/requests  every other request so far: [{"method", "host",
                         "path", "headers", "body"}]
   POST /_fake/reset     forgets the requests and the queue
@@ -123,13 +124,16 @@ class Handler(tlsfake.Handler):
     def answer_canned(self, entry):
         if entry.get("delay"):
             time.sleep(float(entry["delay"]))
+        data = base64.b64decode(entry["body_base64"]) if "body_base64" in entry else entry.get("body", "")
         if entry.get("trickle"):
-            return tlsfake.trickle(self, entry["trickle"]["in"], float(entry["trickle"].get("every", 0.2)))
+            slow = entry["trickle"]
+            given = {"body": data.encode() if isinstance(data, str) else data} if data else {}
+            return tlsfake.trickle(self, slow["in"], float(slow.get("every", 0.2)),
+                                   seconds=slow.get("seconds"), **given)
         status = int(entry.get("status", 200))
         if status == 0:
             self.close_connection = True
             return
-        data = base64.b64decode(entry["body_base64"]) if "body_base64" in entry else entry.get("body", "")
         if entry.get("stall"):
             return self.reply_stalled(status, data.encode() if isinstance(data, str) else data,
                                       float(entry["stall"]))

@@ -189,10 +189,12 @@ TEST_F(SyncHttpTest, TransportFailuresBecomeUrlErrors)
     };
     const Case cases[] = {
         {"time-out", with("/slow", [](Request &r) { r.timeoutSeconds = 1; }), URLErrorTimedOut},
-        // Bytes keep coming, too slowly: only the speed floor ends them.
-        {"trickled headers", with("/trickle/headers?every=0.2", [](Request &r) { r.lowSpeedSeconds = 1; }),
+        // Bytes keep coming, too slowly: only the speed floor ends them
+        // before the whole answer follows, after 5 s.
+        {"trickled headers", with("/trickle/headers?every=0.2&seconds=5", [](Request &r) { r.lowSpeedSeconds = 1; }),
          URLErrorTimedOut},
-        {"trickled body", with("/trickle/body?every=0.2", [](Request &r) { r.lowSpeedSeconds = 1; }), URLErrorTimedOut},
+        {"trickled body", with("/trickle/body?every=0.2&seconds=5", [](Request &r) { r.lowSpeedSeconds = 1; }),
+         URLErrorTimedOut},
         {"refused", with("/echo", [&](Request &r) { r.url.setPort(deadPort); }), URLErrorCannotConnectToHost},
         {"closed without answer", get(QStringLiteral("/close")), URLErrorNetworkConnectionLost},
         {"unsupported scheme", with("/echo", [](Request &r) { r.url.setScheme("ftp"); }), URLErrorUnsupportedURL},
@@ -541,7 +543,10 @@ TEST_F(SyncHttpTest, EarlierCopiesAreWrittenOverNotBeside)
     ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(twin).constData()), 0);
     const QByteArray kept = read(twin);
     ASSERT_TRUE(setAsideForDownload(path));
-    ASSERT_TRUE(send(r));
+    Request other = get(QStringLiteral("/chunked/1000")); // as long, other bytes
+    other.downloadPath = path;
+    ASSERT_TRUE(send(other));
+    EXPECT_EQ(read(path), QByteArray(1000, 'x'));
     EXPECT_EQ(read(twin), kept);
 
     ASSERT_TRUE(setAsideForDownload(path));
@@ -562,7 +567,7 @@ TEST(SyncHttpFolders, DownloadFoldersArePrivate)
     EXPECT_TRUE(makePrivateFolder(deep));
 
     // Below a root, a link is replaced by a folder, never followed; a file
-    // in the way is refused.
+    // in the way, or at the end of the path, is refused.
     QTemporaryDir elsewhere;
     const QString root = dir.filePath(QStringLiteral("Leafhaul/Assets"));
     ASSERT_TRUE(QFile::link(elsewhere.path(), root + QStringLiteral("/x2")));
@@ -572,6 +577,8 @@ TEST(SyncHttpFolders, DownloadFoldersArePrivate)
     QFile plain(root + QStringLiteral("/x3"));
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     EXPECT_FALSE(makePrivateFolder(root + QStringLiteral("/x3/inner"), root));
+    EXPECT_FALSE(makePrivateFolder(root + QStringLiteral("/x3"), root));
+    EXPECT_FALSE(makePrivateFolder(root + QStringLiteral("/x3")));
     EXPECT_FALSE(makePrivateFolder(dir.filePath(QStringLiteral("other")), root));
 }
 

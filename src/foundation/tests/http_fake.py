@@ -10,7 +10,8 @@
 /chain/<n>            n redirects in a row, then 200
 /chunked/<n>          n bytes in chunks, no Content-Length
 /conn?delay=<s>        the client's port (one per connection), after s seconds
-/trickle/<where>?every=<s>  200 at a trickle (tlsfake.trickle): "headers" or "body"
+/trickle/<where>?every=<s>&seconds=<s>  200 at a trickle (tlsfake.trickle):
+                      "headers" or "body"; the rest at once after "seconds"
 /arm-drop             the next /create, when it comes on a connection that
                       already served a request, is counted and then dropped
                       without an answer: a kept-alive connection closing at
@@ -89,7 +90,9 @@ class Handler(tlsfake.Handler):
             time.sleep(float(dict(query).get("delay", "0")))
             self.reply(200, str(self.client_address[1]), content_type="text/plain")
         elif parts[0] == "trickle":
-            tlsfake.trickle(self, parts[1], float(dict(query).get("every", "0.2")))
+            seconds = dict(query).get("seconds")
+            tlsfake.trickle(self, parts[1], float(dict(query).get("every", "0.2")),
+                            seconds=None if seconds is None else float(seconds))
         elif parts[0] == "arm-drop":
             with LOCK:
                 STATE["armed"] = True

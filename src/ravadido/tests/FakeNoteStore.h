@@ -69,7 +69,7 @@ public:
     //   {type, message}, status {status, body}, close, closeAfterReply,
     //   truncate {keep}, hostileCount, hostileLength, raw {status, body
     //   (hex), contentType}, sized {size}, closeBeforeBody, trickle {in,
-    //   every}, silent {seconds} (see fake_notestore.py).
+    //   every, seconds}, silent {seconds} (see fake_notestore.py).
     void injectFault(const QString &call, QJsonObject fault, int times = 1);
 
     // The token every call must carry; an empty one accepts any.

@@ -6,6 +6,7 @@
 
 #include "FakeNoteStore.h"
 #include "foundation/SyncHttp.h"
+#include "ravadido/Limits.h"
 #include "ravadido/ThriftHttpTransport.h"
 #include "testsupport/TestCertificateAuthority.h"
 
@@ -386,18 +387,17 @@ TEST_F(NoteStoreOverHttp, OnlyReadsAreSentAgainOnAClosedConnection)
     }
 }
 
-// The reply may be as long as the largest note and room around it; one
-// byte more is refused before it is read.
+// The reply may be as long as the largest resource and 8 MiB around it;
+// one byte more is refused before it is read.
 TEST_F(NoteStoreOverHttp, RepliesUpToTheCapAreRead)
 {
-    for (const qint64 size : {ThriftHttpTransport::kMaxReplyBytes, ThriftHttpTransport::kMaxReplyBytes + 1}) {
+    const qint64 cap = RURULimitsConstants::RURU_RESOURCE_SIZE_MAX_PREMIUM() + 8 * 1024 * 1024;
+    for (const qint64 size : {cap, cap + 1}) {
         SCOPED_TRACE(size);
         fake->injectFault("listNotebooks", {{"mode", "sized"}, {"size", size}});
-        if (size > ThriftHttpTransport::kMaxReplyBytes) {
+        if (size > cap) {
             throws<TTransportException>([&](const TTransportException &e) {
-                EXPECT_NE(std::string(e.what()).find(std::to_string(ThriftHttpTransport::kMaxReplyBytes)),
-                          std::string::npos)
-                    << e.what();
+                EXPECT_NE(std::string(e.what()).find(std::to_string(cap)), std::string::npos) << e.what();
             })([&] { client.listNotebooks("t"); });
             continue;
         }
@@ -410,7 +410,8 @@ TEST_F(NoteStoreOverHttp, RepliesUpToTheCapAreRead)
 }
 
 // A reply that trickles, too slowly for the speed floor, ends with a
-// time-out; a cancel ends it at once, and nothing goes out after.
+// time-out before the whole reply follows (after 5 s), whatever the idle
+// limit; a cancel ends it at once, and nothing goes out after.
 TEST_F(NoteStoreOverHttp, ExchangesThatDragOnEnd)
 {
     struct Case
@@ -421,7 +422,14 @@ TEST_F(NoteStoreOverHttp, ExchangesThatDragOnEnd)
         bool cancel;
     };
     const Case cases[] = {
-        {"a trickle", {{"mode", "trickle"}, {"in", "headers"}}, TTransportException::TIMED_OUT, false},
+        {"trickled headers",
+         {{"mode", "trickle"}, {"in", "headers"}, {"seconds", 5}},
+         TTransportException::TIMED_OUT,
+         false},
+        {"a trickled body",
+         {{"mode", "trickle"}, {"in", "body"}, {"seconds", 5}},
+         TTransportException::TIMED_OUT,
+         false},
         {"a cancel", {{"mode", "trickle"}, {"in", "body"}}, TTransportException::INTERRUPTED, true},
     };
     for (const Case &c : cases) {
@@ -429,7 +437,7 @@ TEST_F(NoteStoreOverHttp, ExchangesThatDragOnEnd)
         fake->reset();
         fake->injectFault("listNotebooks", c.fault);
         auto transport = std::make_shared<ThriftHttpTransport>(fake->noteStoreUrl());
-        transport->setTimeouts(c.cancel ? 60 : 1, c.cancel ? 60 : 1);
+        transport->setTimeouts(60, c.cancel ? 60 : 1);
         QElapsedTimer clock;
         clock.start();
         transport->setCancellationCheck([&] { return c.cancel && clock.elapsed() > 300; });

@@ -30,8 +30,9 @@ hostileCount (a list announcing 2^31-1 elements), hostileLength (a string
 announcing 2^31-16 bytes), raw {status, body (hex), contentType}, sized
 {size} (a good reply of exactly `size` bytes: one notebook whose name fills
 it), closeBeforeBody (drop the connection once the call's name is read, the
-rest of the body unread), trickle {in: "headers" | "body", every} (200 a
-piece every so many seconds, without end), silent {seconds} (no answer for
+rest of the body unread), trickle {in: "headers" | "body", every, seconds}
+(200 a piece every so many seconds, without end or, after `seconds`, with
+the rest of the call's real reply at once), silent {seconds} (no answer for
 that long, 60 by default).
 """
 
@@ -460,8 +461,6 @@ class RequestHandler(http.server.BaseHTTPRequestHandler):
         if mode == "close":
             self.close_now()
             return None
-        if mode == "trickle":
-            return lambda: tlsfake.trickle(self, fault.get("in", "body"), float(fault.get("every", 0.2)))
         if mode == "silent":
             return lambda: time.sleep(float(fault.get("seconds", 60)))
         if mode == "sized":
@@ -494,6 +493,11 @@ class RequestHandler(http.server.BaseHTTPRequestHandler):
             self.send_body(400, b"bad request", "text/plain")
             return
         reply = outbuf.getvalue()
+        if mode == "trickle":
+            # Without `seconds`, the long body of tlsfake: the trickle lasts.
+            body = {"body": reply} if "seconds" in fault else {}
+            return lambda: tlsfake.trickle(self, fault.get("in", "body"), float(fault.get("every", 0.2)),
+                                           seconds=fault.get("seconds"), **body)
         if mode == "truncate":
             reply = reply[:int(fault.get("keep", len(reply) // 2))]
         self.send_body(200, reply, "application/x-thrift")
