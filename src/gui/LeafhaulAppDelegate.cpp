@@ -361,6 +361,7 @@ void LeafhaulAppDelegate::editAccounts()
         reloadAccountPicker();
         loadSelectedAccount();
     });
+    m_accountEditor->selectAccount(m_accountsPopup->currentText());
     m_accountEditor->beginAccountEditorSheet();
 }
 
