@@ -262,7 +262,7 @@ AccountEditor::AccountEditor(QWidget *window)
     connect(m_accountsTableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &AccountEditor::showSelectedAccount);
     connect(this, &QDialog::finished, this, &AccountEditor::didEndSheet);
-    showSelectedAccount();
+    selectAccount(QString());
     resize(560, 300);
 }
 
@@ -276,6 +276,20 @@ void AccountEditor::beginAccountEditorSheet()
 {
     open();
     m_accountsTableView->setFocus();
+}
+
+void AccountEditor::selectAccount(const QString &siteName)
+{
+    // The first in stored order, as the picker takes it.
+    int row = -1;
+    for (int i = 0; i < m_model->rowCount() && row < 0 && !siteName.isEmpty(); ++i)
+        if (m_model->at(i).values.value(QLatin1String(SettingsKeys::kSiteName)).toString() == siteName)
+            row = i;
+    const QModelIndex index = row >= 0 ? m_sorted->mapFromSource(m_model->index(row, 0)) : m_sorted->index(0, 0);
+    if (index.isValid())
+        m_accountsTableView->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect
+                                                                          | QItemSelectionModel::Rows);
+    showSelectedAccount();
 }
 
 void AccountEditor::addNewAccount()

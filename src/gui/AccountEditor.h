@@ -30,6 +30,10 @@ public:
 
     // Opens the sheet, window-modal on the parent window.
     void beginAccountEditorSheet();
+    // Selects the first record named `siteName` (the account the main
+    // window's picker shows), or the list's first when none is; the editor
+    // opens with its first record selected.
+    void selectAccount(const QString &siteName);
 
     // A record holding only "sitename" = "unnamed", selected for editing.
     void addNewAccount();

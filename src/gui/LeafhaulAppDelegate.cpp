@@ -18,6 +18,7 @@
 #include "signin/WSKOAuthAuthentication.h"
 #include "signin/WSKOAuthSignIn.h"
 #include "signin/WSKOAuthWindowController.h"
+#include "signin/WindowFit.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,7 +28,6 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QProgressBar>
-#include <QScreen>
 #include <QSocketNotifier>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -190,15 +190,12 @@ void LeafhaulAppDelegate::setupMenus()
 
 QSize LeafhaulAppDelegate::initialWindowSize(const QSize &available)
 {
-    // The title bar and borders a window manager adds are not known before
-    // the window is shown: leave them a margin.
-    return kInitialSize.boundedTo(available - QSize(32, 48));
+    return WindowFit::initialSize(kInitialSize, available);
 }
 
 void LeafhaulAppDelegate::fitIntoScreen()
 {
-    if (const QScreen *screen = m_window->screen())
-        m_window->resize(initialWindowSize(screen->availableGeometry().size()).expandedTo(m_window->minimumSizeHint()));
+    WindowFit::resizeIntoScreen(m_window, kInitialSize);
 }
 
 void LeafhaulAppDelegate::quit()
@@ -364,6 +361,7 @@ void LeafhaulAppDelegate::editAccounts()
         reloadAccountPicker();
         loadSelectedAccount();
     });
+    m_accountEditor->selectAccount(m_accountsPopup->currentText());
     m_accountEditor->beginAccountEditorSheet();
 }
 

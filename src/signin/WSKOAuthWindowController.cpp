@@ -2,7 +2,9 @@
 
 #include "signin/WSKOAuthAuthentication.h"
 #include "signin/WebCertificateTrust.h"
+#include "signin/WindowFit.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDebug>
@@ -28,6 +30,9 @@ namespace {
 // 2011-01-01 00:00:00 UTC: a clock at or before it cannot be right, and the
 // service would refuse every signature made with it.
 constexpr qint64 kEarliestPlausibleTime = 1293840000;
+
+// The first size, where the screen has room for it.
+constexpr QSize kWindowSize(820, 640);
 
 const char kClockMessage[] = "<html><body><div align=center><font size='7'>&#x231A; ?<br><i>System Clock "
                              "Incorrect</i><br>%1</font></div></body></html>";
@@ -183,7 +188,6 @@ void WSKOAuthWindowController::makeWindow()
 {
     m_window = new QDialog(m_sheetModalForWindow);
     m_window->setWindowTitle(localizedString("Sign In"));
-    m_window->resize(820, 640);
 
     m_profile = new QWebEngineProfile(this); // no storage name: off the record
     QPointer<WSKOAuthWindowController> self(this);
@@ -208,7 +212,11 @@ void WSKOAuthWindowController::makeWindow()
     m_webCloseButton = new QPushButton(localizedString("Cancel"), m_window);
     m_webCloseButton->setAutoDefault(false);
     m_webBackButton->setAutoDefault(false);
-    connect(m_webBackButton, &QPushButton::clicked, m_webView, &QWebEngineView::back);
+    // Back follows the page's history: nothing to go back to, no Back.
+    QAction *back = m_page->action(QWebEnginePage::Back);
+    m_webBackButton->setEnabled(back->isEnabled());
+    connect(back, &QAction::changed, m_webBackButton, [this, back] { m_webBackButton->setEnabled(back->isEnabled()); });
+    connect(m_webBackButton, &QPushButton::clicked, back, &QAction::trigger);
     connect(m_webCloseButton, &QPushButton::clicked, this, &WSKOAuthWindowController::closeWindow);
     connect(m_window, &QDialog::finished, this, &WSKOAuthWindowController::windowWillClose);
     // Gone with its parent window: as good as closed by the user.
@@ -225,13 +233,15 @@ void WSKOAuthWindowController::makeWindow()
     auto *layout = new QVBoxLayout(m_window);
     layout->addWidget(m_webView, 1);
     layout->addLayout(buttons);
+    WindowFit::resizeIntoScreen(m_window, kWindowSize);
+    m_webView->setFocus();
 
     // The page must hold something before the sheet is shown: one whose
     // first content arrives later stays black on screen under a window
     // manager (a grab of the sheet still looks right).
-    m_page->setHtml(m_initialHTMLString);
     const qint64 now = m_clock();
     if (now > kEarliestPlausibleTime) {
+        m_page->setHtml(m_initialHTMLString);
         QTimer::singleShot(10, this, &WSKOAuthWindowController::loadInitialPage);
     } else {
         m_page->setHtml(

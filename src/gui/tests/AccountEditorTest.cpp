@@ -5,6 +5,7 @@
 
 #include "gui/AccountEditor.h"
 
+#include <QAccessible>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QPointer>
@@ -71,9 +72,18 @@ TEST_F(AccountEditorTest, TheFormShowsOneSelectedRecordAndAnEditResortsWhenItEnd
     open(accounts({"mike", "Alpha", "kilo"}));
     EXPECT_EQ(editor->windowModality(), Qt::WindowModal);
     EXPECT_EQ(shown(), (QStringList{"Alpha", "kilo", "mike"}));
+    EXPECT_EQ(fields[0]->text(), QStringLiteral("Alpha")) << "opens on the first record";
+    EXPECT_TRUE(fields[0]->isEnabled());
+    EXPECT_EQ(table->currentIndex().row(), 0) << "the arrow keys start elsewhere";
+    EXPECT_EQ(fields[2]->echoMode(), QLineEdit::Password);
+    QStringList names;
+    for (QLineEdit *field : fields)
+        names << QAccessible::queryAccessibleInterface(field)->text(QAccessible::Name);
+    EXPECT_EQ(names,
+              (QStringList{"Backpack site name", "Backpack user name", "Backpack password", "Backpack API key"}));
+    table->selectionModel()->clearSelection();
     EXPECT_FALSE(fields[0]->isEnabled()) << "nothing selected, no form";
     EXPECT_FALSE(removeButton->isEnabled());
-    EXPECT_EQ(fields[2]->echoMode(), QLineEdit::Password);
 
     selectRows({2});
     QStringList values;
@@ -152,6 +162,7 @@ TEST_F(AccountEditorTest, UndoOfARemovalBringsBackEveryRemovedRecordAndOffersNoR
 {
     const QList<QVariantMap> stored = accounts({"a", "b", "c", "d"});
     open(stored);
+    table->selectionModel()->clearSelection();
     removeButton->click();
     EXPECT_FALSE(editor->undoStack()->canUndo()) << "nothing selected, nothing removed";
 
@@ -165,17 +176,26 @@ TEST_F(AccountEditorTest, UndoOfARemovalBringsBackEveryRemovedRecordAndOffersNoR
     EXPECT_EQ(editor->accounts(), stored) << "every record back, values and order included";
     EXPECT_FALSE(editor->undoStack()->canRedo()) << "a redo is offered";
 
-    // Delete in the list is "−", undoable too; in a field it is the field's.
+    // Delete in a field is the field's: a character goes, the record stays.
+    // In the list it is "−", undoable too.
     selectRows({1});
-    for (QWidget *focus : {static_cast<QWidget *>(fields[0]), static_cast<QWidget *>(table)})
-        QTest::keyClick(focus, Qt::Key_Delete);
+    fields[1]->setFocus();
+    fields[1]->home(false);
+    QTest::keyClick(fields[1], Qt::Key_Delete);
+    EXPECT_EQ(fields[1]->text(), QStringLiteral("ser b"));
+    EXPECT_EQ(shown(), (QStringList{"a", "b", "c", "d"}));
+    QList<QVariantMap> edited = stored;
+    edited[1].insert(QLatin1String(SettingsKeys::kUserName), QStringLiteral("ser b"));
+    EXPECT_EQ(editor->accounts(), edited);
+    table->setFocus();
+    QTest::keyClick(table, Qt::Key_Delete);
     EXPECT_EQ(shown(), (QStringList{"a", "c", "d"}));
     QTest::keyClick(table, Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(editor->accounts(), stored);
+    EXPECT_EQ(editor->accounts(), edited);
 
     clickDone(editor);
     settle(50);
-    EXPECT_EQ(AccountStore::accounts(), stored);
+    EXPECT_EQ(AccountStore::accounts(), edited);
 }
 
 } // namespace

@@ -18,6 +18,8 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
 #include <QWebEngineView>
@@ -43,6 +45,32 @@ protected:
     {
         WSKOAuthWindowController::removeParamsFromKeychainForName(kKeychainName);
         WindowTest::TearDown();
+    }
+
+    // Notes the menus from the very start of every import on.
+    void launch()
+    {
+        WindowTest::launch();
+        QObject::connect(exportView()->importController(), &ImportController::importStarted, delegate.get(),
+                         [this] { noteMenusWhileImporting(); });
+    }
+
+    // The menu items that can be chosen now.
+    QStringList enabledMenuItems() const
+    {
+        QStringList items;
+        for (QAction *menu : delegate->window()->menuBar()->actions())
+            for (QAction *item : menu->menu()->actions())
+                if (!item->isSeparator() && item->isEnabled())
+                    items << item->text();
+        return items;
+    }
+
+    void noteMenusWhileImporting()
+    {
+        for (const QString &item : enabledMenuItems())
+            if (!menusWhileImporting.contains(item))
+                menusWhileImporting << item;
     }
 
     // A provider that hands out `token` and the fake NoteStore's address.
@@ -110,6 +138,8 @@ protected:
     }
 
     // Watches the progress sheet until the import has ended with a full bar.
+    // The window stays unblocked under the sheet, so the menus must offer
+    // nothing but Quit until the end gives them back.
     void watchTheProgressSheet(const QString &screenshot = {})
     {
         ImportController *import = exportView()->importController();
@@ -118,9 +148,18 @@ protected:
         ImportProgressSheet *sheet = import->progressSheet();
         if (!screenshot.isEmpty())
             saveScreenshot(sheet, screenshot, 0);
-        ASSERT_TRUE(waitFor([&] { return !import->isImporting() && !sheet->isVisible(); }, 120000));
+        ASSERT_TRUE(waitFor(
+            [&] {
+                if (import->isImporting())
+                    noteMenusWhileImporting();
+                return !import->isImporting() && !sheet->isVisible();
+            },
+            120000));
         EXPECT_EQ(sheet->progressValue(), sheet->progressMaximum());
         EXPECT_TRUE(openAlerts().isEmpty());
+        EXPECT_EQ(std::exchange(menusWhileImporting, {}), QStringList{"Quit"});
+        EXPECT_EQ(enabledMenuItems(), (QStringList{"Import", "Edit Accounts", "Quit", "Select All for Import",
+                                                   "Select None for Import", "Help"}));
     }
 
     // "notebook: stack" of each notebook, and the titles of the live notes.
@@ -135,6 +174,8 @@ protected:
         contents.sort();
         return contents;
     }
+
+    QStringList menusWhileImporting;
 };
 
 TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenExpires)

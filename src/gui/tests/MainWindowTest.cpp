@@ -3,11 +3,14 @@
 
 #include "GuiTestSupport.h"
 
+#include "gui/AccountEditor.h"
 #include "gui/PageTableModel.h"
 #include "gui/PreviewPage.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -44,23 +47,26 @@ TEST_F(MainWindow, PickerFollowsTheStoredRecords)
         QStringList items;
         QString selected;
         QString selectedUser; // of selectedAccount(); empty: none
+        QString edited; // the site name the account editor opens on; empty: none
     } cases[] = {
-        {"nothing stored", {}, "gone", {"No Accounts"}, "No Accounts", {}},
-        {"only invalid records", {onlyName, blank}, {}, {"No Accounts"}, "No Accounts", {}},
-        {"invalid records get no item", {fiveKeys, accountRecord(), blank}, {}, {kSite}, kSite, kUser},
-        {"a saved name that is gone", {accountRecord("b"), accountRecord("a")}, "zz", {"b", "a"}, "b", kUser},
+        {"nothing stored", {}, "gone", {"No Accounts"}, "No Accounts", {}, {}},
+        {"only invalid records", {onlyName, blank}, {}, {"No Accounts"}, "No Accounts", {}, "blank"},
+        {"invalid records get no item", {fiveKeys, accountRecord(), blank}, {}, {kSite}, kSite, kUser, kSite},
+        {"a saved name that is gone", {accountRecord("b"), accountRecord("a")}, "zz", {"b", "a"}, "b", kUser, "b"},
         {"the saved name",
          {accountRecord("Alpha"), accountRecord("alpha", "second")},
          "alpha",
          {"Alpha", "alpha"},
          "alpha",
-         "second"},
+         "second",
+         "alpha"},
         {"twins: the first record",
          {accountRecord(), accountRecord(kSite, "second")},
          kSite,
          {kSite, kSite},
          kSite,
-         kUser},
+         kUser,
+         kSite},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -77,6 +83,19 @@ TEST_F(MainWindow, PickerFollowsTheStoredRecords)
         EXPECT_EQ(account ? account->value(QLatin1String(SettingsKeys::kUserName)).toString() : QString(),
                   c.selectedUser);
         ASSERT_TRUE(waitForPages());
+
+        // Edit Accounts opens on the picker's account, or the list's first.
+        delegate->editAccountsAction()->trigger();
+        ASSERT_TRUE(delegate->accountEditor());
+        auto *site = delegate->accountEditor()->findChild<QLineEdit *>(QLatin1String(SettingsKeys::kSiteName));
+        auto *user = delegate->accountEditor()->findChild<QLineEdit *>(QLatin1String(SettingsKeys::kUserName));
+        EXPECT_EQ(site->text(), c.edited);
+        EXPECT_EQ(site->isEnabled(), !c.edited.isEmpty());
+        if (!c.selectedUser.isEmpty())
+            EXPECT_EQ(user->text(), c.selectedUser);
+        delegate->accountEditor()->reject();
+        ASSERT_TRUE(waitForPages());
+
         if (c.stored.isEmpty()) {
             EXPECT_FALSE(delegate->toolBar()->isMovable());
             EXPECT_FALSE(delegate->importAction()->isEnabled());
@@ -165,16 +184,21 @@ TEST_F(MainWindow, KeyboardReachesEveryCommand)
                                   "Select None for Import Ctrl+Shift+A", "Help F1"}));
     EXPECT_EQ(delegate->toolBar()->actions().count(delegate->importAction()), 1) << "not the toolbar's own";
 
-    // Marks: all, none, Space from the title's cell; one is "the selected".
+    // Marks: all, none, Space from the title's cell (again: off, on); one is
+    // "the selected".
     auto *model = table()->model();
-    const std::pair<QKeyCombination, int> keys[] = {
-        {Qt::CTRL | Qt::Key_A, 3}, {Qt::CTRL | Qt::SHIFT | Qt::Key_A, 0}, {Qt::Key_Space, 1}};
+    const std::pair<QKeyCombination, int> keys[] = {{Qt::CTRL | Qt::Key_A, 3},
+                                                    {Qt::CTRL | Qt::SHIFT | Qt::Key_A, 0},
+                                                    {Qt::Key_Space, 1},
+                                                    {Qt::Key_Space, 0},
+                                                    {Qt::Key_Space, 1}};
     table()->setCurrentIndex(model->index(1, PageTableModel::TitleColumn));
     for (const auto &[key, marked] : keys) {
         QTest::keyClick(table(), key.key(), key.keyboardModifiers());
         EXPECT_EQ(exportView()->selectedForImportCount(), marked) << QKeySequence(key).toString().toStdString();
     }
     EXPECT_EQ(model->index(1, PageTableModel::ImportColumn).data(Qt::AccessibleTextRole), "Banana");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(table())->text(QAccessible::Name), QStringLiteral("Pages"));
     delegate->importAction()->trigger();
     ASSERT_TRUE(delegate->importSheet() && waitFor([&] { return delegate->importSheet()->isVisible(); }));
     EXPECT_TRUE(delegate->importSheet()->labelText().startsWith("Leafhaul will import the selected Backpack pages"));

@@ -11,7 +11,9 @@
 #include <QDialog>
 #include <QDir>
 #include <QJsonObject>
+#include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QUuid>
 #include <QWebEnginePage>
@@ -167,6 +169,60 @@ TEST_F(SignInWindow, FullSignInThroughThePageKeepsTheTokenInTheSecretService)
     ASSERT_TRUE(WSKOAuthWindowController::authorizeFromKeychainForName(serviceName, *restored));
     EXPECT_EQ(restored->accessToken(), auth->accessToken());
     EXPECT_EQ(restored->userEmail(), auth->userEmail());
+}
+
+// The sheet's first size leaves it whole on the screen, also at a scale
+// factor of 2 on 1280x800 (this case again, in a process and on a display of
+// its own); the keys start on the page, and Back waits for a page to go back to.
+TEST_F(SignInWindow, FitsTheScreenStartsOnThePageAndGoesBackOnlyWithHistory)
+{
+    const bool scaled = qEnvironmentVariableIsSet("QT_SCALE_FACTOR");
+    if (!scaled) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
+        child.start(QStringLiteral(LEAFHAUL_SOURCE_DIR "/scripts/with-window-manager"),
+                    {QCoreApplication::applicationFilePath(),
+                     QStringLiteral("--gtest_filter=%1.%2").arg(test->test_suite_name(), test->name())});
+        ASSERT_TRUE(child.waitForFinished(120000));
+        EXPECT_EQ(child.exitCode(), 0) << "at a scale factor of 2";
+    }
+
+    FakeProvider provider;
+    ASSERT_TRUE(provider.start()) << provider.errorString().toStdString();
+    begin(serviceName, {}, provider.callbackURL());
+    ASSERT_TRUE(waitForAuthorisationPage());
+    QDialog *dialog = controller->window();
+    QScreen *screen = dialog->screen();
+    if (scaled) {
+        EXPECT_EQ(screen->geometry().size(), QSize(640, 400));
+        // Placed and framed by the window manager.
+        ASSERT_TRUE(waitFor([&] { return dialog->frameGeometry() != dialog->geometry(); }));
+        settle(800);
+        const QString artifacts = qEnvironmentVariable("LEAFHAUL_TEST_ARTIFACTS");
+        if (!artifacts.isEmpty())
+            screen->grabWindow(0).save(artifacts + QStringLiteral("/signin-scale-2-screen.png"));
+    }
+    EXPECT_TRUE(screen->availableGeometry().contains(dialog->frameGeometry()))
+        << dialog->frameGeometry().width() << "x" << dialog->frameGeometry().height();
+    QWebEngineView *view = controller->webView();
+    QWidget *focus = dialog->focusWidget();
+    EXPECT_TRUE(focus && (focus == view || view->isAncestorOf(focus)))
+        << (focus ? focus->metaObject()->className() : "");
+
+    QPushButton *back = controller->webBackButton();
+    QWebEnginePage *page = view->page();
+    EXPECT_FALSE(back->isEnabled()) << "nothing to go back to";
+    page->load(page->url().resolved(QUrl(QStringLiteral("/help"))));
+    ASSERT_TRUE(waitFor([&] { return page->url().path() == QStringLiteral("/help") && !page->isLoading(); }));
+    EXPECT_TRUE(waitFor([&] { return back->isEnabled(); }));
+    back->click();
+    ASSERT_TRUE(waitFor([&] { return page->url().path() == QStringLiteral("/OAuth.action") && !page->isLoading(); }));
+    EXPECT_TRUE(waitFor([&] { return !back->isEnabled(); })) << "back at the first page";
+    controller->cancelSigningIn();
 }
 
 TEST_F(SignInWindow, SubResourceRequestsToTheCallbackAreBlocked)
