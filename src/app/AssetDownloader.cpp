@@ -3,6 +3,7 @@
 #include "app/DownloadedAsset.h"
 #include "backpack/BackpackSettings.h"
 #include "backpack/TGBackpackAPI.h"
+#include "foundation/DownloadFiles.h"
 #include "foundation/SyncHttp.h"
 #include "foundation/SystemLog.h"
 

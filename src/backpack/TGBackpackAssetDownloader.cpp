@@ -2,6 +2,7 @@
 
 #include "backpack/BackpackSettings.h"
 #include "backpack/TGBackpackAPI.h"
+#include "foundation/DownloadFiles.h"
 #include "foundation/SystemLog.h"
 #include "foundation/TGQuietLog.h"
 

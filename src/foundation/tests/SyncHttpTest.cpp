@@ -1,4 +1,6 @@
 #include "foundation/SyncHttp.h"
+#include "foundation/Cookies.h"
+#include "foundation/DownloadFiles.h"
 #include "testsupport/LocalService.h"
 #include "testsupport/TestCertificateAuthority.h"
 
