@@ -73,14 +73,22 @@ PartialFile::PartialFile(const QString &destination) : m_destination(QFile::enco
         }
         ::closedir(dir);
     }
-    if (m_fd < 0) {
+    // A download of another process may take up a new file before its
+    // lock: that file is then the other's.
+    for (int attempt = 0; m_fd < 0; ++attempt) {
         QByteArray pattern = folder + '/' + prefix + "XXXXXX";
-        m_fd = ::mkostemp(pattern.data(), O_CLOEXEC); // mode 0600
-        if (m_fd < 0) {
-            m_errno = errno;
+        const int fd = ::mkostemp(pattern.data(), O_CLOEXEC); // mode 0600
+        if (fd < 0 || attempt == 8) {
+            m_errno = fd < 0 ? errno : EWOULDBLOCK;
+            if (fd >= 0)
+                ::close(fd);
             return;
         }
-        ::flock(m_fd, LOCK_EX | LOCK_NB);
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            continue;
+        }
+        m_fd = fd;
         m_path = pattern;
     }
     g.files.insert(m_path);

@@ -8,7 +8,10 @@
 // are removed when their exchange fails or is cancelled, and at the exit of
 // the process; one left over with the destination's name (a crash, a kill,
 // setAsideForDownload) is written over instead of a new one, the others are
-// removed.
+// removed. A download never writes into a file another holder has locked:
+// it takes one up only with flock(LOCK_EX | LOCK_NB) on it, else it writes a
+// new file (so a reader holding LOCK_SH keeps its bytes). An answer the
+// caller turns down (Request::acceptDownload) writes nothing at all.
 
 namespace SyncHttp {
 

@@ -15,7 +15,8 @@ namespace SyncHttp {
 // otherwise. Never synced: a download can be fetched again. Partial files of
 // the same name that no download holds (left by a crash, a kill or an
 // earlier copy set aside) are taken up: one is written over, its blocks
-// reused, and the others removed. A live one is locked.
+// reused, and the others removed. A live one is locked (LOCK_EX), and one
+// that cannot be locked is never written.
 class PartialFile
 {
 public:

@@ -290,6 +290,12 @@ struct Transfer
     Response response;
     PartialFile *file = nullptr;
     CURL *curl = nullptr;
+    QUrl url; // of the request
+    // Whether the answer's body goes to the file, asked of
+    // Request::acceptDownload before the first byte (or at the end).
+    const std::function<bool(const Response &)> *acceptDownload = nullptr;
+    bool decided = false;
+    bool refused = false;
     bool writeFailed = false;
     qint64 maxReplyBytes = 0;
     bool tooLarge = false;
@@ -317,10 +323,37 @@ size_t onHeader(char *data, size_t size, size_t count, void *user)
         // A new answer (redirect or interim): only the last one's headers count.
         t->response.headers.clear();
         t->firstBody = true;
+        t->decided = false;
+        t->refused = false;
     } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
         t->response.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
     }
     return n;
+}
+
+// The status and final URL of the answer under way.
+void describeAnswer(CURL *curl, const QUrl &requestUrl, Response &response)
+{
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
+    char *effective = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+        response.url = QUrl::fromEncoded(QByteArray(effective));
+    else
+        response.url = requestUrl;
+}
+
+// Asks once per answer whether its body may go to the download file.
+void decideKeeping(Transfer *t)
+{
+    if (t->decided)
+        return;
+    t->decided = true;
+    if (!t->acceptDownload || !*t->acceptDownload)
+        return;
+    Response answer;
+    describeAnswer(t->curl, t->url, answer);
+    answer.headers = t->response.headers;
+    t->refused = !(*t->acceptDownload)(answer);
 }
 
 size_t onBody(char *data, size_t size, size_t count, void *user)
@@ -339,11 +372,19 @@ size_t onBody(char *data, size_t size, size_t count, void *user)
             && announced > 0 && announced <= t->maxReplyBytes)
             t->response.body.reserve(qsizetype(announced));
     }
-    if (t->file) {
+    if (t->file)
+        decideKeeping(t);
+    if (t->file && !t->refused) {
         if (!t->file->write(data, n)) {
             t->writeFailed = true;
             return 0;
         }
+    } else if (t->file) {
+        // An answer turned down never touches the disk; its head is enough
+        // to tell what it was.
+        const qint64 room = kRefusedBodyBytes - t->response.body.size();
+        if (room > 0)
+            t->response.body.append(data, qsizetype(std::min<qint64>(room, qint64(n))));
     } else {
         t->response.body.append(data, qsizetype(n));
     }
@@ -527,7 +568,9 @@ public:
     {
         m_transfer.isCancelled = &request.isCancelled;
         m_transfer.curl = m_curl;
+        m_transfer.url = request.url;
         m_transfer.file = file;
+        m_transfer.acceptDownload = &request.acceptDownload;
         m_transfer.maxReplyBytes = std::max<qint64>(0, request.maxReplyBytes);
         if (request.hashBody)
             m_transfer.md5 = std::make_unique<BodyHasher>();
@@ -581,16 +624,19 @@ public:
         return e;
     }
 
+    // Whether the answer of a run that succeeded goes to the download file
+    // (one without a body is asked about now).
+    bool keepsAnswer()
+    {
+        decideKeeping(&m_transfer);
+        return !m_transfer.refused;
+    }
+
     // The answer of a run that succeeded.
     Response takeResponse()
     {
         Response &response = m_transfer.response;
-        curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &response.status);
-        char *effective = nullptr;
-        if (curl_easy_getinfo(m_curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
-            response.url = QUrl::fromEncoded(QByteArray(effective));
-        else
-            response.url = m_request.url;
+        describeAnswer(m_curl, m_request.url, response);
         if (m_transfer.md5)
             response.md5 = m_transfer.md5->finish();
         return std::move(response);
@@ -762,8 +808,11 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     Exchange exchange(request, file.get());
     if (const CURLcode result = exchange.run(); result != CURLE_OK)
         return fail(exchange.failure(result));
-    // The file takes its name only once the whole body is there.
-    if (file && !file->commit())
+    // The file takes its name only once the whole body is there, and only
+    // for an answer the caller keeps.
+    if (file && !exchange.keepsAnswer())
+        file->discard();
+    else if (file && !file->commit())
         return fail(transportError(CURLE_WRITE_ERROR, 0, request.url, file->errorString()));
     return exchange.takeResponse();
 }

@@ -39,7 +39,8 @@
 // An HTTP status is never an error here: any answer that arrived is returned,
 // whatever its status. Only transport failures (no answer) give an Error in
 // the URL-loading domain with the codes below, the request's URL under
-// kFailingURLStringKey.
+// kFailingURLStringKey. Which answer a download keeps is the caller's
+// choice too (Request::acceptDownload).
 
 namespace SyncHttp {
 
@@ -48,8 +49,12 @@ inline constexpr int kAtMostOnceIdleSeconds = 2;
 inline constexpr long kLowSpeedBytesPerSecond = 1024;
 // The reply limit of a request that sets none.
 inline constexpr qint64 kDefaultMaxReplyBytes = 8 * 1024 * 1024;
+// How much of an answer a download turned down is kept, in memory.
+inline constexpr qint64 kRefusedBodyBytes = 64 * 1024;
 
 using HeaderList = QList<QPair<QByteArray, QByteArray>>;
+
+struct Response;
 
 struct Request
 {
@@ -79,6 +84,12 @@ struct Request
     // beside it first (DownloadFiles.h). The file is not synced to disk: a
     // download can be fetched again.
     QString downloadPath;
+    // Asked about the final answer (status, headers and URL; its body not
+    // yet) before any of the body goes to downloadPath. False keeps the
+    // answer off the disk: the partial file is removed unwritten, nothing
+    // takes the name, and Response::body holds the body's first
+    // kRefusedBodyBytes. Unset: every answer is kept.
+    std::function<bool(const Response &)> acceptDownload;
     // Computes Response::md5 of the body while it arrives.
     bool hashBody = false;
     // Asked before the exchange and polled during it (at least once a
