@@ -39,11 +39,10 @@ void ensurePath(const QString &path, const QString &root)
 
 std::optional<QString> safePathComponent(const QString &name)
 {
-    const QString last = name.section(QLatin1Char('/'), -1);
     QString safe;
-    safe.reserve(last.size());
-    for (QChar c : last)
-        safe.append(c == QLatin1Char('\\') || c.unicode() < 0x20 ? QChar(u'_') : c);
+    safe.reserve(name.size());
+    for (QChar c : name)
+        safe.append(c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 ? QChar(u'_') : c);
     if (safe.isEmpty() || safe == QLatin1String(".") || safe == QLatin1String(".."))
         return std::nullopt;
     return safe;

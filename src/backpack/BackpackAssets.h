@@ -28,9 +28,9 @@ QString assetsPath(const QString &program);
 // failure is only logged.
 void ensurePath(const QString &path, const QString &root);
 
-// One safe path component from a name the network gave: the part after the
-// last "/", with "\" and control characters made "_"; nothing for "", "."
-// and "..".
+// One safe path component from a name the network gave: separators and
+// control characters become "_" (so two names never meet in one, and none
+// leads out of its folder); nothing for "", "." and "..".
 std::optional<QString> safePathComponent(const QString &name);
 
 // An Error in the URL-loading domain that names the URL.

@@ -166,10 +166,10 @@ TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
         long code;
     };
     const Case cases[] = {
-        {"suggested name with folders", "assets/125/as/x.txt", "125/escape.txt", "evil", 0},
+        {"suggested name with folders", "assets/125/as/x.txt", "125/.._.._escape.txt", "evil", 0},
         {"suggested name of two dots", "assets/126/as/y.txt", "", "", SyncHttp::URLErrorCannotCreateFile},
         {"folder of two dots", "assets/%2E%2E/as/z.txt", "", "", SyncHttp::URLErrorBadURL},
-        {"folder with slashes", "assets/a%2F..%2F..%2Fb/as/z.txt", "b/z.txt", "slashes", 0},
+        {"folder with slashes", "assets/a%2F..%2F..%2Fb/as/z.txt", "a_.._.._b/z.txt", "slashes", 0},
         // An error page is not saved as the asset.
         {"asset the service lacks (404)", "assets/127/as/none.txt", "", "", SyncHttp::URLErrorBadServerResponse},
         {"no asset folder", "files/z.txt", "", "", SyncHttp::URLErrorBadURL},
