@@ -78,18 +78,20 @@ PartialFile::PartialFile(const QString &destination) : m_destination(QFile::enco
     for (int attempt = 0; m_fd < 0; ++attempt) {
         QByteArray pattern = folder + '/' + prefix + "XXXXXX";
         const int fd = ::mkostemp(pattern.data(), O_CLOEXEC); // mode 0600
-        if (fd < 0 || attempt == 8) {
-            m_errno = fd < 0 ? errno : EWOULDBLOCK;
-            if (fd >= 0)
-                ::close(fd);
+        if (fd < 0) {
+            m_errno = errno;
             return;
         }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(fd);
-            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            m_fd = fd;
+            m_path = pattern;
+            break;
         }
-        m_fd = fd;
-        m_path = pattern;
+        ::close(fd);
+        if (attempt == 8) {
+            m_errno = EWOULDBLOCK;
+            return;
+        }
     }
     g.files.insert(m_path);
     g.spares.erase(m_path);
