@@ -1,14 +1,15 @@
 #include "app/AssetDownloader.h"
 
 #include "app/DownloadedAsset.h"
+#include "backpack/BackpackAssets.h"
 #include "backpack/BackpackSettings.h"
 #include "backpack/TGBackpackAPI.h"
+#include "foundation/DownloadFiles.h"
 #include "foundation/SyncHttp.h"
 #include "foundation/SystemLog.h"
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 
 #include <sys/stat.h>
 
@@ -28,12 +29,7 @@ std::pair<QString, QString> accountKey(const TGBackpackAPI &backpack)
     return {backpack.sitename(), backpack.username()};
 }
 
-Error urlError(long code, const QString &description, const QUrl &url)
-{
-    QVariantMap info;
-    info.insert(SyncHttp::kFailingURLStringKey, url.toString());
-    return Error(SyncHttp::kURLErrorDomain, code, description, {}, {}, info);
-}
+using BackpackAssets::urlError;
 
 } // namespace
 
@@ -104,32 +100,22 @@ void AssetDownloader::ensurePath(const QString &path)
         ::chmod(application.constData(), 0700);
     // Below the asset folder nothing is followed: a link there would send
     // the download elsewhere.
-    const QString root = assetsPath();
-    const bool below = path.startsWith(root + QLatin1Char('/'));
-    if (!SyncHttp::makePrivateFolder(path, below ? root : QString()))
-        systemLog(QStringLiteral("Unable to create %1\nError: %2")
-                      .arg(path, localizedString("The folder could not be created.")));
+    BackpackAssets::ensurePath(path, assetsPath());
 }
 
 QString AssetDownloader::applicationSupportPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Leafhaul");
+    return BackpackAssets::applicationSupportPath(QStringLiteral("Leafhaul"));
 }
 
 QString AssetDownloader::assetsPath()
 {
-    return applicationSupportPath() + QStringLiteral("/Assets");
+    return BackpackAssets::assetsPath(QStringLiteral("Leafhaul"));
 }
 
 QString AssetDownloader::safePathComponent(const QString &name)
 {
-    QString safe;
-    safe.reserve(name.size());
-    for (QChar c : name)
-        safe.append(c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 ? QChar(u'_') : c);
-    if (safe == QLatin1String(".") || safe == QLatin1String(".."))
-        return {};
-    return safe;
+    return BackpackAssets::safePathComponent(name).value_or(QString());
 }
 
 bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error)
@@ -184,6 +170,9 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
     // A redirect leads away from the asset: to the sign-in page when the
     // session has expired, which must never be kept as the file.
     request.followRedirects = false;
+    // An error page, a redirect or the sign-in page is not the asset: it
+    // never takes the file's name, not even for a moment.
+    request.acceptDownload = &BackpackAssets::isAsset;
     request.maxReplyBytes = kMaxAssetBytes;
     request.hashBody = true;
     request.isCancelled = [this] { return isStopped(); };
@@ -205,21 +194,8 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
                             : urlError(SyncHttp::URLErrorUnknown, localizedString("Unable to start downloading"), url));
         return true;
     }
-    // An error page, a redirect or the sign-in page is not the asset.
-    const bool signInPage = (response->status >= 300 && response->status <= 399 && response->hasHeader("Location")
-                             && QUrl(QString::fromUtf8(response->header("Location"))).fileName()
-                                    == QLatin1String("login.html"))
-                            || TGBackpackAPI::isLoginPage(*response);
-    if (response->status < 200 || response->status > 299 || signInPage) {
-        QFile::remove(m_destinationPath);
-        Error e = urlError(
-            SyncHttp::URLErrorBadServerResponse,
-            signInPage ? localizedString("Backpack answered the download of %1 with its sign-in page.").arg(filename)
-                       : localizedString("Backpack returned error code %1.").arg(response->status),
-            url);
-        e.localizedFailureReason = localizedString("The file %1 could not be downloaded.").arg(filename);
-        e.userInfo.insert(QStringLiteral("status"), qlonglong(response->status));
-        downloadDidFail(e);
+    if (!BackpackAssets::isAsset(*response)) {
+        downloadDidFail(BackpackAssets::notAnAssetError(*response, url, filename));
         return true;
     }
     downloadDidFinish(DownloadedAsset(m_destinationPath, response->md5, response->bodySize));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backpack/BackpackAssets.h"
 #include "foundation/Error.h"
 
 #include <QString>
@@ -64,10 +65,10 @@ public:
 
     // The service's largest resource (premium): a larger asset is refused
     // before it is read.
-    static constexpr qint64 kMaxAssetBytes = 52428800;
+    static constexpr qint64 kMaxAssetBytes = BackpackAssets::kMaxAssetBytes;
 
-    // One safe path component from a name taken off a URL or a server:
-    // separators and control characters become "_"; "", "." and ".." give "".
+    // One safe path component from a name taken off a URL or a server, by
+    // the rule of every asset downloader (BackpackAssets); "" for none.
     static QString safePathComponent(const QString &name);
 
 private:

@@ -2,6 +2,7 @@
 
 #include "backpack/BackpackSettings.h"
 #include "backpack/TGBackpackPage.h"
+#include "foundation/Cookies.h"
 #include "foundation/SystemLog.h"
 #include "foundation/TGQuietLog.h"
 

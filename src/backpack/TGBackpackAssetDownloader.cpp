@@ -1,5 +1,6 @@
 #include "backpack/TGBackpackAssetDownloader.h"
 
+#include "backpack/BackpackAssets.h"
 #include "backpack/BackpackSettings.h"
 #include "backpack/TGBackpackAPI.h"
 #include "foundation/SystemLog.h"
@@ -8,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QMetaObject>
-#include <QStandardPaths>
 #include <QThread>
 #include <QUuid>
 
@@ -16,11 +16,7 @@ namespace {
 
 std::atomic<bool> gLoggedIn{false};
 
-Error urlError(long code, const QString &description, const QUrl &url)
-{
-    return Error(SyncHttp::kURLErrorDomain, code, description, {}, {},
-                 {{SyncHttp::kFailingURLStringKey, url.toString(QUrl::FullyEncoded)}});
-}
+using BackpackAssets::urlError;
 
 } // namespace
 
@@ -63,31 +59,22 @@ void TGBackpackAssetDownloader::informDelegate()
 
 QString TGBackpackAssetDownloader::applicationSupportPath()
 {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
-        .filePath(QStringLiteral("Stowbird"));
+    return BackpackAssets::applicationSupportPath(QStringLiteral("Stowbird"));
 }
 
 QString TGBackpackAssetDownloader::assetsPath()
 {
-    return QDir(applicationSupportPath()).filePath(QStringLiteral("Assets"));
+    return BackpackAssets::assetsPath(QStringLiteral("Stowbird"));
 }
 
 void TGBackpackAssetDownloader::ensurePath(const QString &path)
 {
-    // A link below the asset folder is never followed.
-    const QString root = assetsPath();
-    if (!SyncHttp::makePrivateFolder(path, path.startsWith(root + QLatin1Char('/')) ? root : QString()))
-        systemLog(QStringLiteral("Unable to create %1\nError: %2")
-                      .arg(path, localizedString("The folder could not be created.")));
+    BackpackAssets::ensurePath(path, assetsPath());
 }
 
 std::optional<QString> TGBackpackAssetDownloader::safePathComponent(const QString &name)
 {
-    QString component = name.section(QLatin1Char('/'), -1);
-    component.remove(QChar(0));
-    if (component.isEmpty() || component == QLatin1String(".") || component == QLatin1String(".."))
-        return std::nullopt;
-    return component;
+    return BackpackAssets::safePathComponent(name);
 }
 
 std::optional<QString> TGBackpackAssetDownloader::assetFolderName(const QUrl &url)
@@ -213,6 +200,8 @@ void TGBackpackAssetDownloader::downloadURL(const QUrl &url)
     // session has expired); nothing larger than a note's largest file is taken.
     request.followRedirects = false;
     request.maxReplyBytes = kMaxAssetBytes;
+    // An error page never reaches the disk.
+    request.acceptDownload = &BackpackAssets::isAsset;
     m_tempPath = tempPath;
     request.isCancelled = [cancelFlag] { return cancelFlag->load(); };
 
@@ -273,22 +262,10 @@ void TGBackpackAssetDownloader::didFailWithError(const Error &error)
 void TGBackpackAssetDownloader::didFinish(const QString &tempPath, const QString &folder,
                                           const SyncHttp::Response &response)
 {
-    // An error page, a redirect or the sign-in page is no asset: keep it
-    // out of the folder.
-    const bool signInPage = TGBackpackAPI::isLoginPage(response)
-                            || QUrl(QString::fromUtf8(response.header("Location"))).fileName()
-                                   == QLatin1String("login.html");
-    if (response.status < 200 || response.status > 299 || signInPage) {
+    // An error page, a redirect or the sign-in page is no asset.
+    if (!BackpackAssets::isAsset(response)) {
         QFile::remove(tempPath);
-        QString description = signInPage
-                                  ? localizedString("Backpack answered the download of %1 with its sign-in page.")
-                                        .arg(m_requestURL.fileName())
-                                  : localizedString("Backpack returned error code %d.");
-        description.replace(QLatin1String("%d"), QString::number(response.status));
-        Error e = urlError(SyncHttp::URLErrorBadServerResponse, description, m_requestURL);
-        e.localizedFailureReason = localizedString("The file %1 could not be downloaded.").arg(m_requestURL.fileName());
-        e.userInfo.insert(QStringLiteral("status"), qlonglong(response.status));
-        didFailWithError(e);
+        didFailWithError(BackpackAssets::notAnAssetError(response, m_requestURL, m_requestURL.fileName()));
         return;
     }
     const std::optional<QString> name = safePathComponent(response.suggestedFilename());

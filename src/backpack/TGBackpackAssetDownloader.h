@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backpack/BackpackAssets.h"
 #include "backpack/TGBackpackAccount.h"
 #include "foundation/Error.h"
 #include "foundation/SyncHttp.h"
@@ -48,13 +49,13 @@ public:
 
     // The service's largest resource (premium): a larger asset is refused
     // before it is read.
-    static constexpr qint64 kMaxAssetBytes = 52428800;
+    static constexpr qint64 kMaxAssetBytes = BackpackAssets::kMaxAssetBytes;
 
     static QString applicationSupportPath();
     static QString assetsPath();
     static void ensurePath(const QString &path);
-    // One safe path component made from a name the network gave: the part
-    // after the last slash; nothing for "", "." and "..".
+    // One safe path component made from a name the network gave
+    // (BackpackAssets::safePathComponent).
     static std::optional<QString> safePathComponent(const QString &name);
     // The asset folder named by an asset address, nothing when it has none.
     static std::optional<QString> assetFolderName(const QUrl &url);

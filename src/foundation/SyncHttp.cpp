@@ -1,29 +1,21 @@
 #include "foundation/SyncHttp.h"
 
-#include <QDateTime>
-#include <QDir>
+#include "foundation/CurlShare.h"
+#include "foundation/PartialFile.h"
+
 #include <QFile>
-#include <QFileInfo>
 
 #include <curl/curl.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <set>
 
 namespace SyncHttp {
 
@@ -54,11 +46,6 @@ struct Global
     std::mutex poolMutex;
     std::vector<Idle> idle;
 
-    std::mutex partialMutex;
-    std::set<QByteArray> partialFiles;
-    // Earlier copies set aside for the next download of their name.
-    std::set<QByteArray> spareFiles;
-
     Global()
     {
         curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -69,7 +56,6 @@ struct Global
         curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
         curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
         curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-        std::atexit(&removePartialDownloads);
     }
 
     static void lock(CURL *, curl_lock_data data, curl_lock_access, void *user)
@@ -87,11 +73,14 @@ Global &global()
     return *g;
 }
 
-struct EasyHandle
+} // namespace
+
+CURLSH *curlShare()
 {
-    CURL *curl = curl_easy_init();
-    ~EasyHandle() { curl_easy_cleanup(curl); }
-};
+    return global().share;
+}
+
+namespace {
 
 constexpr std::size_t kMaxIdleHandles = 8;
 
@@ -160,156 +149,6 @@ QByteArray originOf(const QUrl &url)
            + QByteArray::number(
                url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80));
 }
-
-QByteArray partialPrefix(const QFileInfo &destination)
-{
-    return "." + QFile::encodeName(destination.fileName()).left(64) + ".partial-";
-}
-
-// A regular file of this user's with no other name: safe to write over.
-bool isOwnPlainFile(const struct stat &st)
-{
-    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1;
-}
-
-// The partial file of a download: beside the destination, 0600, renamed over
-// the destination (or a link that stands there) once complete; removed
-// otherwise. Never synced: a download can be fetched again. Partial files of
-// the same name that no download holds (left by a crash, a kill or an
-// earlier copy set aside) are taken up: one is written over, its blocks
-// reused, and the others removed. A live one is locked.
-class PartialFile
-{
-public:
-    explicit PartialFile(const QString &destination) : m_destination(QFile::encodeName(destination))
-    {
-        const QFileInfo info(destination);
-        const QByteArray folder = QFile::encodeName(info.absolutePath());
-        const QByteArray prefix = partialPrefix(info);
-        Global &g = global();
-        std::lock_guard lock(g.partialMutex);
-        if (DIR *dir = ::opendir(folder.constData())) {
-            while (const dirent *entry = ::readdir(dir)) {
-                const QByteArray name(entry->d_name);
-                if (!name.startsWith(prefix) || name.size() != prefix.size() + 6)
-                    continue;
-                const QByteArray path = folder + '/' + name;
-                if (g.partialFiles.count(path))
-                    continue;
-                takeUp(path);
-            }
-            ::closedir(dir);
-        }
-        if (m_fd < 0) {
-            QByteArray pattern = folder + '/' + prefix + "XXXXXX";
-            m_fd = ::mkostemp(pattern.data(), O_CLOEXEC); // mode 0600
-            if (m_fd < 0) {
-                m_errno = errno;
-                return;
-            }
-            ::flock(m_fd, LOCK_EX | LOCK_NB);
-            m_path = pattern;
-        }
-        g.partialFiles.insert(m_path);
-        g.spareFiles.erase(m_path);
-    }
-    ~PartialFile() { discard(); }
-    PartialFile(const PartialFile &) = delete;
-    PartialFile &operator=(const PartialFile &) = delete;
-
-    bool isOpen() const { return m_fd >= 0; }
-    QString errorString() const { return QString::fromLocal8Bit(std::strerror(m_errno)); }
-
-    bool write(const char *data, size_t size)
-    {
-        while (size) {
-            const ssize_t n = ::write(m_fd, data, size);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                m_errno = n < 0 ? errno : ENOSPC;
-                return false;
-            }
-            data += n;
-            size -= size_t(n);
-            m_written += n;
-        }
-        return true;
-    }
-
-    bool commit()
-    {
-        // A file taken up may be longer than this body.
-        const bool cut = !m_reused || ::ftruncate(m_fd, m_written) == 0;
-        if (!cut)
-            m_errno = errno;
-        const bool closed = ::close(m_fd) == 0;
-        m_fd = -1;
-        if (!cut)
-            return false;
-        if (!closed || ::rename(m_path.constData(), m_destination.constData()) != 0) {
-            m_errno = errno;
-            return false;
-        }
-        forget();
-        return true;
-    }
-
-    void discard()
-    {
-        if (!m_path.isEmpty())
-            ::unlink(m_path.constData());
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-        forget();
-    }
-
-private:
-    // A partial file no download holds: the first becomes this one, the
-    // rest go. One locked by a download of another process stays.
-    void takeUp(const QByteArray &path)
-    {
-        // Non-blocking: a FIFO planted under the name must not hold the open.
-        const int fd = ::open(path.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno == ELOOP)
-                ::unlink(path.constData());
-            return;
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(fd);
-            return;
-        }
-        struct stat st = {};
-        if (m_fd >= 0 || ::fstat(fd, &st) != 0 || !isOwnPlainFile(st) || ::fchmod(fd, 0600) != 0) {
-            ::unlink(path.constData());
-            ::close(fd);
-            global().spareFiles.erase(path);
-            return;
-        }
-        m_fd = fd;
-        m_path = path;
-        m_reused = true;
-    }
-
-    void forget()
-    {
-        if (m_path.isEmpty())
-            return;
-        Global &g = global();
-        std::lock_guard lock(g.partialMutex);
-        g.partialFiles.erase(m_path);
-        m_path.clear();
-    }
-
-    QByteArray m_destination;
-    QByteArray m_path;
-    int m_fd = -1;
-    int m_errno = 0;
-    off_t m_written = 0;
-    bool m_reused = false;
-};
 
 QString systemBundlePath()
 {
@@ -451,6 +290,12 @@ struct Transfer
     Response response;
     PartialFile *file = nullptr;
     CURL *curl = nullptr;
+    QUrl url; // of the request
+    // Whether the answer's body goes to the file, asked of
+    // Request::acceptDownload before the first byte (or at the end).
+    const std::function<bool(const Response &)> *acceptDownload = nullptr;
+    bool decided = false;
+    bool refused = false;
     bool writeFailed = false;
     qint64 maxReplyBytes = 0;
     bool tooLarge = false;
@@ -478,10 +323,37 @@ size_t onHeader(char *data, size_t size, size_t count, void *user)
         // A new answer (redirect or interim): only the last one's headers count.
         t->response.headers.clear();
         t->firstBody = true;
+        t->decided = false;
+        t->refused = false;
     } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
         t->response.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
     }
     return n;
+}
+
+// The status and final URL of the answer under way.
+void describeAnswer(CURL *curl, const QUrl &requestUrl, Response &response)
+{
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &response.status);
+    char *effective = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+        response.url = QUrl::fromEncoded(QByteArray(effective));
+    else
+        response.url = requestUrl;
+}
+
+// Asks once per answer whether its body may go to the download file.
+void decideKeeping(Transfer *t)
+{
+    if (t->decided)
+        return;
+    t->decided = true;
+    if (!t->acceptDownload || !*t->acceptDownload)
+        return;
+    Response answer;
+    describeAnswer(t->curl, t->url, answer);
+    answer.headers = t->response.headers;
+    t->refused = !(*t->acceptDownload)(answer);
 }
 
 size_t onBody(char *data, size_t size, size_t count, void *user)
@@ -500,11 +372,19 @@ size_t onBody(char *data, size_t size, size_t count, void *user)
             && announced > 0 && announced <= t->maxReplyBytes)
             t->response.body.reserve(qsizetype(announced));
     }
-    if (t->file) {
+    if (t->file)
+        decideKeeping(t);
+    if (t->file && !t->refused) {
         if (!t->file->write(data, n)) {
             t->writeFailed = true;
             return 0;
         }
+    } else if (t->file) {
+        // An answer turned down never touches the disk; its head is enough
+        // to tell what it was.
+        const qint64 room = kRefusedBodyBytes - t->response.body.size();
+        if (room > 0)
+            t->response.body.append(data, qsizetype(std::min<qint64>(room, qint64(n))));
     } else {
         t->response.body.append(data, qsizetype(n));
     }
@@ -688,7 +568,9 @@ public:
     {
         m_transfer.isCancelled = &request.isCancelled;
         m_transfer.curl = m_curl;
+        m_transfer.url = request.url;
         m_transfer.file = file;
+        m_transfer.acceptDownload = &request.acceptDownload;
         m_transfer.maxReplyBytes = std::max<qint64>(0, request.maxReplyBytes);
         if (request.hashBody)
             m_transfer.md5 = std::make_unique<BodyHasher>();
@@ -742,16 +624,19 @@ public:
         return e;
     }
 
+    // Whether the answer of a run that succeeded goes to the download file
+    // (one without a body is asked about now).
+    bool keepsAnswer()
+    {
+        decideKeeping(&m_transfer);
+        return !m_transfer.refused;
+    }
+
     // The answer of a run that succeeded.
     Response takeResponse()
     {
         Response &response = m_transfer.response;
-        curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &response.status);
-        char *effective = nullptr;
-        if (curl_easy_getinfo(m_curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
-            response.url = QUrl::fromEncoded(QByteArray(effective));
-        else
-            response.url = m_request.url;
+        describeAnswer(m_curl, m_request.url, response);
         if (m_transfer.md5)
             response.md5 = m_transfer.md5->finish();
         return std::move(response);
@@ -923,81 +808,13 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     Exchange exchange(request, file.get());
     if (const CURLcode result = exchange.run(); result != CURLE_OK)
         return fail(exchange.failure(result));
-    // The file takes its name only once the whole body is there.
-    if (file && !file->commit())
+    // The file takes its name only once the whole body is there, and only
+    // for an answer the caller keeps.
+    if (file && !exchange.keepsAnswer())
+        file->discard();
+    else if (file && !file->commit())
         return fail(transportError(CURLE_WRITE_ERROR, 0, request.url, file->errorString()));
     return exchange.takeResponse();
-}
-
-void removePartialDownloads()
-{
-    Global &g = global();
-    std::lock_guard lock(g.partialMutex);
-    for (const QByteArray &path : g.partialFiles)
-        ::unlink(path.constData());
-    g.partialFiles.clear();
-    for (const QByteArray &path : g.spareFiles)
-        ::unlink(path.constData());
-    g.spareFiles.clear();
-}
-
-bool setAsideForDownload(const QString &path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st = {};
-    if (::lstat(name.constData(), &st) != 0)
-        return errno == ENOENT;
-    if (!isOwnPlainFile(st))
-        return ::unlink(name.constData()) == 0;
-    Global &g = global();
-    std::lock_guard lock(g.partialMutex);
-    QByteArray spare = QFile::encodeName(QFileInfo(path).absolutePath()) + '/' + partialPrefix(QFileInfo(path))
-                       + "XXXXXX";
-    const int fd = ::mkostemp(spare.data(), O_CLOEXEC);
-    if (fd < 0)
-        return ::unlink(name.constData()) == 0;
-    ::close(fd);
-    if (::rename(name.constData(), spare.constData()) != 0) {
-        ::unlink(spare.constData());
-        return ::unlink(name.constData()) == 0;
-    }
-    g.spareFiles.insert(spare);
-    return true;
-}
-
-bool makePrivateFolder(const QString &path, const QString &root)
-{
-    if (!root.isEmpty()) {
-        const QString top = QDir::cleanPath(QDir().absoluteFilePath(root));
-        const QString below = QDir(top).relativeFilePath(QDir::cleanPath(QDir().absoluteFilePath(path)));
-        if (below == QLatin1String("..") || below.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(below)
-            || !makePrivateFolder(top))
-            return false;
-        QByteArray at = QFile::encodeName(top);
-        for (const QString &level : below.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-            if (level == QLatin1String("."))
-                continue;
-            at += '/' + QFile::encodeName(level);
-            struct stat st = {};
-            if (::lstat(at.constData(), &st) == 0 && S_ISLNK(st.st_mode) && ::unlink(at.constData()) != 0)
-                return false;
-            if (::mkdir(at.constData(), 0700) != 0 && errno != EEXIST)
-                return false;
-            if (::lstat(at.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
-                return false;
-        }
-        return true;
-    }
-    if (QFileInfo(path).isDir())
-        return true;
-    const QString absolute = QDir::cleanPath(QDir().absoluteFilePath(path));
-    QStringList missing;
-    for (QString at = absolute; !QFileInfo::exists(at) && QFileInfo(at).path() != at; at = QFileInfo(at).path())
-        missing.prepend(at);
-    for (const QString &folder : missing)
-        if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
-            return false;
-    return QFileInfo(absolute).isDir();
 }
 
 bool setExtraCaFile(const QString &path)
@@ -1019,114 +836,6 @@ QString extraCaFile()
     Global &g = global();
     std::lock_guard lock(g.caMutex);
     return g.extraCaPath;
-}
-
-// ---- cookies -------------------------------------------------------------
-
-QVariantMap Cookie::properties() const
-{
-    QVariantMap p{{QStringLiteral("Name"), name},
-                  {QStringLiteral("Value"), value},
-                  {QStringLiteral("Domain"), includeSubdomains ? QLatin1Char('.') + domain : domain},
-                  {QStringLiteral("Path"), path}};
-    if (secure)
-        p.insert(QStringLiteral("Secure"), true);
-    if (expires)
-        p.insert(QStringLiteral("Expires"), QDateTime::fromSecsSinceEpoch(expires, Qt::UTC));
-    return p;
-}
-
-namespace {
-
-// Netscape cookie-file line, as libcurl lists and accepts them.
-std::optional<Cookie> parseCookieLine(QByteArray line)
-{
-    if (line.startsWith("#HttpOnly_"))
-        line = line.mid(10);
-    const QList<QByteArray> f = line.split('\t');
-    if (f.size() < 7)
-        return std::nullopt;
-    Cookie c;
-    c.domain = QString::fromUtf8(f[0]);
-    if (c.domain.startsWith(QLatin1Char('.')))
-        c.domain.remove(0, 1);
-    c.includeSubdomains = f[1] == "TRUE";
-    c.path = QString::fromUtf8(f[2]);
-    c.secure = f[3] == "TRUE";
-    c.expires = f[4].toLongLong();
-    c.name = QString::fromUtf8(f[5]);
-    c.value = QString::fromUtf8(f[6]);
-    return c;
-}
-
-QByteArray cookieLine(const Cookie &c, qint64 expires)
-{
-    const QByteArray domain = (c.includeSubdomains ? "." : "") + c.domain.toUtf8();
-    return domain + '\t' + (c.includeSubdomains ? "TRUE" : "FALSE") + '\t' + c.path.toUtf8() + '\t'
-           + (c.secure ? "TRUE" : "FALSE") + '\t' + QByteArray::number(expires) + '\t' + c.name.toUtf8() + '\t'
-           + c.value.toUtf8();
-}
-
-void cookieCommand(const QByteArray &command)
-{
-    // The global set-up (curl_global_init) comes before any handle.
-    Global &g = global();
-    EasyHandle h;
-    curl_easy_setopt(h.curl, CURLOPT_SHARE, g.share);
-    curl_easy_setopt(h.curl, CURLOPT_COOKIEFILE, "");
-    curl_easy_setopt(h.curl, CURLOPT_COOKIELIST, command.constData());
-}
-
-} // namespace
-
-QList<Cookie> allCookies()
-{
-    Global &g = global();
-    EasyHandle h;
-    curl_easy_setopt(h.curl, CURLOPT_SHARE, g.share);
-    curl_easy_setopt(h.curl, CURLOPT_COOKIEFILE, "");
-    curl_slist *list = nullptr;
-    QList<Cookie> cookies;
-    if (curl_easy_getinfo(h.curl, CURLINFO_COOKIELIST, &list) == CURLE_OK) {
-        const qint64 now = QDateTime::currentSecsSinceEpoch();
-        for (curl_slist *item = list; item; item = item->next)
-            if (auto c = parseCookieLine(QByteArray(item->data)); c && (!c->expires || c->expires > now))
-                cookies.append(*c);
-        curl_slist_free_all(list);
-    }
-    return cookies;
-}
-
-QList<Cookie> cookiesForUrl(const QUrl &url)
-{
-    const QString host = url.host().toLower();
-    QString path = url.path(QUrl::FullyEncoded);
-    if (path.isEmpty())
-        path = QStringLiteral("/");
-    const bool https = url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
-    QList<Cookie> matching;
-    for (const Cookie &c : allCookies()) {
-        const QString domain = c.domain.toLower();
-        const bool domainMatches = host == domain || (c.includeSubdomains && host.endsWith(QLatin1Char('.') + domain));
-        const bool pathMatches = path == c.path
-                                 || (path.startsWith(c.path)
-                                     && (c.path.endsWith(QLatin1Char('/'))
-                                         || path.at(c.path.size()) == QLatin1Char('/')));
-        if (domainMatches && pathMatches && (!c.secure || https))
-            matching.append(c);
-    }
-    return matching;
-}
-
-void deleteCookie(const Cookie &cookie)
-{
-    // An already-expired copy replaces the cookie and is dropped by the store.
-    cookieCommand(cookieLine(cookie, 1));
-}
-
-void clearCookies()
-{
-    cookieCommand("ALL");
 }
 
 } // namespace SyncHttp

@@ -7,7 +7,6 @@
 #include <QPair>
 #include <QString>
 #include <QUrl>
-#include <QVariantMap>
 
 #include <functional>
 #include <optional>
@@ -22,7 +21,7 @@
 // CA file set with setExtraCaFile() (tests trust their throwaway CA this way).
 // Redirects are followed, at most kMaxRedirects (http and https only; from
 // https only to https). All requests that use cookies share one process-wide
-// cookie store.
+// cookie store (Cookies.h).
 //
 // Connections stay open between requests: a request to a host that was talked
 // to before goes out on the same connection, and a new one resumes the
@@ -40,7 +39,8 @@
 // An HTTP status is never an error here: any answer that arrived is returned,
 // whatever its status. Only transport failures (no answer) give an Error in
 // the URL-loading domain with the codes below, the request's URL under
-// kFailingURLStringKey.
+// kFailingURLStringKey. Which answer a download keeps is the caller's
+// choice too (Request::acceptDownload).
 
 namespace SyncHttp {
 
@@ -49,8 +49,12 @@ inline constexpr int kAtMostOnceIdleSeconds = 2;
 inline constexpr long kLowSpeedBytesPerSecond = 1024;
 // The reply limit of a request that sets none.
 inline constexpr qint64 kDefaultMaxReplyBytes = 8 * 1024 * 1024;
+// How much of an answer a download turned down is kept, in memory.
+inline constexpr qint64 kRefusedBodyBytes = 64 * 1024;
 
 using HeaderList = QList<QPair<QByteArray, QByteArray>>;
+
+struct Response;
 
 struct Request
 {
@@ -77,12 +81,15 @@ struct Request
     // When set, the answer's body goes to this file (0600) instead of into
     // memory; the file, or a symbolic link in its place, is replaced only
     // once the whole body has arrived. The body lands in a partial file
-    // beside it (".<name>.partial-XXXXXX"), which is removed when the
-    // exchange fails or is cancelled, and at the exit of the process; one
-    // left over with that name (a crash, a kill, setAsideForDownload) is
-    // written over instead of a new one, the others are removed. The file is
-    // not synced to disk: a download can be fetched again.
+    // beside it first (DownloadFiles.h). The file is not synced to disk: a
+    // download can be fetched again.
     QString downloadPath;
+    // Asked about the final answer (status, headers and URL; its body not
+    // yet) before any of the body goes to downloadPath. False keeps the
+    // answer off the disk: the partial file is removed unwritten, nothing
+    // takes the name, and Response::body holds the body's first
+    // kRefusedBodyBytes. Unset: every answer is kept.
+    std::function<bool(const Response &)> acceptDownload;
     // Computes Response::md5 of the body while it arrives.
     bool hashBody = false;
     // Asked before the exchange and polled during it (at least once a
@@ -117,26 +124,6 @@ std::optional<Response> send(const Request &request, OptionalError *error = null
 bool setExtraCaFile(const QString &path);
 QString extraCaFile();
 
-// The shared cookie store.
-struct Cookie
-{
-    QString name;
-    QString value;
-    QString domain; // without a leading dot
-    bool includeSubdomains = false;
-    QString path;
-    bool secure = false;
-    qint64 expires = 0; // Unix time; 0 for a session cookie
-
-    QVariantMap properties() const;
-};
-QList<Cookie> allCookies();
-// The cookies the store would send with a request to the URL.
-QList<Cookie> cookiesForUrl(const QUrl &url);
-// Removes the cookie with the same name, domain and path.
-void deleteCookie(const Cookie &cookie);
-void clearCookies();
-
 // The URL-loading error domain and the codes the transport maps failures to.
 inline const QString kURLErrorDomain = QStringLiteral("NSURLErrorDomain");
 inline const QString kFailingURLStringKey = QStringLiteral("NSErrorFailingURLStringKey");
@@ -164,23 +151,6 @@ enum URLError : long {
     URLErrorCannotCreateFile = -3000,
     URLErrorCannotWriteToFile = -3003,
 };
-
-// Removes the partial files of the downloads under way, and the copies set
-// aside (also done at exit).
-void removePartialDownloads();
-
-// Takes the file at `path` off its name before a download to it: a plain
-// file of the user's becomes the partial file the download writes over (its
-// blocks reused), anything else but a folder is removed. True when nothing
-// is left at the path.
-bool setAsideForDownload(const QString &path);
-
-// Creates a download folder and its missing parents, each new one 0700 from
-// the start; true when the folder exists afterwards. With `root` (a folder
-// above `path`), every level below the root must be a folder of its own: a
-// symbolic link there is replaced by a new folder, never followed, and
-// anything else that is not a folder fails.
-bool makePrivateFolder(const QString &path, const QString &root = {});
 
 // The Error for a libcurl result code (and the errno of the failed connect,
 // 0 when none). Exposed so the mapping can be checked without a network.

@@ -10,7 +10,9 @@
 #include <QTemporaryDir>
 #include <QUrlQuery>
 
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace importertest;
 
@@ -34,6 +36,30 @@ protected:
             WidgetRecord{{"widgetType", "Image"}, {"backpackID", "x1"}, {"filename", name}}, api->accountURL());
     }
 
+    // A stop check that never stops but watches, while the transfer runs
+    // and once after it: whether anything stood at `path` once the earlier
+    // copy had left it, and whether the earlier copy's bytes (read through
+    // `earlier`) ever changed.
+    struct Watch
+    {
+        QString path;
+        int earlier;
+        QByteArray before;
+        bool left = false, nameTaken = false, earlierWritten = false;
+
+        bool check()
+        {
+            struct stat st = {};
+            const bool present = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+            nameTaken = nameTaken || (left && present);
+            left = left || !present;
+            QByteArray now(before.size(), 0);
+            earlierWritten = earlierWritten || ::pread(earlier, now.data(), now.size(), 0) != now.size()
+                             || now != before;
+            return false;
+        }
+    };
+
     int signIns()
     {
         int n = 0;
@@ -44,7 +70,9 @@ protected:
 };
 
 // A non-2xx answer, or none, is an error and never the asset; a good copy
-// from before is removed, not kept beside the error.
+// from before is removed, not kept beside the error. The error body never
+// stands under the asset's name, not even while it arrives, and never goes
+// into the earlier copy's blocks, whether an upload holds that copy or not.
 TEST_F(AssetDownloads, ErrorAnswersAreNotAssets)
 {
     Site site;
@@ -52,25 +80,52 @@ TEST_F(AssetDownloads, ErrorAnswersAreNotAssets)
     useSite(site);
     auto api = makeAPI();
     const QString path = AssetDownloader::assetsPath() + QStringLiteral("/x1/bild.png");
-    for (int status : {403, 500, 0}) { // 0: the connection drops
-        SCOPED_TRACE(status);
+    struct Row
+    {
+        int status; // 0: the connection drops
+        bool uploading;
+    };
+    for (const Row row :
+         {Row{403, false}, Row{404, false}, Row{404, true}, Row{500, false}, Row{500, true}, Row{0, false}}) {
+        SCOPED_TRACE(row.status);
+        SCOPED_TRACE(row.uploading ? "uploading" : "");
         Outcome good;
         ASSERT_TRUE(AssetDownloader(api, &good).startDownloadingFile(assetURL("bild.png", api)));
         ASSERT_TRUE(QFileInfo::exists(path));
+        QFile earlier(path);
+        ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+        if (row.uploading)
+            ASSERT_EQ(::flock(earlier.handle(), LOCK_SH), 0);
         // A download goes out once more when its kept connection turns out closed.
-        backpack->enqueue(QStringLiteral("assets/x1/as/bild.png"), status, QStringLiteral("<h1>Fehler</h1>"), {},
-                          status ? 1 : 2);
+        backpack->enqueue(QJsonObject{{"path", "assets/x1/as/bild.png"},
+                                      {"status", row.status},
+                                      {"body", "<h1>Fehler</h1>"},
+                                      {"stall", 0.5},
+                                      {"times", row.status ? 1 : 2}});
         Outcome outcome;
-        EXPECT_TRUE(AssetDownloader(api, &outcome).startDownloadingFile(assetURL("bild.png", api)));
+        AssetDownloader downloader(api, &outcome);
+        Watch watch{path, earlier.handle(), bytesFor("bild", 4096)};
+        downloader.setCancellationCheck([&watch] { return watch.check(); });
+        EXPECT_TRUE(downloader.startDownloadingFile(assetURL("bild.png", api)));
         EXPECT_TRUE(outcome.assets.isEmpty()) << outcome.assets.value(0).path;
         ASSERT_EQ(outcome.errors.size(), 1);
         EXPECT_EQ(outcome.errors[0].domain, SyncHttp::kURLErrorDomain);
-        if (status) {
+        if (row.status) {
             EXPECT_EQ(outcome.errors[0].code, SyncHttp::URLErrorBadServerResponse);
             EXPECT_EQ(outcome.errors[0].localizedDescription,
-                      QStringLiteral("Backpack returned error code %1.").arg(status));
+                      QStringLiteral("Backpack returned error code %1.").arg(row.status));
         }
         EXPECT_FALSE(QFileInfo::exists(path)) << "the error page was kept as the file";
+        watch.check();
+        EXPECT_TRUE(watch.left);
+        EXPECT_FALSE(watch.nameTaken) << "the error page stood under the asset's name";
+        EXPECT_FALSE(watch.earlierWritten) << "the error page went into the earlier copy";
+        // What is left is the copy the upload still holds, nothing else.
+        for (const QString &name : QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+            EXPECT_TRUE(row.uploading) << name.toStdString();
+            QFile left(QFileInfo(path).path() + QLatin1Char('/') + name);
+            EXPECT_TRUE(left.open(QIODevice::ReadOnly) && left.readAll() == bytesFor("bild", 4096));
+        }
     }
 }
 
@@ -115,7 +170,8 @@ TEST_F(AssetDownloads, SignInOncePerAccount)
 
 // A redirect is never followed: to the sign-in page (an expired session) it
 // is an error naming the file; without a Location it carries its status.
-// Nothing is kept either way.
+// Nothing is kept either way, and nothing stands under the asset's name
+// while the answer arrives.
 TEST_F(AssetDownloads, RedirectsAndTheSignInPageAreNotAssets)
 {
     Site site;
@@ -128,12 +184,13 @@ TEST_F(AssetDownloads, RedirectsAndTheSignInPageAreNotAssets)
         int status;
         QJsonObject headers;
         QString description;
+        QString body = {};
     };
+    const QString signInPage = QStringLiteral("Backpack answered the download of bild.png with its sign-in page.");
     for (const Row &row : {Row{300, {}, QStringLiteral("Backpack returned error code 300.")},
                            Row{304, {}, QStringLiteral("Backpack returned error code 304.")},
-                           Row{302,
-                               {{"Location", "/login.html"}},
-                               QStringLiteral("Backpack answered the download of bild.png with its sign-in page.")},
+                           Row{302, {{"Location", "/login.html"}}, signInPage},
+                           Row{302, {{"Location", "/login.html"}}, signInPage, "<a href=/login.html>Log in</a>"},
                            Row{301,
                                {{"Location", "https://elsewhere.example/bild.png"}},
                                QStringLiteral("Backpack returned error code 301.")}}) {
@@ -141,9 +198,18 @@ TEST_F(AssetDownloads, RedirectsAndTheSignInPageAreNotAssets)
         Outcome good;
         ASSERT_TRUE(AssetDownloader(api, &good).startDownloadingFile(assetURL("bild.png", api)));
         ASSERT_TRUE(QFileInfo::exists(path));
-        backpack->enqueue(QStringLiteral("assets/x1/as/bild.png"), row.status, QString(), row.headers);
+        QFile earlier(path);
+        ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+        backpack->enqueue(QJsonObject{{"path", "assets/x1/as/bild.png"},
+                                      {"status", row.status},
+                                      {"headers", row.headers},
+                                      {"body", row.body},
+                                      {"stall", row.body.isEmpty() ? 0 : 0.5}});
         Outcome outcome;
-        EXPECT_TRUE(AssetDownloader(api, &outcome).startDownloadingFile(assetURL("bild.png", api)));
+        AssetDownloader downloader(api, &outcome);
+        Watch watch{path, earlier.handle(), bytesFor("bild", 4096)};
+        downloader.setCancellationCheck([&watch] { return watch.check(); });
+        EXPECT_TRUE(downloader.startDownloadingFile(assetURL("bild.png", api)));
         EXPECT_TRUE(outcome.assets.isEmpty());
         ASSERT_EQ(outcome.errors.size(), 1);
         EXPECT_EQ(outcome.errors[0].code, SyncHttp::URLErrorBadServerResponse);
@@ -151,6 +217,8 @@ TEST_F(AssetDownloads, RedirectsAndTheSignInPageAreNotAssets)
         EXPECT_EQ(outcome.errors[0].localizedDescription, row.description);
         EXPECT_FALSE(QFileInfo::exists(path));
         EXPECT_TRUE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        EXPECT_FALSE(watch.nameTaken);
+        EXPECT_FALSE(watch.earlierWritten);
     }
     int signInPages = 0;
     for (const QJsonValue &r : backpack->requests())

@@ -14,6 +14,7 @@
 #include "app/WorkQueue.h"
 #include "backpack/TGBackpackAPI.h"
 #include "backpack/TGBackpackPage.h"
+#include "foundation/Cookies.h"
 #include "foundation/SyncHttp.h"
 #include "signin/WSKOAuthAuthentication.h"
 

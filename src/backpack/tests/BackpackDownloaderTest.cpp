@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <mutex>
 
@@ -165,10 +166,10 @@ TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
         long code;
     };
     const Case cases[] = {
-        {"suggested name with folders", "assets/125/as/x.txt", "125/escape.txt", "evil", 0},
+        {"suggested name with folders", "assets/125/as/x.txt", "125/.._.._escape.txt", "evil", 0},
         {"suggested name of two dots", "assets/126/as/y.txt", "", "", SyncHttp::URLErrorCannotCreateFile},
         {"folder of two dots", "assets/%2E%2E/as/z.txt", "", "", SyncHttp::URLErrorBadURL},
-        {"folder with slashes", "assets/a%2F..%2F..%2Fb/as/z.txt", "b/z.txt", "slashes", 0},
+        {"folder with slashes", "assets/a%2F..%2F..%2Fb/as/z.txt", "a_.._.._b/z.txt", "slashes", 0},
         // An error page is not saved as the asset.
         {"asset the service lacks (404)", "assets/127/as/none.txt", "", "", SyncHttp::URLErrorBadServerResponse},
         {"no asset folder", "files/z.txt", "", "", SyncHttp::URLErrorBadURL},
@@ -224,7 +225,9 @@ TEST_F(DownloaderTest, TimeOutsAreRetriedTwicePerDownloader)
 }
 
 // No redirect is followed; the sign-in page and an answer without a
-// Location are errors with their status, and nothing is kept.
+// Location are errors with their status, and nothing is kept. An error
+// body never takes a name in the folder, not even before its end is
+// handled, and an earlier copy stays as it was.
 TEST_F(DownloaderTest, RedirectsAndTheSignInPageAreNoAssets)
 {
     struct Row
@@ -232,22 +235,48 @@ TEST_F(DownloaderTest, RedirectsAndTheSignInPageAreNoAssets)
         int status;
         QJsonObject headers;
         bool signInPage;
+        QString body = {};
     };
-    for (const Row &row : {Row{300, {}, false}, Row{304, {}, false}, Row{302, {{"Location", "/login.html"}}, true}}) {
+    const QString folder = TGBackpackAssetDownloader::assetsPath() + "/123";
+    for (const Row &row : {Row{300, {}, false}, Row{304, {}, false}, Row{302, {{"Location", "/login.html"}}, true},
+                           Row{404, {}, false, "<h1>missing</h1>"}, Row{500, {}, false, "<h1>broken</h1>"},
+                           Row{302, {{"Location", "/login.html"}}, true, "<a href=/login.html>Log in</a>"}}) {
         SCOPED_TRACE(row.status);
-        ASSERT_TRUE(fake->enqueue(QStringLiteral("assets/123/as/a.png"), row.status, QString(), row.headers));
         CountingDelegate delegate;
+        const bool earlier = !row.body.isEmpty();
+        if (earlier) {
+            TGBackpackAssetDownloader good(account());
+            good.setDelegate(&delegate);
+            good.downloadURL(asset());
+            waitFor(delegate);
+            ASSERT_EQ(read("123/a.png"), QStringLiteral("PNG-A"));
+        }
+        ASSERT_TRUE(fake->enqueue(QJsonObject{{"path", "assets/123/as/a.png"},
+                                              {"status", row.status},
+                                              {"headers", row.headers},
+                                              {"body", row.body},
+                                              {"stall", earlier ? 0.5 : 0}}));
         TGBackpackAssetDownloader downloader(account());
         downloader.setDelegate(&delegate);
         downloader.downloadURL(asset());
-        waitFor(delegate);
+        // The answer ends while no event is handled: what stands in the
+        // folder then is what a kill would leave.
+        const QStringList kept = earlier ? QStringList{"a.png"} : QStringList{};
+        QStringList named;
+        for (QDeadlineTimer watch(1000); !watch.hasExpired(); QThread::msleep(10))
+            for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+                if (!name.contains(QStringLiteral(".partial-")) && !named.contains(name))
+                    named << name;
+        EXPECT_EQ(named.join(' '), kept.join(' '));
+        waitFor(delegate, earlier ? 2 : 1);
         const OptionalError error = downloader.downloadError();
         ASSERT_TRUE(error);
         EXPECT_EQ(error->code, SyncHttp::URLErrorBadServerResponse);
         EXPECT_EQ(error->userInfo.value(QStringLiteral("status")).toInt(), row.status);
         EXPECT_EQ(error->localizedDescription.contains(QStringLiteral("a.png")), row.signInPage);
-        EXPECT_TRUE(
-            QDir(TGBackpackAssetDownloader::assetsPath() + "/123").entryList(QDir::Files | QDir::Hidden).isEmpty());
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), kept);
+        if (earlier)
+            EXPECT_EQ(read("123/a.png"), QStringLiteral("PNG-A"));
     }
     EXPECT_FALSE(paths().contains(QStringLiteral("login.html")));
 }

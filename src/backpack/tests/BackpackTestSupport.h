@@ -2,6 +2,7 @@
 
 #include "BackpackFake.h"
 #include "backpack/TGBackpackAPI.h"
+#include "foundation/Cookies.h"
 #include "foundation/SyncHttp.h"
 
 #include <QJsonArray>

@@ -136,13 +136,15 @@ class Handler(tlsfake.Handler):
             return
         if entry.get("stall"):
             return self.reply_stalled(status, data.encode() if isinstance(data, str) else data,
-                                      float(entry["stall"]))
+                                      float(entry["stall"]), entry.get("headers") or {})
         self.reply(status, data, headers=entry.get("headers"), content_type="application/xml")
 
-    def reply_stalled(self, status, data, seconds):
+    def reply_stalled(self, status, data, seconds, headers):
         """Announces the whole body, sends its first half and waits before
         the rest: a download caught in the middle."""
         self.send_response_only(status)
+        for name, value in headers.items():
+            self.send_header(name, value)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(len(data)))
         self.end_headers()

@@ -1,4 +1,6 @@
 #include "foundation/SyncHttp.h"
+#include "foundation/Cookies.h"
+#include "foundation/DownloadFiles.h"
 #include "testsupport/LocalService.h"
 #include "testsupport/TestCertificateAuthority.h"
 
@@ -15,7 +17,9 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -580,6 +584,70 @@ TEST(SyncHttpFolders, DownloadFoldersArePrivate)
     EXPECT_FALSE(makePrivateFolder(root + QStringLiteral("/x3"), root));
     EXPECT_FALSE(makePrivateFolder(root + QStringLiteral("/x3")));
     EXPECT_FALSE(makePrivateFolder(dir.filePath(QStringLiteral("other")), root));
+}
+
+// ---- answers a download turns down ----------------------------------------
+
+// The caller decides on the final answer before its body is kept: one turned
+// down never takes the name nor goes into the earlier copy's blocks (its head
+// comes back in memory, and no partial file stays); a copy a reader holds
+// locked is never written over, whatever the answer.
+TEST_F(SyncHttpTest, OnlyAcceptedAnswersReachTheDisk)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("asset.bin"));
+    const QByteArray old(5000, 'o');
+    struct Case
+    {
+        QString path;
+        bool accept;
+        bool reading; // a reader holds the earlier copy (LOCK_SH)
+        QByteArray body; // in memory when turned down, else in the file
+    };
+    const Case cases[] = {
+        {"/status/404", false, false, "status 404"},
+        {"/bytes/300000", false, false, QByteArray(kRefusedBodyBytes, 0)},
+        {"/status/204", false, false, ""}, // no body: asked at the end
+        {"/redirect?to=/status/500", false, true, "status 500"},
+        {"/chain/2", true, true, "end of chain"},
+        {"/chain/1", true, false, "end of chain"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        QFile earlier(path);
+        ASSERT_TRUE(earlier.open(QIODevice::ReadWrite) && earlier.write(old) == old.size() && earlier.flush());
+        if (c.reading)
+            ASSERT_EQ(::flock(earlier.handle(), LOCK_SH), 0);
+        ASSERT_TRUE(setAsideForDownload(path));
+        Request r = get(c.path);
+        r.downloadPath = path;
+        QList<Response> asked;
+        r.acceptDownload = [&](const Response &answer) {
+            EXPECT_FALSE(QFileInfo::exists(path));
+            asked << answer;
+            return c.accept;
+        };
+        OptionalError error;
+        const auto response = send(r, &error);
+        ASSERT_TRUE(response) << error->toString().toStdString();
+        ASSERT_EQ(asked.size(), 1);
+        EXPECT_EQ(asked[0].status, response->status);
+        EXPECT_EQ(asked[0].url, response->url);
+        EXPECT_EQ(asked[0].headers, response->headers);
+        EXPECT_EQ(QFileInfo::exists(path), c.accept);
+        QFile saved(path);
+        const QByteArray body = c.accept ? (saved.open(QIODevice::ReadOnly) ? saved.readAll() : "") : response->body;
+        EXPECT_EQ(body.size(), c.body.size());
+        if (c.path != "/bytes/300000")
+            EXPECT_EQ(body, c.body);
+        QByteArray now(old.size(), 0);
+        now.resize(std::max<qsizetype>(0, ::pread(earlier.handle(), now.data(), now.size(), 0)));
+        EXPECT_EQ(now == old, !c.accept || c.reading);
+        QStringList partials = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        partials.removeAll(QStringLiteral("asset.bin"));
+        EXPECT_EQ(partials.size(), c.reading ? 1 : 0) << partials.join(' ').toStdString();
+        removePartialDownloads();
+    }
 }
 
 } // namespace

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "foundation/Error.h"
+
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+namespace SyncHttp {
+struct Response;
+} // namespace SyncHttp
+
+// What every Backpack asset downloader shares: where the assets go, the one
+// rule for names taken off the network, and which answer is an asset.
+namespace BackpackAssets {
+
+// The service's largest resource (premium): a larger asset is refused
+// before it is read.
+inline constexpr qint64 kMaxAssetBytes = 52428800;
+
+// The program's folder in the user's data folder, and the asset folder in it.
+QString applicationSupportPath(const QString &program);
+QString assetsPath(const QString &program);
+
+// Creates a folder and its parents, readable by the user alone; below the
+// asset folder `root` a link is replaced by a folder, never followed. A
+// failure is only logged.
+void ensurePath(const QString &path, const QString &root);
+
+// One safe path component from a name the network gave: separators and
+// control characters become "_" (so two names never meet in one, and none
+// leads out of its folder); nothing for "", "." and "..".
+std::optional<QString> safePathComponent(const QString &name);
+
+// An Error in the URL-loading domain that names the URL.
+Error urlError(long code, const QString &description, const QUrl &url);
+
+// Whether an answer to an asset download is the asset: a 2xx that is not
+// the sign-in page. Decided on the status and headers alone, before the
+// body is kept.
+bool isAsset(const SyncHttp::Response &response);
+// The error for an answer that is no asset: its status, or the sign-in page,
+// for the file `fileName` at `url`.
+Error notAnAssetError(const SyncHttp::Response &response, const QUrl &url, const QString &fileName);
+
+} // namespace BackpackAssets

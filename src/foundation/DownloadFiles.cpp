@@ -1,0 +1,258 @@
+#include "foundation/DownloadFiles.h"
+
+#include "foundation/PartialFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+
+namespace SyncHttp {
+
+namespace {
+
+// The partial files of the process's downloads.
+struct Partials
+{
+    std::mutex mutex;
+    std::set<QByteArray> files;
+    // Earlier copies set aside for the next download of their name.
+    std::set<QByteArray> spares;
+
+    Partials() { std::atexit(&removePartialDownloads); }
+};
+
+Partials &partials()
+{
+    // Never destroyed: a worker thread may still be inside a download while
+    // the process exits.
+    static Partials *p = new Partials;
+    return *p;
+}
+
+QByteArray partialPrefix(const QFileInfo &destination)
+{
+    return "." + QFile::encodeName(destination.fileName()).left(64) + ".partial-";
+}
+
+// A regular file of this user's with no other name: safe to write over.
+bool isOwnPlainFile(const struct stat &st)
+{
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1;
+}
+
+} // namespace
+
+PartialFile::PartialFile(const QString &destination) : m_destination(QFile::encodeName(destination))
+{
+    const QFileInfo info(destination);
+    const QByteArray folder = QFile::encodeName(info.absolutePath());
+    const QByteArray prefix = partialPrefix(info);
+    Partials &g = partials();
+    std::lock_guard lock(g.mutex);
+    if (DIR *dir = ::opendir(folder.constData())) {
+        while (const dirent *entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (!name.startsWith(prefix) || name.size() != prefix.size() + 6)
+                continue;
+            const QByteArray path = folder + '/' + name;
+            if (g.files.count(path))
+                continue;
+            takeUp(path);
+        }
+        ::closedir(dir);
+    }
+    // A download of another process may take up a new file before its
+    // lock: that file is then the other's.
+    for (int attempt = 0; m_fd < 0; ++attempt) {
+        QByteArray pattern = folder + '/' + prefix + "XXXXXX";
+        const int fd = ::mkostemp(pattern.data(), O_CLOEXEC); // mode 0600
+        if (fd < 0) {
+            m_errno = errno;
+            return;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            m_fd = fd;
+            m_path = pattern;
+            break;
+        }
+        ::close(fd);
+        if (attempt == 8) {
+            m_errno = EWOULDBLOCK;
+            return;
+        }
+    }
+    g.files.insert(m_path);
+    g.spares.erase(m_path);
+}
+
+QString PartialFile::errorString() const
+{
+    return QString::fromLocal8Bit(std::strerror(m_errno));
+}
+
+bool PartialFile::write(const char *data, size_t size)
+{
+    while (size) {
+        const ssize_t n = ::write(m_fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            m_errno = n < 0 ? errno : ENOSPC;
+            return false;
+        }
+        data += n;
+        size -= size_t(n);
+        m_written += n;
+    }
+    return true;
+}
+
+bool PartialFile::commit()
+{
+    // A file taken up may be longer than this body.
+    const bool cut = !m_reused || ::ftruncate(m_fd, m_written) == 0;
+    if (!cut)
+        m_errno = errno;
+    const bool closed = ::close(m_fd) == 0;
+    m_fd = -1;
+    if (!cut)
+        return false;
+    if (!closed || ::rename(m_path.constData(), m_destination.constData()) != 0) {
+        m_errno = errno;
+        return false;
+    }
+    forget();
+    return true;
+}
+
+void PartialFile::discard()
+{
+    if (!m_path.isEmpty())
+        ::unlink(m_path.constData());
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    forget();
+}
+
+// A partial file no download holds: the first becomes this one, the rest
+// go. One locked by a download of another process stays.
+void PartialFile::takeUp(const QByteArray &path)
+{
+    // Non-blocking: a FIFO planted under the name must not hold the open.
+    const int fd = ::open(path.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ELOOP)
+            ::unlink(path.constData());
+        return;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return;
+    }
+    struct stat st = {};
+    if (m_fd >= 0 || ::fstat(fd, &st) != 0 || !isOwnPlainFile(st) || ::fchmod(fd, 0600) != 0) {
+        ::unlink(path.constData());
+        ::close(fd);
+        partials().spares.erase(path);
+        return;
+    }
+    m_fd = fd;
+    m_path = path;
+    m_reused = true;
+}
+
+void PartialFile::forget()
+{
+    if (m_path.isEmpty())
+        return;
+    Partials &g = partials();
+    std::lock_guard lock(g.mutex);
+    g.files.erase(m_path);
+    m_path.clear();
+}
+
+void removePartialDownloads()
+{
+    Partials &g = partials();
+    std::lock_guard lock(g.mutex);
+    for (const QByteArray &path : g.files)
+        ::unlink(path.constData());
+    g.files.clear();
+    for (const QByteArray &path : g.spares)
+        ::unlink(path.constData());
+    g.spares.clear();
+}
+
+bool setAsideForDownload(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st = {};
+    if (::lstat(name.constData(), &st) != 0)
+        return errno == ENOENT;
+    if (!isOwnPlainFile(st))
+        return ::unlink(name.constData()) == 0;
+    Partials &g = partials();
+    std::lock_guard lock(g.mutex);
+    QByteArray spare = QFile::encodeName(QFileInfo(path).absolutePath()) + '/' + partialPrefix(QFileInfo(path))
+                       + "XXXXXX";
+    const int fd = ::mkostemp(spare.data(), O_CLOEXEC);
+    if (fd < 0)
+        return ::unlink(name.constData()) == 0;
+    ::close(fd);
+    if (::rename(name.constData(), spare.constData()) != 0) {
+        ::unlink(spare.constData());
+        return ::unlink(name.constData()) == 0;
+    }
+    g.spares.insert(spare);
+    return true;
+}
+
+bool makePrivateFolder(const QString &path, const QString &root)
+{
+    if (!root.isEmpty()) {
+        const QString top = QDir::cleanPath(QDir().absoluteFilePath(root));
+        const QString below = QDir(top).relativeFilePath(QDir::cleanPath(QDir().absoluteFilePath(path)));
+        if (below == QLatin1String("..") || below.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(below)
+            || !makePrivateFolder(top))
+            return false;
+        QByteArray at = QFile::encodeName(top);
+        for (const QString &level : below.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+            if (level == QLatin1String("."))
+                continue;
+            at += '/' + QFile::encodeName(level);
+            struct stat st = {};
+            if (::lstat(at.constData(), &st) == 0 && S_ISLNK(st.st_mode) && ::unlink(at.constData()) != 0)
+                return false;
+            if (::mkdir(at.constData(), 0700) != 0 && errno != EEXIST)
+                return false;
+            if (::lstat(at.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+                return false;
+        }
+        return true;
+    }
+    if (QFileInfo(path).isDir())
+        return true;
+    const QString absolute = QDir::cleanPath(QDir().absoluteFilePath(path));
+    QStringList missing;
+    for (QString at = absolute; !QFileInfo::exists(at) && QFileInfo(at).path() != at; at = QFileInfo(at).path())
+        missing.prepend(at);
+    for (const QString &folder : missing)
+        if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    return QFileInfo(absolute).isDir();
+}
+
+} // namespace SyncHttp
