@@ -27,10 +27,12 @@
 // to before goes out on the same connection, and a new one resumes the
 // earlier TLS session. A kept connection that the server closes while a
 // request goes out on it, before any answer, gets the request sent again on
-// a new one; a request marked sendAtMostOnce is never sent again, it fails
-// with URLErrorNetworkConnectionLost instead (and to keep that rare it takes
-// no connection that has been idle longer than kAtMostOnceIdleSeconds; one
-// without a body takes a new connection).
+// a new one; a request marked sendAtMostOnce is not sent again once any of
+// it has left, it fails with URLErrorNetworkConnectionLost instead (libcurl
+// itself sends it again on a new connection only when the kept one was reset
+// before any of it left: the server cannot have acted on it). To keep that
+// failure rare it takes no connection that has been idle longer than
+// kAtMostOnceIdleSeconds; one without a body takes a new connection.
 //
 // No exchange lasts without bound: besides the idle time-out, one that moves
 // less than kLowSpeedBytesPerSecond for lowSpeedSeconds ends with
