@@ -10,6 +10,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace importertest;
 
 namespace {
@@ -557,6 +560,101 @@ TEST_F(ImporterTest, CancelWhileANoteIsBuiltSendsNoNote)
         titles << note["title"].toString();
     EXPECT_EQ(titles, QStringList{QStringLiteral("Erste Notiz")});
 }
+
+// ------------------------------------------------ files changed under the upload
+
+// While an attachment's createNote is on its way (the NoteStore holds its
+// body halfway), another process cuts the asset file or downloads it again.
+struct ChangedFileCase
+{
+    const char *name;
+    // The file's new length; -1: downloaded again, the server's bytes changed.
+    qint64 cutTo;
+};
+
+void PrintTo(const ChangedFileCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class ImporterChangedFile : public ImporterTest, public ::testing::WithParamInterface<ChangedFileCase>
+{
+};
+
+// Never a crash, never a mix under the old hash: a cut file fails the import
+// with an error that names it; a new download goes to a file of its own, and
+// the upload sends the bytes it began with.
+TEST_P(ImporterChangedFile, NeverCrashesNorSendsAMix)
+{
+    const ChangedFileCase &c = GetParam();
+    // Larger than what the socket buffers take in while the body is held.
+    const int size = 40 * 1024 * 1024;
+    const QByteArray original = bytesFor(QStringLiteral("erst"), size);
+    Site site;
+    site.pages << PageBuilder("401", QStringLiteral("Anhang")).attachment("a1", "datei.bin");
+    site.assets.insert(QStringLiteral("a1/datei.bin"), original);
+    useSite(site);
+    noteStore->injectFault(QStringLiteral("createNote"), {{"mode", "pauseBody"}});
+    auto api = makeAPI();
+    const QList<BackpackPagePtr> pages = listedPages(*api);
+    RecordingDelegate delegate;
+    auto importer = std::make_shared<RavadidoFromBackpackImporter>(api, authenticationFor(noteStore->noteStoreUrl()));
+    importer->setDelegate(&delegate);
+    importer->startImportingPages(pages);
+    ASSERT_TRUE(pumpUntil([&] { return noteStore->pausedCalls() > 0 || delegate.ends > 0; }));
+    ASSERT_EQ(delegate.ends, 0) << failureText(delegate);
+
+    const QString path = AssetDownloader::assetsPath() + QStringLiteral("/a1/datei.bin");
+    const QByteArray name = QFile::encodeName(path);
+    struct stat before = {};
+    ASSERT_EQ(::stat(name.constData(), &before), 0);
+    const QByteArray changed = bytesFor(QStringLiteral("neu"), size);
+    if (c.cutTo >= 0) {
+        ASSERT_EQ(::truncate(name.constData(), c.cutTo), 0);
+    } else {
+        site.assets.insert(QStringLiteral("a1/datei.bin"), changed);
+        useSite(site);
+        auto second = std::make_shared<RavadidoFromBackpackImporter>(makeAPI(),
+                                                                     authenticationFor(noteStore->noteStoreUrl()));
+        OptionalError error;
+        const auto again = ImporterSteps::downloadAsset(
+            *second, WidgetRecord{{"widgetType", "Asset"}, {"backpackID", "a1"}, {"filename", "datei.bin"}},
+            pages.first(), &error);
+        ASSERT_TRUE(again) << (error ? error->toString() : QString());
+        EXPECT_EQ(again->md5, QCryptographicHash::hash(changed, QCryptographicHash::Md5));
+        struct stat after = {};
+        ASSERT_EQ(::stat(name.constData(), &after), 0);
+        EXPECT_NE(after.st_ino, before.st_ino) << "the download wrote into the file being sent";
+    }
+    noteStore->resume();
+    ASSERT_TRUE(pumpUntil([&] { return delegate.ends > 0; }));
+    ASSERT_TRUE(WorkQueue::waitForBackgroundWork(60000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(delegate.ends, 1);
+
+    QList<QByteArray> stored;
+    for (const QJsonValue &note : noteStore->notes())
+        for (const QJsonValue &resource : note["resources"].toArray())
+            stored << QByteArray::fromBase64(resource["data"]["body"].toString().toLatin1());
+    if (c.cutTo >= 0) {
+        ASSERT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("fail")) << failureText(delegate);
+        EXPECT_EQ(delegate.error->localizedDescription,
+                  QStringLiteral("The file %1 changed while it was being sent.").arg(path));
+        EXPECT_TRUE(stored.isEmpty());
+    } else {
+        EXPECT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("finish")) << failureText(delegate);
+        EXPECT_TRUE(stored == QList<QByteArray>{original}) << "a body other than the one first downloaded was stored";
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(file.readAll() == changed);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachChange, ImporterChangedFile,
+                         ::testing::Values(ChangedFileCase{"CutToNothing", 0},
+                                           ChangedFileCase{"Halved", 20 * 1024 * 1024},
+                                           ChangedFileCase{"DownloadedAgain", -1}),
+                         [](const ::testing::TestParamInfo<ChangedFileCase> &c) { return std::string(c.param.name); });
 
 // ---------------------------------------------------------------- downloads
 

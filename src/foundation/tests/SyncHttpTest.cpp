@@ -15,7 +15,9 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -448,6 +450,63 @@ TEST_F(SyncHttpTest, RepliesPastTheirLimitAreRefused)
             EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
         }
     }
+}
+
+// ---- bodies read from files
+
+// A file piece goes out as the file's bytes, between pieces in memory and
+// again after a rewind (a 307 sends the body anew). A file that holds fewer
+// bytes than its piece, or cannot be read, ends the exchange with an error
+// that names it.
+TEST_F(SyncHttpTest, FilePiecesAreReadAsTheBodyGoesOut)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("body.txt"));
+    const QByteArray content = QByteArray("0123456789abcdef").repeated(100000); // several reads
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    file.close();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int writeOnly = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_GE(writeOnly, 0);
+    const QString changed = QStringLiteral("The file %1 changed while it was being sent.").arg(path);
+    const QString unreadable = QStringLiteral("The file %1 could not be read while it was being sent.").arg(path);
+    struct Case
+    {
+        const char *name;
+        QString target;
+        BodyPiece piece;
+        QByteArray sent; // between "<" and ">"
+        QString failure;
+    };
+    const Case cases[] = {
+        {"whole", "/echo", {fd, 0, content.size(), path}, content, {}},
+        {"range", "/echo", {fd, 10, 6, path}, "abcdef", {}},
+        {"rewound", "/redirect?status=307&to=/echo", {fd, 0, content.size(), path}, content, {}},
+        {"longerThanTheFile", "/echo", {fd, 16, content.size(), path}, {}, changed},
+        {"unreadable", "/echo", {writeOnly, 0, 4, path}, {}, unreadable},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Request r = get(c.target);
+        r.method = "POST";
+        r.bodyPieces = {std::string_view("<"), c.piece, std::string_view(">")};
+        OptionalError error;
+        const auto response = send(r, &error);
+        if (c.failure.isEmpty()) {
+            ASSERT_TRUE(response) << (error ? error->toString().toStdString() : "");
+            EXPECT_TRUE(QJsonDocument::fromJson(response->body)[QStringLiteral("body")].toString().toUtf8()
+                        == "<" + c.sent + ">");
+        } else {
+            EXPECT_FALSE(response);
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->code, URLErrorRequestBodyStreamExhausted);
+            EXPECT_EQ(error->localizedDescription.toStdString(), c.failure.toStdString());
+        }
+    }
+    ::close(fd);
+    ::close(writeOnly);
 }
 
 TEST_F(SyncHttpTest, RedirectsUpToTheLimit)

@@ -13,10 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <clocale>
 #include <functional>
 #include <locale>
+#include <stdexcept>
 
 using namespace ravadido;
 using namespace ravadido::test;
@@ -398,9 +401,10 @@ TEST(RecordEngine, BufferedDirectAndVirtualProtocolRoadsAgree)
     }
 }
 
-// A body lent by its owner (a mapped file) goes out on every road as the
-// same bytes as an owned one, reads back owned, and a change to a copy
-// leaves the lender alone.
+// A body lent by its owner (bytes in memory, or an open file) goes out on
+// every road as the same bytes as an owned one, reads back owned, and a
+// change to a copy leaves the lender alone. A file that no longer holds its
+// bytes throws when they are asked for.
 TEST(RecordEngine, LentBodiesWriteAsOwnedOnes)
 {
     struct DerivedProtocol : TBinaryProtocol
@@ -408,30 +412,43 @@ TEST(RecordEngine, LentBodiesWriteAsOwnedOnes)
         using TBinaryProtocol::TBinaryProtocol;
     };
     auto lender = std::make_shared<const std::string>(std::string(70000, '\x5a') + std::string(1, '\0') + "end");
+    char name[] = "/tmp/lent-body-XXXXXX";
+    const int fd = ::mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ::unlink(name);
+    ASSERT_EQ(::write(fd, lender->data(), lender->size()), ssize_t(lender->size()));
     RURUData owned(std::nullopt, 70004, Bytes(*lender));
-    RURUData lent(std::nullopt, 70004, Bytes(lender, *lender));
-    ASSERT_TRUE(lent.body()->isLent());
     const std::string bytes = bytesOf(owned);
-    for (int road = 0; road < 3; ++road) {
-        SCOPED_TRACE(road);
-        auto buffer = std::make_shared<TMemoryBuffer>();
-        std::unique_ptr<TBinaryProtocol> out;
-        if (road == 0)
-            out = std::make_unique<TBinaryProtocol>(buffer, 0, 0, false, false);
-        else if (road == 1)
-            out = std::make_unique<TBinaryProtocol>(std::make_shared<Unbuffered>(buffer), 0, 0, false, false);
-        else
-            out = std::make_unique<DerivedProtocol>(buffer, 0, 0, false, false);
-        lent.write(*out);
-        EXPECT_EQ(buffer->getBufferAsString(), bytes);
+    for (const Bytes &body : {Bytes(lender, *lender), Bytes(std::make_shared<LentFile>(::dup(fd), 70004, name))}) {
+        SCOPED_TRACE(body.lentFile() ? "file" : "memory");
+        RURUData lent(std::nullopt, 70004, body);
+        ASSERT_TRUE(lent.body()->isLent());
+        for (int road = 0; road < 3; ++road) {
+            SCOPED_TRACE(road);
+            auto buffer = std::make_shared<TMemoryBuffer>();
+            std::unique_ptr<TBinaryProtocol> out;
+            if (road == 0)
+                out = std::make_unique<TBinaryProtocol>(buffer, 0, 0, false, false);
+            else if (road == 1)
+                out = std::make_unique<TBinaryProtocol>(std::make_shared<Unbuffered>(buffer), 0, 0, false, false);
+            else
+                out = std::make_unique<DerivedProtocol>(buffer, 0, 0, false, false);
+            lent.write(*out);
+            EXPECT_EQ(buffer->getBufferAsString(), bytes);
+        }
+        EXPECT_EQ(lent.description(), owned.description());
+        auto reread = readBytes<RURUData>(bytes);
+        EXPECT_FALSE(reread->body()->isLent());
+        EXPECT_EQ(*reread->body(), *lent.body());
+        Bytes copy = *lent.body();
+        copy.storage().back() = '!';
+        EXPECT_EQ(lent.body()->view(), *lender);
+        EXPECT_NE(copy, *lent.body());
     }
-    auto reread = readBytes<RURUData>(bytes);
-    EXPECT_FALSE(reread->body()->isLent());
-    EXPECT_EQ(*reread->body(), *lent.body());
-    Bytes copy = *lent.body();
-    copy.storage().back() = '!';
-    EXPECT_EQ(lent.body()->view(), *lender);
-    EXPECT_NE(copy, *lent.body());
+    ASSERT_EQ(::ftruncate(fd, 70000), 0);
+    const Bytes cut(std::make_shared<LentFile>(fd, 70004, name));
+    EXPECT_EQ(cut.size(), 70004u);
+    EXPECT_THROW(cut.view(), std::runtime_error);
 }
 
 // Whatever struct an opaque record reads, it writes back byte for byte,
