@@ -5,9 +5,9 @@
 
 #include <utility>
 
-// A local file to attach, with the MD5 of its first `size` bytes when that is
-// already known (taken while it downloaded). Without a digest, or when the
-// file no longer has that size, the builder computes it.
+// A local file to attach, with its size and MD5 when they are already known
+// (taken while it downloaded). Without a digest the builder computes it; a
+// file that no longer has that size is not attached.
 struct DownloadedAsset
 {
     DownloadedAsset(QString filePath = {}, QByteArray digest = {}, qint64 byteCount = -1)

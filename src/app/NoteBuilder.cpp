@@ -12,13 +12,14 @@
 #include <QMimeDatabase>
 
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 using ravadido::Bytes;
 using ravadido::RURUData;
@@ -67,19 +68,51 @@ QString mediaTag(const RURUResource &resource)
              NoteBuilder::dataToHex(resource.data()->bodyHash()->view()));
 }
 
-// `md5`: the digest when it is already known (taken during the download).
+// `md5`: the digest when it is already known; a lent file's bytes are never
+// read here.
 std::shared_ptr<RURUData> dataWithBytes(Bytes bytes, const QByteArray &md5 = {})
 {
     auto data = std::make_shared<RURUData>();
-    const std::string_view view = bytes.view();
-    const QByteArray digest = !md5.isEmpty()
-                                  ? md5
-                                  : QCryptographicHash::hash(QByteArrayView(view.data(), qsizetype(view.size())),
-                                                             QCryptographicHash::Md5);
-    data->setSize(std::int32_t(view.size()));
+    QByteArray digest = md5;
+    if (digest.isEmpty()) {
+        const std::string_view view = bytes.view();
+        digest = QCryptographicHash::hash(QByteArrayView(view.data(), qsizetype(view.size())), QCryptographicHash::Md5);
+    }
+    data->setSize(std::int32_t(bytes.size()));
     data->setBodyHash(Bytes(digest.constData(), std::size_t(digest.size())));
     data->setBody(std::move(bytes));
     return data;
+}
+
+// Closed unless released.
+struct Descriptor
+{
+    int fd;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// The MD5 of the file's first `size` bytes, read in pieces; empty with the
+// read's errno (0: the file holds fewer bytes) when they cannot be read.
+QByteArray md5OfFile(int fd, std::size_t size, int *errnum)
+{
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    QByteArray buffer(qsizetype(std::min<std::size_t>(size, 1 << 20)), Qt::Uninitialized);
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t n = ::pread(fd, buffer.data(), std::min(std::size_t(buffer.size()), size - done), off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *errnum = n < 0 ? errno : 0;
+            return {};
+        }
+        hash.addData(QByteArrayView(buffer.constData(), qsizetype(n)));
+        done += std::size_t(n);
+    }
+    return hash.result();
 }
 
 void finishNote(RURUNote &note, QString &content)
@@ -106,46 +139,44 @@ std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithContentsOfFile(const Down
                                                                       OptionalError *error)
 {
     const QString &path = asset.path;
-    const auto unreadable = [&](int errnum) {
-        setErrorSlot(error,
-                     Error(kLeafhaulErrorDomain, 0, localizedString("Unable to read the downloaded file %1.").arg(path),
-                           QString::fromLocal8Bit(std::strerror(errnum))));
+    const auto fail = [&](const QString &description, int errnum = 0) {
+        setErrorSlot(error, Error(kLeafhaulErrorDomain, 0, description.arg(path),
+                                  errnum ? QString::fromLocal8Bit(std::strerror(errnum)) : QString()));
         return nullptr;
     };
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return unreadable(errno);
+    const QString unreadable = localizedString("Unable to read the downloaded file %1.");
+    Descriptor file{::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0)
+        return fail(unreadable, errno);
+    // Held while the record lives: a download takes up a file's blocks only
+    // when nobody holds it, so the bytes under this descriptor stay put.
+    if (::flock(file.fd, LOCK_SH | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? fail(localizedString("The file %1 is being downloaded again."))
+                                    : fail(unreadable, errno);
     struct stat st = {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int errnum = errno ? errno : EINVAL;
-        ::close(fd);
-        return unreadable(errnum);
-    }
-    if (st.st_size > std::numeric_limits<std::int32_t>::max()) {
-        ::close(fd);
-        setErrorSlot(error,
-                     Error(kLeafhaulErrorDomain, 0, localizedString("The file %1 is too large to attach.").arg(path)));
-        return nullptr;
-    }
+    if (::fstat(file.fd, &st) != 0)
+        return fail(unreadable, errno);
+    if (!S_ISREG(st.st_mode))
+        return fail(unreadable, EINVAL);
+    if (st.st_size > std::numeric_limits<std::int32_t>::max())
+        return fail(localizedString("The file %1 is too large to attach."));
+    // Another process changed it since the download: whatever it holds now
+    // is not the asset.
+    if (asset.size >= 0 && st.st_size != asset.size)
+        return fail(localizedString("The file %1 changed after it was downloaded."));
     const std::size_t size = std::size_t(st.st_size);
-    Bytes body;
-    if (size) {
-        // Mapped, not read: the upload takes the body from the page cache,
-        // without a copy of the whole file in between. Populated at once, so
-        // that the upload does not fault page by page.
-        void *mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-        const int errnum = errno;
-        ::close(fd);
-        if (mapped == MAP_FAILED)
-            return unreadable(errnum);
-        ::madvise(mapped, size, MADV_SEQUENTIAL);
-        std::shared_ptr<const void> owner(mapped, [size](const void *p) { ::munmap(const_cast<void *>(p), size); });
-        body = Bytes(std::move(owner), std::string_view(static_cast<const char *>(mapped), size));
-    } else {
-        ::close(fd);
+    QByteArray md5 = asset.size >= 0 ? asset.md5 : QByteArray();
+    if (md5.isEmpty()) {
+        int errnum = 0;
+        md5 = md5OfFile(file.fd, size, &errnum);
+        if (md5.isEmpty())
+            return fail(unreadable, errnum);
     }
-    // A file that changed size since its download gets a digest of its own.
-    return dataWithBytes(std::move(body), qint64(size) == asset.size ? asset.md5 : QByteArray());
+    // Not read here: the upload reads the file straight into its buffer.
+    Bytes body;
+    if (size)
+        body = Bytes(std::make_shared<const ravadido::LentFile>(std::exchange(file.fd, -1), size, path.toStdString()));
+    return dataWithBytes(std::move(body), md5);
 }
 
 std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithString(const QString &text)

@@ -32,10 +32,11 @@ public:
     static QString beginningContentForNote();
     static void endNoteContent(QString &content);
 
-    // The file's whole bytes with their size and MD5 (the asset's own when it
-    // matches), mapped rather than read: the file must stay as it is while
-    // the record lives. nullptr with the error when it cannot be read or is
-    // too large for one resource.
+    // The file's whole bytes with their size and MD5 (the asset's own),
+    // lent rather than read: the record keeps the file open under a shared
+    // lock and the upload reads it as it goes out. nullptr with the error
+    // when it cannot be read, a download holds it, its size is no longer the
+    // asset's, or it is too large for one resource.
     static std::shared_ptr<ravadido::RURUData> ravadidoDataWithContentsOfFile(const DownloadedAsset &file,
                                                                               OptionalError *error = nullptr);
     static std::shared_ptr<ravadido::RURUData> ravadidoDataWithString(const QString &text);

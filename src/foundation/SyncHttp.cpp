@@ -208,16 +208,40 @@ struct TrustStoreRef
     TrustStoreRef &operator=(const TrustStoreRef &) = delete;
 };
 
-// The request body as libcurl reads it: the pieces in order. A request sent
-// at most once refuses the rewind that a re-send needs.
+// The request body as libcurl reads it: the pieces in order, a file's range
+// read from the file as it goes out. A request sent at most once refuses the
+// rewind that a re-send needs. A file piece that ends early or fails to read
+// ends the exchange: `failedPiece` is its index, `readErrno` the read's error
+// (0 when the file just held fewer bytes).
 struct BodyReader
 {
-    std::vector<std::string_view> pieces;
+    std::vector<BodyPiece> pieces;
     std::size_t piece = 0;
-    std::size_t offset = 0;
+    qint64 offset = 0;
     bool rewindable = true;
     bool rewindRefused = false;
+    std::optional<std::size_t> failedPiece;
+    int readErrno = 0;
 };
+
+// Exactly `size` bytes of the file at `offset`, or false with the errno (0:
+// the file ends before). Never a signal, whatever the file's writers do.
+bool readFileRange(int fd, qint64 offset, char *into, size_t size, int *errnum)
+{
+    while (size) {
+        const ssize_t n = ::pread(fd, into, size, off_t(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *errnum = n < 0 ? errno : 0;
+            return false;
+        }
+        into += n;
+        size -= size_t(n);
+        offset += n;
+    }
+    return true;
+}
 
 size_t readBody(char *buffer, size_t size, size_t count, void *user)
 {
@@ -225,12 +249,17 @@ size_t readBody(char *buffer, size_t size, size_t count, void *user)
     size_t room = size * count;
     size_t done = 0;
     while (room && r->piece < r->pieces.size()) {
-        const std::string_view p = r->pieces[r->piece];
-        const size_t n = std::min(room, p.size() - r->offset);
-        std::memcpy(buffer + done, p.data() + r->offset, n);
+        const BodyPiece &p = r->pieces[r->piece];
+        const size_t n = size_t(std::min(qint64(room), p.size() - r->offset));
+        if (p.fd < 0) {
+            std::memcpy(buffer + done, p.bytes.data() + r->offset, n);
+        } else if (!readFileRange(p.fd, p.offset + r->offset, buffer + done, n, &r->readErrno)) {
+            r->failedPiece = r->piece;
+            return CURL_READFUNC_ABORT;
+        }
         done += n;
         room -= n;
-        r->offset += n;
+        r->offset += qint64(n);
         if (r->offset == p.size()) {
             ++r->piece;
             r->offset = 0;
@@ -253,7 +282,7 @@ int seekBody(void *user, curl_off_t offset, int origin)
             return CURL_SEEKFUNC_FAIL;
         const curl_off_t size = curl_off_t(r->pieces[r->piece].size());
         if (left < size) {
-            r->offset = size_t(left);
+            r->offset = qint64(left);
             break;
         }
         left -= size;
@@ -427,6 +456,7 @@ QString describe(long code)
     case URLErrorCannotDecodeRawData:
     case URLErrorCannotDecodeContentData: return localizedString("The server's data could not be decoded.");
     case URLErrorCannotParseResponse: return localizedString("The server's response could not be parsed.");
+    case URLErrorRequestBodyStreamExhausted: return localizedString("The request's body could not be read.");
     case URLErrorSecureConnectionFailed: return localizedString("A secure connection to the server cannot be made.");
     case URLErrorServerCertificateUntrusted: return localizedString("The certificate of this server is not trusted.");
     case URLErrorClientCertificateRequired: return localizedString("The server requires a client certificate.");
@@ -470,6 +500,7 @@ long urlErrorCode(int curlCode, long osErrno)
     case CURLE_SSL_CERTPROBLEM: return URLErrorClientCertificateRequired;
     case CURLE_ABORTED_BY_CALLBACK: return URLErrorCancelled;
     case CURLE_WRITE_ERROR: return URLErrorCannotWriteToFile;
+    case CURLE_READ_ERROR: return URLErrorRequestBodyStreamExhausted;
     default: return URLErrorUnknown;
     }
 }
@@ -550,6 +581,17 @@ std::optional<Error> urlRefusal(const QUrl &url)
     return std::nullopt;
 }
 
+// A file piece of the body that no longer holds its range, or fails to read.
+Error unreadBody(const QUrl &url, const BodyPiece &piece, int errnum)
+{
+    Error e = transportError(CURLE_READ_ERROR, 0, url,
+                             errnum ? QString::fromLocal8Bit(std::strerror(errnum)) : QString());
+    e.localizedDescription =
+        errnum ? localizedString("The file %1 could not be read while it was being sent.").arg(piece.fileName)
+               : localizedString("The file %1 changed while it was being sent.").arg(piece.fileName);
+    return e;
+}
+
 Error cannotCreateFile(const QUrl &url, const QString &detail)
 {
     Error e = transportError(CURLE_WRITE_ERROR, 0, url, detail);
@@ -601,6 +643,8 @@ public:
             result = CURLE_OPERATION_TIMEDOUT;
         if (result == CURLE_WRITE_ERROR && m_transfer.tooLarge)
             result = CURLE_FILESIZE_EXCEEDED;
+        if (result == CURLE_ABORTED_BY_CALLBACK && m_body.failedPiece)
+            result = CURLE_READ_ERROR;
         return result;
     }
 
@@ -618,6 +662,8 @@ public:
             detail = QStringLiteral("The answer is longer than the %1 bytes allowed.").arg(m_transfer.maxReplyBytes);
         if (m_body.rewindRefused)
             detail = QStringLiteral("The connection closed before the answer; the request was not sent again.");
+        if (result == CURLE_READ_ERROR && m_body.failedPiece)
+            return unreadBody(m_request.url, m_body.pieces[*m_body.failedPiece], m_body.readErrno);
         Error e = transportError(result, osErrno, m_request.url, detail);
         if (result == CURLE_FILESIZE_EXCEEDED)
             e.userInfo.insert(kMaxReplyBytesKey, m_transfer.maxReplyBytes);
@@ -709,7 +755,8 @@ private:
         if (!m_request.bodyPieces.empty())
             m_body.pieces = m_request.bodyPieces;
         else if (!m_request.body.isEmpty())
-            m_body.pieces.emplace_back(m_request.body.constData(), std::size_t(m_request.body.size()));
+            m_body.pieces.emplace_back(
+                std::string_view(m_request.body.constData(), std::size_t(m_request.body.size())));
         const bool sendsBody = !m_body.pieces.empty() || method == "POST" || method == "PUT";
         if (method == "GET") {
             curl_easy_setopt(m_curl, CURLOPT_HTTPGET, 1L);
@@ -720,7 +767,7 @@ private:
         }
         if (sendsBody && method != "GET" && method != "HEAD") {
             curl_off_t size = 0;
-            for (std::string_view piece : m_body.pieces)
+            for (const BodyPiece &piece : m_body.pieces)
                 size += curl_off_t(piece.size());
             curl_easy_setopt(m_curl, CURLOPT_POST, 1L);
             curl_easy_setopt(m_curl, CURLOPT_POSTFIELDSIZE_LARGE, size);
@@ -732,7 +779,7 @@ private:
         // libcurl re-sends without a rewind when no body byte went out: such a
         // request sent at most once takes no kept connection.
         if (m_request.sendAtMostOnce
-            && std::all_of(m_body.pieces.begin(), m_body.pieces.end(), [](std::string_view p) { return p.empty(); }))
+            && std::all_of(m_body.pieces.begin(), m_body.pieces.end(), [](const BodyPiece &p) { return !p.size(); }))
             curl_easy_setopt(m_curl, CURLOPT_FRESH_CONNECT, 1L);
     }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The one synchronous HTTP layer of the program (libcurl underneath). A call
@@ -58,6 +59,27 @@ using HeaderList = QList<QPair<QByteArray, QByteArray>>;
 
 struct Response;
 
+// A piece of a request body: bytes in memory, or a range of an open file that
+// is read (pread) only as it goes out. A file that no longer holds its range
+// then, or cannot be read, ends the exchange with
+// URLErrorRequestBodyStreamExhausted, its description naming the file.
+struct BodyPiece
+{
+    BodyPiece(std::string_view inMemory = {}) : bytes(inMemory) {}
+    BodyPiece(int descriptor, qint64 from, qint64 byteCount, QString name)
+        : fd(descriptor), offset(from), length(byteCount), fileName(std::move(name))
+    {
+    }
+
+    qint64 size() const { return fd >= 0 ? length : qint64(bytes.size()); }
+
+    std::string_view bytes;
+    int fd = -1;
+    qint64 offset = 0;
+    qint64 length = 0;
+    QString fileName;
+};
+
 struct Request
 {
     QByteArray method = "GET";
@@ -66,7 +88,7 @@ struct Request
     QByteArray body; // sent when non-empty or when the method is POST/PUT
     // When non-empty, the body instead: these pieces one after the other, sent
     // without a copy; they must stay valid until send() returns.
-    std::vector<std::string_view> bodyPieces;
+    std::vector<BodyPiece> bodyPieces;
     // The request changes data on the server: it is sent at most once.
     bool sendAtMostOnce = false;
     // The answer's body may be this long; a longer one (announced or
@@ -147,6 +169,7 @@ enum URLError : long {
     URLErrorCannotDecodeRawData = -1015,
     URLErrorCannotDecodeContentData = -1016,
     URLErrorCannotParseResponse = -1017,
+    URLErrorRequestBodyStreamExhausted = -1021,
     URLErrorSecureConnectionFailed = -1200,
     URLErrorServerCertificateUntrusted = -1202,
     URLErrorClientCertificateRequired = -1206,

@@ -1,4 +1,5 @@
 #include "Record.h"
+#include "RequestBuffer.h"
 
 #include <thrift/protocol/TBinaryProtocol.h>
 #include <thrift/protocol/TProtocolException.h>
@@ -499,29 +500,35 @@ void appendQuoted(std::string &out, std::string_view s)
 }
 
 // Hex digits in angle brackets, a space after every four bytes.
-void writeLent(TProtocol &out, std::string_view bytes)
+void writeLent(TProtocol &out, const Bytes &bytes)
 {
     if (!speaksBinary(out)) {
-        out.writeBinary(std::string(bytes));
+        out.writeBinary(std::string(bytes.view()));
         return;
     }
     if (bytes.size() > std::size_t(std::numeric_limits<std::int32_t>::max()))
         throw apache::thrift::protocol::TProtocolException(apache::thrift::protocol::TProtocolException::SIZE_LIMIT);
     out.writeI32(static_cast<std::int32_t>(bytes.size()));
-    if (!bytes.empty())
-        TransportOf::of(out)->write(reinterpret_cast<const std::uint8_t *>(bytes.data()),
-                                    static_cast<std::uint32_t>(bytes.size()));
+    if (bytes.empty())
+        return;
+    auto *transport = TransportOf::of(out);
+    if (auto *buffer = dynamic_cast<RequestBuffer *>(transport);
+        buffer && bytes.lentFile() && buffer->writeLentFile(bytes.lentFile()))
+        return;
+    const std::string_view view = bytes.view();
+    transport->write(reinterpret_cast<const std::uint8_t *>(view.data()), static_cast<std::uint32_t>(view.size()));
 }
 
 void appendHex(std::string &out, const Bytes &b)
 {
     static constexpr char digits[] = "0123456789abcdef";
+    const std::string_view bytes = b.view();
     out += '<';
-    for (std::size_t i = 0; i < b.size(); ++i) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (i && i % 4 == 0)
             out += ' ';
-        out += digits[b.data()[i] >> 4];
-        out += digits[b.data()[i] & 0xf];
+        out += digits[std::uint8_t(bytes[i]) >> 4];
+        out += digits[std::uint8_t(bytes[i]) & 0xf];
     }
     out += '>';
 }

@@ -258,8 +258,8 @@ void appendDouble(std::string &out, double v);
 void appendQuoted(std::string &out, std::string_view s);
 void appendHex(std::string &out, const Bytes &b);
 // A binary value from where it lies, without a string of its own in between
-// on the binary protocols.
-void writeLent(TProtocol &out, std::string_view bytes);
+// on the binary protocols; a lent file goes to a RequestBuffer unread.
+void writeLent(TProtocol &out, const Bytes &bytes);
 
 // Closes the all-fields constructor's parameter list, so that the macro
 // can put a comma after every field.
@@ -476,7 +476,7 @@ struct Binary : Nullable<Binary, Bytes>
         if constexpr (requires { out.writeString(v.view()); })
             out.writeString(v.view());
         else if (v.isLent())
-            detail::writeLent(out, v.view());
+            detail::writeLent(out, v);
         else
             out.writeBinary(v.storage());
     }

@@ -1,6 +1,7 @@
 #include "ravadido/ThriftHttpTransport.h"
 
 #include "foundation/SyncHttp.h"
+#include "ravadido/Bytes.h"
 
 #include <thrift/protocol/TBinaryProtocol.h>
 #include <thrift/transport/TTransportException.h>
@@ -95,6 +96,12 @@ void ThriftHttpTransport::write(const std::uint8_t *buf, std::uint32_t len)
     m_ownedRuns.back().append(bytes, len);
 }
 
+bool ThriftHttpTransport::writeLentFile(const std::shared_ptr<const LentFile> &file)
+{
+    m_pieces.push_back({{}, -1, file});
+    return true;
+}
+
 void ThriftHttpTransport::clearRequest()
 {
     m_pieces.clear();
@@ -108,11 +115,16 @@ void ThriftHttpTransport::flush()
     request.url = m_url;
     request.headers = {{"Content-Type", "application/x-thrift"}, {"Accept", "application/x-thrift"}};
     // Views are taken only now: the owned runs no longer move.
-    for (const Piece &piece : m_pieces)
-        request.bodyPieces.push_back(piece.owned >= 0 ? std::string_view(m_ownedRuns[std::size_t(piece.owned)])
-                                                      : piece.borrowed);
+    for (const Piece &piece : m_pieces) {
+        if (piece.file)
+            request.bodyPieces.emplace_back(piece.file->descriptor(), 0, qint64(piece.file->size()),
+                                            QString::fromStdString(piece.file->name()));
+        else
+            request.bodyPieces.emplace_back(piece.owned >= 0 ? std::string_view(m_ownedRuns[std::size_t(piece.owned)])
+                                                             : piece.borrowed);
+    }
     request.sendAtMostOnce = !mayBeSentAgain(
-        callName(request.bodyPieces.empty() ? std::string_view() : request.bodyPieces.front()));
+        callName(request.bodyPieces.empty() ? std::string_view() : request.bodyPieces.front().bytes));
     request.maxReplyBytes = kMaxReplyBytes;
     // A redirected POST would arrive as something else, or carry the token
     // to another host.

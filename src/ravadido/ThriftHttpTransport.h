@@ -21,7 +21,7 @@ namespace ravadido {
 // the shared synchronous HTTP layer, TLS verified, and keeps the answer's body
 // in memory for the reads that follow. Large pieces (resource bodies) are not
 // copied: the buffer points at the caller's bytes, which a call keeps alive
-// until its flush.
+// until its flush, and a lent file is read only as the POST sends it.
 //
 // A failed POST (no answer, a status other than 200, a reply longer than
 // kMaxReplyBytes) throws a TTransportException that names the cause; the
@@ -72,6 +72,7 @@ public:
     // Bytes of the last reply not read yet.
     std::uint32_t replyBytesLeft() const { return static_cast<std::uint32_t>(m_reply.size() - m_replyOffset); }
     void discardRequest() override { clearRequest(); }
+    bool writeLentFile(const std::shared_ptr<const LentFile> &file) override;
 
 private:
     void setReply(QByteArray body);
@@ -81,12 +82,14 @@ private:
     std::function<bool()> m_isCancelled;
     int m_idleSeconds = 60;
     int m_lowSpeedSeconds = 60;
-    // The request: owned runs of small writes and borrowed large ones, in
-    // order; each piece is (owned, index into m_ownedRuns) or a borrowed view.
+    // The request: owned runs of small writes, borrowed large ones and lent
+    // files, in order; each piece is (owned, index into m_ownedRuns), a
+    // borrowed view or a file.
     struct Piece
     {
         std::string_view borrowed;
         int owned = -1;
+        std::shared_ptr<const LentFile> file = {};
     };
     std::vector<Piece> m_pieces;
     std::vector<std::string> m_ownedRuns;

@@ -10,6 +10,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace importertest;
 
 namespace {
@@ -557,6 +560,78 @@ TEST_F(ImporterTest, CancelWhileANoteIsBuiltSendsNoNote)
         titles << note["title"].toString();
     EXPECT_EQ(titles, QStringList{QStringLiteral("Erste Notiz")});
 }
+
+// ------------------------------------------------ files changed under the upload
+
+// While an attachment's createNote is on its way (the NoteStore holds its
+// body halfway), another process cuts the file to `cutTo` bytes or (-1)
+// downloads the asset again, with new bytes. Never a crash nor a mix under
+// the old hash: a cut fails the import naming the file; the new download
+// goes to a file of its own, and the upload sends what it began with.
+struct ChangedFileCase
+{
+    const char *name;
+    qint64 cutTo;
+};
+
+class ImporterChangedFile : public ImporterTest, public ::testing::WithParamInterface<ChangedFileCase>
+{
+};
+
+TEST_P(ImporterChangedFile, NeverCrashesNorSendsAMix)
+{
+    const int size = 40 * 1024 * 1024; // more than the socket buffers hold
+    Site site;
+    site.pages << PageBuilder("401", QStringLiteral("Anhang")).attachment("a1", "datei.bin");
+    site.assets.insert(QStringLiteral("a1/datei.bin"), bytesFor(QStringLiteral("erst"), size));
+    useSite(site);
+    noteStore->injectFault(QStringLiteral("createNote"), {{"mode", "pauseBody"}});
+    auto api = makeAPI();
+    const QList<BackpackPagePtr> pages = listedPages(*api);
+    RecordingDelegate delegate;
+    auto importer = std::make_shared<RavadidoFromBackpackImporter>(api, authenticationFor(noteStore->noteStoreUrl()));
+    importer->setDelegate(&delegate);
+    importer->startImportingPages(pages);
+    ASSERT_TRUE(pumpUntil([&] { return noteStore->pausedCalls() > 0 || delegate.ends > 0; }));
+
+    const QString path = AssetDownloader::assetsPath() + QStringLiteral("/a1/datei.bin");
+    const QByteArray name = QFile::encodeName(path);
+    struct stat before = {}, after = {};
+    ASSERT_EQ(::stat(name.constData(), &before), 0);
+    if (GetParam().cutTo >= 0) {
+        ASSERT_EQ(::truncate(name.constData(), GetParam().cutTo), 0);
+    } else {
+        site.assets.insert(QStringLiteral("a1/datei.bin"), bytesFor(QStringLiteral("neu"), size));
+        useSite(site);
+        auto second = std::make_shared<RavadidoFromBackpackImporter>(makeAPI(),
+                                                                     authenticationFor(noteStore->noteStoreUrl()));
+        ASSERT_TRUE(ImporterSteps::downloadAsset(
+            *second, {{"widgetType", "Asset"}, {"backpackID", "a1"}, {"filename", "datei.bin"}}, pages.first(),
+            nullptr));
+        ASSERT_EQ(::stat(name.constData(), &after), 0);
+        EXPECT_NE(after.st_ino, before.st_ino) << "the download wrote into the file being sent";
+    }
+    noteStore->resume();
+    ASSERT_TRUE(pumpUntil([&] { return delegate.ends > 0; }));
+    ASSERT_TRUE(WorkQueue::waitForBackgroundWork(60000));
+    EXPECT_EQ(delegate.ends, 1);
+    const QJsonArray notes = noteStore->notes();
+    if (GetParam().cutTo >= 0) {
+        EXPECT_EQ(delegate.error ? delegate.error->localizedDescription : QString(),
+                  QStringLiteral("The file %1 changed while it was being sent.").arg(path));
+        EXPECT_TRUE(notes.isEmpty());
+    } else {
+        ASSERT_EQ(notes.size(), 1) << failureText(delegate);
+        EXPECT_TRUE(QByteArray::fromBase64(notes[0]["resources"][0]["data"]["body"].toString().toLatin1())
+                    == bytesFor(QStringLiteral("erst"), size));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachChange, ImporterChangedFile,
+                         ::testing::Values(ChangedFileCase{"CutToNothing", 0},
+                                           ChangedFileCase{"Halved", 20 * 1024 * 1024},
+                                           ChangedFileCase{"DownloadedAgain", -1}),
+                         [](const ::testing::TestParamInfo<ChangedFileCase> &c) { return std::string(c.param.name); });
 
 // ---------------------------------------------------------------- downloads
 

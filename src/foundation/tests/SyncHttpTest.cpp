@@ -13,10 +13,12 @@
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -454,6 +456,48 @@ TEST_F(SyncHttpTest, RepliesPastTheirLimitAreRefused)
             EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
         }
     }
+}
+
+// ---- bodies read from files
+
+// A file piece goes out as the file's bytes, again after a rewind (a 307
+// sends the body anew); a file that holds fewer bytes than its piece, or
+// cannot be read, ends the exchange with an error that names it.
+TEST_F(SyncHttpTest, FilePiecesAreReadAsTheBodyGoesOut)
+{
+    QTemporaryFile file;
+    const QByteArray content = QByteArray("0123456789abcdef").repeated(100000); // several reads
+    ASSERT_TRUE(file.open() && file.write(content) == content.size() && file.flush());
+    const QString name = file.fileName();
+    const int writeOnly = ::open(QFile::encodeName(name).constData(), O_WRONLY | O_CLOEXEC);
+    const struct
+    {
+        QString target;
+        BodyPiece piece;
+        QString failure;
+    } cases[] = {
+        {"/echo", {file.handle(), 10, 6, name}, {}},
+        {"/redirect?status=307&to=/echo", {file.handle(), 0, content.size(), name}, {}},
+        {"/echo", {file.handle(), 16, content.size(), name}, "The file %1 changed while it was being sent."},
+        {"/echo", {writeOnly, 0, 4, name}, "The file %1 could not be read while it was being sent."},
+    };
+    for (const auto &c : cases) {
+        Request r = get(c.target);
+        r.method = "POST";
+        r.bodyPieces = {std::string_view("<"), c.piece, std::string_view(">")};
+        OptionalError error;
+        const auto response = send(r, &error);
+        ASSERT_EQ(bool(response), c.failure.isEmpty())
+            << c.piece.offset << (error ? error->toString().toStdString() : "");
+        if (response) {
+            EXPECT_TRUE(QJsonDocument::fromJson(response->body)[QStringLiteral("body")].toString().toUtf8()
+                        == "<" + content.mid(c.piece.offset, c.piece.length) + ">");
+        } else {
+            EXPECT_EQ(error->code, URLErrorRequestBodyStreamExhausted);
+            EXPECT_EQ(error->localizedDescription.toStdString(), c.failure.arg(name).toStdString());
+        }
+    }
+    ::close(writeOnly);
 }
 
 TEST_F(SyncHttpTest, RedirectsUpToTheLimit)

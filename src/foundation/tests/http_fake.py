@@ -1,7 +1,7 @@
 """HTTPS fake for the HTTP layer's tests. Paths:
 /echo                 JSON of method, path, headers and body
 /status/<n>           answers status n (extra headers from the query)
-/redirect?to=<path>   302 to <path>
+/redirect?to=<path>   302 (or status=<n>) to <path>
 /setcookie?<n>=<v>    sets the cookie n=v (path /), "secure" in the query adds Secure
 /slow                 never answers
 /close                closes the connection without an answer
@@ -55,7 +55,7 @@ class Handler(tlsfake.Handler):
             # on the kept-alive connection.
             self.reply(status, "" if status in (204, 304) else "status %d" % status, headers=query)
         elif parts[0] == "redirect":
-            self.reply(302, "", headers={"Location": dict(query)["to"]})
+            self.reply(int(dict(query).get("status", "302")), "", headers={"Location": dict(query)["to"]})
         elif parts[0] == "setcookie":
             flags = "; Secure" if any(k == "secure" for k, _ in query) else ""
             cookies = [("Set-Cookie", "%s=%s; Path=/%s" % (k, v, flags)) for k, v in query if k != "secure"]

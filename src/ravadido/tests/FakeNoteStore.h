@@ -68,9 +68,14 @@ public:
     //   message}, notFoundException {identifier, key}, applicationException
     //   {type, message}, status {status, body}, close, closeAfterReply,
     //   truncate {keep}, hostileCount, hostileLength, raw {status, body
-    //   (hex), contentType}, sized {size}, closeBeforeBody, trickle {in,
-    //   every, seconds}, silent {seconds} (see fake_notestore.py).
+    //   (hex), contentType}, sized {size}, closeBeforeBody, pauseBody
+    //   {after}, trickle {in, every, seconds}, silent {seconds} (see
+    //   fake_notestore.py).
     void injectFault(const QString &call, QJsonObject fault, int times = 1);
+    // Calls that a pauseBody fault holds, or held, halfway through their body.
+    int pausedCalls() { return state().value(QStringLiteral("paused")).toInt(); }
+    // Reads on the bodies that pauseBody holds.
+    void resume() { control("POST", QStringLiteral("resume")); }
 
     // The token every call must carry; an empty one accepts any.
     void setToken(const QString &token);

@@ -13,10 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <clocale>
 #include <functional>
 #include <locale>
+#include <stdexcept>
 
 using namespace ravadido;
 using namespace ravadido::test;
@@ -398,7 +401,7 @@ TEST(RecordEngine, BufferedDirectAndVirtualProtocolRoadsAgree)
     }
 }
 
-// A body lent by its owner (a mapped file) goes out on every road as the
+// A body lent by its owner (bytes in memory) goes out on every road as the
 // same bytes as an owned one, reads back owned, and a change to a copy
 // leaves the lender alone.
 TEST(RecordEngine, LentBodiesWriteAsOwnedOnes)
@@ -432,6 +435,25 @@ TEST(RecordEngine, LentBodiesWriteAsOwnedOnes)
     copy.storage().back() = '!';
     EXPECT_EQ(lent.body()->view(), *lender);
     EXPECT_NE(copy, *lent.body());
+}
+
+// A body lent by an open file is read only when asked for: it writes as the
+// same bytes as an owned one where no request buffer takes the file, and a
+// file that no longer holds them throws.
+TEST(RecordEngine, FileLentBodiesAreReadWhenAskedFor)
+{
+    const std::string content(70000, '\x5a');
+    char name[] = "/tmp/lent-body-XXXXXX";
+    const int fd = ::mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ::unlink(name);
+    ASSERT_EQ(::write(fd, content.data(), content.size()), ssize_t(content.size()));
+    const RURUData lent(std::nullopt, 70000, Bytes(std::make_shared<LentFile>(::dup(fd), content.size(), name)));
+    const RURUData owned(std::nullopt, 70000, Bytes(content));
+    EXPECT_EQ(bytesOf(lent), bytesOf(owned));
+    EXPECT_EQ(lent.description(), owned.description());
+    ASSERT_EQ(::ftruncate(fd, 100), 0);
+    EXPECT_THROW(Bytes(std::make_shared<LentFile>(fd, content.size(), name)).view(), std::runtime_error);
 }
 
 // Whatever struct an opaque record reads, it writes back byte for byte,

@@ -19,6 +19,7 @@ is the NoteStore (any path; it is logged). Control, JSON in and out:
     POST /control/fault     {"call": name or "*", "mode": ..., "times": 1, ...}
     POST /control/token     {"token": t or null}   (null accepts any token)
     POST /control/reset     forget everything (token check included)
+    POST /control/resume    bodies paused by pauseBody are read on
 
 Fault modes (each answers the next `times` matching calls instead of the
 handler): userException {errorCode, parameter}, systemException {errorCode,
@@ -30,9 +31,11 @@ hostileCount (a list announcing 2^31-1 elements), hostileLength (a string
 announcing 2^31-16 bytes), raw {status, body (hex), contentType}, sized
 {size} (a good reply of exactly `size` bytes: one notebook whose name fills
 it), closeBeforeBody (drop the connection once the call's name is read, the
-rest of the body unread), trickle {in: "headers" | "body", every, seconds}
-(200 a piece every so many seconds, without end or, after `seconds`, with
-the rest of the call's real reply at once), silent {seconds} (no answer for
+rest of the body unread), pauseBody {after} (read `after` bytes of the body,
+1 MiB by default, count the call in the state's "paused", then wait for POST
+/control/resume before the rest), trickle {in: "headers" | "body", every,
+seconds} (200 a piece every so many seconds, without end or, after `seconds`,
+with the rest of the call's real reply at once), silent {seconds} (no answer for
 that long, 60 by default).
 """
 
@@ -125,9 +128,15 @@ state = {}
 
 
 def reset():
+    if "resume" in state:
+        state["resume"].set()
     state.clear()
     state.update(notebooks=[], notes=[], requests=[], faults=[], usn=0,
-                 token=options.token)
+                 token=options.token, paused=0, resume=threading.Event())
+
+
+# Faults that act before the body is read.
+BEFORE_BODY = ("closeBeforeBody", "pauseBody")
 
 
 reset()
@@ -383,7 +392,8 @@ class RequestHandler(http.server.BaseHTTPRequestHandler):
         with lock:
             if self.path == "/control/state":
                 self.send_json({"notebooks": [notebook_json(nb) for nb in state["notebooks"]],
-                                "notes": [note_json(n) for n in state["notes"]]})
+                                "notes": [note_json(n) for n in state["notes"]],
+                                "paused": state["paused"]})
             elif self.path == "/control/requests":
                 self.send_json(state["requests"])
             else:
@@ -399,12 +409,22 @@ class RequestHandler(http.server.BaseHTTPRequestHandler):
         head = self.rfile.read(min(length, 256))
         with lock:
             fault = self.take_fault(peek_call_name(head), before_body=True)
-            if fault:
+            if fault and fault["mode"] == "closeBeforeBody":
                 self.log_request_of(head)
-        if fault:
+        if fault and fault["mode"] == "closeBeforeBody":
             self.close_now()
             return
+        if fault:
+            head += self.rfile.read(max(0, min(length, int(fault.get("after", 1 << 20))) - len(head)))
+            with lock:
+                state["paused"] += 1
+                resume = state["resume"]
+            resume.wait(120)
         body = head + self.rfile.read(length - len(head))
+        if len(body) < length:
+            self.log_message("the body ended after %d of %d bytes", len(body), length)
+            self.close_now()
+            return
         with lock:
             slow = self.notestore(body)
         # Outside the lock: the control requests go on meanwhile.
@@ -414,6 +434,10 @@ class RequestHandler(http.server.BaseHTTPRequestHandler):
     def control(self, what, arg):
         if what == "reset":
             reset()
+            self.send_json({})
+        elif what == "resume":
+            state["resume"].set()
+            state["resume"] = threading.Event()
             self.send_json({})
         elif what == "token":
             state["token"] = arg.get("token")
@@ -437,7 +461,7 @@ class RequestHandler(http.server.BaseHTTPRequestHandler):
     def take_fault(self, call, before_body=False):
         for fault in state["faults"]:
             if fault["call"] in ("*", call):
-                if (fault["mode"] == "closeBeforeBody") != before_body:
+                if (fault["mode"] in BEFORE_BODY) != before_body:
                     return None
                 fault["times"] -= 1
                 if fault["times"] <= 0:
