@@ -3,6 +3,7 @@
 #include "app/ErrorDomain.h"
 #include "app/NoteText.h"
 #include "backpack/TGBackpackPage.h"
+#include "foundation/FileRead.h"
 #include "foundation/RegExConvenience.h"
 #include "foundation/TGTextileConverter.h"
 
@@ -102,15 +103,11 @@ QByteArray md5OfFile(int fd, std::size_t size, int *errnum)
     QCryptographicHash hash(QCryptographicHash::Md5);
     QByteArray buffer(qsizetype(std::min<std::size_t>(size, 1 << 20)), Qt::Uninitialized);
     for (std::size_t done = 0; done < size;) {
-        const ssize_t n = ::pread(fd, buffer.data(), std::min(std::size_t(buffer.size()), size - done), off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            *errnum = n < 0 ? errno : 0;
+        const std::size_t n = std::min(std::size_t(buffer.size()), size - done);
+        if (!FileRead::readFully(fd, off_t(done), buffer.data(), n, errnum))
             return {};
-        }
         hash.addData(QByteArrayView(buffer.constData(), qsizetype(n)));
-        done += std::size_t(n);
+        done += n;
     }
     return hash.result();
 }

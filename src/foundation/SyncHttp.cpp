@@ -1,6 +1,7 @@
 #include "foundation/SyncHttp.h"
 
 #include "foundation/CurlShare.h"
+#include "foundation/FileRead.h"
 #include "foundation/PartialFile.h"
 
 #include <QFile>
@@ -224,25 +225,6 @@ struct BodyReader
     int readErrno = 0;
 };
 
-// Exactly `size` bytes of the file at `offset`, or false with the errno (0:
-// the file ends before). Never a signal, whatever the file's writers do.
-bool readFileRange(int fd, qint64 offset, char *into, size_t size, int *errnum)
-{
-    while (size) {
-        const ssize_t n = ::pread(fd, into, size, off_t(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            *errnum = n < 0 ? errno : 0;
-            return false;
-        }
-        into += n;
-        size -= size_t(n);
-        offset += n;
-    }
-    return true;
-}
-
 size_t readBody(char *buffer, size_t size, size_t count, void *user)
 {
     auto *r = static_cast<BodyReader *>(user);
@@ -253,7 +235,7 @@ size_t readBody(char *buffer, size_t size, size_t count, void *user)
         const size_t n = size_t(std::min(qint64(room), p.size() - r->offset));
         if (p.fd < 0) {
             std::memcpy(buffer + done, p.bytes.data() + r->offset, n);
-        } else if (!readFileRange(p.fd, p.offset + r->offset, buffer + done, n, &r->readErrno)) {
+        } else if (!FileRead::readFully(p.fd, off_t(p.offset + r->offset), buffer + done, n, &r->readErrno)) {
             r->failedPiece = r->piece;
             return CURL_READFUNC_ABORT;
         }
