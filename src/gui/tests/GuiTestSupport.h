@@ -69,6 +69,17 @@ inline void saveScreenshot(QWidget *widget, const QString &name, int paintMs = 8
     EXPECT_TRUE(widget->grab().save(dir + QStringLiteral("/") + name + QStringLiteral(".png")));
 }
 
+// Where the window manager framed `widget`'s window, once it has told Qt; an
+// empty rectangle if it never does. Not the widget's frameGeometry(): that is
+// refreshed only when the window moves or is resized, and may miss the frame.
+inline QRect framedGeometry(const QWidget *widget)
+{
+    const QWindow *window = widget->windowHandle();
+    if (!window || !waitFor([&] { return !window->frameMargins().isNull(); }))
+        return {};
+    return window->frameGeometry();
+}
+
 // The screen as the X server holds it (not a widget drawn anew): `frame` goes
 // to the artefacts as `name`.png; returns `area`'s mean lightness (0: black).
 inline int captureScreen(const char *name, const QRect &frame, const QRect &area)

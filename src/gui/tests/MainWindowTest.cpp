@@ -216,7 +216,7 @@ TEST_F(MainWindow, KeyboardReachesEveryCommand)
     EXPECT_TRUE(waitFor([&] { return exportView()->webView()->url().scheme() == QStringLiteral("qrc"); }));
 
     EXPECT_EQ(LeafhaulAppDelegate::initialWindowSize({640, 400}), QSize(608, 352));
-    EXPECT_TRUE(main->screen()->availableGeometry().contains(main->frameGeometry()));
+    EXPECT_TRUE(main->screen()->availableGeometry().contains(framedGeometry(main)));
 }
 
 // Two accounts picked one after the other: the first answer arrives last and
