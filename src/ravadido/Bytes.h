@@ -40,10 +40,8 @@ private:
 // A block of bytes (hashes, resource bodies), kept apart from text so that a
 // binary field can never be mistaken for a string one. The bytes live in a
 // std::string because that is what the Thrift protocol reads into: moving a
-// body in or out never copies it. A body may instead be lent by an owner
-// that outlives every copy of the block (bytes in memory, or a LentFile): it
-// is written from where it lies, and becomes a string of its own only when
-// changed.
+// body in or out never copies it. A body may instead be a LentFile: it is
+// written from the file, and becomes a string of its own only when changed.
 class Bytes
 {
 public:
@@ -51,20 +49,15 @@ public:
     explicit Bytes(std::string bytes) : m_bytes(std::move(bytes)) {}
     Bytes(const void *data, std::size_t size) : m_bytes(static_cast<const char *>(data), size) {}
     explicit Bytes(std::span<const std::uint8_t> data) : Bytes(data.data(), data.size()) {}
-    // Read-only bytes that `owner` keeps valid.
-    Bytes(std::shared_ptr<const void> owner, std::string_view lent)
-        : m_owner(std::move(owner)), m_lent(m_owner ? lent : std::string_view())
-    {
-    }
     explicit Bytes(std::shared_ptr<const LentFile> file) : m_file(std::move(file)) {}
 
     const std::uint8_t *data() const { return reinterpret_cast<const std::uint8_t *>(view().data()); }
     // A lent file's size needs no read.
-    std::size_t size() const { return m_file ? m_file->size() : view().size(); }
+    std::size_t size() const { return m_file ? m_file->size() : m_bytes.size(); }
     bool empty() const { return size() == 0; }
     std::span<const std::uint8_t> span() const { return {data(), size()}; }
-    std::string_view view() const { return m_file ? m_file->bytes() : m_owner ? m_lent : std::string_view(m_bytes); }
-    bool isLent() const { return m_owner || m_file; }
+    std::string_view view() const { return m_file ? m_file->bytes() : std::string_view(m_bytes); }
+    bool isLent() const { return bool(m_file); }
     const std::shared_ptr<const LentFile> &lentFile() const { return m_file; }
 
     // The storage itself, for the protocol's reads and for callers that take
@@ -72,10 +65,8 @@ public:
     // copied into it first.
     std::string &storage()
     {
-        if (isLent()) {
-            m_bytes.assign(view());
-            m_owner.reset();
-            m_lent = {};
+        if (m_file) {
+            m_bytes.assign(m_file->bytes());
             m_file.reset();
         }
         return m_bytes;
@@ -90,8 +81,6 @@ public:
 
 private:
     std::string m_bytes;
-    std::shared_ptr<const void> m_owner;
-    std::string_view m_lent;
     std::shared_ptr<const LentFile> m_file;
 };
 
