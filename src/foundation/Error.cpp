@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include <cstring>
+
 Error::Error(QString errorDomain, long errorCode, QString description, QString failureReason,
              QString recoverySuggestion, QVariantMap info)
     : domain(std::move(errorDomain)), code(errorCode), localizedDescription(std::move(description)),
@@ -23,4 +25,18 @@ QString Error::toString() const
 QString localizedString(const char *english)
 {
     return QCoreApplication::translate("Leafhaul", english);
+}
+
+QString systemReason(int errnum)
+{
+    return QString::fromLocal8Bit(std::strerror(errnum));
+}
+
+QString withSystemReason(QString description, const QString &reason)
+{
+    if (reason.isEmpty())
+        return description;
+    if (description.endsWith(QLatin1Char('.')))
+        description.chop(1);
+    return description + QStringLiteral(": ") + reason + QLatin1Char('.');
 }

@@ -41,3 +41,14 @@ inline void setErrorSlot(OptionalError *slot, Error error)
 
 // User-visible texts are looked up with their English text as the key.
 QString localizedString(const char *english);
+
+// The system's reason for `errnum` ("No space left on device"), as the C
+// library words it.
+QString systemReason(int errnum);
+
+// A description that carries the system's reason, for errors whose reason
+// the user needs: an alert shows the description but not the failure
+// reason. "The file could not be written." and "No space left on device"
+// give "The file could not be written: No space left on device."; without a
+// reason the description stays as it is.
+QString withSystemReason(QString description, const QString &reason);
