@@ -362,11 +362,12 @@ TEST_F(NoteBuilderTest, OnlyAPlainFileAtTheNameIsAttached)
             continue;
         }
         EXPECT_FALSE(note);
-        EXPECT_EQ(error ? error->localizedDescription : QString(), row.description.arg(row.path));
+        EXPECT_EQ((error ? error->localizedDescription : QString()).toStdString(),
+                  row.description.arg(row.path).toStdString());
     }
     OptionalError error;
     EXPECT_FALSE(blockedOnFifo(fifo, [&] { NoteBuilder::mimeTypeForPath(fifo, &error); }));
-    EXPECT_EQ(error ? error->localizedDescription : QString(), notPlain.arg(fifo));
+    EXPECT_EQ((error ? error->localizedDescription : QString()).toStdString(), notPlain.arg(fifo).toStdString());
 }
 
 TEST_F(NoteBuilderTest, CancelledGalleryGivesNoNoteAndNoError)
@@ -402,8 +403,8 @@ TEST_F(NoteBuilderTest, MissingFilesAndUnknownTypesAreErrors)
     error.reset();
     EXPECT_FALSE(builder.createNoteForGallery({{"widgetType", "Gallery"}, {"name", "Viele"}},
                                               QList<DownloadedAsset>(100, {writeFile("v.png", png('v'))}), &error));
-    EXPECT_EQ(error ? error->localizedDescription : QString(),
-              QStringLiteral("The gallery Viele has more images (100) than Leafhaul may keep open at once."));
+    EXPECT_EQ((error ? error->localizedDescription : QString()).toStdString(),
+              "The gallery Viele has more images (100) than Leafhaul may keep open at once.");
 }
 
 TEST_F(NoteBuilderTest, MimeTypes)
