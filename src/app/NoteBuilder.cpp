@@ -14,12 +14,13 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <limits>
+#include <optional>
 #include <utility>
 
 using ravadido::Bytes;
@@ -96,6 +97,58 @@ struct Descriptor
     }
 };
 
+// Enough of a file's head for every magic QMimeDatabase knows.
+constexpr std::size_t kMimeHeadBytes = 16 * 1024;
+
+// Descriptors an import needs beside a note's files: the upload's
+// connections, Qt's own, the log.
+constexpr rlim_t kSpareDescriptors = 64;
+
+// The system's reason goes into the description too: the alert shows no
+// failure reason.
+Error fileError(const QString &description, const QString &path, int errnum = 0)
+{
+    const QString reason = errnum ? systemReason(errnum) : QString();
+    return Error(kLeafhaulErrorDomain, 0, withSystemReason(description.arg(path), reason), reason,
+                 errnum == EMFILE ? localizedString("Raise the limit of open files and import again.") : QString());
+}
+
+// Never waits and never follows a link: a plain open of a FIFO or device put
+// at the name blocks until a writer comes, and nothing, Stop included, ends
+// that wait. -1 with the error for anything but a plain file.
+int openPlainFile(const QString &path, struct stat *st, OptionalError *error)
+{
+    const QString notPlain = localizedString("The file %1 is not a plain file.");
+    Descriptor file{::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC)};
+    if (file.fd < 0 || ::fstat(file.fd, st) != 0) {
+        const int errnum = errno;
+        setErrorSlot(error, errnum == ELOOP
+                                ? fileError(notPlain, path)
+                                : fileError(localizedString("Unable to read the downloaded file %1."), path, errnum));
+        return -1;
+    }
+    if (!S_ISREG(st->st_mode)) {
+        setErrorSlot(error, fileError(notPlain, path));
+        return -1;
+    }
+    return std::exchange(file.fd, -1);
+}
+
+// Sniffed from the head read through `fd`, so that the type is that of the
+// bytes sent; nothing with the read's errno (0: the file holds fewer bytes).
+std::optional<QString> mimeTypeOfFile(int fd, off_t size, const QString &path, int *errnum)
+{
+    QByteArray head(qsizetype(std::min<off_t>(size, off_t(kMimeHeadBytes))), Qt::Uninitialized);
+    if (!FileRead::readFully(fd, 0, head.data(), std::size_t(head.size()), errnum))
+        return std::nullopt;
+    const QMimeType type = QMimeDatabase().mimeTypeForFileNameAndData(path, head);
+    // The service takes only names of this shape.
+    if (!type.isValid()
+        || !RegExConvenience::isMatchedByRegex(type.name(), QStringLiteral("^[A-Za-z]+/[A-Za-z0-9._+-]+$")))
+        return QStringLiteral("application/octet-stream");
+    return type.name();
+}
+
 // The MD5 of the file's first `size` bytes, read in pieces; empty with the
 // read's errno (0: the file holds fewer bytes) when they cannot be read.
 QByteArray md5OfFile(int fd, std::size_t size, int *errnum)
@@ -110,6 +163,53 @@ QByteArray md5OfFile(int fd, std::size_t size, int *errnum)
         done += n;
     }
     return hash.result();
+}
+
+// The data and, when asked, the MIME type, both from one descriptor: a file
+// renamed over the name meanwhile can give neither.
+std::shared_ptr<RURUData> lendFile(const DownloadedAsset &asset, QString *mimeType, OptionalError *error)
+{
+    const QString &path = asset.path;
+    const auto fail = [&](const QString &description, int errnum = 0) {
+        setErrorSlot(error, fileError(description, path, errnum));
+        return nullptr;
+    };
+    const QString unreadable = localizedString("Unable to read the downloaded file %1.");
+    const QString changed = localizedString("The file %1 changed after it was downloaded.");
+    struct stat st = {};
+    Descriptor file{openPlainFile(path, &st, error)};
+    if (file.fd < 0)
+        return nullptr;
+    // Held while the record lives. Downloads never lock a file: only another
+    // program can hold it.
+    if (::flock(file.fd, LOCK_SH | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? fail(localizedString("The file %1 is in use by another program."))
+                                    : fail(unreadable, errno);
+    if (st.st_size > std::numeric_limits<std::int32_t>::max())
+        return fail(localizedString("The file %1 is too large to attach."));
+    // Another process changed it since the download: whatever it holds now
+    // is not the asset.
+    if (asset.size >= 0 && st.st_size != asset.size)
+        return fail(changed);
+    int errnum = 0;
+    if (mimeType) {
+        std::optional<QString> type = mimeTypeOfFile(file.fd, st.st_size, path, &errnum);
+        if (!type)
+            return errnum ? fail(unreadable, errnum) : fail(changed);
+        *mimeType = std::move(*type);
+    }
+    const std::size_t size = std::size_t(st.st_size);
+    QByteArray md5 = asset.size >= 0 ? asset.md5 : QByteArray();
+    if (md5.isEmpty()) {
+        md5 = md5OfFile(file.fd, size, &errnum);
+        if (md5.isEmpty())
+            return errnum ? fail(unreadable, errnum) : fail(changed);
+    }
+    // Not read here: the upload reads the file straight into its buffer.
+    Bytes body;
+    if (size)
+        body = Bytes(std::make_shared<const ravadido::LentFile>(std::exchange(file.fd, -1), size, path.toStdString()));
+    return dataWithBytes(std::move(body), md5);
 }
 
 void finishNote(RURUNote &note, QString &content)
@@ -135,45 +235,7 @@ void NoteBuilder::endNoteContent(QString &content)
 std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithContentsOfFile(const DownloadedAsset &asset,
                                                                       OptionalError *error)
 {
-    const QString &path = asset.path;
-    const auto fail = [&](const QString &description, int errnum = 0) {
-        setErrorSlot(error, Error(kLeafhaulErrorDomain, 0, description.arg(path),
-                                  errnum ? QString::fromLocal8Bit(std::strerror(errnum)) : QString()));
-        return nullptr;
-    };
-    const QString unreadable = localizedString("Unable to read the downloaded file %1.");
-    Descriptor file{::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0)
-        return fail(unreadable, errno);
-    // Held while the record lives: a download takes up a file's blocks only
-    // when nobody holds it, so the bytes under this descriptor stay put.
-    if (::flock(file.fd, LOCK_SH | LOCK_NB) != 0)
-        return errno == EWOULDBLOCK ? fail(localizedString("The file %1 is being downloaded again."))
-                                    : fail(unreadable, errno);
-    struct stat st = {};
-    if (::fstat(file.fd, &st) != 0)
-        return fail(unreadable, errno);
-    if (!S_ISREG(st.st_mode))
-        return fail(unreadable, EINVAL);
-    if (st.st_size > std::numeric_limits<std::int32_t>::max())
-        return fail(localizedString("The file %1 is too large to attach."));
-    // Another process changed it since the download: whatever it holds now
-    // is not the asset.
-    if (asset.size >= 0 && st.st_size != asset.size)
-        return fail(localizedString("The file %1 changed after it was downloaded."));
-    const std::size_t size = std::size_t(st.st_size);
-    QByteArray md5 = asset.size >= 0 ? asset.md5 : QByteArray();
-    if (md5.isEmpty()) {
-        int errnum = 0;
-        md5 = md5OfFile(file.fd, size, &errnum);
-        if (md5.isEmpty())
-            return fail(unreadable, errnum);
-    }
-    // Not read here: the upload reads the file straight into its buffer.
-    Bytes body;
-    if (size)
-        body = Bytes(std::make_shared<const ravadido::LentFile>(std::exchange(file.fd, -1), size, path.toStdString()));
-    return dataWithBytes(std::move(body), md5);
+    return lendFile(asset, nullptr, error);
 }
 
 std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithString(const QString &text)
@@ -188,32 +250,32 @@ QString NoteBuilder::dataToHex(std::string_view bytes)
 
 QString NoteBuilder::mimeTypeForPath(const QString &path, OptionalError *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        setErrorSlot(error,
-                     Error(kLeafhaulErrorDomain, 0, localizedString("Unable to read the downloaded file %1.").arg(path),
-                           file.errorString()));
-        return QStringLiteral("application/octet-stream");
+    const QString unknown = QStringLiteral("application/octet-stream");
+    struct stat st = {};
+    const Descriptor file{openPlainFile(path, &st, error)};
+    if (file.fd < 0)
+        return unknown;
+    int errnum = 0;
+    const std::optional<QString> type = mimeTypeOfFile(file.fd, st.st_size, path, &errnum);
+    if (!type) {
+        setErrorSlot(error, fileError(localizedString("Unable to read the downloaded file %1."), path, errnum));
+        return unknown;
     }
     if (error)
         error->reset();
-    const QMimeType type = QMimeDatabase().mimeTypeForFileNameAndData(path, &file);
-    // The service takes only names of this shape.
-    if (!type.isValid()
-        || !RegExConvenience::isMatchedByRegex(type.name(), QStringLiteral("^[A-Za-z]+/[A-Za-z0-9._+-]+$")))
-        return QStringLiteral("application/octet-stream");
-    return type.name();
+    return *type;
 }
 
 std::shared_ptr<RURUResource> NoteBuilder::resourceForFile(const DownloadedAsset &file, OptionalError *error)
 {
-    std::shared_ptr<RURUData> data = ravadidoDataWithContentsOfFile(file, error);
+    QString mimeType;
+    std::shared_ptr<RURUData> data = lendFile(file, &mimeType, error);
     if (!data)
         return nullptr;
     auto resource = std::make_shared<RURUResource>();
     // The body goes once, as data: a recognition copy would double the upload.
     resource->setData(std::move(data));
-    resource->setMime(utf8(mimeTypeForPath(file.path)));
+    resource->setMime(utf8(mimeType));
     return resource;
 }
 
@@ -251,6 +313,21 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForAttachment(const QVariantMap
 std::shared_ptr<RURUNote> NoteBuilder::createNoteForGallery(const QVariantMap &widget,
                                                             const QList<DownloadedAsset> &files, OptionalError *error)
 {
+    // Each image's file stays open until the note is sent: a limit too low
+    // for them all is said as such, not as a failure of some file or socket.
+    struct rlimit openFiles = {};
+    const rlim_t needed = rlim_t(files.size()) + kSpareDescriptors;
+    if (::getrlimit(RLIMIT_NOFILE, &openFiles) == 0 && openFiles.rlim_cur != RLIM_INFINITY
+        && needed > openFiles.rlim_cur) {
+        setErrorSlot(error,
+                     Error(kLeafhaulErrorDomain, 0,
+                           localizedString("The gallery %1 has more images (%2) than Leafhaul may keep open at once.")
+                               .arg(stringValue(widget, "name"), QString::number(files.size())),
+                           {},
+                           localizedString("Raise the limit of open files to %1 or more and import again.")
+                               .arg(qulonglong(needed))));
+        return nullptr;
+    }
     auto note = std::make_shared<RURUNote>();
     note->setTitle(utf8(noteTitle(NoteText::fixupNoteTitle(stringValue(widget, "name")))));
     TGTextileConverter converter;

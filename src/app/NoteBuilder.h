@@ -35,19 +35,24 @@ public:
     // The file's whole bytes with their size and MD5 (the asset's own),
     // lent rather than read: the record keeps the file open under a shared
     // lock and the upload reads it as it goes out. nullptr with the error
-    // when it cannot be read, a download holds it, its size is no longer the
-    // asset's, or it is too large for one resource.
+    // when it is not a plain file (a link, a FIFO, a device: refused at
+    // once, never waited on), cannot be read, another program holds it
+    // locked, its size is no longer the asset's, or it is too large for one
+    // resource.
     static std::shared_ptr<ravadido::RURUData> ravadidoDataWithContentsOfFile(const DownloadedAsset &file,
                                                                               OptionalError *error = nullptr);
     static std::shared_ptr<ravadido::RURUData> ravadidoDataWithString(const QString &text);
     // Lower-case hexadecimal, two digits per byte.
     static QString dataToHex(std::string_view bytes);
-    // From QMimeDatabase; "application/octet-stream" when nothing is known.
-    // The slot receives an error only when the file cannot be read.
+    // From QMimeDatabase, by name and head; "application/octet-stream" when
+    // nothing is known. The slot receives an error only when the file is not
+    // a plain file or cannot be read.
     static QString mimeTypeForPath(const QString &path, OptionalError *error = nullptr);
 
     // Builders. The ones with files take the local files of the element, in
-    // the order of its images for a gallery. nullptr without an error means
+    // the order of its images for a gallery; a gallery's files stay open
+    // until its note goes, and one with more than the limit of open files
+    // allows is an error. nullptr without an error means
     // cancelled; nullptr with an error means a file could not be attached or
     // the element type has no builder.
     std::shared_ptr<ravadido::RURUNote> createNoteForAttachment(const QVariantMap &widget,

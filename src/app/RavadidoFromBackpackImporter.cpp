@@ -6,6 +6,8 @@
 #include "backpack/TGBackpackAPI.h"
 #include "backpack/TGBackpackPage.h"
 
+#include <sys/resource.h>
+
 namespace {
 
 bool isNeverImported(const QString &type)
@@ -25,6 +27,18 @@ std::shared_ptr<TGBackpackAPI> clientOfItsOwn(const std::shared_ptr<TGBackpackAP
     own->setRetryPolicy(backpack->retryPolicy());
     own->setDelegate(backpack->delegate());
     return own;
+}
+
+// A gallery's note keeps each image's file open, locked, until it is sent
+// (up to the service's 1,000 resources a note): the soft limit of open files,
+// often 1,024, is too few; the hard limit is the user's to give.
+void allowAllOpenFiles()
+{
+    struct rlimit files = {};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
 }
 
 } // namespace
@@ -60,6 +74,7 @@ void RavadidoFromBackpackImporter::startImportingPages(const QList<BackpackPageP
     m_pages = pages;
     m_stopImport = false;
     m_builder->resetUntitledCount();
+    allowAllOpenFiles();
     WorkQueue::runInBackground([self = shared_from_this()] { self->run(); });
 }
 

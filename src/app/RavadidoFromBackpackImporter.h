@@ -91,7 +91,8 @@ public:
     QList<BackpackPagePtr> backpackPagesToImport() const { return m_pages; }
 
     // Starts the import of `pages`, in order, on a background worker and
-    // returns at once. Main thread.
+    // returns at once; lifts the process's soft limit of open files to the
+    // hard one first. Main thread.
     void startImportingPages(const QList<BackpackPagePtr> &pages);
     // Stops the worker: the Backpack or NoteStore request under way ends at
     // once and none follows; it then ends with ravadidoImporterWasCancelled.

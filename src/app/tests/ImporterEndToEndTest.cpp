@@ -6,7 +6,10 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QScopeGuard>
 #include <QXmlStreamReader>
+
+#include <sys/resource.h>
 
 using namespace importertest;
 
@@ -301,6 +304,35 @@ TEST_F(ImporterEndToEnd, OnlyThePageBeingImportedKeepsItsDocument)
     ASSERT_EQ(failing.events.value(failing.events.size() - 1), QStringLiteral("fail"));
     for (const BackpackPagePtr &page : pages)
         EXPECT_TRUE(page->contents().isNull()) << page->title();
+}
+
+// A gallery's note keeps every image's file open until it is sent: the
+// import lifts a soft limit of open files far below that to the hard one.
+TEST_F(ImporterEndToEnd, LargeGalleryOutgrowsALowSoftLimitOfOpenFiles)
+{
+    QList<QStringList> images;
+    Site site;
+    for (int i = 0; i < 100; ++i) {
+        const QString id = QStringLiteral("b%1").arg(i);
+        images << QStringList{id, id + ".png", QString()};
+        site.assets.insert(id + "/" + id + ".png", bytesFor(id, 200));
+    }
+    site.pages << PageBuilder("1", "Album").gallery("g1", "Hundert", images);
+    useSite(site);
+    struct rlimit before = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_NOFILE, &before); });
+    const struct rlimit low = {64, before.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+
+    RecordingDelegate delegate;
+    auto api = makeAPI();
+    runImport(delegate, listedPages(*api), api);
+    ASSERT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("finish"))
+        << (delegate.error ? delegate.error->toString() : QString());
+    const QJsonArray notes = noteStore->notes();
+    ASSERT_EQ(notes.size(), 1);
+    EXPECT_EQ(notes[0]["resources"].toArray().size(), 100);
 }
 
 TEST_F(ImporterEndToEnd, EmptyPageListOnlyFinishes)

@@ -5,10 +5,17 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <future>
 
 using ravadido::RURUNote;
 using ravadido::RURUResource;
@@ -229,7 +236,10 @@ TEST_F(NoteBuilderTest, NoteTitleLinkLeadsTheText)
 }
 
 // A digest handed on with the file is taken as it is, never computed again;
-// a file that no longer has the downloaded size is not the asset.
+// a file that no longer has the downloaded size is not the asset, nor is
+// anything but a plain file that no other program holds locked. Whatever
+// lies at the name, the answer comes at once, the system's reason in the
+// description that the alert shows.
 TEST_F(NoteBuilderTest, KnownDigestIsUsedWhileItFitsTheFile)
 {
     const QByteArray bytes = png('k');
@@ -237,24 +247,52 @@ TEST_F(NoteBuilderTest, KnownDigestIsUsedWhileItFitsTheFile)
     const QByteArray real = QCryptographicHash::hash(bytes, QCryptographicHash::Md5);
     // Not the file's digest: only taken over, never computed, can it arrive.
     const QByteArray known(16, '\x5a');
+    const QString fifo = dir.filePath("fifo.png"), link = dir.filePath("verweis.png");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(path).constData(), QFile::encodeName(link).constData()), 0);
+    const QString locked = writeFile("gesperrt.png", bytes);
+    const int other = ::open(QFile::encodeName(locked).constData(), O_RDONLY | O_CLOEXEC);
+    const auto unlock = qScopeGuard([other] { ::close(other); });
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    const QString changed = QStringLiteral("The file %1 changed after it was downloaded.");
+    const QString notPlain = QStringLiteral("The file %1 is not a plain file.");
+    const QString inUse = QStringLiteral("The file %1 is in use by another program.");
+    const QByteArray emptyMd5 = QCryptographicHash::hash({}, QCryptographicHash::Md5);
     const struct
     {
         const char *name;
         DownloadedAsset file;
         QByteArray hash;
+        QString error = {}; // when there is no hash
     } rows[] = {
-        {"known", {path, known, bytes.size()}, known},
-        {"sizeChanged", {path, known, bytes.size() - 1}, {}},
-        {"none", {path}, real},
+        // clang-format off
+        {"known",                          {path, known, bytes.size()},     known},
+        {"grownSinceItsDownload",          {path, known, bytes.size() - 1}, {}, changed},
+        {"shrunkSinceItsDownload",         {path, known, bytes.size() + 1}, {}, changed},
+        {"downloadedEmptyLaterHoldsBytes", {path, emptyMd5, 0},             {}, changed},
+        {"none",                           {path},                          real},
+        {"fifo",                           {fifo},                          {}, notPlain},
+        {"symbolicLink",                   {link},                          {}, notPlain},
+        {"lockedByAnotherProgram",         {locked},                        {}, inUse},
+        {"removedSinceItsDownload",        {dir.filePath("weg.png")},       {},
+         "Unable to read the downloaded file %1: " + systemReason(ENOENT) + "."},
+        // clang-format on
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
         OptionalError error;
-        const auto data = NoteBuilder::ravadidoDataWithContentsOfFile(row.file, &error);
+        auto call = std::async(std::launch::async,
+                               [&] { return NoteBuilder::ravadidoDataWithContentsOfFile(row.file, &error); });
+        // Should an open wait for a writer, one comes: the test fails instead of hanging.
+        const bool waited = call.wait_for(std::chrono::seconds(5)) == std::future_status::timeout;
+        if (waited)
+            ::close(::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+        EXPECT_FALSE(waited) << "the open waited for a writer";
+        const auto data = call.get();
         if (row.hash.isEmpty()) {
             EXPECT_FALSE(data);
-            EXPECT_EQ(error ? error->localizedDescription : QString(),
-                      QStringLiteral("The file %1 changed after it was downloaded.").arg(path));
+            EXPECT_EQ((error ? error->localizedDescription : QString()).toStdString(),
+                      row.error.arg(row.file.path).toStdString());
             continue;
         }
         ASSERT_TRUE(data);
