@@ -145,10 +145,12 @@ std::shared_ptr<RURUData> NoteBuilder::ravadidoDataWithContentsOfFile(const Down
     Descriptor file{::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0)
         return fail(unreadable, errno);
-    // Held while the record lives: a download takes up a file's blocks only
-    // when nobody holds it, so the bytes under this descriptor stay put.
+    // Held while the record lives. A download of the same asset renames a
+    // new file over the name and never writes into this one, so the bytes
+    // under this descriptor stay put; the lock keeps off any writer that
+    // honours it. Only another program holds this file exclusively.
     if (::flock(file.fd, LOCK_SH | LOCK_NB) != 0)
-        return errno == EWOULDBLOCK ? fail(localizedString("The file %1 is being downloaded again."))
+        return errno == EWOULDBLOCK ? fail(localizedString("The file %1 is locked by another program."))
                                     : fail(unreadable, errno);
     struct stat st = {};
     if (::fstat(file.fd, &st) != 0)
