@@ -326,27 +326,26 @@ TEST_F(SyncHttpTest, StreamsBodiesToFilesAndKeepsTheOldFileOnFailure)
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     struct rlimit fileSize = {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &fileSize), 0);
+    const QString created = QStringLiteral("The download file could not be created: %1.");
+    const QString written = QStringLiteral("The download file could not be written: %1.");
     struct
     {
-        const char *name;
         QString downloadPath;
         rlim_t maxFileBytes; // RLIMIT_FSIZE while it runs
         long code;
         int errnum;
-        const char *description;
+        QString description;
     } const cases[] = {
-        {"no folder", "missing/asset.bin", RLIM_INFINITY, URLErrorCannotCreateFile, ENOENT,
-         "The download file could not be created"},
-        {"folder is a file", "plain/asset.bin", RLIM_INFINITY, URLErrorCannotCreateFile, ENOTDIR,
-         "The download file could not be created"},
-        {"write fails", "asset.bin", 100000, URLErrorCannotWriteToFile, EFBIG,
-         "The download file could not be written"},
-        {"name is a folder", "folder.bin", RLIM_INFINITY, URLErrorCannotWriteToFile, EISDIR,
-         "The download file could not be written"},
+        // clang-format off
+        {"missing/asset.bin", RLIM_INFINITY, URLErrorCannotCreateFile,  ENOENT,  created},
+        {"plain/asset.bin",   RLIM_INFINITY, URLErrorCannotCreateFile,  ENOTDIR, created},
+        {"asset.bin",         100000,        URLErrorCannotWriteToFile, EFBIG,   written}, // write
+        {"folder.bin",        RLIM_INFINITY, URLErrorCannotWriteToFile, EISDIR,  written}, // rename
+        // clang-format on
     };
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.downloadPath.toStdString());
         Request download = get(QStringLiteral("/bytes/300000"));
         download.downloadPath = dir.filePath(c.downloadPath);
         struct rlimit limit = fileSize;
@@ -357,8 +356,7 @@ TEST_F(SyncHttpTest, StreamsBodiesToFilesAndKeepsTheOldFileOnFailure)
         ::setrlimit(RLIMIT_FSIZE, &fileSize);
         ASSERT_TRUE(error);
         EXPECT_EQ(error->code, c.code);
-        EXPECT_EQ(error->localizedDescription.toStdString(),
-                  (c.description + QStringLiteral(": ") + systemReason(c.errnum) + ".").toStdString());
+        EXPECT_EQ(error->localizedDescription, c.description.arg(systemReason(c.errnum)));
         EXPECT_EQ(error->userInfo.value(QStringLiteral("detail")).toString(), systemReason(c.errnum));
     }
     std::signal(SIGXFSZ, oldHandler);
