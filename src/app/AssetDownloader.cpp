@@ -4,7 +4,6 @@
 #include "backpack/BackpackAssets.h"
 #include "backpack/BackpackSettings.h"
 #include "backpack/TGBackpackAPI.h"
-#include "foundation/DownloadFiles.h"
 #include "foundation/SyncHttp.h"
 #include "foundation/SystemLog.h"
 
@@ -143,19 +142,17 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
         return false;
     }
     setDestinationPath(folder + QLatin1Char('/') + filename);
-    // Stopped before it began: the earlier copy goes as it would after a
-    // stopped transfer, without a set-aside copy that nothing would reuse.
-    if (isStopped()) {
-        QFile::remove(m_destinationPath);
-        return true;
-    }
-    // The earlier copy leaves its name now; its blocks take the new one. A
-    // link (dangling or not) is removed, never written through.
-    if (!SyncHttp::setAsideForDownload(m_destinationPath)) {
+    // The new copy will be renamed over the name, which a folder refuses:
+    // better said now than after the whole transfer.
+    if (::lstat(QFile::encodeName(m_destinationPath).constData(), &st) == 0 && S_ISDIR(st.st_mode)) {
         setErrorSlot(error, Error(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorCannotWriteToFile,
-                                  localizedString("The file “%1” could not be removed.").arg(m_destinationPath)));
+                                  localizedString("The file “%1” cannot be saved because a folder has that name.")
+                                      .arg(m_destinationPath)));
         return false;
     }
+    // Stopped before it began: the earlier copy stays, as after any stop.
+    if (isStopped())
+        return true;
 
     OptionalError loginError;
     if (!login(&loginError)) {
@@ -179,10 +176,8 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
 
     OptionalError failure;
     const std::optional<SyncHttp::Response> response = SyncHttp::send(request, &failure);
-    if (request.isCancelled()) {
-        QFile::remove(m_destinationPath);
+    if (request.isCancelled())
         return true;
-    }
     if (failure || !response) {
         if (failure && failure->userInfo.contains(SyncHttp::kMaxReplyBytesKey)) {
             failure->localizedDescription = localizedString("The file %1 is larger than the %2 MB a note can hold.")
@@ -209,9 +204,10 @@ void AssetDownloader::downloadDidFinish(const DownloadedAsset &asset)
         m_delegate->assetDownloader(this, asset);
 }
 
+// The earlier copy, if any, stays: the failed body never took its name, and
+// a 404 may leave it the user's last copy.
 void AssetDownloader::downloadDidFail(const Error &error)
 {
-    QFile::remove(m_destinationPath);
     systemLog(QStringLiteral("Download failed! Error - %1 %2")
                   .arg(error.localizedDescription, error.userInfo.value(SyncHttp::kFailingURLStringKey).toString()));
     if (m_delegate)

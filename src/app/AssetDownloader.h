@@ -53,7 +53,9 @@ public:
 
     // Prepares the destination, signs in when needed and downloads the file;
     // the delegate hears the outcome before this returns true. Returns false
-    // (with the error) when the download could not begin.
+    // (with the error) when the download could not begin. An earlier copy at
+    // the destination is replaced only by a whole asset: a failure or a stop
+    // leaves it as it was.
     bool startDownloadingFile(const QUrl &url, OptionalError *error = nullptr);
     // Ends the transfer in progress, from any thread; no delegate call follows.
     void cancelDownload() { m_cancelled = true; }

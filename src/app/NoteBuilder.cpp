@@ -180,8 +180,10 @@ std::shared_ptr<RURUData> lendFile(const DownloadedAsset &asset, QString *mimeTy
     Descriptor file{openPlainFile(path, &st, error)};
     if (file.fd < 0)
         return nullptr;
-    // Held while the record lives. Downloads never lock a file: only another
-    // program can hold it.
+    // Held while the record lives. A download of the same asset renames a
+    // new file over the name and never writes into this one; the lock keeps
+    // off any other writer that honours it. Only another program holds an
+    // asset file exclusively.
     if (::flock(file.fd, LOCK_SH | LOCK_NB) != 0)
         return errno == EWOULDBLOCK ? fail(localizedString("The file %1 is in use by another program."))
                                     : fail(unreadable, errno);

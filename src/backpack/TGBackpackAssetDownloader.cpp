@@ -12,6 +12,9 @@
 #include <QThread>
 #include <QUuid>
 
+#include <cerrno>
+#include <cstdio>
+
 namespace {
 
 std::atomic<bool> gLoggedIn{false};
@@ -276,19 +279,17 @@ void TGBackpackAssetDownloader::didFinish(const QString &tempPath, const QString
         return;
     }
     const QString destination = QDir(folder).filePath(*name);
-    // A link (dangling or not) is replaced, never written through.
-    const QFileInfo existing(destination);
-    if ((existing.exists() || existing.isSymLink()) && !QFile::remove(destination)) {
+    // rename(2) replaces the earlier copy (or a link, never followed) in one
+    // step: it is never missing, and stays whole when the rename fails.
+    if (::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(destination).constData()) != 0) {
+        const int errnum = errno;
         QFile::remove(tempPath);
-        didFailWithError(urlError(SyncHttp::URLErrorCannotWriteToFile,
-                                  localizedString("The earlier copy of the file could not be replaced."),
-                                  m_requestURL));
-        return;
-    }
-    if (!QFile::rename(tempPath, destination)) {
-        QFile::remove(tempPath);
-        didFailWithError(urlError(SyncHttp::URLErrorCannotWriteToFile,
-                                  localizedString("The download file could not be written."), m_requestURL));
+        Error e = urlError(
+            SyncHttp::URLErrorCannotWriteToFile,
+            withSystemReason(localizedString("The download file could not be written."), systemReason(errnum)),
+            m_requestURL);
+        e.userInfo.insert(QStringLiteral("detail"), systemReason(errnum));
+        didFailWithError(e);
         return;
     }
     systemLog(QStringLiteral("Successfully downloaded %1").arg(m_requestURL.toString()));

@@ -1,5 +1,6 @@
 #include "foundation/DownloadFiles.h"
 
+#include "foundation/Error.h"
 #include "foundation/PartialFile.h"
 
 #include <QDir>
@@ -14,7 +15,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <set>
 
@@ -27,8 +27,6 @@ struct Partials
 {
     std::mutex mutex;
     std::set<QByteArray> files;
-    // Earlier copies set aside for the next download of their name.
-    std::set<QByteArray> spares;
 
     Partials() { std::atexit(&removePartialDownloads); }
 };
@@ -94,12 +92,11 @@ PartialFile::PartialFile(const QString &destination) : m_destination(QFile::enco
         }
     }
     g.files.insert(m_path);
-    g.spares.erase(m_path);
 }
 
 QString PartialFile::errorString() const
 {
-    return QString::fromLocal8Bit(std::strerror(m_errno));
+    return systemReason(m_errno);
 }
 
 bool PartialFile::write(const char *data, size_t size)
@@ -166,7 +163,6 @@ void PartialFile::takeUp(const QByteArray &path)
     if (m_fd >= 0 || ::fstat(fd, &st) != 0 || !isOwnPlainFile(st) || ::fchmod(fd, 0600) != 0) {
         ::unlink(path.constData());
         ::close(fd);
-        partials().spares.erase(path);
         return;
     }
     m_fd = fd;
@@ -191,33 +187,6 @@ void removePartialDownloads()
     for (const QByteArray &path : g.files)
         ::unlink(path.constData());
     g.files.clear();
-    for (const QByteArray &path : g.spares)
-        ::unlink(path.constData());
-    g.spares.clear();
-}
-
-bool setAsideForDownload(const QString &path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st = {};
-    if (::lstat(name.constData(), &st) != 0)
-        return errno == ENOENT;
-    if (!isOwnPlainFile(st))
-        return ::unlink(name.constData()) == 0;
-    Partials &g = partials();
-    std::lock_guard lock(g.mutex);
-    QByteArray spare = QFile::encodeName(QFileInfo(path).absolutePath()) + '/' + partialPrefix(QFileInfo(path))
-                       + "XXXXXX";
-    const int fd = ::mkostemp(spare.data(), O_CLOEXEC);
-    if (fd < 0)
-        return ::unlink(name.constData()) == 0;
-    ::close(fd);
-    if (::rename(name.constData(), spare.constData()) != 0) {
-        ::unlink(spare.constData());
-        return ::unlink(name.constData()) == 0;
-    }
-    g.spares.insert(spare);
-    return true;
 }
 
 bool makePrivateFolder(const QString &path, const QString &root)

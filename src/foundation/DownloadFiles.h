@@ -4,26 +4,21 @@
 
 // The files of the downloads SyncHttp makes (Request::downloadPath): a body
 // lands in a partial file beside its destination, ".<name>.partial-XXXXXX"
-// (0600), and takes the destination's name only once whole. Partial files
+// (0600), and takes the destination's name only once whole, by rename(2):
+// whatever stood there keeps its name and its bytes until that moment, and a
+// reader holding it open keeps reading the old file afterwards. A download
+// never writes into, nor removes, the file at its destination. Partial files
 // are removed when their exchange fails or is cancelled, and at the exit of
-// the process; one left over with the destination's name (a crash, a kill,
-// setAsideForDownload) is written over instead of a new one, the others are
-// removed. A download never writes into a file another holder has locked:
-// it takes one up only with flock(LOCK_EX | LOCK_NB) on it, else it writes a
-// new file (so a reader holding LOCK_SH keeps its bytes). An answer the
-// caller turns down (Request::acceptDownload) writes nothing at all.
+// the process; one left over with the destination's name (a crash, a kill)
+// is written over instead of a new one, the others are removed. A download
+// never writes into a file another holder has locked: it takes one up only
+// with flock(LOCK_EX | LOCK_NB) on it, else it writes a new file. An answer
+// the caller turns down (Request::acceptDownload) writes nothing at all.
 
 namespace SyncHttp {
 
-// Removes the partial files of the downloads under way, and the copies set
-// aside (also done at exit).
+// Removes the partial files of the downloads under way (also done at exit).
 void removePartialDownloads();
-
-// Takes the file at `path` off its name before a download to it: a plain
-// file of the user's becomes the partial file the download writes over (its
-// blocks reused), anything else but a folder is removed. True when nothing
-// is left at the path.
-bool setAsideForDownload(const QString &path);
 
 // Creates a download folder and its missing parents, each new one 0700 from
 // the start; true when the folder exists afterwards. With `root` (a folder

@@ -11,12 +11,12 @@
 namespace SyncHttp {
 
 // The partial file of a download: beside the destination, 0600, renamed over
-// the destination (or a link that stands there) once complete; removed
-// otherwise. Never synced: a download can be fetched again. Partial files of
-// the same name that no download holds (left by a crash, a kill or an
-// earlier copy set aside) are taken up: one is written over, its blocks
-// reused, and the others removed. A live one is locked (LOCK_EX), and one
-// that cannot be locked is never written.
+// the destination (or a link that stands there) once complete, and never
+// before; removed otherwise. The destination itself is never opened. Never
+// synced: a download can be fetched again. Partial files of the same name
+// that no download holds (left by a crash or a kill) are taken up: one is
+// written over, its blocks reused, and the others removed. A live one is
+// locked (LOCK_EX), and one that cannot be locked is never written.
 class PartialFile
 {
 public:

@@ -574,11 +574,14 @@ Error unreadBody(const QUrl &url, const BodyPiece &piece, int errnum)
     return e;
 }
 
-Error cannotCreateFile(const QUrl &url, const QString &detail)
+// A download file that could not be made or written: a full disk or a
+// folder the user cannot write is the user's to mend, so the description
+// names the system's reason.
+Error fileFailure(URLError code, const QUrl &url, const PartialFile &file)
 {
-    Error e = transportError(CURLE_WRITE_ERROR, 0, url, detail);
-    e.code = URLErrorCannotCreateFile;
-    e.localizedDescription = describe(e.code);
+    Error e = transportError(CURLE_WRITE_ERROR, 0, url, file.errorString());
+    e.code = code;
+    e.localizedDescription = withSystemReason(describe(code), file.errorString());
     return e;
 }
 
@@ -639,7 +642,7 @@ public:
         if (detail.isEmpty())
             detail = QString::fromUtf8(curl_easy_strerror(result));
         if (m_transfer.writeFailed && m_transfer.file)
-            detail = m_transfer.file->errorString();
+            return fileFailure(URLErrorCannotWriteToFile, m_request.url, *m_transfer.file);
         if (result == CURLE_FILESIZE_EXCEEDED)
             detail = QStringLiteral("The answer is longer than the %1 bytes allowed.").arg(m_transfer.maxReplyBytes);
         if (m_body.rewindRefused)
@@ -827,10 +830,10 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     if (!request.downloadPath.isEmpty()) {
         file = std::make_unique<PartialFile>(request.downloadPath);
         if (!file->isOpen())
-            return fail(cannotCreateFile(request.url, file->errorString()));
+            return fail(fileFailure(URLErrorCannotCreateFile, request.url, *file));
     }
-    // Nothing goes out after a cancel, not even the first bytes. The partial
-    // file goes too, and with it the copy set aside that it took up.
+    // Nothing goes out after a cancel, not even the first bytes; the partial
+    // file goes too.
     if (request.isCancelled && request.isCancelled())
         return fail(transportError(CURLE_ABORTED_BY_CALLBACK, 0, request.url));
 
@@ -842,7 +845,7 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     if (file && !exchange.keepsAnswer())
         file->discard();
     else if (file && !file->commit())
-        return fail(transportError(CURLE_WRITE_ERROR, 0, request.url, file->errorString()));
+        return fail(fileFailure(URLErrorCannotWriteToFile, request.url, *file));
     return exchange.takeResponse();
 }
 

@@ -104,9 +104,12 @@ struct Request
     bool useCookies = true;
     // When set, the answer's body goes to this file (0600) instead of into
     // memory; the file, or a symbolic link in its place, is replaced only
-    // once the whole body has arrived. The body lands in a partial file
-    // beside it first (DownloadFiles.h). The file is not synced to disk: a
-    // download can be fetched again.
+    // once the whole body has arrived, and left as it was by any failure or
+    // cancel. The body lands in a partial file beside it first
+    // (DownloadFiles.h). The file is not synced to disk: a download can be
+    // fetched again. A file that cannot be created or written ends the
+    // exchange with an error whose description gives the system's reason
+    // (alerts show no "detail").
     QString downloadPath;
     // Asked about the final answer (status, headers and URL; its body not
     // yet) before any of the body goes to downloadPath. False keeps the

@@ -36,27 +36,31 @@ protected:
             WidgetRecord{{"widgetType", "Image"}, {"backpackID", "x1"}, {"filename", name}}, api->accountURL());
     }
 
-    // A stop check that never stops but watches, while the transfer runs
-    // and once after it: whether anything stood at `path` once the earlier
-    // copy had left it, and whether the earlier copy's bytes (read through
-    // `earlier`) ever changed.
+    // A stop check that watches, while the transfer runs and once after it,
+    // whether the name ever lost the earlier copy (read through `earlier`)
+    // and whether that copy's bytes ever changed; it stops the transfer
+    // once a partial file holds some of the body, when asked to.
     struct Watch
     {
         QString path;
         int earlier;
         QByteArray before;
-        bool left = false, nameTaken = false, earlierWritten = false;
+        bool stopMidway = false;
+        bool lost = false, earlierWritten = false, stopped = false;
 
         bool check()
         {
-            struct stat st = {};
-            const bool present = ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-            nameTaken = nameTaken || (left && present);
-            left = left || !present;
+            struct stat atName = {}, held = {};
+            lost = lost || ::lstat(QFile::encodeName(path).constData(), &atName) != 0 || ::fstat(earlier, &held) != 0
+                   || atName.st_ino != held.st_ino;
             QByteArray now(before.size(), 0);
             earlierWritten = earlierWritten || ::pread(earlier, now.data(), now.size(), 0) != now.size()
                              || now != before;
-            return false;
+            const QFileInfo info(path);
+            for (const QFileInfo &partial :
+                 QDir(info.path()).entryInfoList({"." + info.fileName() + ".partial-*"}, QDir::Files | QDir::Hidden))
+                stopped = stopped || (stopMidway && partial.size() > 0);
+            return stopped;
         }
     };
 
@@ -69,10 +73,11 @@ protected:
     }
 };
 
-// A non-2xx answer, or none, is an error and never the asset; a good copy
-// from before is removed, not kept beside the error. The error body never
-// stands under the asset's name, not even while it arrives, and never goes
-// into the earlier copy's blocks, whether an upload holds that copy or not.
+// A non-2xx answer, or none, is an error and never the asset; a stop ends
+// the transfer without a word. Either way the good copy from before keeps
+// its name and its bytes throughout: the error body never stands under the
+// asset's name nor goes into the earlier copy, whether an upload holds that
+// copy or not.
 TEST_F(AssetDownloads, ErrorAnswersAreNotAssets)
 {
     Site site;
@@ -82,13 +87,15 @@ TEST_F(AssetDownloads, ErrorAnswersAreNotAssets)
     const QString path = AssetDownloader::assetsPath() + QStringLiteral("/x1/bild.png");
     struct Row
     {
-        int status; // 0: the connection drops
+        int status; // 0: the connection closes before the answer
         bool uploading;
+        bool stop = false; // once half the body is on disk
     };
-    for (const Row row :
-         {Row{403, false}, Row{404, false}, Row{404, true}, Row{500, false}, Row{500, true}, Row{0, false}}) {
+    for (const Row row : {Row{403, false}, Row{404, false}, Row{404, true}, Row{500, false}, Row{500, true},
+                          Row{0, false}, Row{0, true}, Row{200, false, true}, Row{200, true, true}}) {
         SCOPED_TRACE(row.status);
         SCOPED_TRACE(row.uploading ? "uploading" : "");
+        SCOPED_TRACE(row.stop ? "stopped" : "");
         Outcome good;
         ASSERT_TRUE(AssetDownloader(api, &good).startDownloadingFile(assetURL("bild.png", api)));
         ASSERT_TRUE(QFileInfo::exists(path));
@@ -99,33 +106,35 @@ TEST_F(AssetDownloads, ErrorAnswersAreNotAssets)
         // A download goes out once more when its kept connection turns out closed.
         backpack->enqueue(QJsonObject{{"path", "assets/x1/as/bild.png"},
                                       {"status", row.status},
-                                      {"body", "<h1>Fehler</h1>"},
-                                      {"stall", 0.5},
+                                      {"body", row.stop ? QString(4096, u'n') : QStringLiteral("<h1>Fehler</h1>")},
+                                      {"stall", row.stop ? 5 : 0.5},
                                       {"times", row.status ? 1 : 2}});
         Outcome outcome;
         AssetDownloader downloader(api, &outcome);
-        Watch watch{path, earlier.handle(), bytesFor("bild", 4096)};
+        Watch watch{path, earlier.handle(), bytesFor("bild", 4096), row.stop};
         downloader.setCancellationCheck([&watch] { return watch.check(); });
         EXPECT_TRUE(downloader.startDownloadingFile(assetURL("bild.png", api)));
         EXPECT_TRUE(outcome.assets.isEmpty()) << outcome.assets.value(0).path;
-        ASSERT_EQ(outcome.errors.size(), 1);
-        EXPECT_EQ(outcome.errors[0].domain, SyncHttp::kURLErrorDomain);
-        if (row.status) {
+        if (row.stop) {
+            EXPECT_TRUE(watch.stopped);
+            EXPECT_TRUE(outcome.errors.isEmpty());
+        } else {
+            ASSERT_EQ(outcome.errors.size(), 1);
+            EXPECT_EQ(outcome.errors[0].domain, SyncHttp::kURLErrorDomain);
+        }
+        if (row.status && !row.stop) {
             EXPECT_EQ(outcome.errors[0].code, SyncHttp::URLErrorBadServerResponse);
             EXPECT_EQ(outcome.errors[0].localizedDescription,
                       QStringLiteral("Backpack returned error code %1.").arg(row.status));
         }
-        EXPECT_FALSE(QFileInfo::exists(path)) << "the error page was kept as the file";
         watch.check();
-        EXPECT_TRUE(watch.left);
-        EXPECT_FALSE(watch.nameTaken) << "the error page stood under the asset's name";
+        EXPECT_FALSE(watch.lost) << "the earlier copy left the asset's name";
         EXPECT_FALSE(watch.earlierWritten) << "the error page went into the earlier copy";
-        // What is left is the copy the upload still holds, nothing else.
-        for (const QString &name : QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-            EXPECT_TRUE(row.uploading) << name.toStdString();
-            QFile left(QFileInfo(path).path() + QLatin1Char('/') + name);
-            EXPECT_TRUE(left.open(QIODevice::ReadOnly) && left.readAll() == bytesFor("bild", 4096));
-        }
+        // What is left is the earlier copy at its name, nothing else.
+        EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                  QStringList{QStringLiteral("bild.png")});
+        QFile left(path);
+        EXPECT_TRUE(left.open(QIODevice::ReadOnly) && left.readAll() == bytesFor("bild", 4096));
     }
 }
 
@@ -169,9 +178,9 @@ TEST_F(AssetDownloads, SignInOncePerAccount)
 }
 
 // A redirect is never followed: to the sign-in page (an expired session) it
-// is an error naming the file; without a Location it carries its status.
-// Nothing is kept either way, and nothing stands under the asset's name
-// while the answer arrives.
+// is an error naming the file, as is the sign-in page itself answered 200;
+// without a Location it carries its status. Nothing is kept either way, and
+// the earlier copy keeps the asset's name while the answer arrives.
 TEST_F(AssetDownloads, RedirectsAndTheSignInPageAreNotAssets)
 {
     Site site;
@@ -191,6 +200,10 @@ TEST_F(AssetDownloads, RedirectsAndTheSignInPageAreNotAssets)
                            Row{304, {}, QStringLiteral("Backpack returned error code 304.")},
                            Row{302, {{"Location", "/login.html"}}, signInPage},
                            Row{302, {{"Location", "/login.html"}}, signInPage, "<a href=/login.html>Log in</a>"},
+                           Row{200,
+                               {{"Content-Disposition", "inline; filename=\"login.html\""}},
+                               signInPage,
+                               "<html><body><form action=/authenticate>Log in</form></body></html>"},
                            Row{301,
                                {{"Location", "https://elsewhere.example/bild.png"}},
                                QStringLiteral("Backpack returned error code 301.")}}) {
@@ -215,10 +228,12 @@ TEST_F(AssetDownloads, RedirectsAndTheSignInPageAreNotAssets)
         EXPECT_EQ(outcome.errors[0].code, SyncHttp::URLErrorBadServerResponse);
         EXPECT_EQ(outcome.errors[0].userInfo.value(QStringLiteral("status")).toInt(), row.status);
         EXPECT_EQ(outcome.errors[0].localizedDescription, row.description);
-        EXPECT_FALSE(QFileInfo::exists(path));
-        EXPECT_TRUE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
-        EXPECT_FALSE(watch.nameTaken);
+        watch.check();
+        EXPECT_FALSE(watch.lost);
         EXPECT_FALSE(watch.earlierWritten);
+        EXPECT_EQ(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden), QStringList{"bild.png"});
+        QFile left(path);
+        EXPECT_TRUE(left.open(QIODevice::ReadOnly) && left.readAll() == bytesFor("bild", 4096));
     }
     int signInPages = 0;
     for (const QJsonValue &r : backpack->requests())
@@ -228,8 +243,9 @@ TEST_F(AssetDownloads, RedirectsAndTheSignInPageAreNotAssets)
 
 // The folders are the user's alone, and so are the files; a link at a
 // file's or a folder's place is replaced, never written through. Partial
-// files a crash left go; a new copy is written over the old one. A
-// cancelled download leaves nothing behind.
+// files a crash left go; a new copy replaces the old one, which a reader
+// holding it still reads whole. A cancelled download leaves the copy as it
+// was; a folder at the file's name is refused before anything is sent.
 TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
 {
     Site site;
@@ -281,8 +297,8 @@ TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
               (QStringList{QStringLiteral(".other.png.partial-Ab12Cd"), QStringLiteral("bild.png")}));
     QFile::remove(folder + QStringLiteral("/.other.png.partial-Ab12Cd"));
 
-    // Downloaded again, shorter: the same file holds the new bytes alone.
-    // Held open, the old file's number cannot go to a new one.
+    // Downloaded again, shorter: a new file holds the new bytes alone (held
+    // open, the old file's number cannot go to it); the old one is intact.
     const auto inode = [](const QString &p) {
         struct stat st = {};
         return ::stat(QFile::encodeName(p).constData(), &st) == 0 ? st.st_ino : 0;
@@ -298,7 +314,8 @@ TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
     QFile reloaded(again.assets[0].path);
     ASSERT_TRUE(reloaded.open(QIODevice::ReadOnly));
     EXPECT_EQ(reloaded.readAll(), bytesFor("neu", 1000));
-    EXPECT_EQ(inode(again.assets[0].path), before);
+    EXPECT_NE(inode(again.assets[0].path), before);
+    EXPECT_EQ(old.readAll(), bytesFor("bild", 4096));
     EXPECT_EQ(mode(again.assets[0].path), 0600u);
 
     Outcome cancelled;
@@ -307,7 +324,24 @@ TEST_F(AssetDownloads, FilesArePrivateAndNeverWrittenThroughALink)
     EXPECT_TRUE(downloader.startDownloadingFile(url));
     EXPECT_TRUE(cancelled.assets.isEmpty());
     EXPECT_TRUE(cancelled.errors.isEmpty());
-    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).isEmpty());
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"bild.png"});
+    QFile stillThere(again.assets[0].path);
+    EXPECT_TRUE(stillThere.open(QIODevice::ReadOnly) && stillThere.readAll() == bytesFor("neu", 1000));
+
+    ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("ordner.png")));
+    const int requestsBefore = int(backpack->requests().size());
+    OptionalError error;
+    EXPECT_FALSE(AssetDownloader(api, nullptr)
+                     .startDownloadingFile(
+                         NoteBuilder::assetURLForWidget(
+                             WidgetRecord{{"widgetType", "Image"}, {"backpackID", "x2"}, {"filename", "ordner.png"}},
+                             api->accountURL()),
+                         &error));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, SyncHttp::URLErrorCannotWriteToFile);
+    EXPECT_TRUE(error->localizedDescription.contains(QStringLiteral("a folder has that name")));
+    EXPECT_EQ(backpack->requests().size(), requestsBefore);
+    EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/ordner.png")).isDir());
 }
 
 TEST_F(AssetDownloads, SignInRequestAndRefusals)

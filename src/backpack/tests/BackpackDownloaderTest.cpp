@@ -12,6 +12,9 @@
 
 #include <mutex>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 namespace {
 
 class CountingDelegate : public TGBackpackAssetDownloaderDelegate
@@ -38,6 +41,7 @@ protected:
             {"126/y.txt", QJsonObject{{"text", "dots"}, {"filename", ".."}}},
             {"../as/z.txt", QJsonObject{{"text", "z"}}},
             {"a%2F..%2F..%2Fb/z.txt", QJsonObject{{"text", "slashes"}}},
+            {"128/c.png", QJsonObject{{"text", "PNG-C"}, {"filename", "c.png"}}},
         };
         ASSERT_TRUE(fake->setSite(site));
         setSystemLogObserver([this](const QString &line) {
@@ -103,13 +107,27 @@ TEST_F(DownloaderTest, SignsInOnceAndSavesIntoTheAssetFolder)
     EXPECT_FALSE(second.downloadError());
     EXPECT_EQ(read("124/b b.png"), QStringLiteral("PNG-B"));
 
-    // A file downloaded again replaces the old copy.
+    // A file downloaded again replaces the old copy in one step: its name
+    // is never removed, not even for a moment.
     QJsonObject site = defaultSite();
     site["assets"] = QJsonObject{{"123/a.png", QJsonObject{{"text", "NEW"}, {"filename", "a.png"}}}};
     ASSERT_TRUE(fake->setSite(site));
+    const int removals = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(removals, 0);
+    ASSERT_GE(::inotify_add_watch(
+                  removals, QFile::encodeName(TGBackpackAssetDownloader::assetsPath() + "/123").constData(), IN_DELETE),
+              0);
     second.downloadURL(asset());
     waitFor(delegate, 3);
     EXPECT_EQ(read("123/a.png"), QStringLiteral("NEW"));
+    alignas(inotify_event) char events[4096];
+    const ssize_t eventBytes = ::read(removals, events, sizeof events);
+    for (ssize_t at = 0; at < eventBytes;) {
+        const auto *event = reinterpret_cast<const inotify_event *>(events + at);
+        EXPECT_STRNE(event->len ? event->name : "", "a.png") << "the earlier copy was removed before the rename";
+        at += ssize_t(sizeof(inotify_event) + event->len);
+    }
+    ::close(removals);
     EXPECT_EQ(QDir(TGBackpackAssetDownloader::assetsPath() + "/123").entryList(QDir::Files | QDir::Hidden),
               QStringList{"a.png"});
 
@@ -164,7 +182,9 @@ TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
         QString file;
         QString content;
         long code;
+        QString description = {};
     };
+    ASSERT_TRUE(QDir().mkpath(TGBackpackAssetDownloader::assetsPath() + "/128/c.png"));
     const Case cases[] = {
         {"suggested name with folders", "assets/125/as/x.txt", "125/.._.._escape.txt", "evil", 0},
         {"suggested name of two dots", "assets/126/as/y.txt", "", "", SyncHttp::URLErrorCannotCreateFile},
@@ -173,6 +193,10 @@ TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
         // An error page is not saved as the asset.
         {"asset the service lacks (404)", "assets/127/as/none.txt", "", "", SyncHttp::URLErrorBadServerResponse},
         {"no asset folder", "files/z.txt", "", "", SyncHttp::URLErrorBadURL},
+        // The rename refuses: what stands at the name stays, and the alert
+        // says why.
+        {"name taken by a folder", "assets/128/as/c.png", "", "", SyncHttp::URLErrorCannotWriteToFile,
+         "The download file could not be written: " + systemReason(EISDIR) + "."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -188,6 +212,8 @@ TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
         } else {
             ASSERT_TRUE(downloader.downloadError());
             EXPECT_EQ(downloader.downloadError()->code, c.code);
+            if (!c.description.isEmpty())
+                EXPECT_EQ(downloader.downloadError()->localizedDescription, c.description);
             EXPECT_EQ(read(c.path.section('/', 1, 1) + "/" + c.path.section('/', -1)), QStringLiteral("<missing>"));
         }
     }
@@ -196,6 +222,9 @@ TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
     EXPECT_EQ(QDir(dataHome.path() + "/Stowbird").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList{"Assets"});
     EXPECT_TRUE(QDir(TGBackpackAssetDownloader::assetsPath() + "/126").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_EQ(QDir(TGBackpackAssetDownloader::assetsPath() + "/128")
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"c.png"});
 }
 
 TEST_F(DownloaderTest, TimeOutsAreRetriedTwicePerDownloader)
@@ -224,8 +253,9 @@ TEST_F(DownloaderTest, TimeOutsAreRetriedTwicePerDownloader)
     EXPECT_TRUE(logLines().last().startsWith("Download failed for "));
 }
 
-// No redirect is followed; the sign-in page and an answer without a
-// Location are errors with their status, and nothing is kept. An error
+// No redirect is followed; the sign-in page (redirected to, or answered
+// 200) and an answer without a Location are errors with their status, and
+// nothing is kept. An error
 // body never takes a name in the folder, not even before its end is
 // handled, and an earlier copy stays as it was.
 TEST_F(DownloaderTest, RedirectsAndTheSignInPageAreNoAssets)
@@ -240,7 +270,11 @@ TEST_F(DownloaderTest, RedirectsAndTheSignInPageAreNoAssets)
     const QString folder = TGBackpackAssetDownloader::assetsPath() + "/123";
     for (const Row &row : {Row{300, {}, false}, Row{304, {}, false}, Row{302, {{"Location", "/login.html"}}, true},
                            Row{404, {}, false, "<h1>missing</h1>"}, Row{500, {}, false, "<h1>broken</h1>"},
-                           Row{302, {{"Location", "/login.html"}}, true, "<a href=/login.html>Log in</a>"}}) {
+                           Row{302, {{"Location", "/login.html"}}, true, "<a href=/login.html>Log in</a>"},
+                           Row{200,
+                               {{"Content-Disposition", "inline; filename=\"login.html\""}},
+                               true,
+                               "<html><body><form action=/authenticate>Log in</form></body></html>"}}) {
         SCOPED_TRACE(row.status);
         CountingDelegate delegate;
         const bool earlier = !row.body.isEmpty();
