@@ -160,6 +160,18 @@ protected:
         EXPECT_EQ(std::exchange(menusWhileImporting, {}), QStringList{"Quit"});
         EXPECT_EQ(enabledMenuItems(), (QStringList{"Import", "Edit Accounts", "Quit", "Select All for Import",
                                                    "Select None for Import", "Help"}));
+        EXPECT_EQ(keysAfterASheet(), QStringLiteral("Pages"));
+    }
+
+    // The accessible name of the widget with the keys once a sheet has gone:
+    // the page list's ("Pages"), where an arrow key moves between pages; on
+    // the picker ("Account") it would switch accounts.
+    QString keysAfterASheet()
+    {
+        QWidget *main = delegate->window();
+        waitFor([&] { return main->isActiveWindow() && QApplication::focusWidget() == table(); });
+        const QWidget *focus = QApplication::focusWidget();
+        return focus ? focus->accessibleName() : QStringLiteral("nothing");
     }
 
     // "notebook: stack" of each notebook, and the titles of the live notes.
@@ -193,8 +205,11 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
     auto provider = startProvider(QStringLiteral("token-one"));
     launch();
 
-    // The account, from the editor to the picker.
+    // The account, from the editor to the picker; the keys were on the
+    // preview when the editor opened.
+    exportView()->webView()->setFocus();
     addAccountInTheEditor();
+    EXPECT_EQ(keysAfterASheet(), QStringLiteral("Pages")) << "after the account editor";
     ASSERT_TRUE(waitFor([&] { return delegate->accountsPopup()->isEnabled(); }));
     emit delegate->accountsPopup()->activated(0);
     ASSERT_TRUE(waitFor([&] { return table()->model()->rowCount() == 3 && !exportView()->isLoadingPages(); }));
