@@ -163,15 +163,12 @@ protected:
         EXPECT_EQ(keysAfterASheet(), QStringLiteral("Pages"));
     }
 
-    // The accessible name of the widget with the keys once a sheet has gone:
-    // the page list's ("Pages"), where an arrow key moves between pages; on
-    // the picker ("Account") it would switch accounts.
+    // Who has the keys once a sheet has gone: the page list ("Pages"), not
+    // the picker ("Account"), where an arrow key would switch accounts.
     QString keysAfterASheet()
     {
-        QWidget *main = delegate->window();
-        waitFor([&] { return main->isActiveWindow() && QApplication::focusWidget() == table(); });
-        const QWidget *focus = QApplication::focusWidget();
-        return focus ? focus->accessibleName() : QStringLiteral("nothing");
+        waitFor([&] { return delegate->window()->isActiveWindow() && QApplication::focusWidget() == table(); });
+        return QApplication::focusWidget() ? QApplication::focusWidget()->accessibleName() : "nothing";
     }
 
     // "notebook: stack" of each notebook, and the titles of the live notes.

@@ -209,13 +209,13 @@ TEST_F(SignInWindow, FitsTheScreenStartsOnThePageAndGoesBackOnlyWithHistory)
         QDebug(&text) << "frame" << window->frameGeometry() << "on" << screen->availableGeometry();
         return text.toStdString();
     };
-    const QString artifacts = qEnvironmentVariable("LEAFHAUL_TEST_ARTIFACTS");
     if (scaled) {
         EXPECT_EQ(screen->geometry().size(), QSize(640, 400));
         // Framed and placed by the window manager. Qt hears of the frame and of
         // the place in events of their own, late under load: wait for both.
         EXPECT_TRUE(waitFor([&] { return !window->frameMargins().isNull() && onScreen(); })) << where();
         settle(800);
+        const QString artifacts = qEnvironmentVariable("LEAFHAUL_TEST_ARTIFACTS");
         if (!artifacts.isEmpty())
             screen->grabWindow(0).save(artifacts + QStringLiteral("/signin-scale-2-screen.png"));
     }
@@ -240,12 +240,8 @@ TEST_F(SignInWindow, FitsTheScreenStartsOnThePageAndGoesBackOnlyWithHistory)
     focus = dialog->focusWidget();
     EXPECT_TRUE(focus && (focus == view || view->isAncestorOf(focus)))
         << (focus ? focus->metaObject()->className() : "");
-    QTest::keyClick(focus, Qt::Key_Space);
+    QTest::keyClick(focus ? focus : dialog, Qt::Key_Space);
     EXPECT_TRUE(controller->keychainCheckbox()->isChecked());
-    if (scaled && !artifacts.isEmpty()) {
-        settle(800); // the page paints the way back late
-        screen->grabWindow(0).save(artifacts + QStringLiteral("/signin-after-back-screen.png"));
-    }
     controller->cancelSigningIn();
 }
 
@@ -322,11 +318,6 @@ TEST_F(SignInWindow, UserClosingTheWindowEndsOnceWithMinus1000)
         // The sheet opens with the keys on its page, which takes Escape.
         {"escape on the page",
          [](WSKOAuthWindowController *c) { QTest::keyClick(c->window()->focusWidget(), Qt::Key_Escape); }},
-        {"escape on the keychain box",
-         [](WSKOAuthWindowController *c) {
-             c->keychainCheckbox()->setFocus();
-             QTest::keyClick(c->keychainCheckbox(), Qt::Key_Escape);
-         }},
     };
     for (const auto &c : cases) {
         FakeProvider provider;
