@@ -191,6 +191,9 @@ AccountEditor::AccountEditor(QWidget *window)
     m_accountsTableView->verticalHeader()->hide();
     m_accountsTableView->horizontalHeader()->setStretchLastSection(true);
     m_accountsTableView->setMinimumWidth(180);
+    // Tab leaves the list for the buttons and the form; the arrows move
+    // between records.
+    m_accountsTableView->setTabKeyNavigation(false);
 
     auto *addButton = new QPushButton(QStringLiteral("+"));
     addButton->setObjectName(QStringLiteral("addButton"));

@@ -211,6 +211,10 @@ void LeafhaulAppDelegate::quit()
 
 bool LeafhaulAppDelegate::eventFilter(QObject *watched, QEvent *event)
 {
+    // Every sheet but the progress sheet blocks the window; its end gives
+    // the window back.
+    if (watched == m_window && event->type() == QEvent::WindowUnblocked)
+        givePagesTheKeys();
     if (watched == m_window && event->type() == QEvent::Close && isImporting()) {
         event->accept();
         m_window->hide();
@@ -228,6 +232,19 @@ void LeafhaulAppDelegate::importStateChanged()
     m_exportViewController->setEnabled(!importing);
     m_toolBar->setEnabled(!importing);
     validateToolbarItems();
+    // The progress sheet has gone; the controls lost the keys as they were
+    // disabled, and the window would give them to its first, the picker.
+    if (!importing)
+        givePagesTheKeys();
+}
+
+void LeafhaulAppDelegate::givePagesTheKeys()
+{
+    // After a sheet the keys go to the page list, whichever control had
+    // them: an arrow key on the picker would switch accounts and reload
+    // the list.
+    if (m_exportViewController)
+        m_exportViewController->pagesTableView()->setFocus(Qt::OtherFocusReason);
 }
 
 void LeafhaulAppDelegate::applicationWillTerminate()

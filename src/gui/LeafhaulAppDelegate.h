@@ -96,6 +96,7 @@ private:
     void setupToolbar();
     void fitIntoScreen();
     void importStateChanged();
+    void givePagesTheKeys();
     void createExportView();
     void validateToolbarItems();
     void authenticate();

@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineCertificateError>
@@ -215,9 +216,20 @@ void WSKOAuthWindowController::makeWindow()
     // Back follows the page's history: nothing to go back to, no Back.
     QAction *back = m_page->action(QWebEnginePage::Back);
     m_webBackButton->setEnabled(back->isEnabled());
-    connect(back, &QAction::changed, m_webBackButton, [this, back] { m_webBackButton->setEnabled(back->isEnabled()); });
+    connect(back, &QAction::changed, m_webBackButton, [this, back] {
+        // A greyed button hands its keys on to the keychain box, where a
+        // second Space would untick it: they go back to the page instead.
+        const bool hadKeys = m_window->focusWidget() == m_webBackButton;
+        m_webBackButton->setEnabled(back->isEnabled());
+        if (hadKeys && !back->isEnabled())
+            m_webView->setFocus();
+    });
     connect(m_webBackButton, &QPushButton::clicked, back, &QAction::trigger);
     connect(m_webCloseButton, &QPushButton::clicked, this, &WSKOAuthWindowController::closeWindow);
+    // The page keeps Escape for itself: the sheet's own is Cancel, wherever
+    // the keys are.
+    new QShortcut(QKeySequence(Qt::Key_Escape), m_window, this, &WSKOAuthWindowController::closeWindow,
+                  Qt::WindowShortcut);
     connect(m_window, &QDialog::finished, this, &WSKOAuthWindowController::windowWillClose);
     // Gone with its parent window: as good as closed by the user.
     connect(m_window, &QObject::destroyed, this, [this] {

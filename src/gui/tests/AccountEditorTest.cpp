@@ -198,4 +198,36 @@ TEST_F(AccountEditorTest, UndoOfARemovalBringsBackEveryRemovedRecordAndOffersNoR
     EXPECT_EQ(AccountStore::accounts(), edited);
 }
 
+// With several records Tab still leaves the list: round the sheet from the
+// list and back, and Shift+Tab undoes each step. Delete is "−" in the list
+// only: on a button it removes nothing.
+TEST_F(AccountEditorTest, TabLeavesTheListAndDeleteRemovesOnlyInIt)
+{
+    const QStringList all{"a", "b", "c"};
+    open(accounts(all));
+    table->setFocus();
+    QList<QWidget *> round{table};
+    for (int i = 0; i < 12; ++i) {
+        QTest::keyClick(editor->focusWidget(), Qt::Key_Tab);
+        if (editor->focusWidget() == table)
+            break;
+        round << editor->focusWidget();
+        if (!qobject_cast<QLineEdit *>(round.last())) {
+            QTest::keyClick(round.last(), Qt::Key_Delete);
+            EXPECT_EQ(shown(), all) << "Delete on " << round.last()->objectName().toStdString();
+        }
+    }
+    EXPECT_EQ(editor->focusWidget(), table) << "Tab goes round the sheet";
+    QStringList names;
+    for (QWidget *widget : round)
+        names << widget->objectName();
+    EXPECT_EQ(names, (QStringList{"accountsTable", "addButton", "removeButton", "sitename", "username", "password",
+                                  "APIKey", "doneButton"}));
+    for (qsizetype i = round.size() - 1; i >= 0; --i) {
+        QTest::keyClick(editor->focusWidget(), Qt::Key_Backtab);
+        EXPECT_EQ(editor->focusWidget(), round[i]) << "Shift+Tab to " << names[i].toStdString();
+    }
+    EXPECT_EQ(shown(), all);
+}
+
 } // namespace

@@ -160,6 +160,15 @@ protected:
         EXPECT_EQ(std::exchange(menusWhileImporting, {}), QStringList{"Quit"});
         EXPECT_EQ(enabledMenuItems(), (QStringList{"Import", "Edit Accounts", "Quit", "Select All for Import",
                                                    "Select None for Import", "Help"}));
+        EXPECT_EQ(keysAfterASheet(), QStringLiteral("Pages"));
+    }
+
+    // Who has the keys once a sheet has gone: the page list ("Pages"), not
+    // the picker ("Account"), where an arrow key would switch accounts.
+    QString keysAfterASheet()
+    {
+        waitFor([&] { return delegate->window()->isActiveWindow() && QApplication::focusWidget() == table(); });
+        return QApplication::focusWidget() ? QApplication::focusWidget()->accessibleName() : "nothing";
     }
 
     // "notebook: stack" of each notebook, and the titles of the live notes.
@@ -193,8 +202,11 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
     auto provider = startProvider(QStringLiteral("token-one"));
     launch();
 
-    // The account, from the editor to the picker.
+    // The account, from the editor to the picker; the keys were on the
+    // preview when the editor opened.
+    exportView()->webView()->setFocus();
     addAccountInTheEditor();
+    EXPECT_EQ(keysAfterASheet(), QStringLiteral("Pages")) << "after the account editor";
     ASSERT_TRUE(waitFor([&] { return delegate->accountsPopup()->isEnabled(); }));
     emit delegate->accountsPopup()->activated(0);
     ASSERT_TRUE(waitFor([&] { return table()->model()->rowCount() == 3 && !exportView()->isLoadingPages(); }));
@@ -219,6 +231,8 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
     importThroughTheSheets();
     approveSignIn(frame);
     watchTheProgressSheet(QStringLiteral("end-to-end-progress-sheet"));
+    settle(300);
+    EXPECT_GT(captureScreen("main-window-after-import-screen", frame, delegate->window()->geometry()), 100);
 
     // The NoteStore: one notebook per marked page in the account's stack,
     // one note per element; the unmarked page stays out.

@@ -199,10 +199,15 @@ TEST_F(MainWindow, KeyboardReachesEveryCommand)
     }
     EXPECT_EQ(model->index(1, PageTableModel::ImportColumn).data(Qt::AccessibleTextRole), "Banana");
     EXPECT_EQ(QAccessible::queryAccessibleInterface(table())->text(QAccessible::Name), QStringLiteral("Pages"));
+    // From the picker, and back to the page list when the sheet has gone.
+    delegate->accountsPopup()->setFocus();
     delegate->importAction()->trigger();
     ASSERT_TRUE(delegate->importSheet() && waitFor([&] { return delegate->importSheet()->isVisible(); }));
     EXPECT_TRUE(delegate->importSheet()->labelText().startsWith("Leafhaul will import the selected Backpack pages"));
-    delegate->importSheet()->reject();
+    QTest::keyClick(delegate->importSheet(), Qt::Key_Escape);
+    EXPECT_FALSE(delegate->importSheet()->isVisible());
+    EXPECT_TRUE(waitFor([&] { return main->isActiveWindow() && QApplication::focusWidget() == table(); }))
+        << "the keys went back to the page list";
 
     // Tab on to the preview, back-tab to the picker; F1 is Help.
     const std::pair<int, QWidget *> tabs[] = {{Qt::Key_Tab, exportView()->webView()->focusProxy()},

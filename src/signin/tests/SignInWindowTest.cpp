@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QTest>
 #include <QUuid>
 #include <QWebEnginePage>
 #include <QWebEngineSettings>
@@ -230,9 +231,17 @@ TEST_F(SignInWindow, FitsTheScreenStartsOnThePageAndGoesBackOnlyWithHistory)
     page->load(page->url().resolved(QUrl(QStringLiteral("/help"))));
     ASSERT_TRUE(waitFor([&] { return page->url().path() == QStringLiteral("/help") && !page->isLoading(); }));
     EXPECT_TRUE(waitFor([&] { return back->isEnabled(); }));
-    back->click();
+    // Back by keyboard: as it greys the keys go back to the page, not on to
+    // the next in line, where a second Space would untick the keychain box.
+    back->setFocus();
+    QTest::keyClick(back, Qt::Key_Space);
     ASSERT_TRUE(waitFor([&] { return page->url().path() == QStringLiteral("/OAuth.action") && !page->isLoading(); }));
     EXPECT_TRUE(waitFor([&] { return !back->isEnabled(); })) << "back at the first page";
+    focus = dialog->focusWidget();
+    EXPECT_TRUE(focus && (focus == view || view->isAncestorOf(focus)))
+        << (focus ? focus->metaObject()->className() : "");
+    QTest::keyClick(focus ? focus : dialog, Qt::Key_Space);
+    EXPECT_TRUE(controller->keychainCheckbox()->isChecked());
     controller->cancelSigningIn();
 }
 
@@ -304,8 +313,11 @@ TEST_F(SignInWindow, UserClosingTheWindowEndsOnceWithMinus1000)
         std::function<void(WSKOAuthWindowController *)> close;
     } cases[] = {
         {"title bar", [](WSKOAuthWindowController *c) { c->window()->close(); }},
-        {"escape", [](WSKOAuthWindowController *c) { c->window()->reject(); }},
+        {"reject", [](WSKOAuthWindowController *c) { c->window()->reject(); }},
         {"close button", [](WSKOAuthWindowController *c) { c->webCloseButton()->click(); }},
+        // The sheet opens with the keys on its page, which takes Escape.
+        {"escape on the page",
+         [](WSKOAuthWindowController *c) { QTest::keyClick(c->window()->focusWidget(), Qt::Key_Escape); }},
     };
     for (const auto &c : cases) {
         FakeProvider provider;
