@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-
 TEST(Error, SlotIsFilledOnlyWhenGiven)
 {
     setErrorSlot(nullptr, Error("d", 1));
@@ -13,13 +11,4 @@ TEST(Error, SlotIsFilledOnlyWhenGiven)
     EXPECT_TRUE(slot->is("TGBackpackErrorDomain", 1));
     EXPECT_FALSE(slot->is("com.tallgrove.leafhaul", 1));
     EXPECT_EQ(slot->toString(), "TGBackpackErrorDomain 1: Cannot log in");
-}
-
-TEST(Error, SystemReasonEndsTheDescription)
-{
-    EXPECT_EQ(withSystemReason("The file could not be written.", systemReason(ENOSPC)),
-              "The file could not be written: No space left on device.");
-    EXPECT_EQ(withSystemReason("Unable to read a.txt", "Permission denied"),
-              "Unable to read a.txt: Permission denied.");
-    EXPECT_EQ(withSystemReason("The file could not be written.", {}), "The file could not be written.");
 }
