@@ -231,8 +231,6 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
     importThroughTheSheets();
     approveSignIn(frame);
     watchTheProgressSheet(QStringLiteral("end-to-end-progress-sheet"));
-    settle(300);
-    EXPECT_GT(captureScreen("main-window-after-import-screen", frame, delegate->window()->geometry()), 100);
 
     // The NoteStore: one notebook per marked page in the account's stack,
     // one note per element; the unmarked page stays out.
