@@ -253,8 +253,9 @@ AccountEditor::AccountEditor(QWidget *window)
     undo->setShortcut(QKeySequence::Undo);
     addAction(undo);
     // Delete in the list is "−"; in a field it stays the field's own key.
+    // Not BackSpace: on this desktop it removes text, never a record.
     auto *remove = new QAction(localizedString("Remove Account"), m_accountsTableView);
-    remove->setShortcuts({QKeySequence::Delete, QKeySequence(Qt::Key_Backspace)});
+    remove->setShortcut(QKeySequence::Delete);
     remove->setShortcutContext(Qt::WidgetShortcut);
     connect(remove, &QAction::triggered, this, &AccountEditor::removeSelectedAccount);
     m_accountsTableView->setContextMenuPolicy(Qt::ActionsContextMenu);

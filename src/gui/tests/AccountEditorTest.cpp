@@ -200,12 +200,14 @@ TEST_F(AccountEditorTest, UndoOfARemovalBringsBackEveryRemovedRecordAndOffersNoR
 
 // With several records Tab still leaves the list: round the sheet from the
 // list and back, and Shift+Tab undoes each step. Delete is "−" in the list
-// only: on a button it removes nothing.
+// only: on a button it removes nothing; BackSpace removes nothing at all.
 TEST_F(AccountEditorTest, TabLeavesTheListAndDeleteRemovesOnlyInIt)
 {
     const QStringList all{"a", "b", "c"};
     open(accounts(all));
     table->setFocus();
+    QTest::keyClick(table, Qt::Key_Backspace);
+    EXPECT_EQ(shown(), all) << "BackSpace in the list";
     QList<QWidget *> round{table};
     for (int i = 0; i < 12; ++i) {
         QTest::keyClick(editor->focusWidget(), Qt::Key_Tab);
