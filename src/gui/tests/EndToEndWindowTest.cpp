@@ -146,8 +146,14 @@ protected:
         ASSERT_TRUE(waitFor([&] { return import->progressSheet() && import->progressSheet()->isVisible(); }))
             << "no progress sheet";
         ImportProgressSheet *sheet = import->progressSheet();
-        if (!screenshot.isEmpty())
-            saveScreenshot(sheet, screenshot, 0);
+        if (!screenshot.isEmpty()) {
+            // Stop has the keys, and is drawn so: framed in the highlight's colour.
+            const auto *stop = sheet->findChild<QPushButton *>(QStringLiteral("stopButton"));
+            EXPECT_TRUE(waitFor([&] { return stop->hasFocus(); }));
+            settle(300);
+            const QRect area(stop->mapToGlobal(QPoint()), stop->size());
+            EXPECT_GT(vividness(screenshot, framedGeometry(sheet), area), 100) << "Stop without its focus frame";
+        }
         ASSERT_TRUE(waitFor(
             [&] {
                 if (import->isImporting())
@@ -161,6 +167,19 @@ protected:
         EXPECT_EQ(enabledMenuItems(), (QStringList{"Import", "Edit Accounts", "Quit", "Select All for Import",
                                                    "Select None for Import", "Help"}));
         EXPECT_EQ(keysAfterASheet(), QStringLiteral("Pages"));
+    }
+
+    // The most vivid colour of `area` on the screen (saturation, 0 to 255),
+    // which keeps `frame` in the artefacts as `name`.png.
+    static int vividness(const QString &name, const QRect &frame, const QRect &area)
+    {
+        const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        EXPECT_TRUE(screen.copy(frame).save(qEnvironmentVariable("LEAFHAUL_TEST_ARTIFACTS") + '/' + name + ".png"));
+        int most = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                most = std::max(most, screen.pixelColor(x, y).hsvSaturation());
+        return most;
     }
 
     // Who has the keys once a sheet has gone: the page list ("Pages"), not
@@ -199,6 +218,11 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
     site.pages << PageBuilder("203", "Unmarked").note("n3", "Stays", "not imported");
     site.assets.insert("im1/lake.png", bytesFor("lake", 40000));
     useSite({}, site);
+    // Time to look at the progress sheet.
+    ASSERT_TRUE(backpack->enqueue(QJsonObject{{"path", "assets/im1/as/lake.png"},
+                                              {"status", 200},
+                                              {"body_base64", QString::fromLatin1(bytesFor("lake", 40000).toBase64())},
+                                              {"delay", 2}}));
     auto provider = startProvider(QStringLiteral("token-one"));
     launch();
 
