@@ -39,8 +39,7 @@ int main(int argc, char **argv)
             return;
         if (signIn) {
             delegate.beginImport(); // no token kept: the sheet, once
-            const WSKOAuthWindowController *controller = delegate.signInController();
-            if (!controller || !controller->window() || !controller->window()->isVisible())
+            if (!delegate.signInController() || !delegate.signInController()->isWindowShown())
                 return;
         } else {
             view->beginImportWithAuthentication(auth);
