@@ -86,6 +86,10 @@ void ImportProgressSheet::beginImport(qsizetype pageCount)
     show();
     raise();
     activateWindow();
+    // Qt frames the button with the keys only once the keyboard has moved
+    // them in its window; Stop has them from the start, and Space stops.
+    setAttribute(Qt::WA_KeyboardFocusChange);
+    m_stopButton->setFocus();
     m_pageCount = pageCount;
     setProgress(0, double(pageCount));
 }

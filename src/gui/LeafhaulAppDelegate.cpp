@@ -123,6 +123,10 @@ LeafhaulAppDelegate::LeafhaulAppDelegate(QObject *parent) : QObject(parent), m_w
 
 LeafhaulAppDelegate::~LeafhaulAppDelegate()
 {
+    // The window deletes its page list before any sheet opened on it later,
+    // and that sheet, going, unblocks the window: no page list to give the
+    // keys to by then.
+    m_window->removeEventFilter(this);
     delete m_window;
 }
 

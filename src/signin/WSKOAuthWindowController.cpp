@@ -68,6 +68,30 @@ private:
     const std::function<void(const QUrl &)> m_report;
 };
 
+// Names the widget that takes the page's keys for the view. The view makes
+// it, and may make it anew for another renderer; a screen reader announces
+// that widget, not the view, when the page has the keys.
+class FocusProxyNamer : public QObject
+{
+public:
+    FocusProxyNamer(QWidget *view, QString name) : QObject(view), m_name(std::move(name))
+    {
+        view->setAccessibleName(m_name);
+        view->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::ChildPolished)
+            if (QWidget *proxy = static_cast<QWidget *>(watched)->focusProxy())
+                proxy->setAccessibleName(m_name);
+        return false;
+    }
+
+private:
+    const QString m_name;
+};
+
 } // namespace
 
 namespace wsk_detail {
@@ -206,6 +230,7 @@ void WSKOAuthWindowController::makeWindow()
             [](QWebEngineCertificateError error) { answerWebCertificateError(error); });
 
     m_webView = new QWebEngineView(m_window);
+    new FocusProxyNamer(m_webView, localizedString("Sign-in page"));
     m_webView->setPage(m_page);
     m_webBackButton = new QPushButton(localizedString("Back"), m_window);
     m_keychainCheckbox = new QCheckBox(localizedString("Stay signed in on this computer"), m_window);
@@ -218,11 +243,11 @@ void WSKOAuthWindowController::makeWindow()
     m_webBackButton->setEnabled(back->isEnabled());
     connect(back, &QAction::changed, m_webBackButton, [this, back] {
         // A greyed button hands its keys on to the keychain box, where a
-        // second Space would untick it: they go back to the page instead.
-        const bool hadKeys = m_window->focusWidget() == m_webBackButton;
-        m_webBackButton->setEnabled(back->isEnabled());
-        if (hadKeys && !back->isEnabled())
+        // second Space would untick it and a screen reader would announce
+        // it: the page takes them before the button greys.
+        if (!back->isEnabled() && m_window->focusWidget() == m_webBackButton)
             m_webView->setFocus();
+        m_webBackButton->setEnabled(back->isEnabled());
     });
     connect(m_webBackButton, &QPushButton::clicked, back, &QAction::trigger);
     connect(m_webCloseButton, &QPushButton::clicked, this, &WSKOAuthWindowController::closeWindow);

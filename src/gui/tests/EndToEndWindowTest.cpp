@@ -146,8 +146,19 @@ protected:
         ASSERT_TRUE(waitFor([&] { return import->progressSheet() && import->progressSheet()->isVisible(); }))
             << "no progress sheet";
         ImportProgressSheet *sheet = import->progressSheet();
-        if (!screenshot.isEmpty())
-            saveScreenshot(sheet, screenshot, 0);
+        if (!screenshot.isEmpty()) {
+            // Stop has the keys and shows it: framed in the highlight's blue,
+            // on the screen a tint of the otherwise grey button.
+            const auto *stop = sheet->findChild<QPushButton *>(QStringLiteral("stopButton"));
+            ASSERT_TRUE(waitFor([&] { return stop->hasFocus(); }));
+            settle(300);
+            captureScreen(qPrintable(screenshot), framedGeometry(sheet), sheet->geometry());
+            const QRect at(stop->mapToGlobal(QPoint()), stop->size());
+            const QImage shown = stop->screen()->grabWindow(0, at.x(), at.y(), at.width(), at.height()).toImage();
+            EXPECT_GT(
+                shown.scaled(1, 1, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).pixelColor(0, 0).hsvSaturation(),
+                0);
+        }
         ASSERT_TRUE(waitFor(
             [&] {
                 if (import->isImporting())
@@ -199,6 +210,9 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
     site.pages << PageBuilder("203", "Unmarked").note("n3", "Stays", "not imported");
     site.assets.insert("im1/lake.png", bytesFor("lake", 40000));
     useSite({}, site);
+    const QString lake = QString::fromLatin1(bytesFor("lake", 40000).toBase64());
+    // Time to look at the progress sheet.
+    ASSERT_TRUE(backpack->enqueue({{"path", "assets/im1/as/lake.png"}, {"body_base64", lake}, {"delay", 2}}));
     auto provider = startProvider(QStringLiteral("token-one"));
     launch();
 
@@ -254,7 +268,8 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
 
 // SIGTERM, SIGINT, closing the main window or Quit in the middle of a
 // download: the import is cancelled, the half-written file goes, the pages
-// before it are whole, and the process is gone within a few seconds.
+// before it are whole, and the process is gone within a few seconds. So it
+// ends too with the sign-in sheet open (which blocks the window's close).
 TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
 {
     const QByteArray big = bytesFor("big", 2 * 1024 * 1024);
@@ -264,8 +279,10 @@ TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
     site.assets.insert("a1/big.bin", big);
     useSite({}, site);
 
-    for (const char *end : {"SIGTERM", "SIGINT", "close", "quit"}) {
+    auto provider = startProvider(QStringLiteral("token-one"));
+    for (const char *end : {"SIGTERM", "SIGINT", "close", "quit", "SIGTERM signing in", "quit signing in"}) {
         SCOPED_TRACE(end);
+        const bool signingIn = QByteArray(end).endsWith("signing in");
         ASSERT_TRUE(backpack->enqueue(QJsonObject{{"path", "assets/a1/as/big.bin"},
                                                   {"status", 200},
                                                   {"body_base64", QString::fromLatin1(big.toBase64())},
@@ -281,27 +298,28 @@ TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
         env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
         probe.setProcessEnvironment(env);
         probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        probe.start(QStringLiteral(QUIT_PROBE), {noteStore->noteStoreUrl().toString()});
+        probe.start(QStringLiteral(QUIT_PROBE), {signingIn ? "sign-in" : noteStore->noteStoreUrl().toString()});
         QByteArray output;
         ASSERT_TRUE(waitFor([&] {
             output += probe.readAllStandardOutput();
-            return output.contains("IMPORTING") || probe.state() == QProcess::NotRunning;
+            return output.contains(signingIn ? "SIGNING IN" : "IMPORTING") || probe.state() == QProcess::NotRunning;
         }));
         ASSERT_EQ(probe.state(), QProcess::Running);
 
         // The download is under way once the probe holds a file open in the
         // asset folder (the half-written file may have no name yet).
         const QDir fds(QStringLiteral("/proc/%1/fd").arg(probe.processId()));
-        ASSERT_TRUE(waitFor([&] {
+        const auto downloading = [&] {
             for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::Files))
                 if (fd.symLinkTarget().startsWith(assets))
                     return true;
             return false;
-        })) << "the download never began";
+        };
+        ASSERT_TRUE(signingIn || waitFor(downloading)) << "the download never began";
 
         QElapsedTimer quitting;
         quitting.start();
-        const int signal = QByteArray(end) == "SIGTERM" ? SIGTERM : QByteArray(end) == "SIGINT" ? SIGINT : 0;
+        const int signal = QByteArray(end).startsWith("SIGTERM") ? SIGTERM : QByteArray(end) == "SIGINT" ? SIGINT : 0;
         if (signal)
             ASSERT_EQ(::kill(pid_t(probe.processId()), signal), 0);
         else

@@ -1,12 +1,14 @@
 // The program's own run (runLeafhaul) with an import started by itself as
 // soon as the stored account's pages are listed, so that a test can end it mid-
-// download: by a signal, or "close" or "quit" on stdin. Argument: the NoteStore URL.
+// download: by a signal, or "close" or "quit" on stdin. Argument: the NoteStore
+// URL, or "sign-in" to stop at the sign-in sheet instead, announced "SIGNING IN".
 
 #include "gui/ExportViewController.h"
 #include "gui/LeafhaulAppDelegate.h"
 #include "gui/PageTableModel.h"
 
 #include "signin/WSKOAuthAuthentication.h"
+#include "signin/WSKOAuthWindowController.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,6 +29,7 @@ int main(int argc, char **argv)
     WSKOAuthAuthentication auth = WSKOAuthAuthentication::authForInstalledApp();
     auth.setAccessToken(QStringLiteral("probe-token"));
     auth.setUserEmail(QString::fromLocal8Bit(argv[1]));
+    const bool signIn = qstrcmp(argv[1], "sign-in") == 0;
 
     LeafhaulAppDelegate delegate;
     QTimer poll;
@@ -34,9 +37,15 @@ int main(int argc, char **argv)
         ExportViewController *view = delegate.exportViewController();
         if (!view || !view->pagesLoaded())
             return;
+        if (signIn) {
+            delegate.beginImport(); // no token kept: the sheet, once
+            if (!delegate.signInController() || !delegate.signInController()->isWindowShown())
+                return;
+        } else {
+            view->beginImportWithAuthentication(auth);
+        }
         poll.stop();
-        view->beginImportWithAuthentication(auth);
-        std::printf("IMPORTING\n");
+        std::printf(signIn ? "SIGNING IN\n" : "IMPORTING\n");
         std::fflush(stdout);
     });
     poll.start(20);

@@ -5,6 +5,7 @@
 #include "signin/VKKeychain.h"
 #include "signin/WSKOAuthWindowController.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDebug>
@@ -74,6 +75,9 @@ protected:
     }
     void TearDown() override
     {
+        // A case that ends with the sheet open: going with `parent`, the
+        // sheet would call its completion into members already gone.
+        delete controller.data();
         VKKeychain::deletePasswordForService(serviceName, QString::fromLatin1(kKeychainAccountName));
         QSettings().remove(WSKOAuthKeychainStore::prefsKeyForName(serviceName));
         settle(100);
@@ -110,6 +114,16 @@ protected:
         QObject::connect(page, &QWebEnginePage::urlChanged, page, [this](const QUrl &url) { pageURLs << url; });
         return waitFor(
             [&] { return evaluate(page, QStringLiteral("!!document.getElementById('authorise')")).toBool(); });
+    }
+
+    // Tests in parallel share the display and may take the activation away.
+    bool waitForKeysOnThePage()
+    {
+        return waitFor([&] {
+            if (!controller->window()->isActiveWindow())
+                controller->window()->activateWindow();
+            return controller->webView()->isAncestorOf(QApplication::focusWidget());
+        });
     }
 
     void approve()
@@ -224,6 +238,8 @@ TEST_F(SignInWindow, FitsTheScreenStartsOnThePageAndGoesBackOnlyWithHistory)
     QWidget *focus = dialog->focusWidget();
     EXPECT_TRUE(focus && (focus == view || view->isAncestorOf(focus)))
         << (focus ? focus->metaObject()->className() : "");
+    // What a screen reader announces as the keys arrive.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(focus)->text(QAccessible::Name).toStdString(), "Sign-in page");
 
     QPushButton *back = controller->webBackButton();
     QWebEnginePage *page = view->page();
@@ -232,7 +248,12 @@ TEST_F(SignInWindow, FitsTheScreenStartsOnThePageAndGoesBackOnlyWithHistory)
     ASSERT_TRUE(waitFor([&] { return page->url().path() == QStringLiteral("/help") && !page->isLoading(); }));
     EXPECT_TRUE(waitFor([&] { return back->isEnabled(); }));
     // Back by keyboard: as it greys the keys go back to the page, not on to
-    // the next in line, where a second Space would untick the keychain box.
+    // the next in line, where a second Space would untick the keychain box;
+    // not even on their way, or a screen reader would announce the box.
+    QWidgetList keys;
+    QObject watching; // ends the watch before `keys` goes
+    QObject::connect(qApp, &QApplication::focusChanged, &watching, [&](QWidget *, QWidget *now) { keys << now; });
+    ASSERT_TRUE(waitForKeysOnThePage());
     back->setFocus();
     QTest::keyClick(back, Qt::Key_Space);
     ASSERT_TRUE(waitFor([&] { return page->url().path() == QStringLiteral("/OAuth.action") && !page->isLoading(); }));
@@ -242,6 +263,7 @@ TEST_F(SignInWindow, FitsTheScreenStartsOnThePageAndGoesBackOnlyWithHistory)
         << (focus ? focus->metaObject()->className() : "");
     QTest::keyClick(focus ? focus : dialog, Qt::Key_Space);
     EXPECT_TRUE(controller->keychainCheckbox()->isChecked());
+    EXPECT_FALSE(keys.contains(controller->keychainCheckbox()));
     controller->cancelSigningIn();
 }
 
@@ -317,7 +339,10 @@ TEST_F(SignInWindow, UserClosingTheWindowEndsOnceWithMinus1000)
         {"close button", [](WSKOAuthWindowController *c) { c->webCloseButton()->click(); }},
         // The sheet opens with the keys on its page, which takes Escape.
         {"escape on the page",
-         [](WSKOAuthWindowController *c) { QTest::keyClick(c->window()->focusWidget(), Qt::Key_Escape); }},
+         [this](WSKOAuthWindowController *c) {
+             ASSERT_TRUE(waitForKeysOnThePage());
+             QTest::keyClick(c->window()->focusWidget(), Qt::Key_Escape);
+         }},
     };
     for (const auto &c : cases) {
         FakeProvider provider;
