@@ -253,6 +253,12 @@ void LeafhaulAppDelegate::givePagesTheKeys()
 
 void LeafhaulAppDelegate::applicationWillTerminate()
 {
+    // A quit or a signal ends the editor as Done would: its edits are kept.
+    // Nothing is reloaded for a window about to go.
+    if (m_accountEditor) {
+        disconnect(m_accountEditor, &AccountEditor::accountEditorDidEnd, this, nullptr);
+        m_accountEditor->done(QDialog::Accepted);
+    }
     saveSelectedAccount();
     if (m_exportViewController)
         m_exportViewController->importController()->cancel();

@@ -269,7 +269,8 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
 // SIGTERM, SIGINT, closing the main window or Quit in the middle of a
 // download: the import is cancelled, the half-written file goes, the pages
 // before it are whole, and the process is gone within a few seconds. So it
-// ends too with the sign-in sheet open (which blocks the window's close).
+// ends too with the sign-in sheet open (which blocks the window's close), and
+// with the account editor open, whose edits are kept as Done keeps them.
 TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
 {
     const QByteArray big = bytesFor("big", 2 * 1024 * 1024);
@@ -280,9 +281,11 @@ TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
     useSite({}, site);
 
     auto provider = startProvider(QStringLiteral("token-one"));
-    for (const char *end : {"SIGTERM", "SIGINT", "close", "quit", "SIGTERM signing in", "quit signing in"}) {
+    for (const char *end :
+         {"SIGTERM", "SIGINT", "close", "quit", "SIGTERM signing in", "quit signing in", "SIGTERM editing accounts"}) {
         SCOPED_TRACE(end);
-        const bool signingIn = QByteArray(end).endsWith("signing in");
+        const bool editing = QByteArray(end).endsWith("editing accounts");
+        const bool signingIn = editing || QByteArray(end).endsWith("signing in");
         ASSERT_TRUE(backpack->enqueue(QJsonObject{{"path", "assets/a1/as/big.bin"},
                                                   {"status", 200},
                                                   {"body_base64", QString::fromLatin1(big.toBase64())},
@@ -298,11 +301,16 @@ TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
         env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
         probe.setProcessEnvironment(env);
         probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        probe.start(QStringLiteral(QUIT_PROBE), {signingIn ? "sign-in" : noteStore->noteStoreUrl().toString()});
+        probe.start(QStringLiteral(QUIT_PROBE), {editing     ? "accounts"
+                                                 : signingIn ? "sign-in"
+                                                             : noteStore->noteStoreUrl().toString()});
         QByteArray output;
         ASSERT_TRUE(waitFor([&] {
             output += probe.readAllStandardOutput();
-            return output.contains(signingIn ? "SIGNING IN" : "IMPORTING") || probe.state() == QProcess::NotRunning;
+            return output.contains(editing     ? "EDITING"
+                                   : signingIn ? "SIGNING IN"
+                                               : "IMPORTING")
+                   || probe.state() == QProcess::NotRunning;
         }));
         ASSERT_EQ(probe.state(), QProcess::Running);
 
@@ -333,6 +341,11 @@ TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
         QDirIterator left(assets, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         EXPECT_FALSE(left.hasNext()) << "a partial download was left: " << left.next();
         EXPECT_EQ(noteStoreContents(), (QStringList{"A first: " + kStack, "Alpha", "Archive: " + kStack, "Chores"}));
+        const QVariantList kept = QSettings(config + QStringLiteral("/LeafhaulTests/quit_probe.conf"),
+                                            QSettings::IniFormat)
+                                      .value(QLatin1String(SettingsKeys::kAccounts))
+                                      .toList();
+        EXPECT_EQ(kept.size(), editing ? 2 : 1);
         ASSERT_TRUE(backpack->reset());
     }
 }

@@ -1,8 +1,10 @@
 // The program's own run (runLeafhaul) with an import started by itself as
 // soon as the stored account's pages are listed, so that a test can end it mid-
 // download: by a signal, or "close" or "quit" on stdin. Argument: the NoteStore
-// URL, or "sign-in" to stop at the sign-in sheet instead, announced "SIGNING IN".
+// URL, or "sign-in" to stop at the sign-in sheet instead, announced "SIGNING IN",
+// or "accounts" to add an account in an open account editor, "EDITING".
 
+#include "gui/AccountEditor.h"
 #include "gui/ExportViewController.h"
 #include "gui/LeafhaulAppDelegate.h"
 #include "gui/PageTableModel.h"
@@ -30,6 +32,7 @@ int main(int argc, char **argv)
     auth.setAccessToken(QStringLiteral("probe-token"));
     auth.setUserEmail(QString::fromLocal8Bit(argv[1]));
     const bool signIn = qstrcmp(argv[1], "sign-in") == 0;
+    const bool editing = qstrcmp(argv[1], "accounts") == 0;
 
     LeafhaulAppDelegate delegate;
     QTimer poll;
@@ -37,7 +40,10 @@ int main(int argc, char **argv)
         ExportViewController *view = delegate.exportViewController();
         if (!view || !view->pagesLoaded())
             return;
-        if (signIn) {
+        if (editing) {
+            delegate.editAccounts();
+            delegate.accountEditor()->addNewAccount();
+        } else if (signIn) {
             delegate.beginImport(); // no token kept: the sheet, once
             if (!delegate.signInController() || !delegate.signInController()->isWindowShown())
                 return;
@@ -45,7 +51,7 @@ int main(int argc, char **argv)
             view->beginImportWithAuthentication(auth);
         }
         poll.stop();
-        std::printf(signIn ? "SIGNING IN\n" : "IMPORTING\n");
+        std::printf(editing ? "EDITING\n" : signIn ? "SIGNING IN\n" : "IMPORTING\n");
         std::fflush(stdout);
     });
     poll.start(20);
