@@ -180,6 +180,10 @@ std::shared_ptr<RURUData> lendFile(const DownloadedAsset &asset, QString *mimeTy
     Descriptor file{openPlainFile(path, &st, error)};
     if (file.fd < 0)
         return nullptr;
+    // O_NOFOLLOW guards the last component only: a folder above it swapped
+    // for a link leads to another file, maybe of the same size.
+    if (asset.inode && (quint64(st.st_dev) != asset.device || quint64(st.st_ino) != asset.inode))
+        return fail(localizedString("The file %1 is no longer the one that was downloaded."));
     // Held while the record lives. A download of the same asset renames a
     // new file over the name and never writes into this one; the lock keeps
     // off any other writer that honours it. Only another program holds an

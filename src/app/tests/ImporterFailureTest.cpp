@@ -658,6 +658,10 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
     const QByteArray bytes = written.readAll();
     EXPECT_EQ(first->size, bytes.size());
     EXPECT_EQ(first->md5.toHex(), QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+    // The very file the download committed, for the note to lend no other.
+    struct stat st = {};
+    ASSERT_EQ(::stat(QFile::encodeName(first->path).constData(), &st), 0);
+    EXPECT_EQ(std::pair(first->device, first->inode), std::pair(quint64(st.st_dev), quint64(st.st_ino)));
 
     struct Later
     {
