@@ -1,5 +1,6 @@
 #include "app/RavadidoFromBackpackImporter.h"
 
+#include "app/ImportLock.h"
 #include "app/NoteBuilder.h"
 #include "app/Ravadido.h"
 #include "app/WorkQueue.h"
@@ -111,7 +112,9 @@ void RavadidoFromBackpackImporter::run()
     m_earlierNotes.clear();
     for (const BackpackPagePtr &page : std::as_const(m_pages))
         ++m_pagesLeftForNotebook[notebookNameForPage(*page)];
-    if (setupRavadido(&recorded)) {
+    // Before anything is sent, and held until the outcome.
+    std::unique_ptr<ImportLock> lock = ImportLock::take(m_authentication, &recorded);
+    if (lock && setupRavadido(&recorded)) {
         for (const BackpackPagePtr &page : std::as_const(m_pages)) {
             if (isCancelled())
                 break;
@@ -131,6 +134,7 @@ void RavadidoFromBackpackImporter::run()
     }
     m_ravadido.reset();
     m_earlierNotes.clear();
+    lock.reset();
 
     if (isCancelled()) {
         callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterWasCancelled(this); });

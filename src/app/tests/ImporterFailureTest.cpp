@@ -3,6 +3,7 @@
 
 #include "ImporterTestSupport.h"
 
+#include "app/ImportLock.h"
 #include "app/Ravadido.h"
 
 #include <QDir>
@@ -104,8 +105,10 @@ TEST_P(ImporterFailure, EndsWithTheStepsError)
     EXPECT_EQ(isAuthenticationExpiredError(*delegate.error), c.code == 9 && c.domain == kLeafhaulErrorDomain);
 
     // The failing page was begun and never finished; no later page began.
+    // Failing before the first page, it sent nothing.
     if (c.failingPage.isEmpty()) {
         EXPECT_EQ(delegate.events, QStringList{QStringLiteral("fail")});
+        EXPECT_EQ(noteStoreCalls(), QStringList());
     } else {
         const qsizetype will = delegate.events.lastIndexOf(QStringLiteral("will ") + c.failingPage);
         ASSERT_GE(will, 0) << failureText(delegate);
@@ -136,6 +139,18 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     0,
                     true},
+        // Another Leafhaul holds the account's lock: a descriptor of its own,
+        // as another process has.
+        FailureCase{"AnotherImportIntoTheAccount",
+                    [](FakeNoteStore &ns, Site &) {
+                        static std::unique_ptr<ImportLock> other;
+                        other = ImportLock::take(authenticationFor(ns.noteStoreUrl()));
+                    },
+                    kLeafhaulErrorDomain,
+                    0,
+                    QStringLiteral("Another Leafhaul is importing into this Ravadido account."),
+                    {},
+                    {}},
         FailureCase{"ListNotebooksExpiredToken",
                     [](FakeNoteStore &ns, Site &) { ns.setToken(QStringLiteral("another token")); },
                     kLeafhaulErrorDomain,
@@ -156,11 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
                         ns.injectFault(QStringLiteral("createNotebook"),
                                        {{"mode", "userException"}, {"errorCode", 6}, {"parameter", "Notebook.name"}});
                     },
-                    kLeafhaulErrorDomain,
-                    6,
-                    QStringLiteral("Unable to create notebook Seite Eins."),
-                    {},
-                    kPageOne},
+                    kLeafhaulErrorDomain, 6, QStringLiteral("Unable to create notebook Seite Eins."),
+                    QStringLiteral("Ravadido refused Notebook.name with error code 6."), kPageOne},
         FailureCase{"PageDetails",
                     [](FakeNoteStore &, Site &) {},
                     kTGBackpackErrorDomain,
