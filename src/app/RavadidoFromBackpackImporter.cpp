@@ -1,5 +1,6 @@
 #include "app/RavadidoFromBackpackImporter.h"
 
+#include "app/GalleryLimits.h"
 #include "app/ImportLock.h"
 #include "app/NoteBuilder.h"
 #include "app/Ravadido.h"
@@ -247,8 +248,14 @@ std::optional<QList<DownloadedAsset>> RavadidoFromBackpackImporter::downloadAsse
         return QList<DownloadedAsset>{std::move(*asset)};
     }
     if (type == QLatin1String("Gallery")) {
+        const QVariantList images = widget.value(QStringLiteral("images")).toList();
+        if (OptionalError refused = GalleryLimits::refusal(widget.value(QStringLiteral("name")).toString(),
+                                                           images.size())) {
+            setErrorSlot(error, std::move(*refused));
+            return std::nullopt;
+        }
         QList<DownloadedAsset> assets;
-        for (const QVariant &image : widget.value(QStringLiteral("images")).toList()) {
+        for (const QVariant &image : images) {
             if (isCancelled())
                 return std::nullopt;
             std::optional<DownloadedAsset> asset = downloadAsset(image.toMap(), page, error);

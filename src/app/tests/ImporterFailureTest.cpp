@@ -10,7 +10,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -693,6 +695,57 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
     EXPECT_TRUE(QFileInfo::exists(first->path));
     EXPECT_FALSE(ImporterSteps::downloadAssetsForWidget(*importer, WidgetRecord{{"widgetType", "Note"}}, page, &error));
     EXPECT_EQ(error ? error->localizedDescription : QString(), QStringLiteral("Widget has no assets"));
+}
+
+// A gallery's limits follow from its count of images: one beyond them is
+// refused before any image is downloaded. Under a soft limit of 100 open
+// files, 64 of them kept for the import itself.
+TEST_F(ImporterTest, GalleryLimitsComeBeforeItsDownloads)
+{
+    Site site;
+    QVariantList images;
+    for (int i = 0; i < 1001; ++i) {
+        const QString id = QStringLiteral("b%1").arg(i);
+        images << WidgetRecord{{"widgetType", "Image"}, {"backpackID", id}, {"filename", id + ".png"}};
+        site.assets.insert(id + "/" + id + ".png", bytesFor(id, 16));
+    }
+    useSite(site);
+    auto importer = std::make_shared<RavadidoFromBackpackImporter>(makeAPI(),
+                                                                   authenticationFor(noteStore->noteStoreUrl()));
+    const auto page = std::make_shared<TGBackpackPage>(QStringLiteral("1"), QStringLiteral("Album"),
+                                                       QStringLiteral("private"));
+    const auto assetsServed = [&] {
+        int n = 0;
+        for (const QJsonValue &request : backpack->requests())
+            n += request["path"].toString().startsWith(QLatin1String("assets/"));
+        return n;
+    };
+    struct rlimit before = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_NOFILE, &before); });
+    const struct rlimit low = {100, before.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    const struct
+    {
+        int images;
+        QString error; // none: every image is downloaded
+    } rows[] = {
+        {36, {}},
+        {37, "The gallery Album has more images (37) than Leafhaul may keep open at once under the limit of 100 "
+             "open files."},
+        {1001, "The gallery Album has 1001 images, more than the 1000 a note can hold."},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.images);
+        const int served = assetsServed();
+        OptionalError error;
+        const auto assets = ImporterSteps::downloadAssetsForWidget(
+            *importer, {{"widgetType", "Gallery"}, {"name", "Album"}, {"images", images.mid(0, row.images)}}, page,
+            &error);
+        EXPECT_EQ(error ? error->localizedDescription : QString(), row.error);
+        EXPECT_EQ(assets ? assets->size() : 0, row.error.isEmpty() ? row.images : 0);
+        EXPECT_EQ(assetsServed() - served, row.error.isEmpty() ? row.images : 0);
+    }
 }
 
 // The expired-token test looks at the domain as well as the code.
