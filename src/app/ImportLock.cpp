@@ -6,15 +6,23 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 namespace {
+
+// Not the data folder: that holds only the files the import keeps.
+QString lockFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + QStringLiteral("/Leafhaul");
+}
 
 // "import-<SHA-256 of the NoteStore URL>.lock": a URL may be longer than a
 // file name, and spelled in more than one way.
@@ -22,7 +30,7 @@ QString lockPath(const WSKOAuthAuthentication &authentication)
 {
     const QUrl url(authentication.userEmail());
     const QByteArray account = url.adjusted(QUrl::NormalizePathSegments | QUrl::StripTrailingSlash).toEncoded();
-    return AssetDownloader::applicationSupportPath() + QStringLiteral("/import-")
+    return lockFolder() + QStringLiteral("/import-")
            + QString::fromLatin1(QCryptographicHash::hash(account, QCryptographicHash::Sha256).toHex())
            + QStringLiteral(".lock");
 }
@@ -32,31 +40,46 @@ QString lockPath(const WSKOAuthAuthentication &authentication)
 std::unique_ptr<ImportLock> ImportLock::take(const WSKOAuthAuthentication &authentication, OptionalError *error)
 {
     const QString path = lockPath(authentication);
-    AssetDownloader::ensurePath(AssetDownloader::applicationSupportPath());
-    // Close-on-exec: a program started meanwhile must not keep the lock.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int errnum = errno;
-        if (fd >= 0)
+    const QByteArray name = QFile::encodeName(path);
+    AssetDownloader::ensurePath(lockFolder());
+    int errnum = 0;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        // Close-on-exec: a program started meanwhile must not keep the lock.
+        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            errnum = errno;
+            break;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            errnum = errno;
             ::close(fd);
-        if (fd >= 0 && errnum == EWOULDBLOCK)
-            setErrorSlot(error, Error(kLeafhaulErrorDomain, 0,
-                                      localizedString("Another Leafhaul is importing into this Ravadido account."), {},
-                                      localizedString("Wait until that import has ended, then import again.")));
-        else
-            setErrorSlot(
-                error,
-                Error(kLeafhaulErrorDomain, 0,
-                      withSystemReason(
-                          localizedString("The import could not begin: the file %1 could not be opened.").arg(path),
-                          systemReason(errnum)),
-                      systemReason(errnum)));
-        return nullptr;
+            break;
+        }
+        // The holder before may have removed the file since this open.
+        struct stat held = {}, named = {};
+        if (::fstat(fd, &held) == 0 && ::stat(name.constData(), &named) == 0 && held.st_dev == named.st_dev
+            && held.st_ino == named.st_ino)
+            return std::unique_ptr<ImportLock>(new ImportLock(fd, name));
+        ::close(fd);
+        errnum = EWOULDBLOCK;
     }
-    return std::unique_ptr<ImportLock>(new ImportLock(fd));
+    if (errnum == EWOULDBLOCK)
+        setErrorSlot(error, Error(kLeafhaulErrorDomain, 0,
+                                  localizedString("Another Leafhaul is importing into this Ravadido account."), {},
+                                  localizedString("Wait until that import has ended, then import again.")));
+    else
+        setErrorSlot(
+            error, Error(kLeafhaulErrorDomain, 0,
+                         withSystemReason(
+                             localizedString("The import could not begin: the file %1 could not be opened.").arg(path),
+                             systemReason(errnum)),
+                         systemReason(errnum)));
+    return nullptr;
 }
 
 ImportLock::~ImportLock()
 {
+    // Removed while still held: whoever opened it meanwhile finds it gone.
+    ::unlink(m_path.constData());
     ::close(m_fd);
 }
