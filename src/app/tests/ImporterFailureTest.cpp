@@ -107,10 +107,9 @@ TEST_P(ImporterFailure, EndsWithTheStepsError)
     EXPECT_EQ(isAuthenticationExpiredError(*delegate.error), c.code == 9 && c.domain == kLeafhaulErrorDomain);
 
     // The failing page was begun and never finished; no later page began.
-    // Failing before the first page, it sent nothing.
     if (c.failingPage.isEmpty()) {
         EXPECT_EQ(delegate.events, QStringList{QStringLiteral("fail")});
-        EXPECT_EQ(noteStoreCalls(), QStringList());
+        EXPECT_EQ(noteStoreCalls(), QStringList()) << "sent before the first page";
     } else {
         const qsizetype will = delegate.events.lastIndexOf(QStringLiteral("will ") + c.failingPage);
         ASSERT_GE(will, 0) << failureText(delegate);
@@ -145,8 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
         // as another process has.
         FailureCase{"AnotherImportIntoTheAccount",
                     [](FakeNoteStore &ns, Site &) {
-                        static std::unique_ptr<ImportLock> other;
-                        other = ImportLock::take(authenticationFor(ns.noteStoreUrl()));
+                        static auto other = ImportLock::take(authenticationFor(ns.noteStoreUrl()));
                     },
                     kLeafhaulErrorDomain,
                     0,
@@ -697,9 +695,8 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
     EXPECT_EQ(error ? error->localizedDescription : QString(), QStringLiteral("Widget has no assets"));
 }
 
-// A gallery's limits follow from its count of images: one beyond them is
-// refused before any image is downloaded. Under a soft limit of 100 open
-// files, 64 of them kept for the import itself.
+// A gallery beyond its limits is refused before any image is downloaded;
+// here 100 open files, 64 of them kept for the import itself.
 TEST_F(ImporterTest, GalleryLimitsComeBeforeItsDownloads)
 {
     Site site;
@@ -714,12 +711,6 @@ TEST_F(ImporterTest, GalleryLimitsComeBeforeItsDownloads)
                                                                    authenticationFor(noteStore->noteStoreUrl()));
     const auto page = std::make_shared<TGBackpackPage>(QStringLiteral("1"), QStringLiteral("Album"),
                                                        QStringLiteral("private"));
-    const auto assetsServed = [&] {
-        int n = 0;
-        for (const QJsonValue &request : backpack->requests())
-            n += request["path"].toString().startsWith(QLatin1String("assets/"));
-        return n;
-    };
     struct rlimit before = {};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
     const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_NOFILE, &before); });
@@ -737,14 +728,15 @@ TEST_F(ImporterTest, GalleryLimitsComeBeforeItsDownloads)
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.images);
-        const int served = assetsServed();
+        const qsizetype sent = backpack->requests().size();
         OptionalError error;
         const auto assets = ImporterSteps::downloadAssetsForWidget(
             *importer, {{"widgetType", "Gallery"}, {"name", "Album"}, {"images", images.mid(0, row.images)}}, page,
             &error);
         EXPECT_EQ(error ? error->localizedDescription : QString(), row.error);
         EXPECT_EQ(assets ? assets->size() : 0, row.error.isEmpty() ? row.images : 0);
-        EXPECT_EQ(assetsServed() - served, row.error.isEmpty() ? row.images : 0);
+        if (!row.error.isEmpty())
+            EXPECT_EQ(backpack->requests().size(), sent) << "an image was downloaded";
     }
 }
 

@@ -266,17 +266,14 @@ TEST_F(NoteBuilderTest, KnownDigestIsUsedWhileItFitsTheFile)
         EXPECT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
         return DownloadedAsset(file, known, bytes.size(), st.st_dev, st.st_ino);
     };
-    ASSERT_TRUE(QDir(dir.path()).mkpath("a1") && QDir(dir.path()).mkpath("b2"));
+    QDir folder(dir.path());
+    ASSERT_TRUE(folder.mkpath("a1") && folder.mkpath("b2"));
     const DownloadedAsset swapped = committed(writeFile("a1/k.png", bytes));
     writeFile("b2/k.png", png('s'));
-    ASSERT_EQ(::rename(QFile::encodeName(dir.filePath("a1")).constData(),
-                       QFile::encodeName(dir.filePath("a1.alt")).constData()),
-              0);
-    ASSERT_EQ(::symlink("b2", QFile::encodeName(dir.filePath("a1")).constData()), 0);
+    ASSERT_TRUE(folder.rename("a1", "a1.alt") && QFile::link(dir.filePath("b2"), dir.filePath("a1")));
     const DownloadedAsset replaced = committed(writeFile("r.png", bytes));
-    ASSERT_EQ(std::rename(QFile::encodeName(writeFile("r2.png", png('r'))).constData(),
-                          QFile::encodeName(replaced.path).constData()),
-              0);
+    const QByteArray newer = QFile::encodeName(writeFile("r2.png", png('r')));
+    ASSERT_EQ(::rename(newer.constData(), QFile::encodeName(replaced.path).constData()), 0);
     const QString notTheDownload = QStringLiteral("The file %1 is no longer the one that was downloaded.");
     const struct
     {
