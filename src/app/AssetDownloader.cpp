@@ -193,7 +193,8 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
         downloadDidFail(BackpackAssets::notAnAssetError(*response, url, filename));
         return true;
     }
-    downloadDidFinish(DownloadedAsset(m_destinationPath, response->md5, response->bodySize));
+    downloadDidFinish(DownloadedAsset(m_destinationPath, response->md5, response->bodySize, response->fileDevice,
+                                      response->fileInode));
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "app/NoteBuilder.h"
 
 #include "app/ErrorDomain.h"
+#include "app/GalleryLimits.h"
 #include "app/NoteText.h"
 #include "backpack/TGBackpackPage.h"
 #include "foundation/FileRead.h"
@@ -14,7 +15,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,10 +100,6 @@ struct Descriptor
 // Enough of a file's head for every magic QMimeDatabase knows.
 constexpr std::size_t kMimeHeadBytes = 16 * 1024;
 
-// Descriptors an import needs beside a note's files: the upload's
-// connections, Qt's own, the log.
-constexpr rlim_t kSpareDescriptors = 64;
-
 // The system's reason goes into the description too: the alert shows no
 // failure reason.
 Error fileError(const QString &description, const QString &path, int errnum = 0)
@@ -180,6 +176,10 @@ std::shared_ptr<RURUData> lendFile(const DownloadedAsset &asset, QString *mimeTy
     Descriptor file{openPlainFile(path, &st, error)};
     if (file.fd < 0)
         return nullptr;
+    // O_NOFOLLOW guards the last component only: a folder above it swapped
+    // for a link leads to another file, maybe of the same size.
+    if (asset.inode && (quint64(st.st_dev) != asset.device || quint64(st.st_ino) != asset.inode))
+        return fail(localizedString("The file %1 is no longer the one that was downloaded."));
     // Held while the record lives. A download of the same asset renames a
     // new file over the name and never writes into this one; the lock keeps
     // off any other writer that honours it. Only another program holds an
@@ -315,19 +315,10 @@ std::shared_ptr<RURUNote> NoteBuilder::createNoteForAttachment(const QVariantMap
 std::shared_ptr<RURUNote> NoteBuilder::createNoteForGallery(const QVariantMap &widget,
                                                             const QList<DownloadedAsset> &files, OptionalError *error)
 {
-    // Each image's file stays open until the note is sent: a limit too low
-    // for them all is said as such, not as a failure of some file or socket.
-    struct rlimit openFiles = {};
-    const rlim_t needed = rlim_t(files.size()) + kSpareDescriptors;
-    if (::getrlimit(RLIMIT_NOFILE, &openFiles) == 0 && openFiles.rlim_cur != RLIM_INFINITY
-        && needed > openFiles.rlim_cur) {
-        setErrorSlot(error,
-                     Error(kLeafhaulErrorDomain, 0,
-                           localizedString("The gallery %1 has more images (%2) than Leafhaul may keep open at once.")
-                               .arg(stringValue(widget, "name"), QString::number(files.size())),
-                           {},
-                           localizedString("Raise the limit of open files to %1 or more and import again.")
-                               .arg(qulonglong(needed))));
+    // Each image's file stays open until the note is sent. The importer
+    // asks before its downloads; a caller that made none is asked here.
+    if (OptionalError refused = GalleryLimits::refusal(stringValue(widget, "name"), files.size())) {
+        setErrorSlot(error, std::move(*refused));
         return nullptr;
     }
     auto note = std::make_shared<RURUNote>();

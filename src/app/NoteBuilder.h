@@ -51,10 +51,9 @@ public:
 
     // Builders. The ones with files take the local files of the element, in
     // the order of its images for a gallery; a gallery's files stay open
-    // until its note goes, and one with more than the limit of open files
-    // allows is an error. nullptr without an error means
-    // cancelled; nullptr with an error means a file could not be attached or
-    // the element type has no builder.
+    // until its note goes, and one that GalleryLimits refuses is an error.
+    // nullptr without an error means cancelled; nullptr with an error means
+    // a file could not be attached or the element type has no builder.
     std::shared_ptr<ravadido::RURUNote> createNoteForAttachment(const QVariantMap &widget,
                                                                 const QList<DownloadedAsset> &files,
                                                                 OptionalError *error = nullptr);

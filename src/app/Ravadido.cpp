@@ -35,6 +35,28 @@ QString notFoundMessage(const RURUNotFoundException &e)
     return localizedString("Not found: %1").arg(parts.join(QStringLiteral(" ")));
 }
 
+// What failed, for an exception whose record carries no words of the
+// service's: its reason would read "unknown".
+QString failureReason(const std::exception_ptr &exception, const Ravadido::ExceptionText &text)
+{
+    if (!text.message.isEmpty())
+        return text.message;
+    try {
+        std::rethrow_exception(exception);
+    } catch (const RURUUserException &e) {
+        const QString code = QString::number(e.errorCode());
+        if (e.parameterIsSet() && e.parameter())
+            return localizedString("Ravadido refused %1 with error code %2.").arg(qs(*e.parameter()), code);
+        return localizedString("Ravadido refused the request with error code %1.").arg(code);
+    } catch (const RURUSystemException &e) {
+        return localizedString("Ravadido failed with error code %1.").arg(e.errorCode());
+    } catch (const RURUNotFoundException &) {
+        return localizedString("Ravadido did not find what the request names.");
+    } catch (...) {
+    }
+    return text.reason;
+}
+
 } // namespace
 
 bool Ravadido::connectWithAuthentication(const WSKOAuthAuthentication &authentication)
@@ -93,10 +115,7 @@ Error Ravadido::errorWithRavadidoException(const std::exception_ptr &exception, 
         code = e.errorCode();
     } catch (...) {
     }
-    const ExceptionText text = describeException(exception);
-    // The service's message says more than the generic reason its records carry.
-    const QString reason = text.message.isEmpty() ? text.reason : text.message;
-    return Error(kLeafhaulErrorDomain, code, description, reason);
+    return Error(kLeafhaulErrorDomain, code, description, failureReason(exception, describeException(exception)));
 }
 
 template<typename Call, typename LogLine>
@@ -110,7 +129,9 @@ std::exception_ptr Ravadido::guarded(Call &&call, LogLine &&logLine)
         return nullptr;
     } catch (...) {
         std::exception_ptr e = std::current_exception();
-        systemLog(logLine(describeException(e), e));
+        ExceptionText text = describeException(e);
+        text.reason = failureReason(e, text);
+        systemLog(logLine(text, e));
         return e;
     }
 }
@@ -259,8 +280,7 @@ bool Ravadido::deleteNote(const NotePtr &note, OptionalError *error)
             return QStringLiteral("Unable to delete note: (%1, %2)").arg(t.name, t.reason);
         });
     if (e) {
-        const ExceptionText text = describeException(e);
-        setErrorSlot(error, errorWithRavadidoException(e, text.message.isEmpty() ? text.reason : text.message));
+        setErrorSlot(error, errorWithRavadidoException(e, failureReason(e, describeException(e))));
         return false;
     }
     return true;

@@ -1,5 +1,7 @@
 #include "app/RavadidoFromBackpackImporter.h"
 
+#include "app/GalleryLimits.h"
+#include "app/ImportLock.h"
 #include "app/NoteBuilder.h"
 #include "app/Ravadido.h"
 #include "app/WorkQueue.h"
@@ -111,7 +113,9 @@ void RavadidoFromBackpackImporter::run()
     m_earlierNotes.clear();
     for (const BackpackPagePtr &page : std::as_const(m_pages))
         ++m_pagesLeftForNotebook[notebookNameForPage(*page)];
-    if (setupRavadido(&recorded)) {
+    // Before anything is sent, and held until the outcome.
+    std::unique_ptr<ImportLock> lock = ImportLock::take(m_authentication, &recorded);
+    if (lock && setupRavadido(&recorded)) {
         for (const BackpackPagePtr &page : std::as_const(m_pages)) {
             if (isCancelled())
                 break;
@@ -131,6 +135,7 @@ void RavadidoFromBackpackImporter::run()
     }
     m_ravadido.reset();
     m_earlierNotes.clear();
+    lock.reset();
 
     if (isCancelled()) {
         callDelegate([&](RavadidoImporterDelegate *d) { d->ravadidoImporterWasCancelled(this); });
@@ -243,8 +248,14 @@ std::optional<QList<DownloadedAsset>> RavadidoFromBackpackImporter::downloadAsse
         return QList<DownloadedAsset>{std::move(*asset)};
     }
     if (type == QLatin1String("Gallery")) {
+        const QVariantList images = widget.value(QStringLiteral("images")).toList();
+        if (OptionalError refused = GalleryLimits::refusal(widget.value(QStringLiteral("name")).toString(),
+                                                           images.size())) {
+            setErrorSlot(error, std::move(*refused));
+            return std::nullopt;
+        }
         QList<DownloadedAsset> assets;
-        for (const QVariant &image : widget.value(QStringLiteral("images")).toList()) {
+        for (const QVariant &image : images) {
             if (isCancelled())
                 return std::nullopt;
             std::optional<DownloadedAsset> asset = downloadAsset(image.toMap(), page, error);

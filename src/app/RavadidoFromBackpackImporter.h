@@ -72,7 +72,8 @@ bool isAuthenticationExpiredError(const Error &error);
 // after the Backpack account), one note per page element, with the element's
 // images and files attached. Runs on a background worker, one import per
 // importer; create it with std::make_shared, since the worker keeps it alive
-// until the import has ended.
+// until the import has ended. An import into an account that another
+// Leafhaul is importing into fails before anything is sent (ImportLock).
 class RavadidoFromBackpackImporter : public AssetDownloaderDelegate,
                                      public std::enable_shared_from_this<RavadidoFromBackpackImporter>
 {

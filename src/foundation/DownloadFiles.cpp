@@ -122,6 +122,8 @@ bool PartialFile::commit()
     const bool cut = !m_reused || ::ftruncate(m_fd, m_written) == 0;
     if (!cut)
         m_errno = errno;
+    struct stat st = {};
+    const bool known = cut && ::fstat(m_fd, &st) == 0;
     const bool closed = ::close(m_fd) == 0;
     m_fd = -1;
     if (!cut)
@@ -129,6 +131,10 @@ bool PartialFile::commit()
     if (!closed || ::rename(m_path.constData(), m_destination.constData()) != 0) {
         m_errno = errno;
         return false;
+    }
+    if (known) {
+        m_device = st.st_dev;
+        m_inode = st.st_ino;
     }
     forget();
     return true;

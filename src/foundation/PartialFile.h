@@ -31,6 +31,9 @@ public:
     bool write(const char *data, size_t size);
     bool commit();
     void discard();
+    // The committed file's, once commit() succeeded; else 0.
+    dev_t device() const { return m_device; }
+    ino_t inode() const { return m_inode; }
 
 private:
     void takeUp(const QByteArray &path);
@@ -42,6 +45,8 @@ private:
     int m_errno = 0;
     off_t m_written = 0;
     bool m_reused = false;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
 };
 
 } // namespace SyncHttp

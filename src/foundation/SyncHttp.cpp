@@ -846,7 +846,12 @@ std::optional<Response> send(const Request &request, OptionalError *error)
         file->discard();
     else if (file && !file->commit())
         return fail(fileFailure(URLErrorCannotWriteToFile, request.url, *file));
-    return exchange.takeResponse();
+    Response response = exchange.takeResponse();
+    if (file) {
+        response.fileDevice = file->device();
+        response.fileInode = file->inode();
+    }
+    return response;
 }
 
 bool setExtraCaFile(const QString &path)

@@ -132,6 +132,10 @@ struct Response
     QUrl url; // the final URL, after redirects
     qint64 bodySize = 0; // bytes received, also when streamed to a file
     QByteArray md5; // of the body, when Request::hashBody asked for it
+    // The file at Request::downloadPath as the body was committed to it (its
+    // rename into place keeps both); 0 when no file was committed.
+    quint64 fileDevice = 0;
+    quint64 fileInode = 0;
 
     // Value of the last header of that name (case-insensitive), or a null array.
     QByteArray header(const QByteArray &name) const;

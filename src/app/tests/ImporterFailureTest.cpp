@@ -3,13 +3,16 @@
 
 #include "ImporterTestSupport.h"
 
+#include "app/ImportLock.h"
 #include "app/Ravadido.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,6 +109,7 @@ TEST_P(ImporterFailure, EndsWithTheStepsError)
     // The failing page was begun and never finished; no later page began.
     if (c.failingPage.isEmpty()) {
         EXPECT_EQ(delegate.events, QStringList{QStringLiteral("fail")});
+        EXPECT_EQ(noteStoreCalls(), QStringList()) << "sent before the first page";
     } else {
         const qsizetype will = delegate.events.lastIndexOf(QStringLiteral("will ") + c.failingPage);
         ASSERT_GE(will, 0) << failureText(delegate);
@@ -136,6 +140,17 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     0,
                     true},
+        // Another Leafhaul holds the account's lock: a descriptor of its own,
+        // as another process has.
+        FailureCase{"AnotherImportIntoTheAccount",
+                    [](FakeNoteStore &ns, Site &) {
+                        static auto other = ImportLock::take(authenticationFor(ns.noteStoreUrl()));
+                    },
+                    kLeafhaulErrorDomain,
+                    0,
+                    QStringLiteral("Another Leafhaul is importing into this Ravadido account."),
+                    {},
+                    {}},
         FailureCase{"ListNotebooksExpiredToken",
                     [](FakeNoteStore &ns, Site &) { ns.setToken(QStringLiteral("another token")); },
                     kLeafhaulErrorDomain,
@@ -156,11 +171,8 @@ INSTANTIATE_TEST_SUITE_P(
                         ns.injectFault(QStringLiteral("createNotebook"),
                                        {{"mode", "userException"}, {"errorCode", 6}, {"parameter", "Notebook.name"}});
                     },
-                    kLeafhaulErrorDomain,
-                    6,
-                    QStringLiteral("Unable to create notebook Seite Eins."),
-                    {},
-                    kPageOne},
+                    kLeafhaulErrorDomain, 6, QStringLiteral("Unable to create notebook Seite Eins."),
+                    QStringLiteral("Ravadido refused Notebook.name with error code 6."), kPageOne},
         FailureCase{"PageDetails",
                     [](FakeNoteStore &, Site &) {},
                     kTGBackpackErrorDomain,
@@ -658,6 +670,10 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
     const QByteArray bytes = written.readAll();
     EXPECT_EQ(first->size, bytes.size());
     EXPECT_EQ(first->md5.toHex(), QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+    // The very file the download committed, for the note to lend no other.
+    struct stat st = {};
+    ASSERT_EQ(::stat(QFile::encodeName(first->path).constData(), &st), 0);
+    EXPECT_EQ(std::pair(first->device, first->inode), std::pair(quint64(st.st_dev), quint64(st.st_ino)));
 
     struct Later
     {
@@ -677,6 +693,51 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
     EXPECT_TRUE(QFileInfo::exists(first->path));
     EXPECT_FALSE(ImporterSteps::downloadAssetsForWidget(*importer, WidgetRecord{{"widgetType", "Note"}}, page, &error));
     EXPECT_EQ(error ? error->localizedDescription : QString(), QStringLiteral("Widget has no assets"));
+}
+
+// A gallery beyond its limits is refused before any image is downloaded;
+// here 100 open files, 64 of them kept for the import itself.
+TEST_F(ImporterTest, GalleryLimitsComeBeforeItsDownloads)
+{
+    Site site;
+    QVariantList images;
+    for (int i = 0; i < 1001; ++i) {
+        const QString id = QStringLiteral("b%1").arg(i);
+        images << WidgetRecord{{"widgetType", "Image"}, {"backpackID", id}, {"filename", id + ".png"}};
+        site.assets.insert(id + "/" + id + ".png", bytesFor(id, 16));
+    }
+    useSite(site);
+    auto importer = std::make_shared<RavadidoFromBackpackImporter>(makeAPI(),
+                                                                   authenticationFor(noteStore->noteStoreUrl()));
+    const auto page = std::make_shared<TGBackpackPage>(QStringLiteral("1"), QStringLiteral("Album"),
+                                                       QStringLiteral("private"));
+    struct rlimit before = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_NOFILE, &before); });
+    const struct rlimit low = {100, before.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    const struct
+    {
+        int images;
+        QString error; // none: every image is downloaded
+    } rows[] = {
+        {36, {}},
+        {37, "The gallery Album has more images (37) than Leafhaul may keep open at once under the limit of 100 "
+             "open files."},
+        {1001, "The gallery Album has 1001 images, more than the 1000 a note can hold."},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.images);
+        const qsizetype sent = backpack->requests().size();
+        OptionalError error;
+        const auto assets = ImporterSteps::downloadAssetsForWidget(
+            *importer, {{"widgetType", "Gallery"}, {"name", "Album"}, {"images", images.mid(0, row.images)}}, page,
+            &error);
+        EXPECT_EQ(error ? error->localizedDescription : QString(), row.error);
+        EXPECT_EQ(assets ? assets->size() : 0, row.error.isEmpty() ? row.images : 0);
+        if (!row.error.isEmpty())
+            EXPECT_EQ(backpack->requests().size(), sent) << "an image was downloaded";
+    }
 }
 
 // The expired-token test looks at the domain as well as the code.

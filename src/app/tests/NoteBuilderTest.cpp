@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -258,6 +259,22 @@ TEST_F(NoteBuilderTest, KnownDigestIsUsedWhileItFitsTheFile)
     const QString notPlain = QStringLiteral("The file %1 is not a plain file.");
     const QString inUse = QStringLiteral("The file %1 is in use by another program.");
     const QByteArray emptyMd5 = QCryptographicHash::hash({}, QCryptographicHash::Md5);
+    // Recorded as the download committed it; then its id folder is swapped
+    // for a link to a folder with a file of that size, or it is replaced by one.
+    const auto committed = [&](const QString &file) {
+        struct stat st = {};
+        EXPECT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+        return DownloadedAsset(file, known, bytes.size(), st.st_dev, st.st_ino);
+    };
+    QDir folder(dir.path());
+    ASSERT_TRUE(folder.mkpath("a1") && folder.mkpath("b2"));
+    const DownloadedAsset swapped = committed(writeFile("a1/k.png", bytes));
+    writeFile("b2/k.png", png('s'));
+    ASSERT_TRUE(folder.rename("a1", "a1.alt") && QFile::link(dir.filePath("b2"), dir.filePath("a1")));
+    const DownloadedAsset replaced = committed(writeFile("r.png", bytes));
+    const QByteArray newer = QFile::encodeName(writeFile("r2.png", png('r')));
+    ASSERT_EQ(::rename(newer.constData(), QFile::encodeName(replaced.path).constData()), 0);
+    const QString notTheDownload = QStringLiteral("The file %1 is no longer the one that was downloaded.");
     const struct
     {
         const char *name;
@@ -267,6 +284,9 @@ TEST_F(NoteBuilderTest, KnownDigestIsUsedWhileItFitsTheFile)
     } rows[] = {
         // clang-format off
         {"known",                          {path, known, bytes.size()},     known},
+        {"knownAndTheVeryFile",            committed(path),                 known},
+        {"idFolderSwappedForALink",        swapped,                         {}, notTheDownload},
+        {"replacedBySameSize",             replaced,                        {}, notTheDownload},
         {"grownSinceItsDownload",          {path, known, bytes.size() - 1}, {}, changed},
         {"shrunkSinceItsDownload",         {path, known, bytes.size() + 1}, {}, changed},
         {"downloadedEmptyLaterHoldsBytes", {path, emptyMd5, 0},             {}, changed},

@@ -121,6 +121,9 @@ TEST(TGTextileConverter, ListsAndTables)
         {"* one\n* two", "<ul>\n\t<li>one</li>\n\t<li>two</li>\n</ul><br/>"},
         {"* a\n* b\n\nafter", "<ul>\n\t<li>a</li>\n\t<li>b</li>\n</ul>\n<br/>\n\n<p>after</p>"},
         {"# a\n## b\n# c", "<ol>\n\t<li>a</li>\n<ol>\n\t<li>b</li>\n</ol>\n\t<li>c</li>\n</ol><br/>"},
+        // Two levels back at once close two lists.
+        {"# a\n## b\n### c\n# d",
+         "<ol>\n\t<li>a</li>\n<ol>\n\t<li>b</li>\n<ol>\n\t<li>c</li>\n</ol>\n</ol>\n\t<li>d</li>\n</ol><br/>"},
         // Only depth counts: a bullet at the depth of an open numbered list joins it.
         {"# a\n* b", "<ol>\n\t<li>a</li>\n\t<li>b</li>\n</ol><br/>"},
         // A paragraph does not close a list.

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "foundation/Error.h"
+
+#include <QByteArray>
+
+#include <memory>
+#include <utility>
+
+class WSKOAuthAuthentication;
+
+// One import into a Ravadido account at a time, across every Leafhaul the
+// user runs on this machine: two at once would each add the page's notes before deleting the
+// notes they found, and every note would stand twice. The account is known
+// by the NoteStore URL its token came with (the authentication carries no
+// other name of it that a stored token keeps); two accounts behind one URL
+// then share a lock, which can only refuse an import, never double one.
+//
+// The lock is an exclusive flock on a file of the user's runtime folder
+// ($XDG_RUNTIME_DIR, shared by every session of the user), so it ends
+// with its holder, also when the process is killed; it is per open file
+// description, so it excludes a second holder in the same process too. The
+// holder removes the file as it lets go: a lock is taken only on the file
+// that still stands at the name, never on one removed meanwhile.
+class ImportLock
+{
+public:
+    // Takes the account's lock without waiting; nullptr with the error when
+    // another import holds it or its file cannot be opened.
+    static std::unique_ptr<ImportLock> take(const WSKOAuthAuthentication &authentication,
+                                            OptionalError *error = nullptr);
+    ~ImportLock();
+    ImportLock(const ImportLock &) = delete;
+    ImportLock &operator=(const ImportLock &) = delete;
+
+private:
+    ImportLock(int fd, QByteArray path) : m_fd(fd), m_path(std::move(path)) {}
+
+    int m_fd;
+    QByteArray m_path;
+};
