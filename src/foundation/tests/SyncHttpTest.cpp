@@ -20,6 +20,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -189,6 +190,12 @@ TEST_F(SyncHttpTest, TransportFailuresBecomeUrlErrors)
         return r;
     };
     const QString http = QStringLiteral("http://127.0.0.1:%1/echo").arg(service->port());
+    // A failed download leaves the earlier copy alone.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("asset.bin"));
+    QFile earlier(path);
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly) && earlier.write("old") == 3 && earlier.flush());
+    const auto download = [&](const QString &from) { return with(from, [&](Request &r) { r.downloadPath = path; }); };
     struct Case
     {
         QString name;
@@ -210,6 +217,10 @@ TEST_F(SyncHttpTest, TransportFailuresBecomeUrlErrors)
          URLErrorUnsupportedURL},
         {"no host", with("", [](Request &r) { r.url = QUrl(QStringLiteral("https:///path")); }), URLErrorBadURL},
         {"cancelled", with("/slow", [](Request &r) { r.isCancelled = [] { return true; }; }), URLErrorCancelled},
+        // Ended by the close alone, without close_notify: cut or not, who can tell.
+        {"unframed body cut", download("/unframed/20000?cut=10000"), URLErrorNetworkConnectionLost},
+        {"unframed body whole", download("/unframed/20000"), URLErrorNetworkConnectionLost},
+        {"chunked body cut", download("/chunked/200000?cut=100000"), URLErrorNetworkConnectionLost},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name.toStdString());
@@ -220,6 +231,9 @@ TEST_F(SyncHttpTest, TransportFailuresBecomeUrlErrors)
         EXPECT_EQ(error->code, c.code) << error->toString().toStdString();
         EXPECT_FALSE(error->localizedDescription.isEmpty());
         EXPECT_EQ(error->userInfo.value(kFailingURLStringKey).toString(), c.request.url.toString(QUrl::FullyEncoded));
+        QFile kept(path);
+        EXPECT_TRUE(kept.open(QIODevice::ReadOnly) && kept.readAll() == "old");
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"asset.bin"});
     }
 }
 
@@ -288,6 +302,13 @@ TEST_F(SyncHttpTest, CookieStoreIsSharedAndEditable)
             deleteCookie(c);
     EXPECT_EQ(cookiesSent(get(QStringLiteral("/echo"))), (QStringList{"only_secure=s", "session=abc"}));
 
+    // A domain cookie goes below its domain, never to a name that merely ends like it.
+    Request sub = get(QStringLiteral("/setcookie?wide=d&domain=test.localhost"));
+    sub.url.setHost(QStringLiteral("a.test.localhost"));
+    ASSERT_TRUE(send(sub));
+    EXPECT_EQ(cookiesForUrl(QUrl(QStringLiteral("https://b.test.localhost/"))).size(), 1);
+    EXPECT_TRUE(cookiesForUrl(QUrl(QStringLiteral("https://badtest.localhost/"))).isEmpty());
+
     Request noCookies = get(QStringLiteral("/echo"));
     noCookies.useCookies = false;
     EXPECT_TRUE(cookiesSent(noCookies).isEmpty());
@@ -326,28 +347,32 @@ TEST_F(SyncHttpTest, StreamsBodiesToFilesAndKeepsTheOldFileOnFailure)
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     struct rlimit fileSize = {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &fileSize), 0);
-    const QString created = QStringLiteral("The download file could not be created: %1.");
-    const QString written = QStringLiteral("The download file could not be written: %1.");
+    // The file and its folder are named; what the user can mend is said.
+    const QString created = QStringLiteral("The download file “%1” in the folder “%2” could not be created: %3.");
+    const QString written = QStringLiteral("The download file “%1” in the folder “%2” could not be written: %3.");
+    const QString allow = QStringLiteral("Allow yourself to write in that folder and import again.");
     struct
     {
         QString downloadPath;
         rlim_t maxFileBytes; // RLIMIT_FSIZE while it runs
         long code;
-        int errnum;
+        QString reason;
         QString description;
+        QString suggestion = {};
     } const cases[] = {
         // clang-format off
-        {"missing/asset.bin", RLIM_INFINITY, URLErrorCannotCreateFile,  ENOENT,  created},
-        {"plain/asset.bin",   RLIM_INFINITY, URLErrorCannotCreateFile,  ENOTDIR, created},
-        {"asset.bin",         100000,        URLErrorCannotWriteToFile, EFBIG,   written}, // write
-        {"folder.bin",        RLIM_INFINITY, URLErrorCannotWriteToFile, EISDIR,  written}, // rename
+        {"missing/asset.bin", RLIM_INFINITY, URLErrorCannotCreateFile,  systemReason(ENOENT),  created},
+        {"plain/asset.bin",   RLIM_INFINITY, URLErrorCannotCreateFile,  systemReason(ENOTDIR), created},
+        {"asset.bin",         100000,        URLErrorCannotWriteToFile, systemReason(EFBIG),   written}, // write
+        {"folder.bin",        RLIM_INFINITY, URLErrorCannotWriteToFile, "Is a directory",      written}, // rename
+        {"/sys/asset.bin",    RLIM_INFINITY, URLErrorCannotCreateFile,  systemReason(EACCES),  created, allow},
         // clang-format on
     };
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.downloadPath.toStdString());
         Request download = get(QStringLiteral("/bytes/300000"));
-        download.downloadPath = dir.filePath(c.downloadPath);
+        download.downloadPath = QDir(dir.path()).filePath(c.downloadPath);
         struct rlimit limit = fileSize;
         limit.rlim_cur = std::min(c.maxFileBytes, fileSize.rlim_max);
         ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
@@ -356,8 +381,10 @@ TEST_F(SyncHttpTest, StreamsBodiesToFilesAndKeepsTheOldFileOnFailure)
         ::setrlimit(RLIMIT_FSIZE, &fileSize);
         ASSERT_TRUE(error);
         EXPECT_EQ(error->code, c.code);
-        EXPECT_EQ(error->localizedDescription, c.description.arg(systemReason(c.errnum)));
-        EXPECT_EQ(error->userInfo.value(QStringLiteral("detail")).toString(), systemReason(c.errnum));
+        const QFileInfo named(download.downloadPath);
+        EXPECT_EQ(error->localizedDescription, c.description.arg(named.fileName(), named.absolutePath(), c.reason));
+        EXPECT_EQ(error->localizedRecoverySuggestion, c.suggestion);
+        EXPECT_EQ(error->userInfo.value(QStringLiteral("detail")).toString(), c.reason);
     }
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(QFileInfo(path).size(), size);
@@ -658,7 +685,18 @@ TEST_F(SyncHttpTest, EarlierCopiesAreReplacedNotWrittenOver)
     const QByteArray kept = read(twin);
     Request other = get(QStringLiteral("/chunked/1000")); // as long, other bytes
     other.downloadPath = path;
+    // The name never goes missing, not even between a removal and a rename.
+    const int removals = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(removals, QFile::encodeName(dir.path()).constData(), IN_DELETE), 0);
     ASSERT_TRUE(send(other));
+    alignas(inotify_event) char events[4096];
+    const ssize_t eventBytes = ::read(removals, events, sizeof events);
+    for (ssize_t at = 0; at < eventBytes;) {
+        const auto *event = reinterpret_cast<const inotify_event *>(events + at);
+        EXPECT_STRNE(event->len ? event->name : "", "asset.bin") << "the earlier copy was removed before the rename";
+        at += ssize_t(sizeof(inotify_event) + event->len);
+    }
+    ::close(removals);
     EXPECT_EQ(read(path), QByteArray(1000, 'x'));
     EXPECT_EQ(read(twin), kept);
 
@@ -720,6 +758,8 @@ TEST_F(SyncHttpTest, OnlyAcceptedAnswersReachTheDisk)
         {"/redirect?to=/status/500", false, true, "status 500"},
         {"/chain/2", true, true, "end of chain"},
         {"/chain/1", true, false, "end of chain"},
+        // Ended by the close, which TLS vouches for.
+        {"/unframed/20000?tls_close", true, false, QByteArray(20000, 'x')},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.path.toStdString());
