@@ -750,6 +750,9 @@ private:
         const QByteArray url = m_request.url.toEncoded();
         const bool https = m_request.url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
         curl_easy_setopt(m_curl, CURLOPT_URL, url.constData());
+        // A path segment "." or ".." is a name (an asset's), not a step up:
+        // QUrl has already decoded "%2E%2E" to it.
+        curl_easy_setopt(m_curl, CURLOPT_PATH_AS_IS, 1L);
         curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http,https");
         // A TLS request never continues in the clear: a 307 would resend its body there.
         curl_easy_setopt(m_curl, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https");
