@@ -2,18 +2,15 @@
 /echo                 JSON of method, path, headers and body
 /status/<n>           answers status n (extra headers from the query)
 /redirect?to=<path>   302 (or status=<n>) to <path>
-/setcookie?<n>=<v>    sets the cookie n=v (path /), "secure" in the query adds Secure,
-                      "domain=<d>" the Domain d
+/setcookie?<n>=<v>    sets the cookie n=v (path /), "secure" in the query adds Secure
 /slow                 never answers
 /close                closes the connection without an answer
 /bytes/<n>            n bytes of a repeating pattern
 /disposition?cd=<v>   answers with that Content-Disposition
 /chain/<n>            n redirects in a row, then 200
-/chunked/<n>          n bytes in chunks, no Content-Length (cut=<m>: the
-                      connection closes after m bytes, before the last chunk)
-/unframed/<n>         n bytes ended by the connection's close alone: with
-                      "tls_close" a TLS close_notify follows them, with
-                      cut=<m> only m bytes come before a bare close
+/chunked/<n>          n bytes in chunks, no Content-Length
+/unframed/<n>         n bytes ended by the close alone (cut=<m>: only m bytes),
+                      "tls_close" sends a TLS close_notify after them
 /conn?delay=<s>        the client's port (one per connection), after s seconds
 /trickle/<where>?every=<s>&seconds=<s>  200 at a trickle (tlsfake.trickle):
                       "headers" or "body"; the rest at once after "seconds"
@@ -63,9 +60,7 @@ class Handler(tlsfake.Handler):
             self.reply(int(dict(query).get("status", "302")), "", headers={"Location": dict(query)["to"]})
         elif parts[0] == "setcookie":
             flags = "; Secure" if any(k == "secure" for k, _ in query) else ""
-            flags += "".join("; Domain=" + v for k, v in query if k == "domain")
-            cookies = [("Set-Cookie", "%s=%s; Path=/%s" % (k, v, flags)) for k, v in query
-                       if k not in ("secure", "domain")]
+            cookies = [("Set-Cookie", "%s=%s; Path=/%s" % (k, v, flags)) for k, v in query if k != "secure"]
             self.reply(200, "ok", headers=cookies)
         elif parts[0] == "slow":
             time.sleep(30)
@@ -87,26 +82,19 @@ class Handler(tlsfake.Handler):
             self.send_response_only(200)
             self.send_header("Transfer-Encoding", "chunked")
             self.end_headers()
-            left = int(dict(query).get("cut", parts[1]))
+            left = int(parts[1])
             while left:
                 piece = min(left, 65536)
                 self.wfile.write(b"%x\r\n" % piece + b"x" * piece + b"\r\n")
                 left -= piece
-            if "cut" in dict(query):
-                self.close_connection = True
-            else:
-                self.wfile.write(b"0\r\n\r\n")
+            self.wfile.write(b"0\r\n\r\n")
         elif parts[0] == "unframed":
             self.close_connection = True
             self.send_response_only(200)
             self.end_headers()
             self.wfile.write(b"x" * int(dict(query).get("cut", parts[1])))
-            self.wfile.flush()
             if "tls_close" in dict(query):
-                try:
-                    self.request.unwrap()
-                except (OSError, ValueError):
-                    pass  # the client closed first
+                self.request.unwrap()  # an SSLError when the client closes first
         elif parts[0] == "conn":
             time.sleep(float(dict(query).get("delay", "0")))
             self.reply(200, str(self.client_address[1]), content_type="text/plain")
