@@ -125,9 +125,9 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
     const QString identifier = components.size() >= 3 ? safePathComponent(
                                    QUrl::fromPercentEncoding(components.at(components.size() - 3).toUtf8()))
                                                       : QString();
-    const QString filename = components.isEmpty()
-                                 ? QString()
-                                 : safePathComponent(QUrl::fromPercentEncoding(components.last().toUtf8()));
+    // The asset's own name, for the user; the local file's may be shorter.
+    const QString name = components.isEmpty() ? QString() : QUrl::fromPercentEncoding(components.last().toUtf8());
+    const QString filename = safePathComponent(name);
     if (identifier.isEmpty() || filename.isEmpty()) {
         setErrorSlot(error, urlError(SyncHttp::URLErrorBadURL, localizedString("Unable to start downloading"), url));
         return false;
@@ -181,7 +181,7 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
     if (failure || !response) {
         if (failure && failure->userInfo.contains(SyncHttp::kMaxReplyBytesKey)) {
             failure->localizedDescription = localizedString("The file %1 is larger than the %2 MB a note can hold.")
-                                                .arg(filename)
+                                                .arg(name)
                                                 .arg(kMaxAssetBytes / (1024 * 1024));
         }
         downloadDidFail(failure
@@ -190,7 +190,7 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
         return true;
     }
     if (!BackpackAssets::isAsset(*response)) {
-        downloadDidFail(BackpackAssets::notAnAssetError(*response, url, filename));
+        downloadDidFail(BackpackAssets::notAnAssetError(*response, url, name));
         return true;
     }
     downloadDidFinish(DownloadedAsset(m_destinationPath, response->md5, response->bodySize, response->fileDevice,

@@ -5,6 +5,7 @@
 #include "foundation/SyncHttp.h"
 #include "foundation/SystemLog.h"
 
+#include <QCryptographicHash>
 #include <QStandardPaths>
 
 namespace BackpackAssets {
@@ -16,6 +17,28 @@ bool isSignInPage(const SyncHttp::Response &response)
 {
     return TGBackpackAPI::isLoginPage(response)
            || QUrl(QString::fromUtf8(response.header("Location"))).fileName() == QLatin1String("login.html");
+}
+
+// A file name takes at most NAME_MAX bytes.
+constexpr qsizetype kMaxNameBytes = 255;
+// A longer tail after the last dot is no extension.
+constexpr qsizetype kMaxExtensionBytes = 32;
+
+// `name` cut to kMaxNameBytes of UTF-8 at a character's start, its extension
+// kept; a short hash of the whole name before the extension keeps two long
+// names of one folder apart.
+QString fittedName(const QString &name)
+{
+    const QByteArray utf8 = name.toUtf8();
+    if (utf8.size() <= kMaxNameBytes)
+        return name;
+    const qsizetype dot = utf8.lastIndexOf('.');
+    const QByteArray extension = dot > 0 && utf8.size() - dot <= kMaxExtensionBytes ? utf8.mid(dot) : QByteArray();
+    const QByteArray hash = '-' + QCryptographicHash::hash(utf8, QCryptographicHash::Sha1).toHex().left(8);
+    qsizetype cut = kMaxNameBytes - hash.size() - extension.size();
+    while (cut > 0 && (uchar(utf8.at(cut)) & 0xC0) == 0x80) // a continuation byte
+        --cut;
+    return QString::fromUtf8(utf8.left(cut) + hash + extension);
 }
 
 } // namespace
@@ -43,9 +66,11 @@ std::optional<QString> safePathComponent(const QString &name)
     safe.reserve(name.size());
     for (QChar c : name)
         safe.append(c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 ? QChar(u'_') : c);
-    if (safe.isEmpty() || safe == QLatin1String(".") || safe == QLatin1String(".."))
+    if (safe.isEmpty())
         return std::nullopt;
-    return safe;
+    if (safe == QLatin1String(".") || safe == QLatin1String(".."))
+        return QString(safe.size(), u'_');
+    return fittedName(safe);
 }
 
 Error urlError(long code, const QString &description, const QUrl &url)

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -39,9 +40,14 @@ Partials &partials()
     return *p;
 }
 
+// Short enough for NAME_MAX whatever the name's length, never half a character.
 QByteArray partialPrefix(const QFileInfo &destination)
 {
-    return "." + QFile::encodeName(destination.fileName()).left(64) + ".partial-";
+    const QByteArray name = QFile::encodeName(destination.fileName());
+    qsizetype cut = std::min<qsizetype>(name.size(), 64);
+    while (cut < name.size() && cut > 0 && (uchar(name.at(cut)) & 0xC0) == 0x80)
+        --cut;
+    return "." + name.left(cut) + ".partial-";
 }
 
 // A regular file of this user's with no other name: safe to write over.

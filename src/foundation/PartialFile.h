@@ -27,6 +27,7 @@ public:
 
     bool isOpen() const { return m_fd >= 0; }
     QString errorString() const;
+    int errorNumber() const { return m_errno; }
 
     bool write(const char *data, size_t size);
     bool commit();

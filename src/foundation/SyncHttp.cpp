@@ -5,6 +5,7 @@
 #include "foundation/PartialFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <curl/curl.h>
 #include <openssl/evp.h>
@@ -321,7 +322,39 @@ struct Transfer
     bool timedOut = false;
     // Some of an answer arrived: the server saw the request.
     bool answered = false;
+    // A download's answer whose body only the connection's close ends
+    // (HTTP/1, neither Content-Length nor chunks): a cut looks the same,
+    // unless TLS closes with close_notify.
+    bool head = false;
+    bool http1 = true;
+    long status = 0;
+    bool endsWithClose = false;
+    bool closeNotified = false;
 };
+
+// The TLS connection of the exchange under way, if any.
+SSL *tlsOf(CURL *curl)
+{
+    curl_tlssessioninfo *tls = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_TLS_SSL_PTR, &tls) != CURLE_OK || !tls
+        || tls->backend != CURLSSLBACKEND_OPENSSL)
+        return nullptr;
+    return static_cast<SSL *>(tls->internals);
+}
+
+// At the end of a download answer's headers. libcurl 7.88 reads a TLS
+// connection closed without close_notify as a clean end; OpenSSL, told not
+// to ignore that, fails the read where it can see it, and the progress
+// callback notes whether close_notify came.
+void watchForCut(Transfer *t)
+{
+    const bool noBody = t->head || t->status < 200 || t->status == 204 || t->status == 304;
+    t->endsWithClose = t->http1 && !noBody && !t->response.hasHeader("Content-Length")
+                       && !t->response.header("Transfer-Encoding").toLower().contains("chunked");
+    t->closeNotified = false;
+    if (SSL *ssl = t->endsWithClose ? tlsOf(t->curl) : nullptr)
+        SSL_clear_options(ssl, SSL_OP_IGNORE_UNEXPECTED_EOF);
+}
 
 size_t onHeader(char *data, size_t size, size_t count, void *user)
 {
@@ -336,6 +369,11 @@ size_t onHeader(char *data, size_t size, size_t count, void *user)
         t->firstBody = true;
         t->decided = false;
         t->refused = false;
+        t->http1 = line.startsWith("HTTP/1.");
+        t->status = line.split(' ').value(1).toLong();
+    } else if (line.isEmpty()) {
+        if (t->file)
+            watchForCut(t);
     } else if (const qsizetype colon = line.indexOf(':'); colon > 0) {
         t->response.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
     }
@@ -410,6 +448,10 @@ int onProgress(void *user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t u
     auto *t = static_cast<Transfer *>(user);
     if (t->isCancelled && *t->isCancelled && (*t->isCancelled)())
         return 1;
+    // Called after each read, so also after the one that met the close.
+    if (t->endsWithClose)
+        if (SSL *ssl = tlsOf(t->curl))
+            t->closeNotified = SSL_get_shutdown(ssl) & SSL_RECEIVED_SHUTDOWN;
     const auto now = std::chrono::steady_clock::now();
     if (down != t->lastDown || up != t->lastUp) {
         t->lastDown = down;
@@ -574,14 +616,38 @@ Error unreadBody(const QUrl &url, const BodyPiece &piece, int errnum)
     return e;
 }
 
+// What the user can do about a download file the system refused.
+struct FileRecovery
+{
+    int errnum;
+    const char *suggestion;
+};
+constexpr FileRecovery kFileRecoveries[] = {
+    {ENOSPC, "Free some space on that disk and import again."},
+    {EDQUOT, "Free some space within your disk quota and import again."},
+    {EROFS, "That disk can only be read: make it writable and import again."},
+    {EACCES, "Allow yourself to write in that folder and import again."},
+    {EPERM, "Allow yourself to write in that folder and import again."},
+};
+
 // A download file that could not be made or written: a full disk or a
 // folder the user cannot write is the user's to mend, so the description
-// names the system's reason.
-Error fileFailure(URLError code, const QUrl &url, const PartialFile &file)
+// names the file, its folder (hidden under the data folder) and the
+// system's reason.
+Error fileFailure(URLError code, const Request &request, const PartialFile &file)
 {
-    Error e = transportError(CURLE_WRITE_ERROR, 0, url, file.errorString());
+    Error e = transportError(CURLE_WRITE_ERROR, 0, request.url, file.errorString());
     e.code = code;
-    e.localizedDescription = withSystemReason(describe(code), file.errorString());
+    const QFileInfo destination(request.downloadPath);
+    const QString description = code == URLErrorCannotCreateFile
+                                    ? localizedString("The download file “%1” in the folder “%2” could not be created.")
+                                    : localizedString(
+                                        "The download file “%1” in the folder “%2” could not be written.");
+    e.localizedDescription = withSystemReason(description.arg(destination.fileName(), destination.absolutePath()),
+                                              file.errorString());
+    for (const FileRecovery &recovery : kFileRecoveries)
+        if (recovery.errnum == file.errorNumber())
+            e.localizedRecoverySuggestion = localizedString(recovery.suggestion);
     return e;
 }
 
@@ -598,6 +664,7 @@ public:
         m_transfer.url = request.url;
         m_transfer.file = file;
         m_transfer.acceptDownload = &request.acceptDownload;
+        m_transfer.head = request.method.toUpper() == "HEAD";
         m_transfer.maxReplyBytes = std::max<qint64>(0, request.maxReplyBytes);
         if (request.hashBody)
             m_transfer.md5 = std::make_unique<BodyHasher>();
@@ -642,7 +709,7 @@ public:
         if (detail.isEmpty())
             detail = QString::fromUtf8(curl_easy_strerror(result));
         if (m_transfer.writeFailed && m_transfer.file)
-            return fileFailure(URLErrorCannotWriteToFile, m_request.url, *m_transfer.file);
+            return fileFailure(URLErrorCannotWriteToFile, m_request, *m_transfer.file);
         if (result == CURLE_FILESIZE_EXCEEDED)
             detail = QStringLiteral("The answer is longer than the %1 bytes allowed.").arg(m_transfer.maxReplyBytes);
         if (m_body.rewindRefused)
@@ -663,6 +730,10 @@ public:
         return !m_transfer.refused;
     }
 
+    // Whether the body of a run that succeeded may have been cut: it ended
+    // with a close that no TLS close_notify vouched for.
+    bool mayBeCut() const { return m_transfer.endsWithClose && !m_transfer.closeNotified; }
+
     // The answer of a run that succeeded.
     Response takeResponse()
     {
@@ -679,6 +750,9 @@ private:
         const QByteArray url = m_request.url.toEncoded();
         const bool https = m_request.url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
         curl_easy_setopt(m_curl, CURLOPT_URL, url.constData());
+        // A path segment "." or ".." is a name (an asset's), not a step up:
+        // QUrl has already decoded "%2E%2E" to it.
+        curl_easy_setopt(m_curl, CURLOPT_PATH_AS_IS, 1L);
         curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http,https");
         // A TLS request never continues in the clear: a 307 would resend its body there.
         curl_easy_setopt(m_curl, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https");
@@ -830,7 +904,7 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     if (!request.downloadPath.isEmpty()) {
         file = std::make_unique<PartialFile>(request.downloadPath);
         if (!file->isOpen())
-            return fail(fileFailure(URLErrorCannotCreateFile, request.url, *file));
+            return fail(fileFailure(URLErrorCannotCreateFile, request, *file));
     }
     // Nothing goes out after a cancel, not even the first bytes; the partial
     // file goes too.
@@ -844,8 +918,12 @@ std::optional<Response> send(const Request &request, OptionalError *error)
     // for an answer the caller keeps.
     if (file && !exchange.keepsAnswer())
         file->discard();
+    else if (file && exchange.mayBeCut())
+        return fail(transportError(CURLE_PARTIAL_FILE, 0, request.url,
+                                   QStringLiteral("The answer gave no length and its connection closed without a "
+                                                  "TLS close_notify: it may be cut short.")));
     else if (file && !file->commit())
-        return fail(fileFailure(URLErrorCannotWriteToFile, request.url, *file));
+        return fail(fileFailure(URLErrorCannotWriteToFile, request, *file));
     Response response = exchange.takeResponse();
     if (file) {
         response.fileDevice = file->device();

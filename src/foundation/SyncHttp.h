@@ -107,9 +107,14 @@ struct Request
     // once the whole body has arrived, and left as it was by any failure or
     // cancel. The body lands in a partial file beside it first
     // (DownloadFiles.h). The file is not synced to disk: a download can be
-    // fetched again. A file that cannot be created or written ends the
-    // exchange with an error whose description gives the system's reason
-    // (alerts show no "detail").
+    // fetched again. A body whose end cannot be told from a cut connection
+    // (HTTP/1 with neither Content-Length nor chunks, over TLS closed
+    // without close_notify or in the clear) is not kept: the exchange ends
+    // with URLErrorNetworkConnectionLost. A file that cannot be created or
+    // written ends the exchange with an error whose description names the
+    // file, its folder and the system's reason (alerts show no "detail"),
+    // and whose recovery suggestion says what to do about a full disk, a
+    // quota, a read-only disk or a refused permission.
     QString downloadPath;
     // Asked about the final answer (status, headers and URL; its body not
     // yet) before any of the body goes to downloadPath. False keeps the

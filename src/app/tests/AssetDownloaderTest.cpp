@@ -388,9 +388,13 @@ TEST(AssetDownloaderPaths, SafePathComponent)
         QString name;
         QString safe;
     };
+    const QString han(80, u'中');
     for (const Row &row :
-         {Row{"..", ""}, Row{".", ""}, Row{"", ""}, Row{"...", "..."}, Row{"../x", ".._x"}, Row{"a\\b", "a_b"},
-          Row{QStringLiteral("zeile\nzwei\t"), "zeile_zwei_"}, Row{"ä ö?#", "ä ö?#"}}) {
+         {Row{"..", "__"}, Row{".", "_"}, Row{"", ""}, Row{"...", "..."}, Row{"../x", ".._x"}, Row{"a\\b", "a_b"},
+          Row{QStringLiteral("zeile\nzwei\t"), "zeile_zwei_"}, Row{"ä ö?#", "ä ö?#"},
+          // 255 bytes of UTF-8 at most, cut between characters; apart by the hash.
+          Row{QString(85, u'中'), QString(85, u'中')}, Row{han + QString(10, u'中') + ".png", han + "-817f39c8.png"},
+          Row{han + QString(9, u'中') + "文.png", han + "-7d08fd2d.png"}}) {
         SCOPED_TRACE(row.name.toStdString());
         EXPECT_EQ(AssetDownloader::safePathComponent(row.name), row.safe);
     }

@@ -17,6 +17,8 @@
 
 namespace {
 
+const QString kLongName = QString(90, u'中') + ".txt"; // 274 bytes: too long for a file name
+
 class CountingDelegate : public TGBackpackAssetDownloaderDelegate
 {
 public:
@@ -39,9 +41,10 @@ protected:
             {"124/b b.png", QJsonObject{{"text", "PNG-B"}}},
             {"125/x.txt", QJsonObject{{"text", "evil"}, {"filename", "../../escape.txt"}}},
             {"126/y.txt", QJsonObject{{"text", "dots"}, {"filename", ".."}}},
-            {"../as/z.txt", QJsonObject{{"text", "z"}}},
+            {"../z.txt", QJsonObject{{"text", "z"}}},
             {"a%2F..%2F..%2Fb/z.txt", QJsonObject{{"text", "slashes"}}},
             {"128/c.png", QJsonObject{{"text", "PNG-C"}, {"filename", "c.png"}}},
+            {"129/" + kLongName, QJsonObject{{"text", "long"}}},
         };
         ASSERT_TRUE(fake->setSite(site));
         setSystemLogObserver([this](const QString &line) {
@@ -187,8 +190,10 @@ TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
     ASSERT_TRUE(QDir().mkpath(TGBackpackAssetDownloader::assetsPath() + "/128/c.png"));
     const Case cases[] = {
         {"suggested name with folders", "assets/125/as/x.txt", "125/.._.._escape.txt", "evil", 0},
-        {"suggested name of two dots", "assets/126/as/y.txt", "", "", SyncHttp::URLErrorCannotCreateFile},
-        {"folder of two dots", "assets/%2E%2E/as/z.txt", "", "", SyncHttp::URLErrorBadURL},
+        {"suggested name of two dots", "assets/126/as/y.txt", "126/__", "dots", 0},
+        {"folder of two dots", "assets/%2E%2E/as/z.txt", "__/z.txt", "z", 0},
+        {"name over 255 bytes", "assets/129/as/" + QString::fromLatin1(QUrl::toPercentEncoding(kLongName)),
+         "129/" + QString(80, u'中') + "-5aeddd8c.txt", "long", 0},
         {"folder with slashes", "assets/a%2F..%2F..%2Fb/as/z.txt", "a_.._.._b/z.txt", "slashes", 0},
         // An error page is not saved as the asset.
         {"asset the service lacks (404)", "assets/127/as/none.txt", "", "", SyncHttp::URLErrorBadServerResponse},
@@ -221,7 +226,8 @@ TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
     EXPECT_EQ(QDir(dataHome.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"Stowbird"});
     EXPECT_EQ(QDir(dataHome.path() + "/Stowbird").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList{"Assets"});
-    EXPECT_TRUE(QDir(TGBackpackAssetDownloader::assetsPath() + "/126").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_EQ(QDir(TGBackpackAssetDownloader::assetsPath() + "/126").entryList(QDir::Files | QDir::Hidden),
+              QStringList{"__"});
     EXPECT_EQ(QDir(TGBackpackAssetDownloader::assetsPath() + "/128")
                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"c.png"});

@@ -20,6 +20,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -288,6 +289,13 @@ TEST_F(SyncHttpTest, CookieStoreIsSharedAndEditable)
             deleteCookie(c);
     EXPECT_EQ(cookiesSent(get(QStringLiteral("/echo"))), (QStringList{"only_secure=s", "session=abc"}));
 
+    // Below its domain, never to a name that merely ends like it.
+    Request wide = get(QStringLiteral("/status/200?Set-Cookie=w%3Dd%3B%20Path%3D%2F%3B%20Domain%3Dtest.localhost"));
+    wide.url.setHost(QStringLiteral("a.test.localhost"));
+    ASSERT_TRUE(send(wide));
+    EXPECT_EQ(cookiesForUrl(QUrl(QStringLiteral("https://b.test.localhost/"))).size(), 1);
+    EXPECT_TRUE(cookiesForUrl(QUrl(QStringLiteral("https://badtest.localhost/"))).isEmpty());
+
     Request noCookies = get(QStringLiteral("/echo"));
     noCookies.useCookies = false;
     EXPECT_TRUE(cookiesSent(noCookies).isEmpty());
@@ -314,40 +322,47 @@ TEST_F(SyncHttpTest, StreamsBodiesToFilesAndKeepsTheOldFileOnFailure)
     for (qint64 i : {qint64(0), qint64(256), size - 1})
         EXPECT_EQ(quint8(data[i]), quint8(i % 256)) << i;
 
-    Request failing = get(QStringLiteral("/close"));
-    failing.downloadPath = path;
-    EXPECT_FALSE(send(failing));
-    EXPECT_EQ(QFileInfo(path).size(), size);
+    // Cut, or ended by a close that no TLS close_notify vouches for.
+    for (const char *cut : {"/close", "/unframed/20000?cut=10000", "/unframed/20000"}) {
+        Request failing = get(QString::fromLatin1(cut));
+        failing.downloadPath = path;
+        OptionalError error;
+        EXPECT_EQ(send(failing, &error) ? 0 : error->code, URLErrorNetworkConnectionLost) << cut;
+        EXPECT_EQ(QFileInfo(path).size(), size);
+    }
 
-    // A file that cannot be made or written: the description gives the
-    // system's reason, which an alert shows (these fail for root too).
+    // A file that cannot be made or written: the description names it, its
+    // folder and the system's reason, which an alert shows with what to do
+    // (these fail for root too).
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.bin")));
     QFile plain(dir.filePath(QStringLiteral("plain")));
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     struct rlimit fileSize = {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &fileSize), 0);
-    const QString created = QStringLiteral("The download file could not be created: %1.");
-    const QString written = QStringLiteral("The download file could not be written: %1.");
+    const QString created = QStringLiteral("The download file “%1” in the folder “%2” could not be created: %3.");
+    const QString written = QStringLiteral("The download file “%1” in the folder “%2” could not be written: %3.");
     struct
     {
         QString downloadPath;
         rlim_t maxFileBytes; // RLIMIT_FSIZE while it runs
         long code;
-        int errnum;
+        QString reason;
         QString description;
+        QString suggestion = {};
     } const cases[] = {
         // clang-format off
-        {"missing/asset.bin", RLIM_INFINITY, URLErrorCannotCreateFile,  ENOENT,  created},
-        {"plain/asset.bin",   RLIM_INFINITY, URLErrorCannotCreateFile,  ENOTDIR, created},
-        {"asset.bin",         100000,        URLErrorCannotWriteToFile, EFBIG,   written}, // write
-        {"folder.bin",        RLIM_INFINITY, URLErrorCannotWriteToFile, EISDIR,  written}, // rename
+        {"missing/asset.bin", RLIM_INFINITY, URLErrorCannotCreateFile,  systemReason(ENOENT),  created},
+        {"plain/asset.bin",   RLIM_INFINITY, URLErrorCannotCreateFile,  systemReason(ENOTDIR), created},
+        {"asset.bin",         100000,        URLErrorCannotWriteToFile, systemReason(EFBIG),   written}, // write
+        {"folder.bin",        RLIM_INFINITY, URLErrorCannotWriteToFile, "Is a directory",      written}, // rename
+        {"/sys/asset.bin",    RLIM_INFINITY, URLErrorCannotCreateFile,  systemReason(EACCES),  created, "Allow yourself to write in that folder and import again."},
         // clang-format on
     };
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.downloadPath.toStdString());
         Request download = get(QStringLiteral("/bytes/300000"));
-        download.downloadPath = dir.filePath(c.downloadPath);
+        download.downloadPath = QDir(dir.path()).filePath(c.downloadPath);
         struct rlimit limit = fileSize;
         limit.rlim_cur = std::min(c.maxFileBytes, fileSize.rlim_max);
         ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
@@ -356,8 +371,10 @@ TEST_F(SyncHttpTest, StreamsBodiesToFilesAndKeepsTheOldFileOnFailure)
         ::setrlimit(RLIMIT_FSIZE, &fileSize);
         ASSERT_TRUE(error);
         EXPECT_EQ(error->code, c.code);
-        EXPECT_EQ(error->localizedDescription, c.description.arg(systemReason(c.errnum)));
-        EXPECT_EQ(error->userInfo.value(QStringLiteral("detail")).toString(), systemReason(c.errnum));
+        const QFileInfo named(download.downloadPath);
+        EXPECT_EQ(error->localizedDescription, c.description.arg(named.fileName(), named.absolutePath(), c.reason));
+        EXPECT_EQ(error->localizedRecoverySuggestion, c.suggestion);
+        EXPECT_EQ(error->userInfo.value(QStringLiteral("detail")).toString(), c.reason);
     }
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(QFileInfo(path).size(), size);
@@ -658,7 +675,13 @@ TEST_F(SyncHttpTest, EarlierCopiesAreReplacedNotWrittenOver)
     const QByteArray kept = read(twin);
     Request other = get(QStringLiteral("/chunked/1000")); // as long, other bytes
     other.downloadPath = path;
+    const int removals = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(removals, QFile::encodeName(dir.path()).constData(), IN_DELETE), 0);
     ASSERT_TRUE(send(other));
+    QByteArray removed(4096, 0); // events, each name between NULs
+    removed.truncate(std::max<qsizetype>(0, ::read(removals, removed.data(), removed.size())));
+    EXPECT_FALSE(removed.contains(QByteArray("\0asset.bin\0", 11))) << "the earlier copy was removed before the rename";
+    ::close(removals);
     EXPECT_EQ(read(path), QByteArray(1000, 'x'));
     EXPECT_EQ(read(twin), kept);
 
@@ -720,6 +743,7 @@ TEST_F(SyncHttpTest, OnlyAcceptedAnswersReachTheDisk)
         {"/redirect?to=/status/500", false, true, "status 500"},
         {"/chain/2", true, true, "end of chain"},
         {"/chain/1", true, false, "end of chain"},
+        {"/unframed/20000?tls_close", true, false, QByteArray(20000, 'x')}, // a close TLS vouches for
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.path.toStdString());

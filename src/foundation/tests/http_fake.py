@@ -9,6 +9,8 @@
 /disposition?cd=<v>   answers with that Content-Disposition
 /chain/<n>            n redirects in a row, then 200
 /chunked/<n>          n bytes in chunks, no Content-Length
+/unframed/<n>         n bytes ended by the close alone (cut=<m>: only m bytes),
+                      "tls_close" sends a TLS close_notify after them
 /conn?delay=<s>        the client's port (one per connection), after s seconds
 /trickle/<where>?every=<s>&seconds=<s>  200 at a trickle (tlsfake.trickle):
                       "headers" or "body"; the rest at once after "seconds"
@@ -86,6 +88,13 @@ class Handler(tlsfake.Handler):
                 self.wfile.write(b"%x\r\n" % piece + b"x" * piece + b"\r\n")
                 left -= piece
             self.wfile.write(b"0\r\n\r\n")
+        elif parts[0] == "unframed":
+            self.close_connection = True
+            self.send_response_only(200)
+            self.end_headers()
+            self.wfile.write(b"x" * int(dict(query).get("cut", parts[1])))
+            if "tls_close" in dict(query):
+                self.request.unwrap()  # an SSLError when the client closes first
         elif parts[0] == "conn":
             time.sleep(float(dict(query).get("delay", "0")))
             self.reply(200, str(self.client_address[1]), content_type="text/plain")
