@@ -28,6 +28,9 @@ public:
     bool isOpen() const { return m_fd >= 0; }
     QString errorString() const;
 
+    // Takes the blocks of `size` bytes before they are written, leaving the
+    // file's size as it is; best effort.
+    void reserve(off_t size);
     bool write(const char *data, size_t size);
     bool commit();
     void discard();
