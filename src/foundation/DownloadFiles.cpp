@@ -105,6 +105,13 @@ QString PartialFile::errorString() const
     return systemReason(m_errno);
 }
 
+// Blocks taken now leave no delayed allocation for a rename over an earlier
+// copy to write back from this thread.
+void PartialFile::reserve(off_t size)
+{
+    ::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, 0, size);
+}
+
 bool PartialFile::write(const char *data, size_t size)
 {
     while (size) {

@@ -29,6 +29,9 @@ public:
     QString errorString() const;
     int errorNumber() const { return m_errno; }
 
+    // Takes the blocks of `size` bytes before they are written, leaving the
+    // file's size as it is; best effort.
+    void reserve(off_t size);
     bool write(const char *data, size_t size);
     bool commit();
     void discard();

@@ -424,6 +424,11 @@ size_t onBody(char *data, size_t size, size_t count, void *user)
     if (t->file)
         decideKeeping(t);
     if (t->file && !t->refused) {
+        curl_off_t announced = -1;
+        if (t->response.bodySize == 0
+            && curl_easy_getinfo(t->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK && announced > 0
+            && announced <= t->maxReplyBytes)
+            t->file->reserve(off_t(announced));
         if (!t->file->write(data, n)) {
             t->writeFailed = true;
             return 0;
