@@ -13,10 +13,11 @@
 //  - the asset throughput (bytes down plus up per second of that import)
 //    against plain curl doing the same downloads and the same createNote
 //    uploads against the same fakes, in the same run.
-// The assets are imported twice: as a re-import, over the copies the imports
+// The assets are imported both as a re-import, over the copies the imports
 // before left, and as a first import, each run into an empty data folder of
 // its own. The two cost differently: a new copy renamed over an earlier one
 // makes the file system write back and drop the earlier one in our thread.
+// Each asset figure is the median of several runs, as is curl's.
 //
 // Goals: wall at 30 ms <= 1.25 x the lower bound; CPU <= 0.8 ms per element;
 // peak memory <= the largest asset + 100 MB. The bytes alone: a first import
@@ -50,7 +51,10 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 using namespace importertest;
 
@@ -62,13 +66,16 @@ constexpr int kImagesPerGallery = 4; // one gallery per page: 200 images
 constexpr qint64 kImageSize = 200 * 1000;
 constexpr qint64 kLargeSize = 50 * 1024 * 1024;
 constexpr qint64 kAssetBytes = kPages * kImagesPerGallery * kImageSize + kLargeSize;
+// One run's CPU per GB varies by a third on a shared machine.
+constexpr int kAssetRuns = 5;
 constexpr double kRttMs = 30;
 constexpr double kMbit = 100;
 
-double cpuSeconds()
+// Of this process, or of its children that ended and were waited for.
+double cpuSeconds(int who = RUSAGE_SELF)
 {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    getrusage(who, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
@@ -238,6 +245,27 @@ struct Run
     OptionalError error;
 };
 
+double median(QList<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Wall time and CPU each the median of their own; the rest as the first run's.
+Run medianRun(const QList<Run> &runs)
+{
+    Run result = runs.value(0);
+    QList<double> walls, cpus;
+    for (const Run &run : runs) {
+        walls << run.wall;
+        cpus << run.cpu;
+    }
+    result.wall = median(walls);
+    result.cpu = median(cpus);
+    return result;
+}
+
 // One import, on a link of `rttMs` and `mbit` (0: none).
 Run importAll(Fakes &fakes, const std::shared_ptr<TGBackpackAPI> &api, const WSKOAuthAuthentication &auth,
               double rttMs = 0, double mbit = 0)
@@ -275,25 +303,31 @@ Run firstImport(const QString &emptyDataHome, Fakes &fakes, const std::shared_pt
     return run;
 }
 
-// curl, as a separate process, with the given arguments; its wall time, or
-// a negative number when it failed.
-double timeCurl(const QStringList &args)
+// curl, as a separate process, with the given arguments: its wall time and
+// CPU. The fakes never end before the benchmark, so the children's CPU that
+// grows meanwhile is curl's alone.
+Run timeCurl(const QStringList &args)
 {
+    Run run;
     QProcess curl;
+    const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
     QElapsedTimer timer;
     timer.start();
     curl.start(QStringLiteral("curl"), args);
     if (!curl.waitForFinished(600000) || curl.exitStatus() != QProcess::NormalExit || curl.exitCode() != 0) {
-        std::fprintf(stderr, "curl failed: %s\n", curl.readAllStandardError().constData());
-        return -1;
+        run.error = Error(QStringLiteral("bench"), 3,
+                          QStringLiteral("curl failed: %1").arg(curl.readAllStandardError()));
+        return run;
     }
-    return timer.nsecsElapsed() / 1e9;
+    run.wall = timer.nsecsElapsed() / 1e9;
+    run.cpu = cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
+    return run;
 }
 
 // The same asset traffic as the importer's, done by curl: every asset
 // downloaded over one kept connection, then one createNote per gallery and
 // one for the attachment, the same bytes the importer sends, over another.
-double curlBaseline(Fakes &fakes, const std::shared_ptr<TGBackpackAPI> &api, const QString &caFile)
+Run curlBaseline(Fakes &fakes, const std::shared_ptr<TGBackpackAPI> &api, const QString &caFile)
 {
     QTemporaryDir dir;
     const QString host = api->accountURL().host();
@@ -324,9 +358,9 @@ double curlBaseline(Fakes &fakes, const std::shared_ptr<TGBackpackAPI> &api, con
                     WidgetRecord{{"widgetType", "Asset"}, {"backpackID", kLargeID}, {"filename", kLargeName}},
                     api->accountURL())
                     .toString(QUrl::FullyEncoded);
-    const double down = timeCurl(download);
-    if (down < 0)
-        return -1;
+    const Run down = timeCurl(download);
+    if (down.error)
+        return down;
 
     // The createNote requests, built as the importer builds them (untimed).
     using namespace ravadido;
@@ -356,13 +390,17 @@ double curlBaseline(Fakes &fakes, const std::shared_ptr<TGBackpackAPI> &api, con
         return true;
     };
     NoteBuilder builder;
+    Run failed;
+    failed.error = Error(QStringLiteral("bench"), 4, QStringLiteral("the createNote requests could not be written"));
     for (const QList<DownloadedAsset> &paths : galleries)
         if (!addRequest(builder.createNoteForGallery(WidgetRecord{{"name", "Galerie"}}, paths)))
-            return -1;
+            return failed;
     if (!addRequest(builder.createNoteForAttachment(WidgetRecord{{"filename", kLargeName}}, {large})))
-        return -1;
-    const double up = timeCurl(upload);
-    return up < 0 ? -1 : down + up;
+        return failed;
+    Run both = timeCurl(upload);
+    both.wall += down.wall;
+    both.cpu += down.cpu;
+    return both;
 }
 
 void BM_ImportLargeAccount(benchmark::State &state)
@@ -391,8 +429,8 @@ void BM_ImportLargeAccount(benchmark::State &state)
     auth.setUserEmail(fakes.noteStoreUrl().toString());
 
     const double baseline = peakMegabytes();
-    Run loopback, slow, assets, tiny, firstAssets, firstTiny;
-    double curlSeconds = 0, curlTinySeconds = 0;
+    Run loopback, slow;
+    QList<Run> assetRuns, tinyRuns, firstAssetRuns, firstTinyRuns;
     for (auto _ : state) {
         loopback = importAll(fakes, api, auth);
         slow = importAll(fakes, api, auth, kRttMs, kMbit);
@@ -400,30 +438,49 @@ void BM_ImportLargeAccount(benchmark::State &state)
             state.SkipWithError("the fakes could not be set up");
             return;
         }
-        // Both first imports keep their folders until both are measured: for
-        // a while after many files were removed, ext4 without a journal takes
-        // longer to create each new one, which would weigh on the second alone.
-        QTemporaryDir firstHome, firstTinyHome;
-        assets = importAll(fakes, api, auth);
-        firstAssets = firstImport(firstHome.path(), fakes, api, auth);
+        // Every first import keeps its folder until all are measured: for a
+        // while after many files were removed, ext4 without a journal takes
+        // longer to create each new one, which would weigh on the later runs.
+        std::vector<std::unique_ptr<QTemporaryDir>> firstHomes;
+        auto runBoth = [&](QList<Run> &reimports, QList<Run> &firsts) {
+            for (int i = 0; i < kAssetRuns; ++i) {
+                reimports << importAll(fakes, api, auth);
+                firstHomes.push_back(std::make_unique<QTemporaryDir>());
+                firsts << firstImport(firstHomes.back()->path(), fakes, api, auth);
+            }
+        };
+        runBoth(assetRuns, firstAssetRuns);
         if (!fakes.setSite(true, true)) {
             state.SkipWithError("the fakes could not be set up");
             return;
         }
-        tiny = importAll(fakes, api, auth);
-        firstTiny = firstImport(firstTinyHome.path(), fakes, api, auth);
+        runBoth(tinyRuns, firstTinyRuns);
         state.SetIterationTime(loopback.wall);
-        for (const Run *run : {&loopback, &slow, &assets, &tiny, &firstAssets, &firstTiny})
-            if (run->error) {
-                state.SkipWithError(run->error->toString().toUtf8().constData());
-                return;
-            }
+        for (const QList<Run> &runs : {QList<Run>{loopback, slow}, assetRuns, tinyRuns, firstAssetRuns, firstTinyRuns})
+            for (const Run &run : runs)
+                if (run.error) {
+                    state.SkipWithError(run.error->toString().toUtf8().constData());
+                    return;
+                }
     }
     // Measured before the baseline, whose preparation holds requests in memory.
     const double peak = peakMegabytes();
-    curlTinySeconds = curlBaseline(fakes, api, ca.caCertPath());
+    // A failed curl leaves no figure to compare with: 0 s.
+    auto curlMedian = [&] {
+        QList<Run> runs;
+        for (int i = 0; i < kAssetRuns; ++i) {
+            runs << curlBaseline(fakes, api, ca.caCertPath());
+            if (runs.last().error) {
+                std::fprintf(stderr, "%s\n", qPrintable(runs.last().error->toString()));
+                return Run{};
+            }
+        }
+        return medianRun(runs);
+    };
+    const Run curlTiny = curlMedian();
     fakes.setSite(true);
-    curlSeconds = curlBaseline(fakes, api, ca.caCertPath());
+    const Run curl = curlMedian();
+    const double curlTinySeconds = curlTiny.wall, curlSeconds = curl.wall;
 
     const int elements = kPages * kElementsPerPage;
     const double lowerBound = double(slow.traffic.requests) * kRttMs / 1000.0
@@ -432,6 +489,7 @@ void BM_ImportLargeAccount(benchmark::State &state)
     const double assetGB = double(kAssetBytes) / 1e9;
     const double curlMBs = curlSeconds > 0 ? assetMB / curlSeconds : 0;
     const double curlBytesMBs = curlSeconds > 0 && curlTinySeconds > 0 ? assetMB / (curlSeconds - curlTinySeconds) : 0;
+    const double curlBytesCpuPerGB = (curl.cpu - curlTiny.cpu) / assetGB;
     const double cpuPerElementMs = 1000.0 * loopback.cpu / elements;
     const double largestMiB = double(kLargeSize) / (1024.0 * 1024.0);
     auto met = [](bool ok) { return ok ? "met" : "NOT met"; };
@@ -443,22 +501,33 @@ void BM_ImportLargeAccount(benchmark::State &state)
     state.counters["peak_MiB"] = peak;
     state.counters["curl_MBps"] = curlMBs;
     state.counters["curl_bytes_MBps"] = curlBytesMBs;
+    state.counters["curl_bytes_cpu_s_per_GB"] = curlBytesCpuPerGB;
     std::printf("\nimport of %d pages x %d elements (%d notes, %d images of %lld bytes, one file of %lld bytes)\n"
                 "  wall time, loopback            %.2f s (importer CPU %.2f s)\n"
                 "  wall time, %.0f ms and %.0f Mbit/s  %.2f s; lower bound %.2f s (%lld requests, %lld connections,\n"
                 "                                 %.1f MB): ratio %.2f (goal <= 1.25: %s)\n"
                 "  importer CPU per element       %.3f ms (goal <= 0.8: %s)\n"
-                "  peak memory                    %.0f MiB (goal <= %.0f MiB: %s; %.0f MiB before the imports)\n",
+                "  peak memory                    %.0f MiB (goal <= %.0f MiB: %s; %.0f MiB before the imports)\n"
+                "  curl's CPU per GB of assets\n"
+                "    the bytes alone              %.2f s (its downloads into an empty folder and its uploads, less\n"
+                "                                 the same with one-byte files; curl takes no MD5)\n",
                 kPages, kElementsPerPage, loopback.widgets, kPages * kImagesPerGallery, kImageSize, kLargeSize,
                 loopback.wall, loopback.cpu, kRttMs, kMbit, slow.wall, lowerBound, slow.traffic.requests,
                 slow.traffic.connections, slow.traffic.bytes / 1e6, slow.wall / lowerBound,
                 met(slow.wall / lowerBound <= 1.25), cpuPerElementMs, met(cpuPerElementMs <= 0.8), peak,
-                largestMiB + 100, met(peak <= largestMiB + 100), baseline);
+                largestMiB + 100, met(peak <= largestMiB + 100), baseline, curlBytesCpuPerGB);
 
     // The import of the assets alone, and the bytes alone: less the same
     // requests carrying one-byte files. A throughput goal of 0 is none.
-    auto report = [&](const char *kind, const char *key, const Run &all, const Run &oneByte, double cpuGoal,
-                      double bytesRatioGoal, double ratioGoal) {
+    auto report = [&](const char *kind, const char *key, const QList<Run> &allRuns, const QList<Run> &oneByteRuns,
+                      double cpuGoal, double bytesRatioGoal, double ratioGoal) {
+        const Run all = medianRun(allRuns);
+        const Run oneByte = medianRun(oneByteRuns);
+        // Each run less the one-byte run beside it, for the spread.
+        QList<double> bytesCpuRuns;
+        for (qsizetype i = 0; i < allRuns.size() && i < oneByteRuns.size(); ++i)
+            bytesCpuRuns << (allRuns[i].cpu - oneByteRuns[i].cpu) / assetGB;
+        std::sort(bytesCpuRuns.begin(), bytesCpuRuns.end());
         const double MBs = assetMB / all.wall;
         const double bytesMBs = assetMB / (all.wall - oneByte.wall);
         const double cpuPerGB = all.cpu / assetGB;
@@ -474,23 +543,25 @@ void BM_ImportLargeAccount(benchmark::State &state)
         state.counters[prefix + "bytes_cpu_s_per_GB"] = bytesCpuPerGB;
         state.counters[prefix + "asset_MBps"] = MBs;
         state.counters[prefix + "asset_bytes_MBps"] = bytesMBs;
-        std::printf("  %s\n"
+        std::printf("  %s (medians of %d runs)\n"
                     "  importer CPU per GB of assets  %.2f s (import of the assets alone, CPU %.2f s)\n"
                     "    the bytes alone              %.2f s (goal <= %g: %s; less the CPU of the one-byte files, "
-                    "%.2f s)\n"
+                    "%.2f s;\n"
+                    "                                 run by run %.2f to %.2f s)\n"
                     "  asset throughput               %.1f MB/s, curl %.1f MB/s: ratio %.2f%s\n"
                     "                                 (%.1f MB down and up: importer %.2f s and %lld requests,\n"
                     "                                 curl %.2f s and %d requests)\n"
                     "    the bytes alone              %.1f MB/s, curl %.1f MB/s: ratio %.2f%s\n"
                     "                                 (less the same requests with one-byte files: importer %.2f s,\n"
                     "                                 curl %.2f s)\n",
-                    kind, cpuPerGB, all.cpu, bytesCpuPerGB, cpuGoal, met(bytesCpuPerGB <= cpuGoal), oneByte.cpu, MBs,
-                    curlMBs, ratio, goal(ratio, ratioGoal).c_str(), assetMB, all.wall, all.traffic.requests,
-                    curlSeconds, kPages * kImagesPerGallery + 1 + kPages + 1, bytesMBs, curlBytesMBs, bytesRatio,
+                    kind, kAssetRuns, cpuPerGB, all.cpu, bytesCpuPerGB, cpuGoal, met(bytesCpuPerGB <= cpuGoal),
+                    oneByte.cpu, bytesCpuRuns.value(0), bytesCpuRuns.value(bytesCpuRuns.size() - 1), MBs, curlMBs,
+                    ratio, goal(ratio, ratioGoal).c_str(), assetMB, all.wall, all.traffic.requests, curlSeconds,
+                    kPages * kImagesPerGallery + 1 + kPages + 1, bytesMBs, curlBytesMBs, bytesRatio,
                     goal(bytesRatio, bytesRatioGoal).c_str(), oneByte.wall, curlTinySeconds);
     };
-    report("re-import, over the copies the imports before left:", "", assets, tiny, 4.6, 0.78, 0.6);
-    report("first import, each run into an empty data folder:", "first_", firstAssets, firstTiny, 4, 0.78, 0.6);
+    report("re-import, over the copies the imports before left", "", assetRuns, tinyRuns, 4.6, 0.78, 0.6);
+    report("first import, each run into an empty data folder", "first_", firstAssetRuns, firstTinyRuns, 4, 0.78, 0.6);
 }
 
 BENCHMARK(BM_ImportLargeAccount)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
