@@ -12,7 +12,7 @@ OptionalError refusal(const QString &galleryName, qsizetype imageCount)
     const qsizetype resourcesMax = ravadido::RURULimitsConstants::RURU_NOTE_RESOURCES_MAX();
     if (imageCount > resourcesMax)
         return Error(kLeafhaulErrorDomain, 0,
-                     localizedString("The gallery %1 has %2 images, more than the %3 a note can hold.")
+                     localizedString("The gallery “%1” has %2 images, more than the %3 a note can hold.")
                          .arg(galleryName, QString::number(imageCount), QString::number(resourcesMax)),
                      {},
                      localizedString("Split the gallery into galleries of %1 images or fewer and import again.")
@@ -25,7 +25,7 @@ OptionalError refusal(const QString &galleryName, qsizetype imageCount)
         && needed > openFiles.rlim_cur)
         return Error(
             kLeafhaulErrorDomain, 0,
-            localizedString("The gallery %1 has more images (%2) than Leafhaul may keep open at once under "
+            localizedString("The gallery “%1” has more images (%2) than Leafhaul may keep open at once under "
                             "the limit of %3 open files.")
                 .arg(galleryName, QString::number(imageCount), QString::number(qulonglong(openFiles.rlim_cur))),
             {},

@@ -10,14 +10,15 @@
 class WSKOAuthAuthentication;
 
 // One import into a Ravadido account at a time, across every Leafhaul the
-// user runs on this machine: two at once would each add the page's notes before deleting the
-// notes they found, and every note would stand twice. The account is known
-// by the NoteStore URL its token came with (the authentication carries no
-// other name of it that a stored token keeps); two accounts behind one URL
-// then share a lock, which can only refuse an import, never double one.
+// user runs on this machine: two at once would each add the page's notes
+// before deleting the notes they found, and every note would stand twice.
+// The account is known by the NoteStore URL its token came with (the
+// authentication carries no other name of it that a stored token keeps);
+// accounts on one server share that URL and so a lock, which can only
+// refuse an import, never double one.
 //
-// The lock is an exclusive flock on a file of the user's runtime folder
-// ($XDG_RUNTIME_DIR, shared by every session of the user), so it ends
+// The lock is an exclusive flock on a file in the user's data folder (the
+// same for every session of the user, whatever its environment), so it ends
 // with its holder, also when the process is killed; it is per open file
 // description, so it excludes a second holder in the same process too. The
 // holder removes the file as it lets go: a lock is taken only on the file

@@ -102,11 +102,11 @@ constexpr std::size_t kMimeHeadBytes = 16 * 1024;
 
 // The system's reason goes into the description too: the alert shows no
 // failure reason.
-Error fileError(const QString &description, const QString &path, int errnum = 0)
+Error fileError(const QString &description, const QString &path, int errnum = 0, const QString &suggestion = {})
 {
     const QString reason = errnum ? systemReason(errnum) : QString();
     return Error(kLeafhaulErrorDomain, 0, withSystemReason(description.arg(path), reason), reason,
-                 errnum == EMFILE ? localizedString("Raise the limit of open files and import again.") : QString());
+                 errnum == EMFILE ? localizedString("Raise the limit of open files and import again.") : suggestion);
 }
 
 // Never waits and never follows a link: a plain open of a FIFO or device put
@@ -170,6 +170,11 @@ std::shared_ptr<RURUData> lendFile(const DownloadedAsset &asset, QString *mimeTy
         setErrorSlot(error, fileError(description, path, errnum));
         return nullptr;
     };
+    // Another program's doing; a new download brings the asset back.
+    const auto failChanged = [&](const QString &description) {
+        setErrorSlot(error, fileError(description, path, 0, localizedString("Import the page again.")));
+        return nullptr;
+    };
     const QString unreadable = localizedString("Unable to read the downloaded file %1.");
     const QString changed = localizedString("The file %1 changed after it was downloaded.");
     struct stat st = {};
@@ -179,7 +184,7 @@ std::shared_ptr<RURUData> lendFile(const DownloadedAsset &asset, QString *mimeTy
     // O_NOFOLLOW guards the last component only: a folder above it swapped
     // for a link leads to another file, maybe of the same size.
     if (asset.inode && (quint64(st.st_dev) != asset.device || quint64(st.st_ino) != asset.inode))
-        return fail(localizedString("The file %1 is no longer the one that was downloaded."));
+        return failChanged(localizedString("The file %1 is no longer the one that was downloaded."));
     // Held while the record lives. A download of the same asset renames a
     // new file over the name and never writes into this one; the lock keeps
     // off any other writer that honours it. Only another program holds an
@@ -192,12 +197,12 @@ std::shared_ptr<RURUData> lendFile(const DownloadedAsset &asset, QString *mimeTy
     // Another process changed it since the download: whatever it holds now
     // is not the asset.
     if (asset.size >= 0 && st.st_size != asset.size)
-        return fail(changed);
+        return failChanged(changed);
     int errnum = 0;
     if (mimeType) {
         std::optional<QString> type = mimeTypeOfFile(file.fd, st.st_size, path, &errnum);
         if (!type)
-            return errnum ? fail(unreadable, errnum) : fail(changed);
+            return errnum ? fail(unreadable, errnum) : failChanged(changed);
         *mimeType = std::move(*type);
     }
     const std::size_t size = std::size_t(st.st_size);
@@ -205,7 +210,7 @@ std::shared_ptr<RURUData> lendFile(const DownloadedAsset &asset, QString *mimeTy
     if (md5.isEmpty()) {
         md5 = md5OfFile(file.fd, size, &errnum);
         if (md5.isEmpty())
-            return errnum ? fail(unreadable, errnum) : fail(changed);
+            return errnum ? fail(unreadable, errnum) : failChanged(changed);
     }
     // Not read here: the upload reads the file straight into its buffer.
     Bytes body;

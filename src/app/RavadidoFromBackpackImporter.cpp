@@ -248,12 +248,8 @@ std::optional<QList<DownloadedAsset>> RavadidoFromBackpackImporter::downloadAsse
         return QList<DownloadedAsset>{std::move(*asset)};
     }
     if (type == QLatin1String("Gallery")) {
+        // Within its limits: importPage checked them before anything else.
         const QVariantList images = widget.value(QStringLiteral("images")).toList();
-        if (OptionalError refused = GalleryLimits::refusal(widget.value(QStringLiteral("name")).toString(),
-                                                           images.size())) {
-            setErrorSlot(error, std::move(*refused));
-            return std::nullopt;
-        }
         QList<DownloadedAsset> assets;
         for (const QVariant &image : images) {
             if (isCancelled())
@@ -310,6 +306,42 @@ bool RavadidoFromBackpackImporter::deleteNotes(const std::vector<Ravadido::NoteP
     return true;
 }
 
+bool RavadidoFromBackpackImporter::readPageDetails(const BackpackPagePtr &page, OptionalError *error)
+{
+    const std::optional<XmlDocument> details = m_backpack->page(page->backpackID());
+    if (!details) {
+        if (m_backpack->error())
+            setErrorSlot(error, *m_backpack->error());
+        return false;
+    }
+    page->setContents(*details);
+    return true;
+}
+
+QList<WidgetRecord> RavadidoFromBackpackImporter::currentWidgets(const TGBackpackPage &page)
+{
+    // A page object keeps the elements it read the first time; a page
+    // imported again must not bring back that stale set (new elements
+    // missing, edits lost), so today's details are read from a fresh copy.
+    TGBackpackPage current(page.backpackID(), page.title(), page.scope());
+    current.setContents(page.contents());
+    return current.widgets();
+}
+
+bool RavadidoFromBackpackImporter::galleriesFit(const QList<WidgetRecord> &widgets, OptionalError *error)
+{
+    for (const WidgetRecord &widget : widgets) {
+        if (widget.value(kWidgetTypeKey).toString() != QLatin1String("Gallery"))
+            continue;
+        if (OptionalError refused = GalleryLimits::refusal(widget.value(QStringLiteral("name")).toString(),
+                                                           widget.value(QStringLiteral("images")).toList().size())) {
+            setErrorSlot(error, std::move(*refused));
+            return false;
+        }
+    }
+    return true;
+}
+
 bool RavadidoFromBackpackImporter::importPageContents(const BackpackPagePtr &page,
                                                       const Ravadido::NotebookPtr &notebook, OptionalError *error)
 {
@@ -324,20 +356,7 @@ bool RavadidoFromBackpackImporter::importPageContents(const BackpackPagePtr &pag
         m_earlierNotes.emplace(notebookGuid, std::move(*earlier));
     }
 
-    const std::optional<XmlDocument> details = m_backpack->page(page->backpackID());
-    if (!details) {
-        if (m_backpack->error())
-            setErrorSlot(error, *m_backpack->error());
-        return false;
-    }
-    page->setContents(*details);
-    // A page object keeps the elements it read the first time; a page
-    // imported again must not bring back that stale set (new elements
-    // missing, edits lost), so today's details are read from a fresh copy.
-    TGBackpackPage current(page->backpackID(), page->title(), page->scope());
-    current.setContents(*details);
-
-    for (const WidgetRecord &widget : current.widgets()) {
+    for (const WidgetRecord &widget : currentWidgets(*page)) {
         if (isCancelled())
             return false;
         if (isNeverImported(widget.value(kWidgetTypeKey).toString()))
@@ -356,6 +375,10 @@ bool RavadidoFromBackpackImporter::importPageContents(const BackpackPagePtr &pag
 
 bool RavadidoFromBackpackImporter::importPage(const BackpackPagePtr &page, OptionalError *error)
 {
+    // What the page holds comes first: a page refused for it (a gallery too
+    // large) leaves no new, empty notebook in the account.
+    if (!readPageDetails(page, error) || !galleriesFit(currentWidgets(*page), error))
+        return false;
     const Ravadido::NotebookPtr notebook = createNotebookForPage(page, error);
     if (!notebook)
         return false;

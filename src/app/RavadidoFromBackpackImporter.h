@@ -122,6 +122,11 @@ private:
     bool importWidget(const WidgetRecord &widget, const BackpackPagePtr &page, const NotebookPtr &notebook,
                       OptionalError *error);
     bool deleteNotes(const std::vector<NotePtr> &notes);
+    // Reads the page's details into it before anything of the page is sent.
+    bool readPageDetails(const BackpackPagePtr &page, OptionalError *error);
+    static QList<WidgetRecord> currentWidgets(const TGBackpackPage &page);
+    // Every gallery of the page fits a note and the open-file limit.
+    static bool galleriesFit(const QList<WidgetRecord> &widgets, OptionalError *error);
     bool importPageContents(const BackpackPagePtr &page, const NotebookPtr &notebook, OptionalError *error);
     bool importPage(const BackpackPagePtr &page, OptionalError *error);
 

@@ -8,6 +8,8 @@
 #include <QCryptographicHash>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace BackpackAssets {
 
 namespace {
@@ -21,24 +23,27 @@ bool isSignInPage(const SyncHttp::Response &response)
 
 // A file name takes at most NAME_MAX bytes.
 constexpr qsizetype kMaxNameBytes = 255;
-// A longer tail after the last dot is no extension.
+// An extension: ASCII letters and digits after the last dot, fewer than this.
 constexpr qsizetype kMaxExtensionBytes = 32;
 
-// `name` cut to kMaxNameBytes of UTF-8 at a character's start, its extension
-// kept; a short hash of the whole name before the extension keeps two long
-// names of one folder apart.
-QString fittedName(const QString &name)
+// `name` with a short hash of `raw` before its extension, cut to
+// kMaxNameBytes of UTF-8 at a character's start: the hash keeps apart the
+// names that the cut or the clean-up made alike.
+QString taggedName(const QString &name, const QString &raw)
 {
     const QByteArray utf8 = name.toUtf8();
-    if (utf8.size() <= kMaxNameBytes)
-        return name;
     const qsizetype dot = utf8.lastIndexOf('.');
-    const QByteArray extension = dot > 0 && utf8.size() - dot <= kMaxExtensionBytes ? utf8.mid(dot) : QByteArray();
-    const QByteArray hash = '-' + QCryptographicHash::hash(utf8, QCryptographicHash::Sha1).toHex().left(8);
-    qsizetype cut = kMaxNameBytes - hash.size() - extension.size();
-    while (cut > 0 && (uchar(utf8.at(cut)) & 0xC0) == 0x80) // a continuation byte
+    const QByteArray tail = dot > 0 ? utf8.mid(dot + 1) : QByteArray();
+    const bool isExtension = !tail.isEmpty() && tail.size() < kMaxExtensionBytes
+                             && std::all_of(tail.begin(), tail.end(), [](char c) {
+                                    return uchar(c) < 0x80 && QChar::isLetterOrNumber(uchar(c));
+                                });
+    const QByteArray extension = isExtension ? utf8.mid(dot) : QByteArray();
+    const QByteArray tag = '-' + QCryptographicHash::hash(raw.toUtf8(), QCryptographicHash::Sha1).toHex().left(8);
+    qsizetype cut = std::min(utf8.size() - extension.size(), kMaxNameBytes - tag.size() - extension.size());
+    while (cut > 0 && cut < utf8.size() && (uchar(utf8.at(cut)) & 0xC0) == 0x80) // a continuation byte
         --cut;
-    return QString::fromUtf8(utf8.left(cut) + hash + extension);
+    return QString::fromUtf8(utf8.left(cut) + tag + extension);
 }
 
 } // namespace
@@ -62,15 +67,18 @@ void ensurePath(const QString &path, const QString &root)
 
 std::optional<QString> safePathComponent(const QString &name)
 {
+    if (name.isEmpty())
+        return std::nullopt;
     QString safe;
     safe.reserve(name.size());
     for (QChar c : name)
         safe.append(c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 ? QChar(u'_') : c);
-    if (safe.isEmpty())
-        return std::nullopt;
     if (safe == QLatin1String(".") || safe == QLatin1String(".."))
-        return QString(safe.size(), u'_');
-    return fittedName(safe);
+        safe = QString(safe.size(), u'_');
+    // A name that needs no change keeps the file and folder of earlier copies.
+    if (safe == name && name.toUtf8().size() <= kMaxNameBytes)
+        return safe;
+    return taggedName(safe, name);
 }
 
 Error urlError(long code, const QString &description, const QUrl &url)

@@ -28,13 +28,14 @@ QString assetsPath(const QString &program);
 // failure is only logged.
 void ensurePath(const QString &path, const QString &root);
 
-// One safe path component from a name the network gave: separators and
-// control characters become "_" (so two names never meet in one, and none
-// leads out of its folder), "." and ".." become "_" and "__"; nothing for
-// "". A name over 255 bytes of UTF-8 (NAME_MAX; 90 Chinese characters
-// suffice) is cut at a character's start to fit, keeping its extension, with
-// a short hash of the whole name before the extension so that two long
-// names of one folder stay apart. Only the local file takes this name.
+// One safe path component from a name the network gave, one to one: a name
+// that needs no change keeps itself; separators and control characters
+// become "_" (so that none leads out of its folder), "." and ".." become "_"
+// and "__", and a name over 255 bytes of UTF-8 (NAME_MAX; 90 Chinese
+// characters suffice) is cut at a character's start, keeping its extension;
+// each changed name carries a short hash of the name it came from before
+// its extension, so that "k/1" and "k_1" never share a file or folder.
+// Nothing for "". Only the local file takes this name.
 std::optional<QString> safePathComponent(const QString &name);
 
 // An Error in the URL-loading domain that names the URL.

@@ -284,10 +284,9 @@ void TGBackpackAssetDownloader::didFinish(const QString &tempPath, const QString
     if (::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(destination).constData()) != 0) {
         const int errnum = errno;
         QFile::remove(tempPath);
-        Error e = urlError(
-            SyncHttp::URLErrorCannotWriteToFile,
-            withSystemReason(localizedString("The download file could not be written."), systemReason(errnum)),
-            m_requestURL);
+        Error e = urlError(SyncHttp::URLErrorCannotWriteToFile,
+                           withSystemReason(localizedString("The file could not be written."), systemReason(errnum)),
+                           m_requestURL);
         e.userInfo.insert(QStringLiteral("detail"), systemReason(errnum));
         didFailWithError(e);
         return;

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstring>
 
 Error::Error(QString errorDomain, long errorCode, QString description, QString failureReason,
@@ -39,4 +40,29 @@ QString withSystemReason(QString description, const QString &reason)
     if (description.endsWith(QLatin1Char('.')))
         description.chop(1);
     return description + QStringLiteral(": ") + reason + QLatin1Char('.');
+}
+
+namespace {
+
+struct FileRecovery
+{
+    int errnum;
+    const char *suggestion;
+};
+constexpr FileRecovery kFileRecoveries[] = {
+    {ENOSPC, "Free some space on that disk and import again."},
+    {EDQUOT, "Free some space within your disk quota and import again."},
+    {EROFS, "That disk can only be read: make it writable and import again."},
+    {EACCES, "Allow yourself to write in that folder and import again."},
+    {EPERM, "Allow yourself to write in that folder and import again."},
+};
+
+} // namespace
+
+QString fileRecoverySuggestion(int errnum)
+{
+    for (const FileRecovery &recovery : kFileRecoveries)
+        if (recovery.errnum == errnum)
+            return localizedString(recovery.suggestion);
+    return {};
 }

@@ -52,3 +52,8 @@ QString systemReason(int errnum);
 // give "The file could not be written: No space left on device."; without a
 // reason the description stays as it is.
 QString withSystemReason(QString description, const QString &reason);
+
+// What the user can do about a file the system refused for `errnum`: a full
+// disk, a quota, a read-only disk or a refused permission; empty for any
+// other reason.
+QString fileRecoverySuggestion(int errnum);

@@ -489,8 +489,8 @@ QString describe(long code)
     case URLErrorSecureConnectionFailed: return localizedString("A secure connection to the server cannot be made.");
     case URLErrorServerCertificateUntrusted: return localizedString("The certificate of this server is not trusted.");
     case URLErrorClientCertificateRequired: return localizedString("The server requires a client certificate.");
-    case URLErrorCannotCreateFile: return localizedString("The download file could not be created.");
-    case URLErrorCannotWriteToFile: return localizedString("The download file could not be written.");
+    case URLErrorCannotCreateFile: return localizedString("The file could not be created.");
+    case URLErrorCannotWriteToFile: return localizedString("The file could not be written.");
     default: return localizedString("An unknown error occurred.");
     }
 }
@@ -621,21 +621,7 @@ Error unreadBody(const QUrl &url, const BodyPiece &piece, int errnum)
     return e;
 }
 
-// What the user can do about a download file the system refused.
-struct FileRecovery
-{
-    int errnum;
-    const char *suggestion;
-};
-constexpr FileRecovery kFileRecoveries[] = {
-    {ENOSPC, "Free some space on that disk and import again."},
-    {EDQUOT, "Free some space within your disk quota and import again."},
-    {EROFS, "That disk can only be read: make it writable and import again."},
-    {EACCES, "Allow yourself to write in that folder and import again."},
-    {EPERM, "Allow yourself to write in that folder and import again."},
-};
-
-// A download file that could not be made or written: a full disk or a
+// A file that could not be made or written: a full disk or a
 // folder the user cannot write is the user's to mend, so the description
 // names the file, its folder (hidden under the data folder) and the
 // system's reason.
@@ -644,15 +630,14 @@ Error fileFailure(URLError code, const Request &request, const PartialFile &file
     Error e = transportError(CURLE_WRITE_ERROR, 0, request.url, file.errorString());
     e.code = code;
     const QFileInfo destination(request.downloadPath);
+    // The folder on a line of its own: a long path breaks only where it
+    // must, never right after its opening quote.
     const QString description = code == URLErrorCannotCreateFile
-                                    ? localizedString("The download file “%1” in the folder “%2” could not be created.")
-                                    : localizedString(
-                                        "The download file “%1” in the folder “%2” could not be written.");
+                                    ? localizedString("The file “%1” in the folder\n“%2”\ncould not be created.")
+                                    : localizedString("The file “%1” in the folder\n“%2”\ncould not be written.");
     e.localizedDescription = withSystemReason(description.arg(destination.fileName(), destination.absolutePath()),
                                               file.errorString());
-    for (const FileRecovery &recovery : kFileRecoveries)
-        if (recovery.errnum == file.errorNumber())
-            e.localizedRecoverySuggestion = localizedString(recovery.suggestion);
+    e.localizedRecoverySuggestion = fileRecoverySuggestion(file.errorNumber());
     return e;
 }
 

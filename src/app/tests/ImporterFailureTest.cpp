@@ -3,6 +3,7 @@
 
 #include "ImporterTestSupport.h"
 
+#include "app/GalleryLimits.h"
 #include "app/ImportLock.h"
 #include "app/Ravadido.h"
 
@@ -10,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QScopeGuard>
 
 #include <sys/resource.h>
@@ -44,6 +46,20 @@ QStringList seedEarlierImport(FakeNoteStore &ns)
 {
     const QString guid = ns.addNotebook(kPageOne, QStringLiteral("Woanders"));
     return ns.addNotes(guid, {QStringLiteral("alt 1"), QStringLiteral("alt 2")});
+}
+
+// Another Leafhaul, started from a shell without XDG_RUNTIME_DIR, holding
+// the import lock of `noteStoreUrl` until this test process ends.
+QProcess *holdImportLock(const QUrl &noteStoreUrl)
+{
+    auto *holder = new QProcess;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    holder->setProcessEnvironment(environment);
+    holder->start(QStringLiteral(IMPORT_LOCK_HOLDER), {noteStoreUrl.toString()});
+    EXPECT_TRUE(holder->waitForReadyRead(20000)) << holder->errorString();
+    EXPECT_EQ(holder->readLine().trimmed(), QByteArray("held"));
+    return holder;
 }
 
 QString failureText(const RecordingDelegate &d)
@@ -140,15 +156,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     0,
                     true},
-        // Another Leafhaul holds the account's lock: a descriptor of its own,
-        // as another process has.
         FailureCase{"AnotherImportIntoTheAccount",
                     [](FakeNoteStore &ns, Site &) {
-                        static auto other = ImportLock::take(authenticationFor(ns.noteStoreUrl()));
+                        [[maybe_unused]] static QProcess *other = holdImportLock(ns.noteStoreUrl());
                     },
                     kLeafhaulErrorDomain,
                     0,
-                    QStringLiteral("Another Leafhaul is importing into this Ravadido account."),
+                    QStringLiteral("Another Leafhaul is importing into this Ravadido account or into another "
+                                   "account on the same Ravadido server."),
                     {},
                     {}},
         FailureCase{"ListNotebooksExpiredToken",
@@ -695,49 +710,86 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
     EXPECT_EQ(error ? error->localizedDescription : QString(), QStringLiteral("Widget has no assets"));
 }
 
-// A gallery beyond its limits is refused before any image is downloaded;
-// here 100 open files, 64 of them kept for the import itself.
-TEST_F(ImporterTest, GalleryLimitsComeBeforeItsDownloads)
+// A gallery beyond its limits is refused before anything of its page is
+// downloaded or sent: no image, no notebook. Under a soft limit of 100 open
+// files, 64 of them kept for the import itself; a note's 1,000 images fit
+// under 1,064.
+TEST_F(ImporterTest, GalleryLimitsComeBeforeItsPage)
 {
-    Site site;
-    QVariantList images;
-    for (int i = 0; i < 1001; ++i) {
-        const QString id = QStringLiteral("b%1").arg(i);
-        images << WidgetRecord{{"widgetType", "Image"}, {"backpackID", id}, {"filename", id + ".png"}};
-        site.assets.insert(id + "/" + id + ".png", bytesFor(id, 16));
-    }
-    useSite(site);
-    auto importer = std::make_shared<RavadidoFromBackpackImporter>(makeAPI(),
-                                                                   authenticationFor(noteStore->noteStoreUrl()));
-    const auto page = std::make_shared<TGBackpackPage>(QStringLiteral("1"), QStringLiteral("Album"),
-                                                       QStringLiteral("private"));
-    struct rlimit before = {};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
-    const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_NOFILE, &before); });
-    const struct rlimit low = {100, before.rlim_max};
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-    const struct
+    const QString tooMany = QStringLiteral("The gallery “Album” has 1001 images, more than the 1000 a note can hold.");
     {
-        int images;
-        QString error; // none: every image is downloaded
-    } rows[] = {
-        {36, {}},
-        {37, "The gallery Album has more images (37) than Leafhaul may keep open at once under the limit of 100 "
+        struct rlimit before = {};
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+        const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_NOFILE, &before); });
+        const struct
+        {
+            int images;
+            rlim_t softLimit;
+            QString error; // none: the gallery fits
+        } rows[] = {
+            {36, 100, {}},
+            {37, 100,
+             "The gallery “Album” has more images (37) than Leafhaul may keep open at once under the limit of 100 "
              "open files."},
-        {1001, "The gallery Album has 1001 images, more than the 1000 a note can hold."},
-    };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.images);
-        const qsizetype sent = backpack->requests().size();
-        OptionalError error;
-        const auto assets = ImporterSteps::downloadAssetsForWidget(
-            *importer, {{"widgetType", "Gallery"}, {"name", "Album"}, {"images", images.mid(0, row.images)}}, page,
-            &error);
-        EXPECT_EQ(error ? error->localizedDescription : QString(), row.error);
-        EXPECT_EQ(assets ? assets->size() : 0, row.error.isEmpty() ? row.images : 0);
-        if (!row.error.isEmpty())
-            EXPECT_EQ(backpack->requests().size(), sent) << "an image was downloaded";
+            {1000, 1064, {}},
+            {1001, 1064, tooMany},
+        };
+        for (const auto &row : rows) {
+            SCOPED_TRACE(row.images);
+            const struct rlimit limit = {row.softLimit, std::max(row.softLimit, before.rlim_max)};
+            ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+            const OptionalError refused = GalleryLimits::refusal(QStringLiteral("Album"), row.images);
+            EXPECT_EQ(refused ? refused->localizedDescription : QString(), row.error);
+        }
     }
+
+    QList<QStringList> images;
+    for (int i = 0; i < 1001; ++i)
+        images << QStringList{QStringLiteral("b%1").arg(i), QStringLiteral("b%1.png").arg(i), QString()};
+    Site site;
+    site.pages << PageBuilder("301", "Album").note("n1", "Vorher", "Text").gallery("g1", "Album", images);
+    useSite(site);
+    auto api = makeAPI();
+    RecordingDelegate delegate;
+    runImport(delegate, listedPages(*api), api);
+    EXPECT_EQ(delegate.error ? delegate.error->localizedDescription : QString(), tooMany);
+    EXPECT_EQ(noteStoreCalls(), QStringList()) << "a notebook was looked up or created";
+    for (const QJsonValue &request : backpack->requests())
+        EXPECT_FALSE(request["path"].toString().startsWith(QLatin1String("assets/"))) << "an image was downloaded";
+}
+
+// Another account's lock (another NoteStore URL) held by another Leafhaul
+// lets the import go ahead.
+TEST_F(ImporterTest, AnotherAccountsLockLetsTheImportGoAhead)
+{
+    QUrl otherAccount = noteStore->noteStoreUrl();
+    otherAccount.setPath(otherAccount.path() + QStringLiteral("2"));
+    [[maybe_unused]] static QProcess *other = holdImportLock(otherAccount);
+    Site site;
+    site.pages << PageBuilder("401", "Eins").note("n1", "Notiz", "Text");
+    useSite(site);
+    auto api = makeAPI();
+    RecordingDelegate delegate;
+    runImport(delegate, listedPages(*api), api);
+    EXPECT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("finish")) << failureText(delegate);
+}
+
+// A lock file that cannot be opened (its folder is a file) ends the import
+// with the file, the system's reason and what to do.
+TEST_F(ImporterTest, AnUnopenableLockFileSaysWhatToDo)
+{
+    const QString locks = AssetDownloader::applicationSupportPath() + QStringLiteral("/Locks");
+    QFile file(locks);
+    ASSERT_TRUE(QDir().mkpath(AssetDownloader::applicationSupportPath()) && file.open(QIODevice::WriteOnly));
+    OptionalError error;
+    EXPECT_FALSE(ImportLock::take(authenticationFor(noteStore->noteStoreUrl()), &error));
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(
+        error->localizedDescription.startsWith("The import could not begin: its lock file “" + locks + "/import-"))
+        << error->localizedDescription;
+    EXPECT_TRUE(error->localizedDescription.endsWith("” could not be opened: " + systemReason(ENOTDIR) + "."));
+    EXPECT_EQ(error->localizedRecoverySuggestion,
+              "Make sure that “" + locks + "” is a folder of yours that you can write in, then import again.");
 }
 
 // The expired-token test looks at the domain as well as the code.

@@ -274,6 +274,8 @@ TEST_F(NoteBuilderTest, KnownDigestIsUsedWhileItFitsTheFile)
     const DownloadedAsset replaced = committed(writeFile("r.png", bytes));
     const QByteArray newer = QFile::encodeName(writeFile("r2.png", png('r')));
     ASSERT_EQ(::rename(newer.constData(), QFile::encodeName(replaced.path).constData()), 0);
+    DownloadedAsset elsewhere = committed(path);
+    ++elsewhere.device;
     const QString notTheDownload = QStringLiteral("The file %1 is no longer the one that was downloaded.");
     const struct
     {
@@ -287,6 +289,7 @@ TEST_F(NoteBuilderTest, KnownDigestIsUsedWhileItFitsTheFile)
         {"knownAndTheVeryFile",            committed(path),                 known},
         {"idFolderSwappedForALink",        swapped,                         {}, notTheDownload},
         {"replacedBySameSize",             replaced,                        {}, notTheDownload},
+        {"sameInodeOnAnotherDevice",       elsewhere,                       {}, notTheDownload},
         {"grownSinceItsDownload",          {path, known, bytes.size() - 1}, {}, changed},
         {"shrunkSinceItsDownload",         {path, known, bytes.size() + 1}, {}, changed},
         {"downloadedEmptyLaterHoldsBytes", {path, emptyMd5, 0},             {}, changed},
@@ -313,6 +316,10 @@ TEST_F(NoteBuilderTest, KnownDigestIsUsedWhileItFitsTheFile)
             EXPECT_FALSE(data);
             EXPECT_EQ((error ? error->localizedDescription : QString()).toStdString(),
                       row.error.arg(row.file.path).toStdString());
+            // What another program did, a new download undoes.
+            const bool undone = row.error == changed || row.error == notTheDownload;
+            EXPECT_EQ(error ? error->localizedRecoverySuggestion : QString(),
+                      undone ? QStringLiteral("Import the page again.") : QString());
             continue;
         }
         ASSERT_TRUE(data);

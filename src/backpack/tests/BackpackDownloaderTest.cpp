@@ -189,19 +189,19 @@ TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
     };
     ASSERT_TRUE(QDir().mkpath(TGBackpackAssetDownloader::assetsPath() + "/128/c.png"));
     const Case cases[] = {
-        {"suggested name with folders", "assets/125/as/x.txt", "125/.._.._escape.txt", "evil", 0},
-        {"suggested name of two dots", "assets/126/as/y.txt", "126/__", "dots", 0},
-        {"folder of two dots", "assets/%2E%2E/as/z.txt", "__/z.txt", "z", 0},
+        {"suggested name with folders", "assets/125/as/x.txt", "125/.._.._escape-2c0d5704.txt", "evil", 0},
+        {"suggested name of two dots", "assets/126/as/y.txt", "126/__-9d891e73", "dots", 0},
+        {"folder of two dots", "assets/%2E%2E/as/z.txt", "__-9d891e73/z.txt", "z", 0},
         {"name over 255 bytes", "assets/129/as/" + QString::fromLatin1(QUrl::toPercentEncoding(kLongName)),
          "129/" + QString(80, u'中') + "-5aeddd8c.txt", "long", 0},
-        {"folder with slashes", "assets/a%2F..%2F..%2Fb/as/z.txt", "a_.._.._b/z.txt", "slashes", 0},
+        {"folder with slashes", "assets/a%2F..%2F..%2Fb/as/z.txt", "a_.._.._b-2e0ee35e/z.txt", "slashes", 0},
         // An error page is not saved as the asset.
         {"asset the service lacks (404)", "assets/127/as/none.txt", "", "", SyncHttp::URLErrorBadServerResponse},
         {"no asset folder", "files/z.txt", "", "", SyncHttp::URLErrorBadURL},
         // The rename refuses: what stands at the name stays, and the alert
         // says why.
         {"name taken by a folder", "assets/128/as/c.png", "", "", SyncHttp::URLErrorCannotWriteToFile,
-         "The download file could not be written: " + systemReason(EISDIR) + "."},
+         "The file could not be written: " + systemReason(EISDIR) + "."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -227,7 +227,7 @@ TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
     EXPECT_EQ(QDir(dataHome.path() + "/Stowbird").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList{"Assets"});
     EXPECT_EQ(QDir(TGBackpackAssetDownloader::assetsPath() + "/126").entryList(QDir::Files | QDir::Hidden),
-              QStringList{"__"});
+              QStringList{"__-9d891e73"});
     EXPECT_EQ(QDir(TGBackpackAssetDownloader::assetsPath() + "/128")
                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               QStringList{"c.png"});

@@ -339,8 +339,8 @@ TEST_F(SyncHttpTest, StreamsBodiesToFilesAndKeepsTheOldFileOnFailure)
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     struct rlimit fileSize = {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &fileSize), 0);
-    const QString created = QStringLiteral("The download file “%1” in the folder “%2” could not be created: %3.");
-    const QString written = QStringLiteral("The download file “%1” in the folder “%2” could not be written: %3.");
+    const QString created = QStringLiteral("The file “%1” in the folder\n“%2”\ncould not be created: %3.");
+    const QString written = QStringLiteral("The file “%1” in the folder\n“%2”\ncould not be written: %3.");
     struct
     {
         QString downloadPath;
