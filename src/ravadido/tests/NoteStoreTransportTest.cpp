@@ -18,7 +18,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <functional>
+#include <limits>
 #include <string_view>
 
 using namespace ravadido;
@@ -244,6 +248,25 @@ TEST_F(NoteStoreOverHttp, FailuresReachTheCallerAsTheirOwnExceptions)
             expectNextCallClean(client, *fake);
         }
     }
+}
+
+// A body past the wire's 2 GiB is refused halfway through the request:
+// what the call wrote before the refusal never reaches the service.
+TEST_F(NoteStoreOverHttp, ACallThatFailsWhileWritingSendsNothing)
+{
+    char name[] = "/tmp/too-long-body-XXXXXX";
+    const int fd = ::mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ::unlink(name);
+    const std::size_t size = std::size_t(std::numeric_limits<std::int32_t>::max()) + 1;
+    ASSERT_EQ(::ftruncate(fd, off_t(size)), 0);
+    auto note = noteWithAttachment(fake->addNotebook("N").toStdString(), "bytes", md5Hex("bytes"));
+    (*note->resources())[0]->data()->setBody(Bytes(std::make_shared<LentFile>(fd, size, name)));
+    throws<TProtocolException>([](const TProtocolException &e) {
+        EXPECT_EQ(e.getType(), TProtocolException::SIZE_LIMIT);
+    })([&] { client.createNote("t", note); });
+    expectNextCallClean(client, *fake);
+    EXPECT_EQ(fake->requests().size(), 1);
 }
 
 TEST_F(NoteStoreOverHttp, AConnectionTheServerClosedIsNotReused)
