@@ -262,6 +262,7 @@ AccountEditor::AccountEditor(QWidget *window)
     m_accountsTableView->addAction(undo);
     m_accountsTableView->addAction(remove);
     connect(m_undoStack, &QUndoStack::indexChanged, this, &AccountEditor::rearrange);
+    connect(m_undoStack, &QUndoStack::indexChanged, this, &AccountEditor::selectCurrentAccount);
 
     connect(m_accountsTableView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &AccountEditor::showSelectedAccount);
@@ -357,6 +358,21 @@ void AccountEditor::showSelectedAccount()
     const QVariantMap values = one ? m_model->at(m_sorted->mapToSource(rows.first()).row()).values : QVariantMap();
     for (qsizetype i = 0; i < m_fields.size(); ++i)
         m_fields[i]->setText(values.value(QLatin1String(kFormFields[i].key)).toString());
+}
+
+// A removal takes the selection with it and leaves the keys on a neighbour;
+// an undo after every record went leaves them nowhere. Either way the form
+// would stay grey until an arrow key is pressed.
+void AccountEditor::selectCurrentAccount()
+{
+    if (m_accountsTableView->selectionModel()->hasSelection())
+        return;
+    QModelIndex index = m_accountsTableView->currentIndex();
+    if (!index.isValid())
+        index = m_sorted->index(0, 0);
+    if (index.isValid())
+        m_accountsTableView->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect
+                                                                          | QItemSelectionModel::Rows);
 }
 
 void AccountEditor::rearrange()

@@ -38,7 +38,8 @@ public:
     // A record holding only "sitename" = "unnamed", selected for editing.
     void addNewAccount();
     // Removes every selected record as one undoable step ("Remove Account");
-    // nothing when none is selected.
+    // nothing when none is selected. After it, and after its undo, the record
+    // the keys are on is the selected one.
     void removeSelectedAccount();
 
     QUndoStack *undoStack() const { return m_undoStack; }
@@ -57,6 +58,7 @@ signals:
 private:
     void didEndSheet();
     void showSelectedAccount();
+    void selectCurrentAccount();
     void rearrange();
 
     account_editor_detail::AccountListModel *m_model;

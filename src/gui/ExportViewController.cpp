@@ -50,6 +50,20 @@ protected:
     }
 };
 
+// The preview shows the selected page and Space marks the current one: from
+// the keyboard, Ctrl and Shift included, the selection is the current row
+// alone, so that the two never part.
+class PageTableView : public QTableView
+{
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex &index, const QEvent *event) const override
+    {
+        if (event && event->type() == QEvent::KeyPress && index.isValid())
+            return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+        return QTableView::selectionCommand(index, event);
+    }
+};
+
 } // namespace
 
 // What one load hands to the main thread.
@@ -62,7 +76,7 @@ struct ExportViewController::LoadResult
 };
 
 ExportViewController::ExportViewController(QWidget *parent)
-    : QWidget(parent), m_splitter(new PageSplitter(this)), m_pagesTableView(new QTableView),
+    : QWidget(parent), m_splitter(new PageSplitter(this)), m_pagesTableView(new PageTableView),
       m_pages(new PageTableModel(this)), m_sorted(new PageSortProxy(this)), m_webView(new QWebEngineView),
       m_page(new PreviewPage(m_webView)), m_import(new ImportController(this))
 {

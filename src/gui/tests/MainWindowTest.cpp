@@ -185,18 +185,22 @@ TEST_F(MainWindow, KeyboardReachesEveryCommand)
     EXPECT_EQ(delegate->toolBar()->actions().count(delegate->importAction()), 1) << "not the toolbar's own";
 
     // Marks: all, none, Space from the title's cell (again: off, on); one is
-    // "the selected".
+    // "the selected", previewed, wherever Ctrl or Shift moves the keys.
     auto *model = table()->model();
-    const std::pair<QKeyCombination, int> keys[] = {{Qt::CTRL | Qt::Key_A, 3},
-                                                    {Qt::CTRL | Qt::SHIFT | Qt::Key_A, 0},
-                                                    {Qt::Key_Space, 1},
-                                                    {Qt::Key_Space, 0},
-                                                    {Qt::Key_Space, 1}};
+    const std::pair<QKeyCombination, int> keys[] = {{Qt::CTRL | Qt::Key_A, 3},    {Qt::CTRL | Qt::SHIFT | Qt::Key_A, 0},
+                                                    {Qt::Key_Space, 1},           {Qt::Key_Space, 0},
+                                                    {Qt::Key_Space, 1},           {Qt::CTRL | Qt::Key_Home, 1},
+                                                    {Qt::CTRL | Qt::Key_End, 1},  {Qt::SHIFT | Qt::Key_Up, 1},
+                                                    {Qt::CTRL | Qt::Key_Space, 1}};
     table()->setCurrentIndex(model->index(1, PageTableModel::TitleColumn));
     for (const auto &[key, marked] : keys) {
         QTest::keyClick(table(), key.key(), key.keyboardModifiers());
         EXPECT_EQ(exportView()->selectedForImportCount(), marked) << QKeySequence(key).toString().toStdString();
+        EXPECT_EQ(table()->selectionModel()->selectedRows(),
+                  QModelIndexList{table()->currentIndex().siblingAtColumn(0)})
+            << QKeySequence(key).toString().toStdString();
     }
+    EXPECT_TRUE(waitForPreview(QStringLiteral("/pages/102")));
     EXPECT_EQ(model->index(1, PageTableModel::ImportColumn).data(Qt::AccessibleTextRole), "Banana");
     EXPECT_EQ(QAccessible::queryAccessibleInterface(table())->text(QAccessible::Name), QStringLiteral("Pages"));
     // From the picker, and back to the page list when the sheet has gone.
