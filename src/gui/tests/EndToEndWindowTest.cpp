@@ -315,11 +315,12 @@ TEST_F(EndToEnd, SignalDuringAnImportQuitsAndLeavesNoPartialFile)
         ASSERT_EQ(probe.state(), QProcess::Running);
 
         // The download is under way once the probe holds a file open in the
-        // asset folder (the half-written file may have no name yet).
+        // asset folder (the half-written file may have no name yet); the
+        // import's lock file stands beside that folder.
         const QDir fds(QStringLiteral("/proc/%1/fd").arg(probe.processId()));
         const auto downloading = [&] {
             for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::Files))
-                if (fd.symLinkTarget().startsWith(assets))
+                if (fd.symLinkTarget().startsWith(assets + QStringLiteral("/Assets/")))
                     return true;
             return false;
         };
