@@ -758,37 +758,24 @@ TEST_F(ImporterTest, GalleryLimitsComeBeforeItsPage)
         EXPECT_FALSE(request["path"].toString().startsWith(QLatin1String("assets/"))) << "an image was downloaded";
 }
 
-// Another account's lock (another NoteStore URL) held by another Leafhaul
-// lets the import go ahead.
-TEST_F(ImporterTest, AnotherAccountsLockLetsTheImportGoAhead)
+// Another Leafhaul's lock of another account (another NoteStore URL) lets
+// the import go ahead. A lock file that cannot be opened (its folder is a
+// file) names the file, the reason and what to do.
+TEST_F(ImporterTest, ImportLockOfAnotherAccountOrUnopenable)
 {
     QUrl otherAccount = noteStore->noteStoreUrl();
     otherAccount.setPath(otherAccount.path() + QStringLiteral("2"));
     [[maybe_unused]] static QProcess *other = holdImportLock(otherAccount);
-    Site site;
-    site.pages << PageBuilder("401", "Eins").note("n1", "Notiz", "Text");
-    useSite(site);
-    auto api = makeAPI();
-    RecordingDelegate delegate;
-    runImport(delegate, listedPages(*api), api);
-    EXPECT_EQ(delegate.events.value(delegate.events.size() - 1), QStringLiteral("finish")) << failureText(delegate);
-}
+    EXPECT_TRUE(ImportLock::take(authenticationFor(noteStore->noteStoreUrl())));
 
-// A lock file that cannot be opened (its folder is a file) ends the import
-// with the file, the system's reason and what to do.
-TEST_F(ImporterTest, AnUnopenableLockFileSaysWhatToDo)
-{
     const QString locks = AssetDownloader::applicationSupportPath() + QStringLiteral("/Locks");
     QFile file(locks);
-    ASSERT_TRUE(QDir().mkpath(AssetDownloader::applicationSupportPath()) && file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QDir(locks).removeRecursively() && file.open(QIODevice::WriteOnly));
     OptionalError error;
     EXPECT_FALSE(ImportLock::take(authenticationFor(noteStore->noteStoreUrl()), &error));
-    ASSERT_TRUE(error);
-    EXPECT_TRUE(
-        error->localizedDescription.startsWith("The import could not begin: its lock file “" + locks + "/import-"))
-        << error->localizedDescription;
-    EXPECT_TRUE(error->localizedDescription.endsWith("” could not be opened: " + systemReason(ENOTDIR) + "."));
-    EXPECT_EQ(error->localizedRecoverySuggestion,
+    EXPECT_TRUE(error && error->localizedDescription.startsWith("The import could not begin: its lock file “" + locks)
+                && error->localizedDescription.endsWith("” could not be opened: " + systemReason(ENOTDIR) + "."));
+    EXPECT_EQ(error ? error->localizedRecoverySuggestion : QString(),
               "Make sure that “" + locks + "” is a folder of yours that you can write in, then import again.");
 }
 
