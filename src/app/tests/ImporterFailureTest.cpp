@@ -48,14 +48,11 @@ QStringList seedEarlierImport(FakeNoteStore &ns)
     return ns.addNotes(guid, {QStringLiteral("alt 1"), QStringLiteral("alt 2")});
 }
 
-// Another Leafhaul, started from a shell without XDG_RUNTIME_DIR, holding
-// the import lock of `noteStoreUrl` until this test process ends.
+// Another Leafhaul (from a shell without XDG_RUNTIME_DIR) holding the import
+// lock of `noteStoreUrl` until this test process ends.
 QProcess *holdImportLock(const QUrl &noteStoreUrl)
 {
     auto *holder = new QProcess;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-    holder->setProcessEnvironment(environment);
     holder->start(QStringLiteral(IMPORT_LOCK_HOLDER), {noteStoreUrl.toString()});
     EXPECT_TRUE(holder->waitForReadyRead(20000)) << holder->errorString();
     EXPECT_EQ(holder->readLine().trimmed(), QByteArray("held"));
@@ -716,31 +713,28 @@ TEST_F(ImporterTest, DownloadNeverReturnsAnEarlierPath)
 // under 1,064.
 TEST_F(ImporterTest, GalleryLimitsComeBeforeItsPage)
 {
-    const QString tooMany = QStringLiteral("The gallery “Album” has 1001 images, more than the 1000 a note can hold.");
+    struct rlimit before = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_NOFILE, &before); });
+    const struct
     {
-        struct rlimit before = {};
-        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
-        const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_NOFILE, &before); });
-        const struct
-        {
-            int images;
-            rlim_t softLimit;
-            QString error; // none: the gallery fits
-        } rows[] = {
-            {36, 100, {}},
-            {37, 100,
-             "The gallery “Album” has more images (37) than Leafhaul may keep open at once under the limit of 100 "
-             "open files."},
-            {1000, 1064, {}},
-            {1001, 1064, tooMany},
-        };
-        for (const auto &row : rows) {
-            SCOPED_TRACE(row.images);
-            const struct rlimit limit = {row.softLimit, std::max(row.softLimit, before.rlim_max)};
-            ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
-            const OptionalError refused = GalleryLimits::refusal(QStringLiteral("Album"), row.images);
-            EXPECT_EQ(refused ? refused->localizedDescription : QString(), row.error);
-        }
+        int images;
+        rlim_t softLimit;
+        QString error; // none: the gallery fits
+    } rows[] = {
+        {36, 100, {}},
+        {37, 100,
+         "The gallery “Album” has more images (37) than Leafhaul may keep open at once under the limit of 100 "
+         "open files."},
+        {1000, 1064, {}},
+        {1001, 1064, "The gallery “Album” has 1001 images, more than the 1000 a note can hold."},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.images);
+        const struct rlimit limit = {row.softLimit, std::max(row.softLimit, before.rlim_max)};
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+        const OptionalError refused = GalleryLimits::refusal(QStringLiteral("Album"), row.images);
+        EXPECT_EQ(refused ? refused->localizedDescription : QString(), row.error);
     }
 
     QList<QStringList> images;
@@ -752,7 +746,7 @@ TEST_F(ImporterTest, GalleryLimitsComeBeforeItsPage)
     auto api = makeAPI();
     RecordingDelegate delegate;
     runImport(delegate, listedPages(*api), api);
-    EXPECT_EQ(delegate.error ? delegate.error->localizedDescription : QString(), tooMany);
+    EXPECT_EQ(delegate.error ? delegate.error->localizedDescription : QString(), rows[3].error);
     EXPECT_EQ(noteStoreCalls(), QStringList()) << "a notebook was looked up or created";
     for (const QJsonValue &request : backpack->requests())
         EXPECT_FALSE(request["path"].toString().startsWith(QLatin1String("assets/"))) << "an image was downloaded";
