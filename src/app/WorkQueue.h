@@ -12,6 +12,11 @@
 // Once the application is quitting, waiting posts are abandoned: the waiting
 // worker is released (the call returns false) and the posted call never runs,
 // so quitting never waits on a worker blocked in a main-thread call.
+//
+// The process may end with workers still running, or with the pool's threads
+// still exiting after their work (their thread-local clean-up included):
+// nothing they use is freed at exit. The pool and its state never are, nor is
+// OpenSSL's state (SyncHttp::keepTlsStateAtExit).
 namespace WorkQueue {
 
 void runInBackground(std::function<void()> work);
@@ -26,7 +31,8 @@ bool runOnMainThreadAndWait(std::function<void()> call);
 bool isQuitting();
 
 // Waits until no background work is left, up to `msecs` (-1: no limit).
-// Returns true when none is left. For tests and benchmarks.
+// Returns true when none is left; the threads that ran it may still be
+// exiting. For tests and benchmarks.
 bool waitForBackgroundWork(int msecs = -1);
 
 } // namespace WorkQueue

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #include <curl/curl.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -21,7 +22,15 @@
 
 namespace SyncHttp {
 
+void keepTlsStateAtExit()
+{
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+}
+
 namespace {
+
+// Before main, so before anything in the program could set OpenSSL up.
+[[maybe_unused]] const bool tlsStateKept = (keepTlsStateAtExit(), true);
 
 // One share handle for the process: cookies, DNS answers and TLS sessions.
 struct Global
@@ -50,6 +59,8 @@ struct Global
 
     Global()
     {
+        // Should a static initialiser elsewhere come here before ours.
+        keepTlsStateAtExit();
         curl_global_init(CURL_GLOBAL_DEFAULT);
         share = curl_share_init();
         curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Global::lock);

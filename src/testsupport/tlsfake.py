@@ -111,6 +111,9 @@ def exit_with_parent(poll_seconds=0.5):
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+    # A client that opens many connections at once must not wait out a
+    # dropped SYN (a second) for each beyond the default backlog of 5.
+    request_queue_size = 128
 
     def handle_error(self, request, client_address):
         # A refused handshake is the client's business (it may be testing

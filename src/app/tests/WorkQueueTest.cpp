@@ -1,9 +1,13 @@
-// The background queue's way back to the main thread: order, and quitting
-// while a worker waits on the main thread.
+// The background queue's way back to the main thread: order, quitting while
+// a worker waits on the main thread, and ending the process after HTTPS work.
 
 #include "ImporterTestSupport.h"
 
+#include "testsupport/LocalService.h"
+#include "testsupport/TestCertificateAuthority.h"
+
 #include <QMetaObject>
+#include <QProcess>
 
 #include <atomic>
 #include <cstdlib>
@@ -92,6 +96,28 @@ TEST(WorkQueueDeathTest, QuittingReleasesAWaitingWorker)
         std::_Exit(ok ? 0 : 1);
     };
     EXPECT_EXIT(quitWhileAWorkerWaits(), ::testing::ExitedWithCode(0), "");
+}
+
+// Ending right after HTTPS work, the pool's threads still exiting or some
+// still inside requests (quitting during an import), is clean. Many runs, four
+// at once for load: a crash there came in a fraction of them.
+TEST(WorkQueue, ProcessEndsCleanlyRightAfterHttpsWork)
+{
+    const auto &ca = TestCertificateAuthority::shared();
+    LocalService service;
+    ASSERT_TRUE(
+        service.startPython(QStringLiteral(LEAFHAUL_SOURCE_DIR "/src/foundation/tests/http_fake.py"), ca.serverArgs()));
+    const QString url = QStringLiteral("https://127.0.0.1:%1/bytes/10").arg(service.port());
+    for (int round = 0; round < 8; ++round) {
+        std::vector<std::unique_ptr<QProcess>> runs;
+        for (int i = 0; i < 4; ++i) {
+            runs.push_back(std::make_unique<QProcess>());
+            runs.back()->start(QStringLiteral(EXIT_AFTER_TLS), {url, ca.caCertPath(), "4", QString::number(i % 2 * 2)});
+        }
+        for (const auto &run : runs)
+            EXPECT_TRUE(run->waitForFinished(30000) && run->exitStatus() == QProcess::NormalExit && !run->exitCode())
+                << "under way " << run->arguments().last() << ": " << run->readAllStandardError().toStdString();
+    }
 }
 
 } // namespace
