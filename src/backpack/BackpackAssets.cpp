@@ -23,7 +23,7 @@ bool isSignInPage(const SyncHttp::Response &response)
 
 // A file name takes at most NAME_MAX bytes.
 constexpr qsizetype kMaxNameBytes = 255;
-// An extension: ASCII letters and digits after the last dot, fewer than this.
+// A longer tail after the last dot is no extension.
 constexpr qsizetype kMaxExtensionBytes = 32;
 
 // `name` with a short hash of `raw` before its extension, cut to
@@ -33,12 +33,7 @@ QString taggedName(const QString &name, const QString &raw)
 {
     const QByteArray utf8 = name.toUtf8();
     const qsizetype dot = utf8.lastIndexOf('.');
-    const QByteArray tail = dot > 0 ? utf8.mid(dot + 1) : QByteArray();
-    const bool isExtension = !tail.isEmpty() && tail.size() < kMaxExtensionBytes
-                             && std::all_of(tail.begin(), tail.end(), [](char c) {
-                                    return uchar(c) < 0x80 && QChar::isLetterOrNumber(uchar(c));
-                                });
-    const QByteArray extension = isExtension ? utf8.mid(dot) : QByteArray();
+    const QByteArray extension = dot > 0 && utf8.size() - dot <= kMaxExtensionBytes ? utf8.mid(dot) : QByteArray();
     const QByteArray tag = '-' + QCryptographicHash::hash(raw.toUtf8(), QCryptographicHash::Sha1).toHex().left(8);
     qsizetype cut = std::min(utf8.size() - extension.size(), kMaxNameBytes - tag.size() - extension.size());
     while (cut > 0 && cut < utf8.size() && (uchar(utf8.at(cut)) & 0xC0) == 0x80) // a continuation byte

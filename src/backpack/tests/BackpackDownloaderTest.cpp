@@ -194,7 +194,7 @@ TEST_F(DownloaderTest, NamesFromTheNetworkStayInsideTheAssetFolder)
         {"folder of two dots", "assets/%2E%2E/as/z.txt", "__-9d891e73/z.txt", "z", 0},
         {"name over 255 bytes", "assets/129/as/" + QString::fromLatin1(QUrl::toPercentEncoding(kLongName)),
          "129/" + QString(80, u'中') + "-5aeddd8c.txt", "long", 0},
-        {"folder with slashes", "assets/a%2F..%2F..%2Fb/as/z.txt", "a_.._.._b-2e0ee35e/z.txt", "slashes", 0},
+        {"folder with slashes", "assets/a%2F..%2F..%2Fb/as/z.txt", "a_.._.-2e0ee35e._b/z.txt", "slashes", 0},
         // An error page is not saved as the asset.
         {"asset the service lacks (404)", "assets/127/as/none.txt", "", "", SyncHttp::URLErrorBadServerResponse},
         {"no asset folder", "files/z.txt", "", "", SyncHttp::URLErrorBadURL},
