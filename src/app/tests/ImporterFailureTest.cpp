@@ -11,9 +11,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QScopeGuard>
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,14 +50,27 @@ QStringList seedEarlierImport(FakeNoteStore &ns)
 }
 
 // Another Leafhaul (from a shell without XDG_RUNTIME_DIR) holding the import
-// lock of `noteStoreUrl` until this test process ends.
-QProcess *holdImportLock(const QUrl &noteStoreUrl)
+// lock of `noteStoreUrl` until this test process ends, and with it the pipe
+// to the holder's standard input.
+void holdImportLock(const QUrl &noteStoreUrl)
 {
-    auto *holder = new QProcess;
-    holder->start(QStringLiteral(IMPORT_LOCK_HOLDER), {noteStoreUrl.toString()});
-    EXPECT_TRUE(holder->waitForReadyRead(20000)) << holder->errorString();
-    EXPECT_EQ(holder->readLine().trimmed(), QByteArray("held"));
-    return holder;
+    int input[2], output[2];
+    ASSERT_TRUE(::pipe2(input, O_CLOEXEC) == 0 && ::pipe2(output, O_CLOEXEC) == 0);
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+    ::posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    const QByteArray url = noteStoreUrl.toEncoded();
+    char *argv[] = {const_cast<char *>(IMPORT_LOCK_HOLDER), const_cast<char *>(url.constData()), nullptr};
+    pid_t pid = 0;
+    EXPECT_EQ(::posix_spawn(&pid, IMPORT_LOCK_HOLDER, &actions, nullptr, argv, environ), 0);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(input[0]);
+    ::close(output[1]);
+    char said[5] = {};
+    EXPECT_EQ(::read(output[0], said, 4), 4);
+    EXPECT_STREQ(said, "held");
+    ::close(output[0]);
 }
 
 QString failureText(const RecordingDelegate &d)
@@ -154,9 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
                     0,
                     true},
         FailureCase{"AnotherImportIntoTheAccount",
-                    [](FakeNoteStore &ns, Site &) {
-                        [[maybe_unused]] static QProcess *other = holdImportLock(ns.noteStoreUrl());
-                    },
+                    [](FakeNoteStore &ns, Site &) { holdImportLock(ns.noteStoreUrl()); },
                     kLeafhaulErrorDomain,
                     0,
                     QStringLiteral("Another Leafhaul is importing into this Ravadido account or into another "
@@ -759,7 +771,7 @@ TEST_F(ImporterTest, ImportLockOfAnotherAccountOrUnopenable)
 {
     QUrl otherAccount = noteStore->noteStoreUrl();
     otherAccount.setPath(otherAccount.path() + QStringLiteral("2"));
-    [[maybe_unused]] static QProcess *other = holdImportLock(otherAccount);
+    holdImportLock(otherAccount);
     EXPECT_TRUE(ImportLock::take(authenticationFor(noteStore->noteStoreUrl())));
 
     const QString locks = AssetDownloader::applicationSupportPath() + QStringLiteral("/Locks");
