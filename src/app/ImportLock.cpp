@@ -25,8 +25,7 @@ namespace {
 // Empty when there is no data folder to be had.
 QString lockFolder()
 {
-    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (!QDir::isAbsolutePath(data) || QDir(data).isRoot())
+    if (!QDir::isAbsolutePath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)))
         return {};
     return AssetDownloader::applicationSupportPath() + QStringLiteral("/Locks");
 }

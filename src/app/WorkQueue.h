@@ -16,7 +16,7 @@
 // The process may end with workers still running, or with the pool's threads
 // still exiting after their work (their thread-local clean-up included):
 // nothing they use is freed at exit. The pool and its state never are, nor is
-// OpenSSL's state (SyncHttp::keepTlsStateAtExit).
+// OpenSSL's state (SyncHttp.cpp).
 namespace WorkQueue {
 
 void runInBackground(std::function<void()> work);

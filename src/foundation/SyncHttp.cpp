@@ -22,15 +22,13 @@
 
 namespace SyncHttp {
 
-void keepTlsStateAtExit()
-{
-    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
-}
-
 namespace {
 
-// Before main, so before anything in the program could set OpenSSL up.
-[[maybe_unused]] const bool tlsStateKept = (keepTlsStateAtExit(), true);
+// OpenSSL's clean-up at exit would free what threads still ending, or still
+// inside a request, use. Its first set-up decides that for the process
+// (libcurl's and Qt Network's included), so this runs before main in every
+// program that uses this layer.
+[[maybe_unused]] const bool tlsStateKeptAtExit = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
 
 // One share handle for the process: cookies, DNS answers and TLS sessions.
 struct Global
@@ -59,8 +57,6 @@ struct Global
 
     Global()
     {
-        // Should a static initialiser elsewhere come here before ours.
-        keepTlsStateAtExit();
         curl_global_init(CURL_GLOBAL_DEFAULT);
         share = curl_share_init();
         curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Global::lock);

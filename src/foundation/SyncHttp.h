@@ -154,13 +154,6 @@ struct Response
 // *error (when given; also cleared on success).
 std::optional<Response> send(const Request &request, OptionalError *error = nullptr);
 
-// Sets OpenSSL up for the process without its clean-up at exit, which would
-// free what threads still exiting, or still inside a request, use. OpenSSL's
-// first initialisation decides that for the whole process (libcurl's and Qt
-// Network's included), so this runs before main in any program that uses this
-// layer, and a program's main calls it first thing too. Any number of calls.
-void keepTlsStateAtExit();
-
 // A PEM file of extra trusted CAs, added to the system trust store for every
 // later request of the process; an empty path removes it. Returns false when
 // the file cannot be read (the setting is then unchanged).

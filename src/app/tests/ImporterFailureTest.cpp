@@ -766,7 +766,7 @@ TEST_F(ImporterTest, GalleryLimitsComeBeforeItsPage)
 
 // Another Leafhaul's lock of another account (another NoteStore URL) lets
 // the import go ahead. A lock file that cannot be opened (its folder is a
-// file) names the file, the reason and what to do.
+// file) says what to do.
 TEST_F(ImporterTest, ImportLockOfAnotherAccountOrUnopenable)
 {
     QUrl otherAccount = noteStore->noteStoreUrl();
@@ -779,8 +779,6 @@ TEST_F(ImporterTest, ImportLockOfAnotherAccountOrUnopenable)
     ASSERT_TRUE(QDir(locks).removeRecursively() && file.open(QIODevice::WriteOnly));
     OptionalError error;
     EXPECT_FALSE(ImportLock::take(authenticationFor(noteStore->noteStoreUrl()), &error));
-    EXPECT_TRUE(error && error->localizedDescription.startsWith("The import could not begin: its lock file “" + locks)
-                && error->localizedDescription.endsWith("” could not be opened: " + systemReason(ENOTDIR) + "."));
     EXPECT_EQ(error ? error->localizedRecoverySuggestion : QString(),
               "Make sure that “" + locks + "” is a folder of yours that you can write in, then import again.");
 }
