@@ -90,7 +90,7 @@ bool AssetDownloader::login(OptionalError *error)
     return true;
 }
 
-void AssetDownloader::ensurePath(const QString &path)
+bool AssetDownloader::ensurePath(const QString &path)
 {
     // An application folder left open by an earlier version is closed.
     const QByteArray application = QFile::encodeName(applicationSupportPath());
@@ -99,7 +99,7 @@ void AssetDownloader::ensurePath(const QString &path)
         ::chmod(application.constData(), 0700);
     // Below the asset folder nothing is followed: a link there would send
     // the download elsewhere.
-    BackpackAssets::ensurePath(path, assetsPath());
+    return BackpackAssets::ensurePath(path, assetsPath());
 }
 
 QString AssetDownloader::applicationSupportPath()
@@ -117,23 +117,43 @@ QString AssetDownloader::safePathComponent(const QString &name)
     return BackpackAssets::safePathComponent(name).value_or(QString());
 }
 
-bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error)
+QString AssetDownloader::localNameForURL(const QUrl &url)
 {
     // Components of the encoded path, so that an escaped "/" inside a name
     // stays inside that name.
     const QStringList components = url.path(QUrl::FullyEncoded).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    const QString identifier = components.size() >= 3 ? safePathComponent(
-                                   QUrl::fromPercentEncoding(components.at(components.size() - 3).toUtf8()))
-                                                      : QString();
-    // The asset's own name, for the user; the local file's may be shorter.
-    const QString name = components.isEmpty() ? QString() : QUrl::fromPercentEncoding(components.last().toUtf8());
-    const QString filename = safePathComponent(name);
-    if (identifier.isEmpty() || filename.isEmpty()) {
+    if (components.size() < 3)
+        return {};
+    const QString identifier = safePathComponent(
+        QUrl::fromPercentEncoding(components.at(components.size() - 3).toUtf8()));
+    const QString filename = safePathComponent(QUrl::fromPercentEncoding(components.last().toUtf8()));
+    if (identifier.isEmpty() || filename.isEmpty())
+        return {};
+    return identifier + QLatin1Char('/') + filename;
+}
+
+bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error)
+{
+    // Without a data folder the asset would go below "/".
+    if (assetsPath().isEmpty()) {
+        setErrorSlot(error, Error(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorCannotCreateFile,
+                                  localizedString("The file cannot be saved: Leafhaul found no data folder of "
+                                                  "yours to keep it in."),
+                                  {},
+                                  localizedString("Set HOME to your home folder, or XDG_DATA_HOME to an absolute "
+                                                  "folder of yours, then start Leafhaul again.")));
+        return false;
+    }
+    const QString localName = localNameForURL(url);
+    if (localName.isEmpty()) {
         setErrorSlot(error, urlError(SyncHttp::URLErrorBadURL, localizedString("Unable to start downloading"), url));
         return false;
     }
+    // The asset's own name, for the user; the local file's may be shorter.
+    const QString name = QUrl::fromPercentEncoding(
+        url.path(QUrl::FullyEncoded).split(QLatin1Char('/'), Qt::SkipEmptyParts).last().toUtf8());
 
-    const QString folder = assetsPath() + QLatin1Char('/') + identifier;
+    const QString folder = assetsPath() + QLatin1Char('/') + localName.section(QLatin1Char('/'), 0, 0);
     ensurePath(folder);
     struct stat st = {};
     if (::lstat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -141,7 +161,7 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
                                   localizedString("The folder “%1” could not be created.").arg(folder)));
         return false;
     }
-    setDestinationPath(folder + QLatin1Char('/') + filename);
+    setDestinationPath(assetsPath() + QLatin1Char('/') + localName);
     // The new copy will be renamed over the name, which a folder refuses:
     // better said now than after the whole transfer.
     if (::lstat(QFile::encodeName(m_destinationPath).constData(), &st) == 0 && S_ISDIR(st.st_mode)) {

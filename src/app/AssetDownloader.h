@@ -45,9 +45,10 @@ public:
     // Forgets every sign-in of this run (tests).
     static void resetLogins();
 
-    // Creates the folder and its parents, readable by the user alone; a
-    // failure is only logged.
-    static void ensurePath(const QString &path);
+    // Creates the folder and its parents, readable by the user alone; false,
+    // with errno telling why, when it is not there afterwards.
+    static bool ensurePath(const QString &path);
+    // Empty when the user has no data folder (BackpackAssets::dataFolder).
     static QString applicationSupportPath();
     static QString assetsPath();
 
@@ -72,6 +73,9 @@ public:
     // One safe path component from a name taken off a URL or a server, by
     // the rule of every asset downloader (BackpackAssets); "" for none.
     static QString safePathComponent(const QString &name);
+    // Where below the asset folder the asset of `url` is kept: "<id>/<name>",
+    // each a safe path component; "" when the URL names no asset.
+    static QString localNameForURL(const QUrl &url);
 
 private:
     void downloadDidFinish(const DownloadedAsset &asset);

@@ -5,9 +5,8 @@
 #include "signin/WSKOAuthAuthentication.h"
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QFile>
-#include <QStandardPaths>
+#include <QFileInfo>
 #include <QUrl>
 
 #include <fcntl.h>
@@ -19,43 +18,66 @@
 
 namespace {
 
-// The data folder: the user's own, and the same for every session of the
-// user. The runtime folder is neither: it follows XDG_RUNTIME_DIR, which a
-// shell may lack, and Qt gives none at all when its fallback is taken.
-// Empty when there is no data folder to be had.
-QString lockFolder()
-{
-    if (!QDir::isAbsolutePath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)))
-        return {};
-    return AssetDownloader::applicationSupportPath() + QStringLiteral("/Locks");
-}
-
 // "import-<SHA-256 of the NoteStore URL>.lock": a URL may be longer than a
 // file name, and spelled in more than one way.
-QString lockPath(const QString &folder, const WSKOAuthAuthentication &authentication)
+QString lockName(const WSKOAuthAuthentication &authentication)
 {
     const QUrl url(authentication.userEmail());
     const QByteArray account = url.adjusted(QUrl::NormalizePathSegments | QUrl::StripTrailingSlash).toEncoded();
-    return folder + QStringLiteral("/import-")
+    return QStringLiteral("import-")
            + QString::fromLatin1(QCryptographicHash::hash(account, QCryptographicHash::Sha256).toHex())
            + QStringLiteral(".lock");
 }
 
+// The error of a step that failed with `errnum`; `suggestion` when the
+// reason itself suggests nothing.
+Error lockError(const QString &description, int errnum, const QString &suggestion)
+{
+    const QString reason = systemReason(errnum);
+    const QString byReason = fileRecoverySuggestion(errnum);
+    return Error(kLeafhaulErrorDomain, 0, withSystemReason(description, reason), reason,
+                 byReason.isEmpty() ? suggestion : byReason);
+}
+
 } // namespace
+
+QString ImportLock::filePath(const WSKOAuthAuthentication &authentication)
+{
+    // The data folder, not the runtime folder: the same for every session
+    // of the user, whereas XDG_RUNTIME_DIR may be missing from a shell.
+    const QString application = AssetDownloader::applicationSupportPath();
+    if (application.isEmpty())
+        return {};
+    return application + QStringLiteral("/Locks/") + lockName(authentication);
+}
 
 std::unique_ptr<ImportLock> ImportLock::take(const WSKOAuthAuthentication &authentication, OptionalError *error)
 {
-    const QString folder = lockFolder();
-    if (folder.isEmpty()) {
+    const QString path = filePath(authentication);
+    if (path.isEmpty()) {
         setErrorSlot(error, Error(kLeafhaulErrorDomain, 0,
                                   localizedString("The import could not begin: Leafhaul found no data folder of "
                                                   "yours to keep its lock in."),
-                                  {}, localizedString("Set HOME to your home folder and import again.")));
+                                  {},
+                                  localizedString("Set HOME to your home folder, or XDG_DATA_HOME to an absolute "
+                                                  "folder of yours, then start Leafhaul again.")));
         return nullptr;
     }
-    const QString path = lockPath(folder, authentication);
+    const QString folder = QFileInfo(path).path();
+    const QString folderSuggestion =
+        localizedString("Make sure that “%1” is a folder of yours that you can write in, then import again.")
+            .arg(folder);
+    // Its own reason: the open that would follow could only say the
+    // folder is missing.
+    if (!AssetDownloader::ensurePath(folder)) {
+        const int errnum = errno;
+        setErrorSlot(error, lockError(localizedString("The import could not begin: the folder “%1” for its lock "
+                                                      "file could not be created.")
+                                          .arg(folder),
+                                      errnum, folderSuggestion));
+        return nullptr;
+    }
     const QByteArray name = QFile::encodeName(path);
-    AssetDownloader::ensurePath(folder);
     int errnum = 0;
     for (int attempt = 0; attempt < 8; ++attempt) {
         // Close-on-exec: a program started meanwhile must not keep the lock.
@@ -86,19 +108,18 @@ std::unique_ptr<ImportLock> ImportLock::take(const WSKOAuthAuthentication &authe
                                   {}, localizedString("Wait until that import has ended, then import again.")));
         return nullptr;
     }
-    const QString reason = systemReason(errnum);
-    QString suggestion = fileRecoverySuggestion(errnum);
-    if (suggestion.isEmpty())
-        suggestion = localizedString(
-                         "Make sure that “%1” is a folder of yours that you can write in, then import again.")
-                         .arg(folder);
+    // A folder or a link at the file's own name (EISDIR, ELOOP): that is
+    // what must go, not anything about the folder.
+    struct stat st = {};
+    const bool inTheWay = ::lstat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode);
     setErrorSlot(
         error,
-        Error(kLeafhaulErrorDomain, 0,
-              withSystemReason(
-                  localizedString("The import could not begin: its lock file “%1” could not be opened.").arg(path),
-                  reason),
-              reason, suggestion));
+        lockError(
+            localizedString("The import could not begin: its lock file “%1” could not be opened.").arg(path), errnum,
+            inTheWay ? localizedString("Remove “%1”, which stands where Leafhaul keeps its lock file, then import "
+                                       "again.")
+                           .arg(path)
+                     : folderSuggestion));
     return nullptr;
 }
 

@@ -3,6 +3,7 @@
 #include "foundation/Error.h"
 
 #include <QByteArray>
+#include <QString>
 
 #include <memory>
 #include <utility>
@@ -30,6 +31,8 @@ public:
     // another import holds it or its file cannot be opened.
     static std::unique_ptr<ImportLock> take(const WSKOAuthAuthentication &authentication,
                                             OptionalError *error = nullptr);
+    // The file whose lock is the account's; empty without a data folder.
+    static QString filePath(const WSKOAuthAuthentication &authentication);
     ~ImportLock();
     ImportLock(const ImportLock &) = delete;
     ImportLock &operator=(const ImportLock &) = delete;

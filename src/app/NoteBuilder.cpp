@@ -11,6 +11,7 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QMimeDatabase>
 
 #include <fcntl.h>
@@ -100,13 +101,22 @@ struct Descriptor
 // Enough of a file's head for every magic QMimeDatabase knows.
 constexpr std::size_t kMimeHeadBytes = 16 * 1024;
 
+// `description` names the file (%1) and, on a line of its own, its folder
+// (%2), as the download's errors do: a long path breaks only at its slashes.
 // The system's reason goes into the description too: the alert shows no
 // failure reason.
 Error fileError(const QString &description, const QString &path, int errnum = 0, const QString &suggestion = {})
 {
     const QString reason = errnum ? systemReason(errnum) : QString();
-    return Error(kLeafhaulErrorDomain, 0, withSystemReason(description.arg(path), reason), reason,
+    const QFileInfo file(path);
+    return Error(kLeafhaulErrorDomain, 0,
+                 withSystemReason(description.arg(file.fileName(), file.absolutePath()), reason), reason,
                  errnum == EMFILE ? localizedString("Raise the limit of open files and import again.") : suggestion);
+}
+
+QString unreadableText()
+{
+    return localizedString("The downloaded file “%1” in the folder\n“%2”\ncould not be read.");
 }
 
 // Never waits and never follows a link: a plain open of a FIFO or device put
@@ -114,13 +124,11 @@ Error fileError(const QString &description, const QString &path, int errnum = 0,
 // that wait. -1 with the error for anything but a plain file.
 int openPlainFile(const QString &path, struct stat *st, OptionalError *error)
 {
-    const QString notPlain = localizedString("The file %1 is not a plain file.");
+    const QString notPlain = localizedString("The file “%1” in the folder\n“%2”\nis not a plain file.");
     Descriptor file{::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC)};
     if (file.fd < 0 || ::fstat(file.fd, st) != 0) {
         const int errnum = errno;
-        setErrorSlot(error, errnum == ELOOP
-                                ? fileError(notPlain, path)
-                                : fileError(localizedString("Unable to read the downloaded file %1."), path, errnum));
+        setErrorSlot(error, errnum == ELOOP ? fileError(notPlain, path) : fileError(unreadableText(), path, errnum));
         return -1;
     }
     if (!S_ISREG(st->st_mode)) {
@@ -137,7 +145,12 @@ std::optional<QString> mimeTypeOfFile(int fd, off_t size, const QString &path, i
     QByteArray head(qsizetype(std::min<off_t>(size, off_t(kMimeHeadBytes))), Qt::Uninitialized);
     if (!FileRead::readFully(fd, 0, head.data(), std::size_t(head.size()), errnum))
         return std::nullopt;
-    const QMimeType type = QMimeDatabase().mimeTypeForFileNameAndData(path, head);
+    // The bytes decide; the name only narrows a type they agree with (a
+    // ".csv" of plain text), or names one they cannot tell.
+    const QMimeDatabase database;
+    const QMimeType byData = database.mimeTypeForData(head);
+    const QMimeType byName = database.mimeTypeForFileNameAndData(path, head);
+    const QMimeType type = byData.isDefault() || byName.inherits(byData.name()) ? byName : byData;
     // The service takes only names of this shape.
     if (!type.isValid()
         || !RegExConvenience::isMatchedByRegex(type.name(), QStringLiteral("^[A-Za-z]+/[A-Za-z0-9._+-]+$")))
@@ -175,8 +188,8 @@ std::shared_ptr<RURUData> lendFile(const DownloadedAsset &asset, QString *mimeTy
         setErrorSlot(error, fileError(description, path, 0, localizedString("Import the page again.")));
         return nullptr;
     };
-    const QString unreadable = localizedString("Unable to read the downloaded file %1.");
-    const QString changed = localizedString("The file %1 changed after it was downloaded.");
+    const QString unreadable = unreadableText();
+    const QString changed = localizedString("The file “%1” in the folder\n“%2”\nchanged after it was downloaded.");
     struct stat st = {};
     Descriptor file{openPlainFile(path, &st, error)};
     if (file.fd < 0)
@@ -184,16 +197,18 @@ std::shared_ptr<RURUData> lendFile(const DownloadedAsset &asset, QString *mimeTy
     // O_NOFOLLOW guards the last component only: a folder above it swapped
     // for a link leads to another file, maybe of the same size.
     if (asset.inode && (quint64(st.st_dev) != asset.device || quint64(st.st_ino) != asset.inode))
-        return failChanged(localizedString("The file %1 is no longer the one that was downloaded."));
+        return failChanged(
+            localizedString("The file “%1” in the folder\n“%2”\nis no longer the one that was downloaded."));
     // Held while the record lives. A download of the same asset renames a
     // new file over the name and never writes into this one; the lock keeps
     // off any other writer that honours it. Only another program holds an
     // asset file exclusively.
     if (::flock(file.fd, LOCK_SH | LOCK_NB) != 0)
-        return errno == EWOULDBLOCK ? fail(localizedString("The file %1 is in use by another program."))
-                                    : fail(unreadable, errno);
+        return errno == EWOULDBLOCK
+                   ? fail(localizedString("The file “%1” in the folder\n“%2”\nis in use by another program."))
+                   : fail(unreadable, errno);
     if (st.st_size > std::numeric_limits<std::int32_t>::max())
-        return fail(localizedString("The file %1 is too large to attach."));
+        return fail(localizedString("The file “%1” in the folder\n“%2”\nis too large to attach."));
     // Another process changed it since the download: whatever it holds now
     // is not the asset.
     if (asset.size >= 0 && st.st_size != asset.size)
@@ -265,7 +280,7 @@ QString NoteBuilder::mimeTypeForPath(const QString &path, OptionalError *error)
     int errnum = 0;
     const std::optional<QString> type = mimeTypeOfFile(file.fd, st.st_size, path, &errnum);
     if (!type) {
-        setErrorSlot(error, fileError(localizedString("Unable to read the downloaded file %1."), path, errnum));
+        setErrorSlot(error, fileError(unreadableText(), path, errnum));
         return unknown;
     }
     if (error)

@@ -8,6 +8,8 @@
 #include "backpack/TGBackpackAPI.h"
 #include "backpack/TGBackpackPage.h"
 
+#include <QHash>
+
 #include <sys/resource.h>
 
 namespace {
@@ -41,6 +43,16 @@ void allowAllOpenFiles()
         files.rlim_cur = files.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &files);
     }
+}
+
+// The page element itself, under the answer's root; a page link inside it
+// has the same name, so only a child of the root counts.
+bool holdsPage(const XmlDocument &details, const QString &pageID)
+{
+    for (xmlNodePtr node : details.nodes(QStringLiteral("page")).value_or(QList<xmlNodePtr>()))
+        if (xml::attribute(node, "id") == pageID)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -314,6 +326,18 @@ bool RavadidoFromBackpackImporter::readPageDetails(const BackpackPagePtr &page, 
             setErrorSlot(error, *m_backpack->error());
         return false;
     }
+    // A well-formed answer without the page (a sign-in page in XHTML, a bare
+    // success) would pass for an empty page and have its notebook emptied.
+    if (!holdsPage(*details, page->backpackID())) {
+        setErrorSlot(error, errorWithDescription(
+                                localizedString("The page “%1” could not be read from Backpack: its answer did not "
+                                                "hold the page.")
+                                    .arg(page->titleForDisplay()),
+                                localizedString("Make sure you can open the page in a web browser and that the "
+                                                "account's site name and API key are correct, then import again. "
+                                                "The page's notebook was left as it was.")));
+        return false;
+    }
     page->setContents(*details);
     return true;
 }
@@ -337,6 +361,48 @@ bool RavadidoFromBackpackImporter::galleriesFit(const QList<WidgetRecord> &widge
                                                            widget.value(QStringLiteral("images")).toList().size())) {
             setErrorSlot(error, std::move(*refused));
             return false;
+        }
+    }
+    return true;
+}
+
+bool RavadidoFromBackpackImporter::assetFilesApart(const QList<WidgetRecord> &widgets, OptionalError *error) const
+{
+    // Local names are one to one but for two of their short hashes meeting,
+    // which a crafted page can bring about: the second download would then
+    // replace the first one's file before its note is sent.
+    const QUrl account = m_backpack->accountURL();
+    QHash<QString, std::pair<QUrl, QString>> owners; // local name: URL, file name
+    for (const WidgetRecord &widget : widgets) {
+        const QString type = widget.value(kWidgetTypeKey).toString();
+        QVariantList assets;
+        if (type == QLatin1String("Asset"))
+            assets << widget;
+        else if (type == QLatin1String("Gallery"))
+            assets = widget.value(QStringLiteral("images")).toList();
+        for (const QVariant &asset : std::as_const(assets)) {
+            const QUrl url = NoteBuilder::assetURLForWidget(asset.toMap(), account);
+            const QString filename = asset.toMap().value(kWidgetFilenameKey).toString();
+            const QString local = AssetDownloader::localNameForURL(url);
+            if (local.isEmpty()) // the download says what is wrong with it
+                continue;
+            const auto owner = owners.constFind(local);
+            if (owner == owners.cend()) {
+                owners.insert(local, {url, filename});
+            } else if (owner->first != url) {
+                const QString description =
+                    owner->second == filename
+                        ? localizedString("Two files of the page named “%1” would be kept in one file on this "
+                                          "computer.")
+                              .arg(filename)
+                        : localizedString("Two files of the page, “%1” and “%2”, would be kept in one file on this "
+                                          "computer.")
+                              .arg(owner->second, filename);
+                setErrorSlot(error, errorWithDescription(description,
+                                                         localizedString("Rename one of them in Backpack, then import "
+                                                                         "again.")));
+                return false;
+            }
         }
     }
     return true;
@@ -376,8 +442,11 @@ bool RavadidoFromBackpackImporter::importPageContents(const BackpackPagePtr &pag
 bool RavadidoFromBackpackImporter::importPage(const BackpackPagePtr &page, OptionalError *error)
 {
     // What the page holds comes first: a page refused for it (a gallery too
-    // large) leaves no new, empty notebook in the account.
-    if (!readPageDetails(page, error) || !galleriesFit(currentWidgets(*page), error))
+    // large, two assets in one file) leaves no new, empty notebook.
+    if (!readPageDetails(page, error))
+        return false;
+    const QList<WidgetRecord> widgets = currentWidgets(*page);
+    if (!galleriesFit(widgets, error) || !assetFilesApart(widgets, error))
         return false;
     const Ravadido::NotebookPtr notebook = createNotebookForPage(page, error);
     if (!notebook)

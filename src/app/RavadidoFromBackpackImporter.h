@@ -127,6 +127,8 @@ private:
     static QList<WidgetRecord> currentWidgets(const TGBackpackPage &page);
     // Every gallery of the page fits a note and the open-file limit.
     static bool galleriesFit(const QList<WidgetRecord> &widgets, OptionalError *error);
+    // No two assets of the page are kept in one local file.
+    bool assetFilesApart(const QList<WidgetRecord> &widgets, OptionalError *error) const;
     bool importPageContents(const BackpackPagePtr &page, const NotebookPtr &notebook, OptionalError *error);
     bool importPage(const BackpackPagePtr &page, OptionalError *error);
 

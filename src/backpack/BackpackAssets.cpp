@@ -6,9 +6,15 @@
 #include "foundation/SystemLog.h"
 
 #include <QCryptographicHash>
-#include <QStandardPaths>
+#include <QDir>
+#include <QFile>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <vector>
 
 namespace BackpackAssets {
 
@@ -41,23 +47,76 @@ QString taggedName(const QString &name, const QString &raw)
     return QString::fromUtf8(utf8.left(cut) + tag + extension);
 }
 
+bool endsWithTag(QStringView text)
+{
+    if (text.size() < 9 || text.at(text.size() - 9) != QLatin1Char('-'))
+        return false;
+    return std::all_of(text.end() - 8, text.end(), [](QChar c) {
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'));
+    });
+}
+
+// Whether `name` could be one that taggedName gave: "-" and 8 hex digits
+// before its last dot, or at its end (a tail too long to be an extension).
+bool looksTagged(const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return endsWithTag(name) || (dot > 0 && endsWithTag(QStringView(name).left(dot)));
+}
+
 } // namespace
+
+QString dataFolder()
+{
+    // The top of the file system is nobody's data folder nor home: an unset
+    // or empty HOME would put the folder there.
+    const auto isHome = [](const QString &path) {
+        return path.startsWith(QLatin1Char('/')) && QDir::cleanPath(path) != QLatin1String("/");
+    };
+    const QString configured = QFile::decodeName(qgetenv("XDG_DATA_HOME"));
+    if (isHome(configured))
+        return QDir::cleanPath(configured);
+    QString home = QFile::decodeName(qgetenv("HOME"));
+    if (!isHome(home)) {
+        long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+        std::vector<char> buffer(size > 0 ? size_t(size) : 16384);
+        struct passwd entry = {}, *found = nullptr;
+        int result = 0;
+        while ((result = ::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE)
+            buffer.resize(buffer.size() * 2);
+        home = result == 0 && found && found->pw_dir ? QFile::decodeName(found->pw_dir) : QString();
+        if (!isHome(home))
+            return {};
+    }
+    return QDir::cleanPath(home) + QStringLiteral("/.local/share");
+}
 
 QString applicationSupportPath(const QString &program)
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QLatin1Char('/') + program;
+    const QString data = dataFolder();
+    return data.isEmpty() ? QString() : QDir::cleanPath(data + QLatin1Char('/') + program);
 }
 
 QString assetsPath(const QString &program)
 {
-    return applicationSupportPath(program) + QStringLiteral("/Assets");
+    const QString application = applicationSupportPath(program);
+    return application.isEmpty() ? QString() : application + QStringLiteral("/Assets");
 }
 
-void ensurePath(const QString &path, const QString &root)
+bool ensurePath(const QString &path, const QString &root)
 {
-    if (!SyncHttp::makePrivateFolder(path, path.startsWith(root + QLatin1Char('/')) ? root : QString()))
-        systemLog(QStringLiteral("Unable to create %1\nError: %2")
-                      .arg(path, localizedString("The folder could not be created.")));
+    if (root.isEmpty()) {
+        errno = ENOENT;
+        return false;
+    }
+    if (SyncHttp::makePrivateFolder(path, path.startsWith(root + QLatin1Char('/')) ? root : QString()))
+        return true;
+    const int errnum = errno;
+    systemLog(
+        QStringLiteral("Unable to create %1\nError: %2")
+            .arg(path, withSystemReason(localizedString("The folder could not be created."), systemReason(errnum))));
+    errno = errnum;
+    return false;
 }
 
 std::optional<QString> safePathComponent(const QString &name)
@@ -70,8 +129,9 @@ std::optional<QString> safePathComponent(const QString &name)
         safe.append(c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 ? QChar(u'_') : c);
     if (safe == QLatin1String(".") || safe == QLatin1String(".."))
         safe = QString(safe.size(), u'_');
-    // A name that needs no change keeps the file and folder of earlier copies.
-    if (safe == name && name.toUtf8().size() <= kMaxNameBytes)
+    // A name that needs no change keeps the file and folder of earlier copies,
+    // unless it could be another name's tagged form.
+    if (safe == name && name.toUtf8().size() <= kMaxNameBytes && !looksTagged(name))
         return safe;
     return taggedName(safe, name);
 }

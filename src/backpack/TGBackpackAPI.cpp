@@ -35,6 +35,25 @@ bool onlyReads(const QString &path, const QByteArray &method)
         QStringLiteral("^(session/create|ws/pages/all|ws/page/[^/]+|ws/page/[^/]+/lists(/[^/]+/items)?/list)$"));
     return method == "GET" || (method == "POST" && reads.match(path).hasMatch());
 }
+// What the service said of its failure, for the user: the text of its error
+// element, or a short plain-text body; never the markup of an error page.
+QString serviceWords(const QByteArray &body)
+{
+    constexpr qsizetype kMaxWords = 500;
+    QString text;
+    if (const std::optional<XmlDocument> document = XmlDocument::parse(body)) {
+        const QList<xmlNodePtr> errors = document->nodes(QStringLiteral("//error")).value_or(QList<xmlNodePtr>());
+        if (!errors.isEmpty())
+            text = xml::textContent(errors.first());
+    } else if (!body.trimmed().startsWith('<')) {
+        text = QString::fromUtf8(body);
+    }
+    text = text.simplified();
+    if (text.size() <= kMaxWords)
+        return text;
+    return text.left(text.at(kMaxWords - 1).isHighSurrogate() ? kMaxWords - 1 : kMaxWords) + QChar(u'…');
+}
+
 const QByteArray kSuccessDocument = "<response success=\"true\"></response>";
 
 Error cancelledError(const QUrl &url)
@@ -488,6 +507,8 @@ Error TGBackpackAPI::createErrorFromResponse(const Response &response, const QBy
         e = Error(kTGBackpackErrorDomain, status, description, reason);
         if (!data.isEmpty())
             e.userInfo.insert(QStringLiteral("data"), data);
+        if (const QString words = serviceWords(data); status == 500 && !words.isEmpty())
+            e.userInfo.insert(kErrorServiceTextKey, words);
     }
     m_error = e;
     return e;

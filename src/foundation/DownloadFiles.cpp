@@ -213,8 +213,11 @@ bool makePrivateFolder(const QString &path, const QString &root)
     if (!root.isEmpty()) {
         const QString top = QDir::cleanPath(QDir().absoluteFilePath(root));
         const QString below = QDir(top).relativeFilePath(QDir::cleanPath(QDir().absoluteFilePath(path)));
-        if (below == QLatin1String("..") || below.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(below)
-            || !makePrivateFolder(top))
+        if (below == QLatin1String("..") || below.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(below)) {
+            errno = EINVAL;
+            return false;
+        }
+        if (!makePrivateFolder(top))
             return false;
         QByteArray at = QFile::encodeName(top);
         for (const QString &level : below.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
@@ -226,8 +229,12 @@ bool makePrivateFolder(const QString &path, const QString &root)
                 return false;
             if (::mkdir(at.constData(), 0700) != 0 && errno != EEXIST)
                 return false;
-            if (::lstat(at.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            if (::lstat(at.constData(), &st) != 0)
                 return false;
+            if (!S_ISDIR(st.st_mode)) {
+                errno = ENOTDIR;
+                return false;
+            }
         }
         return true;
     }
@@ -240,7 +247,14 @@ bool makePrivateFolder(const QString &path, const QString &root)
     for (const QString &folder : missing)
         if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST)
             return false;
-    return QFileInfo(absolute).isDir();
+    struct stat st = {};
+    if (::stat(QFile::encodeName(absolute).constData(), &st) != 0)
+        return false;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
 }
 
 } // namespace SyncHttp

@@ -24,7 +24,7 @@ void removePartialDownloads();
 // the start; true when the folder exists afterwards. With `root` (a folder
 // above `path`), every level below the root must be a folder of its own: a
 // symbolic link there is replaced by a new folder, never followed, and
-// anything else that is not a folder fails.
+// anything else that is not a folder fails. On failure errno tells why.
 bool makePrivateFolder(const QString &path, const QString &root = {});
 
 } // namespace SyncHttp

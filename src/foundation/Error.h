@@ -31,6 +31,11 @@ struct Error
 
 using OptionalError = std::optional<Error>;
 
+// The userInfo key of a service's own words on its error, for the user: an
+// error that says "returned the following error:" shows them after its
+// failure reason.
+inline const QString kErrorServiceTextKey = QStringLiteral("serviceText");
+
 // Stores `error` into `slot` when the caller gave one; callers that do not care
 // pass nullptr.
 inline void setErrorSlot(OptionalError *slot, Error error)

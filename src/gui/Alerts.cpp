@@ -52,6 +52,23 @@ QString endingOnce(QString format, const QString &description)
     return format;
 }
 
+// "Backpack returned the following error:" is said only to go on: with the
+// failure reason and the service's own words.
+QString fullDescription(const Error &error)
+{
+    const QString description = error.localizedDescription.trimmed();
+    if (!description.endsWith(QLatin1Char(':')))
+        return error.localizedDescription;
+    QStringList details;
+    for (const QString &detail :
+         {error.localizedFailureReason.trimmed(), error.userInfo.value(kErrorServiceTextKey).toString().trimmed()})
+        if (!detail.isEmpty())
+            details << detail;
+    if (details.isEmpty())
+        return error.localizedDescription;
+    return description + QLatin1Char('\n') + details.join(QStringLiteral(": "));
+}
+
 } // namespace
 
 namespace Alerts {
@@ -64,8 +81,8 @@ QString title(Kind kind)
 QString message(Kind kind, const Error &error)
 {
     const AlertText &text = textOf(kind);
-    QString result =
-        endingOnce(localizedString(text.message), error.localizedDescription).arg(error.localizedDescription);
+    const QString description = fullDescription(error);
+    QString result = endingOnce(localizedString(text.message), description).arg(description);
     if (text.withRecoverySuggestion && !error.localizedRecoverySuggestion.isEmpty())
         result += fillIn("\n\n%1", error.localizedRecoverySuggestion);
     return result;

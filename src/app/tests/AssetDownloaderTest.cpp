@@ -3,13 +3,17 @@
 
 #include "ImporterTestSupport.h"
 
+#include "app/ImportLock.h"
 #include "app/NoteBuilder.h"
+#include "backpack/TGBackpackAssetDownloader.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QUrlQuery>
 
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -395,6 +399,9 @@ TEST(AssetDownloaderPaths, SafePathComponent)
           Row{QStringLiteral("zeile\nzwei\t"), "zeile_zwei_-c602e3d4"}, Row{"ä ö?#", "ä ö?#"},
           // One to one: a changed name never meets one that needed no change.
           Row{"k/1", "k_1-3437d2e8"}, Row{"k_1", "k_1"}, Row{"x/y.png", "x_y-bc111d35.png"},
+          // A raw name in the tagged form of another is tagged in turn.
+          Row{"k_1-3437d2e8", "k_1-3437d2e8-902850a5"}, Row{"x_y-bc111d35.png", "x_y-bc111d35-12216310.png"},
+          Row{"k-3437d2eg.png", "k-3437d2eg.png"},
           // 255 bytes of UTF-8 at most, cut between characters; apart by the hash.
           Row{QString(85, u'中'), QString(85, u'中')}, Row{han + QString(10, u'中') + ".png", han + "-817f39c8.png"},
           Row{han + QString(9, u'中') + "文.png", han + "-7d08fd2d.png"}}) {
@@ -405,6 +412,38 @@ TEST(AssetDownloaderPaths, SafePathComponent)
     qputenv("XDG_DATA_HOME", "/tmp/leafhaul-test-data");
     EXPECT_EQ(AssetDownloader::assetsPath(), QStringLiteral("/tmp/leafhaul-test-data/Leafhaul/Assets"));
     qputenv("XDG_DATA_HOME", saved);
+}
+
+// The one data folder of the assets and of the lock: a relative
+// XDG_DATA_HOME is ignored, and a HOME that is unset, empty, relative or "/"
+// gives way to the account's home, never to the top of the file system.
+TEST(AssetDownloaderPaths, DataFolder)
+{
+    const QByteArray home = qgetenv("HOME"), dataHome = qgetenv("XDG_DATA_HOME");
+    const auto restore = qScopeGuard([&] { qputenv("HOME", home), qputenv("XDG_DATA_HOME", dataHome); });
+    const struct passwd *entry = ::getpwuid(::geteuid());
+    ASSERT_TRUE(entry && entry->pw_dir);
+    const QString account = QDir::cleanPath(QFile::decodeName(entry->pw_dir));
+    const QString accountData = account == "/" ? QString() : account + "/.local/share";
+    struct Row
+    {
+        const char *home, *dataHome; // nullptr: unset
+        QString data;
+    };
+    for (const Row &row : {Row{nullptr, nullptr, accountData}, Row{"/", nullptr, accountData},
+                           Row{"//", nullptr, accountData}, Row{"", "", accountData}, Row{"home", nullptr, accountData},
+                           Row{"", "data", accountData}, Row{"/tmp/h/", "data", "/tmp/h/.local/share"},
+                           Row{"/tmp/h", "/", "/tmp/h/.local/share"}, Row{nullptr, "/tmp/d/", "/tmp/d"}}) {
+        SCOPED_TRACE(std::string("HOME=") + (row.home ? row.home : "(unset)")
+                     + " XDG_DATA_HOME=" + (row.dataHome ? row.dataHome : "(unset)"));
+        for (const auto &[name, value] : {std::pair("HOME", row.home), std::pair("XDG_DATA_HOME", row.dataHome)})
+            value ? qputenv(name, value) : qunsetenv(name);
+        const auto under = [&](const char *rest) { return row.data.isEmpty() ? QString() : row.data + rest; };
+        EXPECT_EQ(AssetDownloader::assetsPath(), under("/Leafhaul/Assets"));
+        EXPECT_EQ(TGBackpackAssetDownloader::assetsPath(), under("/Stowbird/Assets"));
+        const QString lock = ImportLock::filePath(authenticationFor(QUrl("https://ravadido.test/notestore")));
+        EXPECT_EQ(lock.left(lock.lastIndexOf(u'/')), under("/Leafhaul/Locks"));
+    }
 }
 
 } // namespace

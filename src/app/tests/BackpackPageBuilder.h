@@ -92,8 +92,17 @@ public:
         return add(id, "PageLink", "pages", QStringLiteral("<page id=\"%1\" title=\"%2\"/>").arg(id, esc(title)));
     }
 
+    // The page-details answer as it stands, in place of the page's own.
+    PageBuilder &answeredWith(const QString &document)
+    {
+        m_answer = document;
+        return *this;
+    }
+
     QString xml() const
     {
+        if (!m_answer.isEmpty())
+            return m_answer;
         QString body = QStringLiteral("<page id=\"%1\" title=\"%2\">\n").arg(m_id, esc(m_title));
         for (const char *section : {"belongings", "notes", "lists", "items", "galleries", "images", "attachments",
                                     "emails", "separators", "pages"})
@@ -121,7 +130,7 @@ private:
         return *this;
     }
 
-    QString m_id, m_title;
+    QString m_id, m_title, m_answer;
     QMap<QString, QStringList> m_rows; // by section
 };
 

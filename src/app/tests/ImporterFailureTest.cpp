@@ -25,6 +25,8 @@ namespace {
 
 const QString kPageOne = QStringLiteral("Seite Eins");
 const QString kPageTwo = QStringLiteral("Seite Zwei");
+const QString kPageNotRead = QStringLiteral(
+    "The page “Seite Eins” could not be read from Backpack: its answer did not hold the page.");
 
 // Two pages: the first with a note, a two-image gallery and an attachment,
 // the second with one note.
@@ -94,6 +96,8 @@ struct FailureCase
     bool withoutAccessToken = false;
     // A page the site does not have, imported first.
     bool unknownPageFirst = false;
+    // Refused for what the page holds, before its notebook is looked up.
+    bool beforeTheNotebook = false;
 };
 
 void PrintTo(const FailureCase &c, std::ostream *os)
@@ -132,6 +136,9 @@ TEST_P(ImporterFailure, EndsWithTheStepsError)
         EXPECT_EQ(delegate.error->localizedFailureReason, c.failureReason) << failureText(delegate);
     }
     EXPECT_EQ(isAuthenticationExpiredError(*delegate.error), c.code == 9 && c.domain == kLeafhaulErrorDomain);
+    if (c.beforeTheNotebook) {
+        EXPECT_EQ(noteStoreCalls(), QStringList()) << "the notebook was looked up";
+    }
 
     // The failing page was begun and never finished; no later page began.
     if (c.failingPage.isEmpty()) {
@@ -205,6 +212,55 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     QStringLiteral("Verschwunden"),
                     0,
+                    false,
+                    true},
+        // A well-formed answer without the page is no empty page: the
+        // earlier notes stay.
+        FailureCase{"PageDetailsWithoutThePage",
+                    [](FakeNoteStore &ns, Site &site) {
+                        seedEarlierImport(ns);
+                        site.pages[0].answeredWith(
+                            QStringLiteral("<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><form action=\"/login\">"
+                                           "<input name=\"username\"/></form></body></html>"));
+                    },
+                    kLeafhaulErrorDomain,
+                    0,
+                    kPageNotRead,
+                    {},
+                    kPageOne,
+                    2,
+                    false,
+                    false,
+                    true},
+        FailureCase{"PageDetailsBareSuccess",
+                    [](FakeNoteStore &ns, Site &site) {
+                        seedEarlierImport(ns);
+                        site.pages[0].answeredWith(QStringLiteral("<response success=\"true\"/>"));
+                    },
+                    kLeafhaulErrorDomain,
+                    0,
+                    kPageNotRead,
+                    {},
+                    kPageOne,
+                    2,
+                    false,
+                    false,
+                    true},
+        // Ids of "/" and "\" alone whose short hashes meet (found by a search).
+        FailureCase{"AssetsThatWouldShareAFile",
+                    [](FakeNoteStore &, Site &site) {
+                        const QString one = QStringLiteral(R"(/\\\\\\\\\//\/\\\\\\)");
+                        const QString two = QStringLiteral(R"(/\/\\\\/\\//\//\\/\\)");
+                        ASSERT_EQ(AssetDownloader::safePathComponent(one), AssetDownloader::safePathComponent(two));
+                        site.pages[0] = PageBuilder("201", kPageOne).attachment(one, "a.png").attachment(two, "a.png");
+                    },
+                    kLeafhaulErrorDomain,
+                    0,
+                    QStringLiteral("Two files of the page named “a.png” would be kept in one file on this computer."),
+                    {},
+                    kPageOne,
+                    0,
+                    false,
                     false,
                     true},
         FailureCase{"DownloadNotFound",
@@ -765,8 +821,8 @@ TEST_F(ImporterTest, GalleryLimitsComeBeforeItsPage)
 }
 
 // Another Leafhaul's lock of another account (another NoteStore URL) lets
-// the import go ahead. A lock file that cannot be opened (its folder is a
-// file) says what to do.
+// the import go ahead. A lock file that cannot be opened, or whose folder
+// cannot be made, says which, why, and what to do.
 TEST_F(ImporterTest, ImportLockOfAnotherAccountOrUnopenable)
 {
     QUrl otherAccount = noteStore->noteStoreUrl();
@@ -774,13 +830,38 @@ TEST_F(ImporterTest, ImportLockOfAnotherAccountOrUnopenable)
     holdImportLock(otherAccount);
     EXPECT_TRUE(ImportLock::take(authenticationFor(noteStore->noteStoreUrl())));
 
-    const QString locks = AssetDownloader::applicationSupportPath() + QStringLiteral("/Locks");
-    QFile file(locks);
-    ASSERT_TRUE(QDir(locks).removeRecursively() && file.open(QIODevice::WriteOnly));
-    OptionalError error;
-    EXPECT_FALSE(ImportLock::take(authenticationFor(noteStore->noteStoreUrl()), &error));
-    EXPECT_EQ(error ? error->localizedRecoverySuggestion : QString(),
-              "Make sure that “" + locks + "” is a folder of yours that you can write in, then import again.");
+    const QString application = AssetDownloader::applicationSupportPath();
+    const QString locks = application + QStringLiteral("/Locks");
+    const QString lock = ImportLock::filePath(authenticationFor(noteStore->noteStoreUrl()));
+    const QString folderFailed = "The import could not begin: the folder “" + locks
+                                 + "” for its lock file could not be created: ";
+    const QString makeFolder = "Make sure that “" + locks
+                               + "” is a folder of yours that you can write in, then import again.";
+    const QString openFailed = "The import could not begin: its lock file “" + lock + "” could not be opened: ";
+    const QString removeIt = "Remove “" + lock
+                             + "”, which stands where Leafhaul keeps its lock file, then import again.";
+    struct Row
+    {
+        QString file, folder, link; // made in this order, each when given
+        QString description, suggestion;
+    };
+    for (const Row &row : {Row{locks, {}, {}, folderFailed + systemReason(ENOTDIR) + ".", makeFolder},
+                           Row{application, {}, {}, folderFailed + systemReason(ENOTDIR) + ".", makeFolder},
+                           Row{{}, lock, {}, openFailed + systemReason(EISDIR) + ".", removeIt},
+                           Row{locks + "/x", {}, lock, openFailed + systemReason(ELOOP) + ".", removeIt}}) {
+        SCOPED_TRACE((row.file + row.folder + row.link).toStdString());
+        QDir(application).removeRecursively();
+        QFile::remove(application);
+        QFile file(row.file);
+        ASSERT_TRUE(
+            (row.file.isEmpty() || (QDir().mkpath(QFileInfo(row.file).path()) && file.open(QIODevice::WriteOnly)))
+            && (row.folder.isEmpty() || QDir().mkpath(row.folder))
+            && (row.link.isEmpty() || QFile::link(row.file, row.link)));
+        OptionalError error;
+        EXPECT_FALSE(ImportLock::take(authenticationFor(noteStore->noteStoreUrl()), &error));
+        EXPECT_EQ(error ? error->localizedDescription : QString(), row.description);
+        EXPECT_EQ(error ? error->localizedRecoverySuggestion : QString(), row.suggestion);
+    }
 }
 
 // The expired-token test looks at the domain as well as the code.

@@ -178,7 +178,10 @@ protected:
         noteStore->reset();
         SyncHttp::clearCookies();
         AssetDownloader::resetLogins();
-        QDir(AssetDownloader::applicationSupportPath()).removeRecursively();
+        // Never QDir(""): that is the folder the tests run in.
+        const QString application = AssetDownloader::applicationSupportPath();
+        ASSERT_FALSE(application.isEmpty());
+        QDir(application).removeRecursively();
     }
 
     void useSite(const Site &site) { ASSERT_TRUE(backpack->setSite(site.json())) << backpack->errorString(); }

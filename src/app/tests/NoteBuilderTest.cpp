@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
@@ -127,6 +128,8 @@ TEST_F(NoteBuilderTest, BodiesFollowTheLayoutOfTheirKind)
     const QString media = QStringLiteral(R"(<en-media type="image/png" hash="%1"/>)").arg(md5(bytes));
     const QByteArray binary("Inhalt \xff\x00 binär", 16);
     const QString binPath = writeFile("daten.bin", binary);
+    const QByteArray pdf("%PDF-1.4\n1 0 obj << >> endobj\ntrailer << >>\n%%EOF\n");
+    const QString pdfPath = writeFile("x.png", pdf);
     const struct
     {
         const char *name;
@@ -166,10 +169,19 @@ TEST_F(NoteBuilderTest, BodiesFollowTheLayoutOfTheirKind)
          "Hi x@y.z &amp; &lt;b&gt;<br/>zwei<br/><br/>"},
         {"emptyPlainEmail", {{"widgetType", "Email"}, {"subject", "S"}}, {}, "<br/>"},
         {"note", {{"widgetType", "Note"}, {"title", "T"}, {"text", "eins & zwei"}}, {}, "<p>eins &amp; zwei</p>"},
+        {"noteTextWithMarkupCharacters",
+         {{"widgetType", "Note"}, {"title", "T"}, {"text", "if a < b && b > c ]]> then"}},
+         {},
+         "<p>if a &lt; b &amp;&amp; b &gt; c ]]&gt; then</p>"},
         {"attachment",
          {{"widgetType", "Asset"}, {"filename", "daten.bin"}},
          {binPath},
          QStringLiteral(R"(<en-media type="application/octet-stream" hash="%1"/>)").arg(md5(binary))},
+        // The type is that of the bytes, whatever the name says.
+        {"pdfNamedAsPng",
+         {{"widgetType", "Asset"}, {"filename", "x.png"}},
+         {pdfPath},
+         QStringLiteral(R"(<en-media type="application/pdf" hash="%1"/>)").arg(md5(pdf))},
         // The subject is escaped fully inside the media tag's title.
         {"htmlEmail",
          {{"widgetType", "Email"}, {"subject", R"(A "B" < C & D > E)"}, {"body", "<html>x</html>"}},
@@ -255,9 +267,9 @@ TEST_F(NoteBuilderTest, KnownDigestIsUsedWhileItFitsTheFile)
     const int other = ::open(QFile::encodeName(locked).constData(), O_RDONLY | O_CLOEXEC);
     const auto unlock = qScopeGuard([other] { ::close(other); });
     ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
-    const QString changed = QStringLiteral("The file %1 changed after it was downloaded.");
-    const QString notPlain = QStringLiteral("The file %1 is not a plain file.");
-    const QString inUse = QStringLiteral("The file %1 is in use by another program.");
+    const QString changed = QStringLiteral("The file “%1” in the folder\n“%2”\nchanged after it was downloaded.");
+    const QString notPlain = QStringLiteral("The file “%1” in the folder\n“%2”\nis not a plain file.");
+    const QString inUse = QStringLiteral("The file “%1” in the folder\n“%2”\nis in use by another program.");
     const QByteArray emptyMd5 = QCryptographicHash::hash({}, QCryptographicHash::Md5);
     // Recorded as the download committed it; then its id folder is swapped
     // for a link to a folder with a file of that size, or it is replaced by one.
@@ -276,7 +288,8 @@ TEST_F(NoteBuilderTest, KnownDigestIsUsedWhileItFitsTheFile)
     ASSERT_EQ(::rename(newer.constData(), QFile::encodeName(replaced.path).constData()), 0);
     DownloadedAsset elsewhere = committed(path);
     ++elsewhere.device;
-    const QString notTheDownload = QStringLiteral("The file %1 is no longer the one that was downloaded.");
+    const QString notTheDownload = QStringLiteral(
+        "The file “%1” in the folder\n“%2”\nis no longer the one that was downloaded.");
     const struct
     {
         const char *name;
@@ -298,7 +311,7 @@ TEST_F(NoteBuilderTest, KnownDigestIsUsedWhileItFitsTheFile)
         {"symbolicLink",                   {link},                          {}, notPlain},
         {"lockedByAnotherProgram",         {locked},                        {}, inUse},
         {"removedSinceItsDownload",        {dir.filePath("weg.png")},       {},
-         "Unable to read the downloaded file %1: " + systemReason(ENOENT) + "."},
+         "The downloaded file “%1” in the folder\n“%2”\ncould not be read: " + systemReason(ENOENT) + "."},
         // clang-format on
     };
     for (const auto &row : rows) {
@@ -315,7 +328,8 @@ TEST_F(NoteBuilderTest, KnownDigestIsUsedWhileItFitsTheFile)
         if (row.hash.isEmpty()) {
             EXPECT_FALSE(data);
             EXPECT_EQ((error ? error->localizedDescription : QString()).toStdString(),
-                      row.error.arg(row.file.path).toStdString());
+                      row.error.arg(QFileInfo(row.file.path).fileName(), QFileInfo(row.file.path).absolutePath())
+                          .toStdString());
             // What another program did, a new download undoes.
             const bool undone = row.error == changed || row.error == notTheDownload;
             EXPECT_EQ(error ? error->localizedRecoverySuggestion : QString(),

@@ -208,6 +208,7 @@ TEST_F(BackpackTest, EveryFailedAnswerLeavesTheNamedError)
         QString domain;
         long code;
         QString description, reason, suggestion;
+        QString words = {}; // the service's own, for the alert
     };
     const Failure cases[] = {
         {"404", answer(404, "gone"), bp, 404, "Backpack returned error code 404.", pageUrl + " was not found", ""},
@@ -215,7 +216,13 @@ TEST_F(BackpackTest, EveryFailedAnswerLeavesTheNamedError)
         {"500 future date", answer(500, "Please specify a date in the future."), bp, 3,
          "Stowbird cannot upload a reminder to Backpack.", "",
          "This is because the reminder's date is in the past and Backpack won't accept it."},
-        {"500", answer(500, "trace"), bp, 500, "Backpack returned the following error:\n", "Internal Server Error", ""},
+        {"500", answer(500, "trace"), bp, 500, "Backpack returned the following error:\n", "Internal Server Error", "",
+         "trace"},
+        {"500 error element",
+         answer(500, "<response success=\"false\"><error code=\"500\">Page\n is locked</error></response>"), bp, 500,
+         "Backpack returned the following error:\n", "Internal Server Error", "", "Page is locked"},
+        {"500 error page", answer(500, "<html><body><h1>Sorry</h1></body></html>"), bp, 500,
+         "Backpack returned the following error:\n", "Internal Server Error", ""},
         {"503 without Retry-After", answer(503, "", {{"Status", "503 Service Unavailable"}}), bp, 503,
          "Backpack returned error code 503.", "503 Service Unavailable", ""},
         {"other status without Status header", answer(418, ""), bp, 418, "Backpack returned error code 418.", "", ""},
@@ -251,6 +258,7 @@ TEST_F(BackpackTest, EveryFailedAnswerLeavesTheNamedError)
             EXPECT_EQ(e.localizedDescription, c.description);
             EXPECT_EQ(e.localizedFailureReason, c.reason);
             EXPECT_EQ(e.localizedRecoverySuggestion, c.suggestion);
+            EXPECT_EQ(e.userInfo.value(kErrorServiceTextKey).toString(), c.words);
         } else {
             EXPECT_NE(e.code, 0);
             EXPECT_FALSE(e.localizedDescription.isEmpty());

@@ -12,8 +12,9 @@ Site description (all keys optional):
   compact      true: answers without white space between elements
   pages        [{"id", "title", "scope", "xml"}]: the page list; "xml" is the
                page-details answer returned as it stands. GET /pages/<id>
-               shows the page as a browser would: its title, its notes, a
-               link away (id "away") and an element with id "Sidebar"
+               shows the page as a browser would: a link away (id "away"),
+               its title, its notes and to-do lists, and an element with
+               id "Sidebar"
   items        {"<page id>/<list id>": "<item .../>..."}: items of a list
   reminders    text inside <reminders> of "<token>/reminders.xml"
   assets       {"<asset id>/<file name>": {"text" | "base64", "filename"}}:
@@ -237,18 +238,38 @@ class Handler(tlsfake.Handler):
         return self.reply(404, "not found", content_type="text/plain")
 
     def page_html(self, page_id):
-        """The page as the site shows it in a browser: content, a link away and a sidebar."""
+        """The page as the site shows it in a browser: a link away, its notes (Textile) and
+        to-do lists in page order, and a sidebar."""
+        import textile  # only previews need it: every other start of the fake is spared its import
+
         page = {p.get("id"): p for p in site().get("pages", [])}.get(page_id)
         if page is None:
             return self.reply(404, "not found", content_type="text/plain")
+        xml = page.get("xml", "")
+        text = html.unescape
+        shown = {}
+        notes = re.findall(r'<note id="([^"]*)"[^>]*title="([^"]*)"[^>]*>(.*?)</note>', xml, re.S)
+        for widget, title, body in notes:
+            shown[widget] = "<h2>%s</h2>%s" % (html.escape(text(title)), textile.textile(text(body)))
+        for widget, name in re.findall(r'<list id="([^"]*)" name="([^"]*)"', xml):
+            pattern = r'<item [^>]*list_id="%s" completed="(\w+)">(.*?)</item>' % re.escape(widget)
+            items = "".join('<li><input type="checkbox" disabled%s> %s</li>'
+                            % (" checked" if done == "true" else "", html.escape(text(item)))
+                            for done, item in re.findall(pattern, xml, re.S))
+            shown[widget] = '<h2>%s</h2><ul class="todo">%s</ul>' % (html.escape(text(name)), items)
+        body = "".join(shown.get(w, "") for w in re.findall(r'<widget id="([^"]*)"', xml))
         title = html.escape(page.get("title", ""))
-        notes = "".join("<h2>%s</h2><p>%s</p>" % (html.escape(html.unescape(t)), html.escape(html.unescape(b)))
-                        for t, b in re.findall(r'<note [^>]*title="([^"]*)"[^>]*>(.*?)</note>',
-                                               page.get("xml", ""), re.S))
-        self.reply(200, "<!DOCTYPE html><html><head><title>%s</title></head><body>"
-                        "<div id=\"Main\"><h1 id=\"title\">%s</h1>%s"
-                        "<p><a id=\"away\" href=\"/login.html\">Log in elsewhere</a></p></div>"
-                        "<div id=\"Sidebar\">Sidebar</div></body></html>" % (title, title, notes),
+        self.reply(200, "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>%s</title><style>"
+                        "body { font: 14px/1.5 sans-serif; color: #333; margin: 0 24px; }"
+                        "#nav { font-size: 12px; padding: 8px 0; border-bottom: 1px solid #ddd; }"
+                        "a { color: #36c; } h1 { font-size: 26px; margin: 12px 0; }"
+                        "h2 { font-size: 17px; margin: 22px 0 6px; border-bottom: 1px solid #eee; }"
+                        "h3 { font-size: 14px; margin: 10px 0 0; } p { margin: 2px 0 8px; }"
+                        "ul.todo { list-style: none; padding: 0; } ul.todo input { margin-right: 6px; }"
+                        "</style></head><body><div id=\"Main\">"
+                        "<div id=\"nav\"><a id=\"away\" href=\"/login.html\">&laquo; All pages</a></div>"
+                        "<h1 id=\"title\">%s</h1>%s</div>"
+                        "<div id=\"Sidebar\">Sidebar</div></body></html>" % (title, title, body),
                    content_type="text/html; charset=utf-8")
 
     def authenticate(self, body):

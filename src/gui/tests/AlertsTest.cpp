@@ -23,6 +23,8 @@ TEST_F(SheetTest, EachAlertIsCriticalWindowModalWithOneOkAndTheTextsAsWritten)
     const Error withSuggestion(QStringLiteral("test"), 7, kDescription, QStringLiteral("reason"), kSuggestion);
     const Error plain(QStringLiteral("test"), 7, kDescription);
     const Error fullStop(QStringLiteral("test"), 7, QStringLiteral("The server said no."));
+    const Error following(QStringLiteral("test"), 500, QStringLiteral("Backpack returned the following error:\n"),
+                          QStringLiteral("Internal Server Error"), {}, {{kErrorServiceTextKey, "Page is locked."}});
     const struct
     {
         Kind kind;
@@ -37,6 +39,10 @@ TEST_F(SheetTest, EachAlertIsCriticalWindowModalWithOneOkAndTheTextsAsWritten)
         // Without a suggestion the message ends with the description.
         {Kind::ImportFailed, nullptr, plain, QStringLiteral("Import Failed"),
          QStringLiteral("Leafhaul was unable to import all the pages.\n\n") + kDescription},
+        // What follows the colon is shown: the reason and the service's words.
+        {Kind::ImportFailed, nullptr, following, QStringLiteral("Import Failed"),
+         QStringLiteral("Leafhaul was unable to import all the pages.\n\nBackpack returned the following error:\n"
+                        "Internal Server Error: Page is locked.")},
         {Kind::PagesNotDownloaded, "pages-not-downloaded", withSuggestion,
          QStringLiteral("Could Not Download Backpack Pages"),
          QStringLiteral("Leafhaul could not download the Backpack pages for the current account because of the "

@@ -205,7 +205,14 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
                       .note("n1", "Market", "Buy *fresh* bread")
                       .list("l1", "Weekly", {{"Milk", false}, {"Eggs", true}});
     site.pages << PageBuilder("202", "Trip")
-                      .note("n2", "Plan", "h1. Day one\n\nTrain at 9")
+                      .note("n2", "Plan",
+                            "h3. Day one\n\nThe *9:12* train from Central, coach 7. Check in at the Lakeside Inn "
+                            "after four.\n\nh3. Day two\n\nBoat to the far shore at ten, back on the evening train.")
+                      .list("l2", "Before leaving",
+                            {{"Book the boat", true},
+                             {"Print the train tickets", false},
+                             {"Pack the rain jackets", false}})
+                      .note("n4", "Contacts", "Lakeside Inn: 0123 456 789\n\nBoat hire: ask for Marta at the pier.")
                       .gallery("g1", "Photos", {{"im1", "lake.png", "The lake"}});
     site.pages << PageBuilder("203", "Unmarked").note("n3", "Stays", "not imported");
     site.assets.insert("im1/lake.png", bytesFor("lake", 40000));
@@ -248,7 +255,8 @@ TEST_F(EndToEnd, ImportsMarkedPagesThroughTheWindowsAndSignsInAgainWhenTheTokenE
 
     // The NoteStore: one notebook per marked page in the account's stack,
     // one note per element; the unmarked page stays out.
-    const QStringList contents{"Groceries: " + kStack, "Market", "Photos", "Plan", "Trip: " + kStack, "Weekly"};
+    const QStringList contents{"Before leaving", "Contacts", "Groceries: " + kStack, "Market",
+                               "Photos",         "Plan",     "Trip: " + kStack,      "Weekly"};
     EXPECT_EQ(noteStoreContents(), contents);
 
     // The token is kept, so the next import needs no sheet... but the
