@@ -135,13 +135,9 @@ QString AssetDownloader::localNameForURL(const QUrl &url)
 bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error)
 {
     // Without a data folder the asset would go below "/".
-    if (assetsPath().isEmpty()) {
-        setErrorSlot(error, Error(SyncHttp::kURLErrorDomain, SyncHttp::URLErrorCannotCreateFile,
-                                  localizedString("The file cannot be saved: Leafhaul found no data folder of "
-                                                  "yours to keep it in."),
-                                  {},
-                                  localizedString("Set HOME to your home folder, or XDG_DATA_HOME to an absolute "
-                                                  "folder of yours, then start Leafhaul again.")));
+    const QString assets = assetsPath();
+    if (assets.isEmpty()) {
+        setErrorSlot(error, BackpackAssets::noDataFolderError(url));
         return false;
     }
     const QString localName = localNameForURL(url);
@@ -153,7 +149,7 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
     const QString name = QUrl::fromPercentEncoding(
         url.path(QUrl::FullyEncoded).split(QLatin1Char('/'), Qt::SkipEmptyParts).last().toUtf8());
 
-    const QString folder = assetsPath() + QLatin1Char('/') + localName.section(QLatin1Char('/'), 0, 0);
+    const QString folder = assets + QLatin1Char('/') + localName.section(QLatin1Char('/'), 0, 0);
     ensurePath(folder);
     struct stat st = {};
     if (::lstat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
@@ -161,7 +157,7 @@ bool AssetDownloader::startDownloadingFile(const QUrl &url, OptionalError *error
                                   localizedString("The folder “%1” could not be created.").arg(folder)));
         return false;
     }
-    setDestinationPath(assetsPath() + QLatin1Char('/') + localName);
+    setDestinationPath(assets + QLatin1Char('/') + localName);
     // The new copy will be renamed over the name, which a folder refuses:
     // better said now than after the whole transfer.
     if (::lstat(QFile::encodeName(m_destinationPath).constData(), &st) == 0 && S_ISDIR(st.st_mode)) {

@@ -2,6 +2,7 @@
 
 #include "app/AssetDownloader.h"
 #include "app/ErrorDomain.h"
+#include "backpack/BackpackAssets.h"
 #include "signin/WSKOAuthAuthentication.h"
 
 #include <QCryptographicHash>
@@ -58,9 +59,7 @@ std::unique_ptr<ImportLock> ImportLock::take(const WSKOAuthAuthentication &authe
         setErrorSlot(error, Error(kLeafhaulErrorDomain, 0,
                                   localizedString("The import could not begin: Leafhaul found no data folder of "
                                                   "yours to keep its lock in."),
-                                  {},
-                                  localizedString("Set HOME to your home folder, or XDG_DATA_HOME to an absolute "
-                                                  "folder of yours, then start Leafhaul again.")));
+                                  {}, BackpackAssets::noDataFolderSuggestion()));
         return nullptr;
     }
     const QString folder = QFileInfo(path).path();

@@ -149,7 +149,7 @@ std::optional<QString> mimeTypeOfFile(int fd, off_t size, const QString &path, i
     // ".csv" of plain text), or names one they cannot tell.
     const QMimeDatabase database;
     const QMimeType byData = database.mimeTypeForData(head);
-    const QMimeType byName = database.mimeTypeForFileNameAndData(path, head);
+    const QMimeType byName = database.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
     const QMimeType type = byData.isDefault() || byName.inherits(byData.name()) ? byName : byData;
     // The service takes only names of this shape.
     if (!type.isValid()

@@ -103,6 +103,21 @@ QString assetsPath(const QString &program)
     return application.isEmpty() ? QString() : application + QStringLiteral("/Assets");
 }
 
+QString noDataFolderSuggestion()
+{
+    return localizedString("Set HOME to your home folder, or XDG_DATA_HOME to an absolute folder of yours, then "
+                           "start the program again.");
+}
+
+Error noDataFolderError(const QUrl &url)
+{
+    Error e = urlError(SyncHttp::URLErrorCannotCreateFile,
+                       localizedString("The file cannot be saved: there is no data folder of yours to keep it in."),
+                       url);
+    e.localizedRecoverySuggestion = noDataFolderSuggestion();
+    return e;
+}
+
 bool ensurePath(const QString &path, const QString &root)
 {
     if (root.isEmpty()) {

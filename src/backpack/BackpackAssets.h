@@ -30,6 +30,10 @@ QString dataFolder();
 // it; empty when there is no data folder.
 QString applicationSupportPath(const QString &program);
 QString assetsPath(const QString &program);
+// What the user can do when there is no data folder.
+QString noDataFolderSuggestion();
+// The refusal of a download of `url` when there is no data folder.
+Error noDataFolderError(const QUrl &url);
 
 // Creates a folder and its parents, readable by the user alone; below the
 // asset folder `root` a link is replaced by a folder, never followed.

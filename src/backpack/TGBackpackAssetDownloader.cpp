@@ -170,13 +170,7 @@ void TGBackpackAssetDownloader::downloadURL(const QUrl &url)
     // Without a data folder the asset would land at the top of the file
     // system, or wherever the program was started.
     if (assetsPath().isEmpty()) {
-        Error e = urlError(SyncHttp::URLErrorCannotCreateFile,
-                           localizedString("The asset cannot be saved: there is no data folder of yours to keep "
-                                           "it in."),
-                           url);
-        e.localizedRecoverySuggestion = localizedString(
-            "Set HOME to your home folder, or XDG_DATA_HOME to an absolute folder of yours, then try again.");
-        finishWithError(e);
+        finishWithError(BackpackAssets::noDataFolderError(url));
         return;
     }
 

@@ -162,6 +162,26 @@ TEST_P(ImporterFailure, EndsWithTheStepsError)
     EXPECT_FALSE(noteStoreCalls().contains(QStringLiteral("deleteNote")));
 }
 
+// A well-formed answer without the page is no empty page: the earlier notes
+// stay, and its notebook is not looked up.
+FailureCase pageAnsweredWith(const char *name, const QString &document)
+{
+    return {name,
+            [document](FakeNoteStore &ns, Site &site) {
+                seedEarlierImport(ns);
+                site.pages[0].answeredWith(document);
+            },
+            kLeafhaulErrorDomain,
+            0,
+            kPageNotRead,
+            {},
+            kPageOne,
+            2,
+            false,
+            false,
+            true};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     EachSource, ImporterFailure,
     ::testing::Values(
@@ -214,38 +234,10 @@ INSTANTIATE_TEST_SUITE_P(
                     0,
                     false,
                     true},
-        // A well-formed answer without the page is no empty page: the
-        // earlier notes stay.
-        FailureCase{"PageDetailsWithoutThePage",
-                    [](FakeNoteStore &ns, Site &site) {
-                        seedEarlierImport(ns);
-                        site.pages[0].answeredWith(
-                            QStringLiteral("<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><form action=\"/login\">"
-                                           "<input name=\"username\"/></form></body></html>"));
-                    },
-                    kLeafhaulErrorDomain,
-                    0,
-                    kPageNotRead,
-                    {},
-                    kPageOne,
-                    2,
-                    false,
-                    false,
-                    true},
-        FailureCase{"PageDetailsBareSuccess",
-                    [](FakeNoteStore &ns, Site &site) {
-                        seedEarlierImport(ns);
-                        site.pages[0].answeredWith(QStringLiteral("<response success=\"true\"/>"));
-                    },
-                    kLeafhaulErrorDomain,
-                    0,
-                    kPageNotRead,
-                    {},
-                    kPageOne,
-                    2,
-                    false,
-                    false,
-                    true},
+        pageAnsweredWith("PageDetailsWithoutThePage",
+                         QStringLiteral("<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><form action=\"/login\">"
+                                        "<input name=\"username\"/></form></body></html>")),
+        pageAnsweredWith("PageDetailsBareSuccess", QStringLiteral("<response success=\"true\"/>")),
         // Ids of "/" and "\" alone whose short hashes meet (found by a search).
         FailureCase{"AssetsThatWouldShareAFile",
                     [](FakeNoteStore &, Site &site) {
@@ -846,7 +838,6 @@ TEST_F(ImporterTest, ImportLockOfAnotherAccountOrUnopenable)
         QString description, suggestion;
     };
     for (const Row &row : {Row{locks, {}, {}, folderFailed + systemReason(ENOTDIR) + ".", makeFolder},
-                           Row{application, {}, {}, folderFailed + systemReason(ENOTDIR) + ".", makeFolder},
                            Row{{}, lock, {}, openFailed + systemReason(EISDIR) + ".", removeIt},
                            Row{locks + "/x", {}, lock, openFailed + systemReason(ELOOP) + ".", removeIt}}) {
         SCOPED_TRACE((row.file + row.folder + row.link).toStdString());
