@@ -38,7 +38,8 @@ protected:
         QObject::connect(editor, &AccountEditor::accountEditorDidEnd, &window,
                          [this](AccountEditor *) { storedWhenEnded << AccountStore::accounts(); });
         editor->beginAccountEditorSheet();
-        settle(50);
+        // An edit ends when the focus leaves its field, which needs the sheet active.
+        ASSERT_TRUE(waitFor([&] { return editor->isActiveWindow(); }));
         table = editor->findChild<QTableView *>(QStringLiteral("accountsTable"));
         fields.clear();
         for (const char *key :
