@@ -1,18 +1,17 @@
 #include "app/NoteBuilder.h"
 
 #include "app/ErrorDomain.h"
+#include "app/FileTypes.h"
 #include "app/GalleryLimits.h"
 #include "app/NoteText.h"
 #include "backpack/TGBackpackPage.h"
 #include "foundation/FileRead.h"
-#include "foundation/RegExConvenience.h"
 #include "foundation/TGTextileConverter.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QMimeDatabase>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -98,9 +97,6 @@ struct Descriptor
     }
 };
 
-// Enough of a file's head for every magic QMimeDatabase knows.
-constexpr std::size_t kMimeHeadBytes = 16 * 1024;
-
 // `description` names the file (%1) and, on a line of its own, its folder
 // (%2), as the download's errors do: a long path breaks only at its slashes.
 // The system's reason goes into the description too: the alert shows no
@@ -138,24 +134,15 @@ int openPlainFile(const QString &path, struct stat *st, OptionalError *error)
     return std::exchange(file.fd, -1);
 }
 
-// Sniffed from the head read through `fd`, so that the type is that of the
-// bytes sent; nothing with the read's errno (0: the file holds fewer bytes).
+// From the name and the head read through `fd`, so that a signature seen is
+// that of the bytes sent; nothing with the read's errno (0: the file holds
+// fewer bytes).
 std::optional<QString> mimeTypeOfFile(int fd, off_t size, const QString &path, int *errnum)
 {
-    QByteArray head(qsizetype(std::min<off_t>(size, off_t(kMimeHeadBytes))), Qt::Uninitialized);
+    QByteArray head(qsizetype(std::min<off_t>(size, off_t(FileTypes::kHeadBytes))), Qt::Uninitialized);
     if (!FileRead::readFully(fd, 0, head.data(), std::size_t(head.size()), errnum))
         return std::nullopt;
-    // The bytes decide; the name only narrows a type they agree with (a
-    // ".csv" of plain text), or names one they cannot tell.
-    const QMimeDatabase database;
-    const QMimeType byData = database.mimeTypeForData(head);
-    const QMimeType byName = database.mimeTypeForFile(path, QMimeDatabase::MatchExtension);
-    const QMimeType type = byData.isDefault() || byName.inherits(byData.name()) ? byName : byData;
-    // The service takes only names of this shape.
-    if (!type.isValid()
-        || !RegExConvenience::isMatchedByRegex(type.name(), QStringLiteral("^[A-Za-z]+/[A-Za-z0-9._+-]+$")))
-        return QStringLiteral("application/octet-stream");
-    return type.name();
+    return FileTypes::mimeType(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1), head);
 }
 
 // The MD5 of the file's first `size` bytes, read in pieces; empty with the

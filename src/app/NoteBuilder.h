@@ -44,9 +44,10 @@ public:
     static std::shared_ptr<ravadido::RURUData> ravadidoDataWithString(const QString &text);
     // Lower-case hexadecimal, two digits per byte.
     static QString dataToHex(std::string_view bytes);
-    // From QMimeDatabase, by name and head; "application/octet-stream" when
-    // nothing is known. The slot receives an error only when the file is not
-    // a plain file or cannot be read.
+    // By the name, unless the head is clearly of another kind
+    // (FileTypes::mimeType); "application/octet-stream" when nothing is
+    // known. The slot receives an error only when the file is not a plain
+    // file or cannot be read.
     static QString mimeTypeForPath(const QString &path, OptionalError *error = nullptr);
 
     // Builders. The ones with files take the local files of the element, in

@@ -8,6 +8,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QStringList>
 
 #include <pwd.h>
 #include <unistd.h>
@@ -64,31 +65,45 @@ bool looksTagged(const QString &name)
     return endsWithTag(name) || (dot > 0 && endsWithTag(QStringView(name).left(dot)));
 }
 
+// `path` with "." and ".." taken by name (".." at the top stays there);
+// empty when it is not absolute or comes to the top of the file system,
+// which is nobody's data folder nor home ("", "/", "/..", "/a/../..").
+QString absoluteFolder(const QString &path)
+{
+    if (!path.startsWith(QLatin1Char('/')))
+        return {};
+    QStringList kept;
+    for (const QString &part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        if (part == QLatin1String("..")) {
+            if (!kept.isEmpty())
+                kept.removeLast();
+        } else if (part != QLatin1String(".")) {
+            kept << part;
+        }
+    }
+    return kept.isEmpty() ? QString() : QLatin1Char('/') + kept.join(QLatin1Char('/'));
+}
+
 } // namespace
 
 QString dataFolder()
 {
-    // The top of the file system is nobody's data folder nor home: an unset
-    // or empty HOME would put the folder there.
-    const auto isHome = [](const QString &path) {
-        return path.startsWith(QLatin1Char('/')) && QDir::cleanPath(path) != QLatin1String("/");
-    };
-    const QString configured = QFile::decodeName(qgetenv("XDG_DATA_HOME"));
-    if (isHome(configured))
-        return QDir::cleanPath(configured);
-    QString home = QFile::decodeName(qgetenv("HOME"));
-    if (!isHome(home)) {
+    const QString configured = absoluteFolder(QFile::decodeName(qgetenv("XDG_DATA_HOME")));
+    if (!configured.isEmpty())
+        return configured;
+    QString home = absoluteFolder(QFile::decodeName(qgetenv("HOME")));
+    if (home.isEmpty()) {
         long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
         std::vector<char> buffer(size > 0 ? size_t(size) : 16384);
         struct passwd entry = {}, *found = nullptr;
         int result = 0;
         while ((result = ::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found)) == ERANGE)
             buffer.resize(buffer.size() * 2);
-        home = result == 0 && found && found->pw_dir ? QFile::decodeName(found->pw_dir) : QString();
-        if (!isHome(home))
+        home = result == 0 && found && found->pw_dir ? absoluteFolder(QFile::decodeName(found->pw_dir)) : QString();
+        if (home.isEmpty())
             return {};
     }
-    return QDir::cleanPath(home) + QStringLiteral("/.local/share");
+    return home + QStringLiteral("/.local/share");
 }
 
 QString applicationSupportPath(const QString &program)

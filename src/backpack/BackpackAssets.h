@@ -21,9 +21,10 @@ inline constexpr qint64 kMaxAssetBytes = 52428800;
 
 // The user's data folder: XDG_DATA_HOME when it is absolute (a relative one
 // is ignored, as the XDG base directory rules ask), else .local/share in
-// the home folder: HOME when it is absolute and not "/", else the account's
-// home in the password database on the same terms. Empty when there is no
-// home: a folder built on it would lie at the top of the file system.
+// the home folder: HOME when it is absolute and not "/" once its "." and
+// ".." are taken ("/.." is "/"), else the account's home in the password
+// database on the same terms. Empty when there is no home: a folder built
+// on it would lie at the top of the file system.
 QString dataFolder();
 
 // The program's folder in the user's data folder, and the asset folder in

@@ -433,7 +433,8 @@ TEST(AssetDownloaderPaths, DataFolder)
     for (const Row &row : {Row{nullptr, nullptr, accountData}, Row{"/", nullptr, accountData},
                            Row{"//", nullptr, accountData}, Row{"", "", accountData}, Row{"home", nullptr, accountData},
                            Row{"", "data", accountData}, Row{"/tmp/h/", "data", "/tmp/h/.local/share"},
-                           Row{"/tmp/h", "/", "/tmp/h/.local/share"}, Row{nullptr, "/tmp/d/", "/tmp/d"}}) {
+                           Row{"/tmp/h", "/", "/tmp/h/.local/share"}, Row{nullptr, "/tmp/d/", "/tmp/d"},
+                           Row{"/..", "/a/../..", accountData}, Row{"/tmp/h/./x/..", nullptr, "/tmp/h/.local/share"}}) {
         SCOPED_TRACE(std::string("HOME=") + (row.home ? row.home : "(unset)")
                      + " XDG_DATA_HOME=" + (row.dataHome ? row.dataHome : "(unset)"));
         for (const auto &[name, value] : {std::pair("HOME", row.home), std::pair("XDG_DATA_HOME", row.dataHome)})

@@ -335,6 +335,24 @@ TEST_F(ImporterEndToEnd, LargeGalleryOutgrowsALowSoftLimitOfOpenFiles)
     EXPECT_EQ(notes[0]["resources"].toArray().size(), 100);
 }
 
+// Local names apart by case alone are two files, each note with its own.
+TEST_F(ImporterEndToEnd, NamesApartByCaseAloneAreTwoFiles)
+{
+    Site site;
+    site.pages << PageBuilder("1", "Fall").attachment("f", "a.png").attachment("F", "A.png");
+    site.assets.insert("f/a.png", bytesFor("klein", 300));
+    site.assets.insert("F/A.png", bytesFor("gross", 400));
+    useSite(site);
+    RecordingDelegate delegate;
+    auto api = makeAPI();
+    runImport(delegate, listedPages(*api), api);
+    QMap<QString, QByteArray> attached;
+    for (const QJsonValue &note : noteStore->notes())
+        attached.insert(note["title"].toString(), resourceBody(note["resources"][0]));
+    EXPECT_EQ(attached, (QMap<QString, QByteArray>{{"a.png", site.assets.value("f/a.png")},
+                                                   {"A.png", site.assets.value("F/A.png")}}));
+}
+
 TEST_F(ImporterEndToEnd, EmptyPageListOnlyFinishes)
 {
     useSite(Site{});

@@ -182,6 +182,29 @@ FailureCase pageAnsweredWith(const char *name, const QString &document)
             true};
 }
 
+// Ids of "/" and "\" alone whose short hashes meet (found by a search).
+const QString kMeetingA = QStringLiteral(R"(/\\\\\\\\\//\/\\\\\\)");
+const QString kMeetingB = QStringLiteral(R"(/\/\\\\/\\//\//\\/\\)");
+
+// Two files of `page` would be kept in one here: refused before its notebook.
+FailureCase assetsSharingAFile(const char *name, const PageBuilder &page)
+{
+    return {name,
+            [page](FakeNoteStore &, Site &site) {
+                ASSERT_EQ(AssetDownloader::safePathComponent(kMeetingA), AssetDownloader::safePathComponent(kMeetingB));
+                site.pages[0] = page;
+            },
+            kLeafhaulErrorDomain,
+            0,
+            QStringLiteral("Two files of the page named “a.png” would be kept in one file on this computer."),
+            {},
+            kPageOne,
+            0,
+            false,
+            false,
+            true};
+}
+
 INSTANTIATE_TEST_SUITE_P(
     EachSource, ImporterFailure,
     ::testing::Values(
@@ -238,23 +261,14 @@ INSTANTIATE_TEST_SUITE_P(
                          QStringLiteral("<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><form action=\"/login\">"
                                         "<input name=\"username\"/></form></body></html>")),
         pageAnsweredWith("PageDetailsBareSuccess", QStringLiteral("<response success=\"true\"/>")),
-        // Ids of "/" and "\" alone whose short hashes meet (found by a search).
-        FailureCase{"AssetsThatWouldShareAFile",
-                    [](FakeNoteStore &, Site &site) {
-                        const QString one = QStringLiteral(R"(/\\\\\\\\\//\/\\\\\\)");
-                        const QString two = QStringLiteral(R"(/\/\\\\/\\//\//\\/\\)");
-                        ASSERT_EQ(AssetDownloader::safePathComponent(one), AssetDownloader::safePathComponent(two));
-                        site.pages[0] = PageBuilder("201", kPageOne).attachment(one, "a.png").attachment(two, "a.png");
-                    },
-                    kLeafhaulErrorDomain,
-                    0,
-                    QStringLiteral("Two files of the page named “a.png” would be kept in one file on this computer."),
-                    {},
-                    kPageOne,
-                    0,
-                    false,
-                    false,
-                    true},
+        // The page asked for is a page of the answer's own, not one below it.
+        pageAnsweredWith("PageDetailsOnlyNested",
+                         BackpackFake::pageDocument(QStringLiteral("<page id=\"202\"><page id=\"201\"/></page>"))),
+        assetsSharingAFile("AssetsThatWouldShareAFile",
+                           PageBuilder("201", kPageOne).attachment(kMeetingA, "a.png").attachment(kMeetingB, "a.png")),
+        assetsSharingAFile("GalleryImagesThatWouldShareAFile",
+                           PageBuilder("201", kPageOne)
+                               .gallery("g1", "G", {{kMeetingA, "a.png"}, {kMeetingB, "a.png"}})),
         FailureCase{"DownloadNotFound",
                     [](FakeNoteStore &, Site &site) { site.assets.remove(QStringLiteral("i1/a.png")); },
                     SyncHttp::kURLErrorDomain,

@@ -18,6 +18,7 @@
 
 #include <cstdio>
 #include <future>
+#include <tuple>
 
 using ravadido::RURUNote;
 using ravadido::RURUResource;
@@ -177,7 +178,7 @@ TEST_F(NoteBuilderTest, BodiesFollowTheLayoutOfTheirKind)
          {{"widgetType", "Asset"}, {"filename", "daten.bin"}},
          {binPath},
          QStringLiteral(R"(<en-media type="application/octet-stream" hash="%1"/>)").arg(md5(binary))},
-        // The type is that of the bytes, whatever the name says.
+        // A PDF signature outweighs the name.
         {"pdfNamedAsPng",
          {{"widgetType", "Asset"}, {"filename", "x.png"}},
          {pdfPath},
@@ -382,9 +383,25 @@ TEST_F(NoteBuilderTest, MissingFilesAndUnknownTypesAreErrors)
 
 TEST_F(NoteBuilderTest, MimeTypes)
 {
-    EXPECT_EQ(NoteBuilder::mimeTypeForPath(writeFile("bild", png('x'))), "image/png");
-    EXPECT_EQ(NoteBuilder::mimeTypeForPath(writeFile("x.unbekannt", QByteArray("\x01\x02\x03\xff", 4))),
-              "application/octet-stream");
+    const QByteArray elf = QByteArray("\177ELF\x02\x01\x01", 7) + QByteArray(64, '\0');
+    const QByteArray pe = "MZ" + QByteArray(0x3A, '\0') + QByteArray("\x40\0\0\0PE\0\0", 8);
+    // The name's type holds unless the bytes clearly are of another kind.
+    const std::tuple<const char *, QByteArray, const char *> rows[] = {
+        {"bild", png('x'), "image/png"},
+        {"x.unbekannt", QByteArray("\x01\x02\x03\xff", 4), "application/octet-stream"},
+        {"README.md", "<!-- badge -->\n# Leafhaul\n", "text/markdown"},
+        {"leer.png", "", "image/png"},
+        {"z.svg", R"(<?xml version="1.0"?><svg xmlns="http://www.w3.org/2000/svg"/>)", "image/svg+xml"},
+        {"t.csv", "a,b\n1,2\n", "text/csv"},
+        {"bericht.docx", QByteArray("PK\x03\x04", 4) + QByteArray(64, 'a'),
+         "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+        {"libx.so", elf, "application/x-sharedlib"},
+        {"programm.txt", elf, "application/x-executable"},
+        {"setup.txt", pe, "application/x-ms-dos-executable"},
+        {"mz.txt", "MZ is a plain text", "text/plain"},
+    };
+    for (const auto &[name, bytes, type] : rows)
+        EXPECT_EQ(NoteBuilder::mimeTypeForPath(writeFile(name, bytes)).toStdString(), type) << name;
     OptionalError error;
     NoteBuilder::mimeTypeForPath(dir.filePath("fehlt"), &error);
     EXPECT_TRUE(error);

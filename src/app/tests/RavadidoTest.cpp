@@ -78,11 +78,17 @@ TEST_F(RavadidoConnection, FindsAtMostAThousandNotes)
         titles << QStringLiteral("n%1").arg(i);
     noteStore->addNotes(guid, titles);
     auto notebook = std::make_shared<RURUNotebook>();
-    notebook->setGuid(guid.toStdString());
-    OptionalError error;
-    const auto notes = connection.notesInNotebook(notebook, &error);
-    ASSERT_TRUE(notes) << (error ? error->toString() : QString());
-    EXPECT_EQ(notes->size(), 1000u);
+    // An empty identifier would match every notebook: refused unsent.
+    for (const auto &[id, found] : {std::pair{guid, 1000}, std::pair{QString(), -1}}) {
+        SCOPED_TRACE(found);
+        notebook->setGuid(id.toStdString());
+        const qsizetype finds = noteStoreCalls().count(QStringLiteral("findNotes"));
+        OptionalError error;
+        const auto notes = connection.notesInNotebook(notebook, &error);
+        EXPECT_EQ(notes ? int(notes->size()) : -1, found) << (error ? error->toString() : QString());
+        EXPECT_EQ(bool(error), found < 0);
+        EXPECT_EQ(noteStoreCalls().count(QStringLiteral("findNotes")), finds + (found >= 0));
+    }
 }
 
 // The user's text for each kind of failure of the two calls an import makes

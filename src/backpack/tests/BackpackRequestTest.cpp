@@ -223,6 +223,8 @@ TEST_F(BackpackTest, EveryFailedAnswerLeavesTheNamedError)
          "Backpack returned the following error:\n", "Internal Server Error", "", "Page is locked"},
         {"500 error page", answer(500, "<html><body><h1>Sorry</h1></body></html>"), bp, 500,
          "Backpack returned the following error:\n", "Internal Server Error", ""},
+        {"500 broken error page", answer(500, "<html><body><p>Oops<br></body></html>"), bp, 500,
+         "Backpack returned the following error:\n", "Internal Server Error", ""},
         {"503 without Retry-After", answer(503, "", {{"Status", "503 Service Unavailable"}}), bp, 503,
          "Backpack returned error code 503.", "503 Service Unavailable", ""},
         {"other status without Status header", answer(418, ""), bp, 418, "Backpack returned error code 418.", "", ""},

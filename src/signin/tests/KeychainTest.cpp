@@ -180,6 +180,11 @@ TEST_F(KeychainTest, ListsAccountsPerServiceAndForAll)
     ASSERT_TRUE(bobOnly.has_value());
     EXPECT_EQ(bobOnly->size(), 1);
 
+    // One account under two services: each service keeps its own secret.
+    ASSERT_TRUE(VKKeychain::setPassword("c2", other, "alice"));
+    EXPECT_EQ(VKKeychain::passwordForService(service, "alice"), "a");
+    EXPECT_EQ(VKKeychain::passwordForService(other, "alice"), "c2");
+    EXPECT_TRUE(VKKeychain::deletePasswordForService(other, "alice"));
     EXPECT_TRUE(VKKeychain::deletePasswordForService(other, "carol"));
 }
 
